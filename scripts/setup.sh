@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing Sonvale needs on Debian 12, and nothing
+# when everything is already there. Run as root.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+    qt6-base-dev libgl-dev libusb-1.0-0-dev
+    umockdev libumockdev-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+    [ "$status" = installed ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Run this as root, or install them with: sudo apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,3 @@
+#include "app/windowtitle.h"
+
+const QString baseWindowTitle = QString::fromUtf8("Sonvale_Control");

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "device/report.h"
+
+#include <cstdint>
+
+struct libusb_context;
+struct libusb_device_handle;
+
+// The USB side of the DAC: a CT7601 bridge that takes 7-byte HID reports on
+// interface 0. One exchange is a SET_REPORT carrying the request, a 100 ms
+// pause while the device prepares its answer, and a GET_REPORT fetching it.
+class CT7601 {
+public:
+    class OnReadDataListener {
+    public:
+        virtual void onReadData(Report report) = 0;
+    };
+
+    CT7601();
+    ~CT7601();
+    bool connect();
+    void close();
+    bool isConnected() const;
+    int sendReport(const Report& request);
+
+    uint32_t vendorId;                 // public: start-up writes them
+    uint32_t productId;
+    OnReadDataListener* listener;      // public: the command layer sets itself
+
+private:
+    void printIdentity();
+    void release();
+
+    libusb_context* context;
+    libusb_device_handle* handle;
+    bool connected;
+    bool busy;
+};
