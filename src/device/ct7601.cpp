@@ -1,0 +1,218 @@
+#include "device/ct7601.h"
+
+#include <QThread>
+#include <libusb.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+// Report transfers are HID class requests on interface 0.
+constexpr uint8_t kSetReportType = 0x21;   // host-to-device, class, interface
+constexpr uint8_t kGetReportType = 0xA1;   // device-to-host, class, interface
+constexpr uint8_t kSetReport = 0x09;
+constexpr uint8_t kGetReport = 0x01;
+constexpr uint16_t kOutputReport = 0x0200; // report type Output, report ID 0
+constexpr uint16_t kInputReport = 0x0100;  // report type Input, report ID 0
+constexpr uint16_t kInterface = 0;
+constexpr uint16_t kReportSize = 7;
+constexpr unsigned kTimeoutMs = 1000;
+
+// The bridge has its answer ready 100 ms after a request; the short rest
+// after each answer keeps it from being flooded.
+constexpr unsigned long kAnswerDelayMs = 100;
+constexpr unsigned long kRestAfterAnswerMs = 20;
+
+// Written at each registration, never read: a registration ends with the
+// context it was made on.
+libusb_hotplug_callback_handle hotplugHandle;
+
+int LIBUSB_CALL onHotplug(libusb_context*, libusb_device*, libusb_hotplug_event, void*)
+{
+    std::cout << "HotPlug!" << std::endl;
+    return 0;
+}
+
+} // namespace
+
+CT7601::CT7601()
+    : vendorId(0x2FC6), productId(0x6013), listener(nullptr),
+      context(nullptr), handle(nullptr), connected(false), busy(false), claimed(false)
+{
+}
+
+CT7601::~CT7601()
+{
+    close();
+    if (context) {
+        libusb_exit(context);
+        context = nullptr;
+    }
+}
+
+void CT7601::closeHandle()
+{
+    if (!handle)
+        return;
+    if (claimed) {
+        libusb_release_interface(handle, kInterface);
+        claimed = false;
+    }
+    libusb_close(handle);
+    handle = nullptr;
+}
+
+bool CT7601::connect()
+{
+    connected = false;
+    closeHandle();
+    if (context) {
+        libusb_exit(context);
+        context = nullptr;
+    }
+
+    if (libusb_init(&context) < 0) {
+        context = nullptr;
+        printf("Libusb init error.\n");
+        return false;
+    }
+
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+        int rc = libusb_hotplug_register_callback(
+            context, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, 0,
+            int(vendorId), int(productId), LIBUSB_CLASS_HID, onHotplug, nullptr, &hotplugHandle);
+        if (rc < 0) {
+            libusb_exit(context);
+            context = nullptr;
+            printf("Error registering hotplug callback.\n");
+            return false;
+        }
+    }
+
+    libusb_device** list = nullptr;
+    libusb_device* device = nullptr;
+    ssize_t count = libusb_get_device_list(context, &list);
+    for (ssize_t i = 0; i < count && !device; ++i) {
+        libusb_device_descriptor descriptor;
+        if (libusb_get_device_descriptor(list[i], &descriptor) < 0)
+            continue;
+        if (descriptor.idVendor == vendorId && descriptor.idProduct == productId)
+            device = list[i];
+    }
+
+    int rc = 0;
+    if (device)
+        rc = libusb_open(device, &handle);
+    if (list)
+        libusb_free_device_list(list, 1);
+
+    if (!device) {
+        libusb_exit(context);
+        context = nullptr;
+        printf("Device (vid=%x pid=%x) is not connected.\n", vendorId, productId);
+        return false;
+    }
+    if (rc != 0) {
+        handle = nullptr;
+        libusb_exit(context);
+        context = nullptr;
+        printf("Device (vid=%x pid=%x) is not open. Error code = %d\n", vendorId, productId, rc);
+        return false;
+    }
+
+    claimInterface();
+    printIdentity();
+    connected = true;
+    return true;
+}
+
+void CT7601::claimInterface()
+{
+#ifdef __linux__
+    // The kernel's HID driver holds the interface and refuses class requests
+    // to it; let libusb detach it while we hold the interface.
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    int rc = libusb_claim_interface(handle, kInterface);
+    if (rc == 0)
+        claimed = true;
+    else if (rc != LIBUSB_ERROR_NOT_SUPPORTED)
+        printf("Cannot claim interface 0 of the device. Error code = %d\n", rc);
+#endif
+}
+
+void CT7601::printIdentity()
+{
+    libusb_device* device = libusb_get_device(handle);
+    if (!device) {
+        printf("Device (vid=%x pid=%x) is not getting from handle.", vendorId, productId);
+        return;
+    }
+    libusb_device_descriptor descriptor;
+    if (libusb_get_device_descriptor(device, &descriptor) < 0) {
+        printf("Error in getting device descriptor.\n");
+        return;
+    }
+
+    const struct {
+        uint8_t index;
+        const char* format;
+    } strings[] = {
+        {descriptor.iManufacturer, "Manufacturer:\t%s\n"},
+        {descriptor.iProduct, "Product:\t%s\n"},
+        {descriptor.iSerialNumber, "Serial number:\t%s\n"},
+    };
+    for (const auto& s : strings) {
+        if (s.index == 0)
+            continue;
+        unsigned char text[80];
+        if (libusb_get_string_descriptor_ascii(handle, s.index, text, sizeof text) > 0)
+            printf(s.format, reinterpret_cast<const char*>(text));
+    }
+}
+
+void CT7601::close()
+{
+    connected = false;
+    closeHandle();
+}
+
+bool CT7601::isConnected() const
+{
+    return connected;
+}
+
+int CT7601::sendReport(const Report& request)
+{
+    if (!connected)
+        return -1;
+    if (busy) {
+        printf("Usb busy.\n");
+        return -1;
+    }
+    busy = true;
+
+    int ret = libusb_control_transfer(handle, kSetReportType, kSetReport, kOutputReport, kInterface,
+                                      const_cast<uint8_t*>(request.bytes()), kReportSize, kTimeoutMs);
+    QThread::msleep(kAnswerDelayMs);
+    if (ret != kReportSize) {
+        printf("Error sending data over usb.(ret=%d\n", ret);
+        busy = false;
+        return ret;
+    }
+
+    Report answer;
+    ret = libusb_control_transfer(handle, kGetReportType, kGetReport, kInputReport, kInterface,
+                                  answer.bytes(), kReportSize, kTimeoutMs);
+    if (ret == kReportSize && (answer.id & 0x80)) {
+        std::cout << "Response: " << answer.toString().toUtf8().constData() << std::endl;
+        if (listener)
+            listener->onReadData(answer);
+    } else {
+        std::cout << "Usb response error. Ret=" << ret << " ID=" << unsigned(answer.id) << std::endl;
+    }
+
+    QThread::msleep(kRestAfterAnswerMs);
+    busy = false;
+    return ret;
+}

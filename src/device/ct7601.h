@@ -19,6 +19,8 @@ public:
 
     CT7601();
     ~CT7601();
+    CT7601(const CT7601&) = delete;
+    CT7601& operator=(const CT7601&) = delete;
     bool connect();
     void close();
     bool isConnected() const;
@@ -29,11 +31,13 @@ public:
     OnReadDataListener* listener;      // public: the command layer sets itself
 
 private:
+    void claimInterface();
+    void closeHandle();
     void printIdentity();
-    void release();
 
     libusb_context* context;
     libusb_device_handle* handle;
     bool connected;
     bool busy;
+    bool claimed;    // interface 0 is ours and must be released before closing
 };

@@ -29,6 +29,7 @@ public slots:
     void onStartTHDTestClick();
 private:
     void connectOutlets(bool connect);
+    bool connectAndRead();
     Ui_MainWindow* ui;
     ES9038State* state;
 };
