@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// A preset file is a flat byte sequence with no header:
+//
+//   0..47  the settings block in device order (THD values big-endian)
+//   48     checksum byte A
+//   49     checksum byte B
+//   50..   ignored
+//
+// The checksum is Fletcher's two sums over bytes 0..47 as stored, but both
+// wrap at 256 (not 255): A += b, then B += A, for every byte in turn.
+class PresetFile {
+public:
+    static constexpr int blockSize = 48;
+    static constexpr int minimumSize = blockSize + 2;
+
+    struct Checksum {
+        uint8_t a;
+        uint8_t b;
+    };
+
+    // `block` points at the 48 bytes exactly as they are (or will be) stored.
+    static Checksum checksum(const uint8_t* block);
+
+    // fopen() for a path given as UTF-8. Windows' fopen() takes the ANSI code
+    // page, which cannot name most non-ASCII files, so there the path goes
+    // through its UTF-16 form.
+    static std::FILE* open(const char* path, const char* mode);
+
+#ifdef _WIN32
+    // The UTF-16 form of a UTF-8 path; empty when `path` is not valid UTF-8.
+    static std::wstring widePath(const char* path);
+#endif
+};
