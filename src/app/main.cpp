@@ -1,28 +1,16 @@
+#include "app/commandline.h"
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
 
-#include <cstdio>
-
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    QApplication app(argc, argv);   // takes Qt's own options out of argv
     ES9038 dac;
     ES9038State state(&dac);
-
-    // Optional vendor and product identifiers, in hexadecimal. An argument
-    // without a hexadecimal number keeps the default.
-    if (argc == 3) {
-        unsigned int vendorId = dac.link->vendorId;
-        unsigned int productId = dac.link->productId;
-        sscanf(argv[1], "%x", &vendorId);
-        sscanf(argv[2], "%x", &productId);
-        printf("vid=0x%x pid=0x%x", vendorId, productId);
-        dac.link->vendorId = vendorId;
-        dac.link->productId = productId;
-    }
+    applyCommandLine(argc, argv, *dac.link);
 
     MainWindow window;
     window.setState(&state);
