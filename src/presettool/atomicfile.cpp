@@ -1,0 +1,97 @@
+#include "presettool/atomicfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include "settings/presetfile.h"
+
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#ifdef _WIN32
+
+bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
+{
+    const std::string temporary = path + ".tmp" + std::to_string(GetCurrentProcessId());
+    const std::wstring widePath = PresetFile::widePath(path.c_str());
+    const std::wstring wideTemporary = PresetFile::widePath(temporary.c_str());
+    if (widePath.empty() || wideTemporary.empty()) {
+        error = "cannot write " + path + ": the name is not valid UTF-8";
+        return false;
+    }
+    FILE* file = _wfopen(wideTemporary.c_str(), L"wbx");
+    if (!file) {
+        error = "cannot create " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()
+                   && std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+    const int writeError = errno;
+    written = std::fclose(file) == 0 && written;
+    if (!written) {
+        error = "cannot write " + temporary + ": " + std::strerror(writeError);
+        _wremove(wideTemporary.c_str());
+        return false;
+    }
+    if (!MoveFileExW(wideTemporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = "cannot replace " + path + " (Windows error " + std::to_string(GetLastError()) + ")";
+        _wremove(wideTemporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+#else
+
+bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
+{
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    // mkstemp() makes the file private: a replaced file keeps its
+    // permissions, a new one gets the usual ones.
+    struct stat target;
+    if (stat(path.c_str(), &target) == 0) {
+        fchmod(fd, target.st_mode & 07777);
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
+
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    bool written = done == bytes.size() && fsync(fd) == 0;
+    const int writeError = errno;
+    written = close(fd) == 0 && written;
+    if (!written) {
+        error = "cannot write " + temporary + ": " + std::strerror(writeError);
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = "cannot replace " + path + ": " + std::strerror(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+#endif

@@ -1,0 +1,215 @@
+#include "presettool/fieldassignment.h"
+
+#include "settings/settingsblock.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+enum class Kind {
+    Byte,       // a number
+    Character,  // a number or one character (hwType)
+    Filter,     // a number or a shape name, stored in bits 7..5
+    Thd,        // a signed 16-bit number
+};
+
+// Every field reaches its bytes through SettingsBlock itself, so the table
+// holds names and ranges but no offsets.
+struct Field {
+    const char* name;
+    int entries;        // 1: a single value, written without an index
+    Kind kind;
+    long minimum;
+    long maximum;
+    uint8_t* (*bytes)(SettingsBlock&);
+    int16_t* (*values)(SettingsBlock&);
+};
+
+const Field fields[] = {
+    {"hwType", 1, Kind::Character, 0, 255, [](SettingsBlock& b) { return &b.hwType; }, nullptr},
+    {"version", 1, Kind::Byte, 0, 255, [](SettingsBlock& b) { return &b.version; }, nullptr},
+    {"mute", 1, Kind::Byte, 0, 255, [](SettingsBlock& b) { return &b.mute; }, nullptr},
+    {"standby", 1, Kind::Byte, 0, 255, [](SettingsBlock& b) { return &b.standby; }, nullptr},
+    {"volume", 4, Kind::Byte, 0, 255, [](SettingsBlock& b) { return b.volume; }, nullptr},
+    {"thd_vol_thresholds", 2, Kind::Byte, 0, 255,
+     [](SettingsBlock& b) { return b.thd_vol_thresholds; }, nullptr},
+    {"thd_range0", 2, Kind::Thd, -32768, 32767, nullptr, [](SettingsBlock& b) { return b.thd_range0; }},
+    {"thd_range1", 2, Kind::Thd, -32768, 32767, nullptr, [](SettingsBlock& b) { return b.thd_range1; }},
+    {"thd_range2", 2, Kind::Thd, -32768, 32767, nullptr, [](SettingsBlock& b) { return b.thd_range2; }},
+    {"pcm_mclk", 8, Kind::Byte, 0, 15, [](SettingsBlock& b) { return b.pcm_mclk; }, nullptr},
+    {"dsd_mclk", 3, Kind::Byte, 0, 255, [](SettingsBlock& b) { return b.dsd_mclk; }, nullptr},
+    {"pcm_filter", 8, Kind::Filter, 0, 255, [](SettingsBlock& b) { return b.pcm_filter; }, nullptr},
+    {"dsd_filter", 3, Kind::Byte, 0, 255, [](SettingsBlock& b) { return b.dsd_filter; }, nullptr},
+};
+
+// The filter shapes by the names the window's filter box shows, in the order
+// of the shape number (bits 7..5 of a pcm_filter byte).
+const char* const shapeNames[] = {
+    "Min phase",         "Linear phase apo", "Linear phase fast", "Linear ph fast low rpl",
+    "Linear phase slow", "Min phase fast",   "Min phase slow",    "Min ph slow low disp",
+};
+
+bool equalIgnoringCase(const std::string& a, const char* b)
+{
+    if (a.size() != std::strlen(b))
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// Decimal or 0x-hexadecimal, with an optional minus sign; nothing else.
+bool parseNumber(const std::string& text, long& number)
+{
+    size_t pos = text.compare(0, 1, "-") == 0 ? 1 : 0;
+    int base = 10;
+    if (text.compare(pos, 2, "0x") == 0 || text.compare(pos, 2, "0X") == 0) {
+        base = 16;
+        pos += 2;
+    }
+    if (pos == text.size())
+        return false;
+    for (size_t i = pos; i < text.size(); ++i) {
+        const int c = static_cast<unsigned char>(text[i]);
+        if (base == 16 ? !std::isxdigit(c) : !std::isdigit(c))
+            return false;
+    }
+    errno = 0;
+    const long magnitude = std::strtol(text.c_str() + pos, nullptr, base);
+    if (errno == ERANGE)
+        number = text[0] == '-' ? -2147483647L : 2147483647L;   // out of every field's range
+    else
+        number = text[0] == '-' ? -magnitude : magnitude;
+    return true;
+}
+
+} // namespace
+
+bool FieldAssignment::parse(const std::string& argument, std::string& error)
+{
+    const size_t equals = argument.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        error = "malformed argument '" + argument + "': expected FIELD=VALUE, e.g. pcm_mclk[0]=7";
+        return false;
+    }
+    const std::string target = argument.substr(0, equals);
+    const std::string text = argument.substr(equals + 1);
+
+    std::string name = target;
+    std::string indexText;
+    const size_t bracket = target.find('[');
+    if (bracket != std::string::npos) {
+        name = target.substr(0, bracket);
+        if (target.back() == ']')
+            indexText = target.substr(bracket + 1, target.size() - bracket - 2);
+        if (indexText.empty()) {
+            error = "malformed field '" + target + "': expected NAME or NAME[INDEX]";
+            return false;
+        }
+    }
+
+    field = -1;
+    for (int i = 0; i < static_cast<int>(std::size(fields)); ++i) {
+        if (name == fields[i].name)
+            field = i;
+    }
+    if (field < 0) {
+        error = "unknown field '" + name + "' (sonvale-preset --help lists the fields)";
+        return false;
+    }
+    const Field& f = fields[field];
+
+    index = 0;
+    const std::string range = "0.." + std::to_string(f.entries - 1);
+    if (f.entries == 1 && bracket != std::string::npos) {
+        error = "field '" + name + "' takes no index";
+        return false;
+    }
+    if (f.entries > 1) {
+        long number = 0;
+        if (bracket == std::string::npos) {
+            error = "field '" + name + "' needs an index " + range + ", e.g. " + name + "[0]";
+            return false;
+        }
+        if (!parseNumber(indexText, number) || number < 0 || number >= f.entries) {
+            error = "index '" + indexText + "' of " + name + " is out of range " + range;
+            return false;
+        }
+        index = static_cast<int>(number);
+    }
+
+    if (text.empty()) {
+        error = "missing value for " + target;
+        return false;
+    }
+    if (parseNumber(text, value)) {
+        if (value < f.minimum || value > f.maximum) {
+            error = "value " + text + " of " + target + " is out of range " + std::to_string(f.minimum)
+                    + ".." + std::to_string(f.maximum);
+            return false;
+        }
+        return true;
+    }
+    if (f.kind == Kind::Character && text.size() == 1) {
+        value = static_cast<unsigned char>(text[0]);
+        return true;
+    }
+    if (f.kind == Kind::Filter) {
+        for (int shape = 0; shape < static_cast<int>(std::size(shapeNames)); ++shape) {
+            if (equalIgnoringCase(text, shapeNames[shape])) {
+                value = shape << 5;
+                return true;
+            }
+        }
+        error = "value '" + text + "' of " + target + " is neither a number nor a filter shape name";
+        return false;
+    }
+    error = "value '" + text + "' of " + target + " is not a number";
+    if (f.kind == Kind::Character)
+        error += " or a single character";
+    return false;
+}
+
+void FieldAssignment::applyTo(SettingsBlock& block) const
+{
+    const Field& f = fields[field];
+    if (f.kind == Kind::Thd)
+        f.values(block)[index] = static_cast<int16_t>(value);
+    else
+        f.bytes(block)[index] = static_cast<uint8_t>(value);
+}
+
+std::string FieldAssignment::fieldHelp()
+{
+    std::string help =
+        "Fields, by the names 'show' prints; arrays take an index in brackets:\n"
+        "  hwType                    0..255, or one character (default s)\n"
+        "  version, mute, standby    0..255\n"
+        "  volume[0..3]              0..255: left and right attenuation in half-dB\n"
+        "                            steps, then the max and min ends of the dB scale\n"
+        "  thd_vol_thresholds[0..1]  0..255\n"
+        "  thd_range0[0..1]          -32768..32767: [0] 2nd, [1] 3rd harmonic\n"
+        "  thd_range1[0..1]          likewise; range 0 is the left DAC, range 1 the\n"
+        "  thd_range2[0..1]          right DAC in the window\n"
+        "  pcm_mclk[0..7]            0..15 (0..3: IDAC_NUM, CLK GEAR, MASTER_BCK, DPLL_BW)\n"
+        "  dsd_mclk[0..2]            0..255\n"
+        "  pcm_filter[0..7]          the whole byte 0..255, or a shape name, which is\n"
+        "                            stored in bits 7..5 (0..3: DAC1 to DAC4):\n";
+    for (int shape = 0; shape < static_cast<int>(std::size(shapeNames)); ++shape) {
+        char line[80];
+        std::snprintf(line, sizeof line, "                              \"%s\" (0x%02X)\n", shapeNames[shape],
+                      shape << 5);
+        help += line;
+    }
+    help +=
+        "  dsd_filter[0..2]          0..255\n"
+        "Values are decimal or 0x-hexadecimal; THD values may be negative.\n";
+    return help;
+}

@@ -1,0 +1,203 @@
+#include "presettool/presettool.h"
+
+#include "presettool/atomicfile.h"
+#include "presettool/fieldassignment.h"
+#include "settings/presetfile.h"
+#include "settings/settingsblock.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char usage[] =
+    "Usage: sonvale-preset new FILE [FIELD=VALUE ...]\n"
+    "       sonvale-preset show FILE\n"
+    "       sonvale-preset check FILE\n"
+    "       sonvale-preset set FILE FIELD=VALUE ...\n"
+    "\n"
+    "Makes and edits preset files for Sonvale: the DAC's 48-byte settings block\n"
+    "followed by two checksum bytes, as the window's \"Preset browser...\" loads them.\n"
+    "\n"
+    "  new    writes FILE holding the default settings with the given changes\n"
+    "         (an existing FILE is replaced)\n"
+    "  show   prints the settings of a valid preset as the program prints a block\n"
+    "  check  prints \"ok\" for a valid preset, otherwise why it is not one\n"
+    "  set    changes fields of a valid preset; every other byte, the unnamed ones\n"
+    "         and anything after the checksum included, stays as it was\n"
+    "\n";
+
+const char exitStatus[] =
+    "\n"
+    "Files are replaced all at once: the new bytes go to a temporary file in the\n"
+    "same folder, renamed over FILE only when complete.\n"
+    "\n"
+    "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
+    "preset or cannot be read or written; 2 bad command line, nothing written.\n";
+
+std::string hexByte(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+} // namespace
+
+int PresetTool::run(const std::vector<std::string>& arguments)
+{
+    if (arguments.empty())
+        return refuse("missing command");
+    const std::string& command = arguments[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::printf("%s%s%s", usage, FieldAssignment::fieldHelp().c_str(), exitStatus);
+        return Done;
+    }
+    if (command == "new")
+        return makeNew(arguments);
+    if (command == "show")
+        return show(arguments);
+    if (command == "check")
+        return check(arguments);
+    if (command == "set")
+        return set(arguments);
+    return refuse("unknown command '" + command + "'");
+}
+
+int PresetTool::makeNew(const std::vector<std::string>& arguments)
+{
+    std::vector<FieldAssignment> assignments;
+    if (arguments.size() < 2)
+        return refuse("new needs a FILE");
+    if (arguments[1].find('=') != std::string::npos)
+        return refuse("new needs a FILE before the fields, not '" + arguments[1] + "'");
+    if (!parseAssignments(arguments, 2, assignments))
+        return BadUsage;
+
+    SettingsBlock block;
+    for (const FieldAssignment& assignment : assignments)
+        assignment.applyTo(block);
+    block.swapThdByteOrder();
+
+    std::vector<unsigned char> bytes(PresetFile::minimumSize);
+    std::memcpy(bytes.data(), &block, PresetFile::blockSize);
+    return save(arguments[1], bytes);
+}
+
+int PresetTool::show(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() != 2)
+        return refuse("show takes exactly one FILE");
+    std::vector<unsigned char> bytes;
+    const std::string fault = load(arguments[1], bytes);
+    SettingsBlock block;
+    if (!fault.empty() || !block.readPreset(arguments[1].c_str())) {
+        std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[1].c_str(),
+                     fault.empty() ? "cannot read it" : fault.c_str());
+        return NotValid;
+    }
+    block.dump();
+    return Done;
+}
+
+int PresetTool::check(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() != 2)
+        return refuse("check takes exactly one FILE");
+    std::vector<unsigned char> bytes;
+    const std::string fault = load(arguments[1], bytes);
+    std::printf("%s\n", fault.empty() ? "ok" : fault.c_str());
+    return fault.empty() ? Done : NotValid;
+}
+
+int PresetTool::set(const std::vector<std::string>& arguments)
+{
+    std::vector<FieldAssignment> assignments;
+    if (arguments.size() < 2)
+        return refuse("set needs a FILE and at least one FIELD=VALUE");
+    if (arguments.size() < 3)
+        return refuse("set needs at least one FIELD=VALUE after " + arguments[1]);
+    if (!parseAssignments(arguments, 2, assignments))
+        return BadUsage;
+
+    std::vector<unsigned char> bytes;
+    const std::string fault = load(arguments[1], bytes);
+    if (!fault.empty()) {
+        std::fprintf(stderr, "sonvale-preset: %s: %s; not changed\n", arguments[1].c_str(), fault.c_str());
+        return NotValid;
+    }
+
+    SettingsBlock block;
+    std::memcpy(static_cast<void*>(&block), bytes.data(), PresetFile::blockSize);
+    block.swapThdByteOrder();
+    for (const FieldAssignment& assignment : assignments)
+        assignment.applyTo(block);
+    block.swapThdByteOrder();
+    std::memcpy(bytes.data(), &block, PresetFile::blockSize);
+    return save(arguments[1], bytes);
+}
+
+int PresetTool::refuse(const std::string& message)
+{
+    std::fprintf(stderr, "sonvale-preset: %s\nTry 'sonvale-preset --help'.\n", message.c_str());
+    return BadUsage;
+}
+
+bool PresetTool::parseAssignments(const std::vector<std::string>& arguments, size_t first,
+                                  std::vector<FieldAssignment>& assignments)
+{
+    for (size_t i = first; i < arguments.size(); ++i) {
+        FieldAssignment assignment;
+        std::string error;
+        if (!assignment.parse(arguments[i], error)) {
+            refuse(error);
+            return false;
+        }
+        assignments.push_back(assignment);
+    }
+    return true;
+}
+
+// Reads the whole file into `bytes`. Returns an empty string for a valid
+// preset, otherwise the reason it is not one, in the order the program's
+// reader tests: opening, length, checksum byte A, checksum byte B.
+std::string PresetTool::load(const std::string& path, std::vector<unsigned char>& bytes)
+{
+    std::FILE* file = PresetFile::open(path.c_str(), "rb");
+    if (!file)
+        return "cannot open " + path + ": " + std::strerror(errno);
+    bytes.clear();
+    unsigned char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    const bool failed = std::ferror(file) != 0;
+    const int readError = errno;
+    std::fclose(file);
+    if (failed)
+        return "cannot read " + path + ": " + std::strerror(readError);
+
+    if (bytes.size() < static_cast<size_t>(PresetFile::minimumSize))
+        return "shorter than 50 bytes (it has " + std::to_string(bytes.size()) + ")";
+    const PresetFile::Checksum sum = PresetFile::checksum(bytes.data());
+    if (bytes[48] != sum.a)
+        return "checksum byte A (offset 48) is wrong: expected " + hexByte(sum.a) + ", found " + hexByte(bytes[48]);
+    if (bytes[49] != sum.b)
+        return "checksum byte B (offset 49) is wrong: expected " + hexByte(sum.b) + ", found " + hexByte(bytes[49]);
+    return std::string();
+}
+
+// Sets both checksum bytes over the block in `bytes` and writes all of them.
+int PresetTool::save(const std::string& path, std::vector<unsigned char>& bytes)
+{
+    const PresetFile::Checksum sum = PresetFile::checksum(bytes.data());
+    bytes[48] = sum.a;
+    bytes[49] = sum.b;
+    std::string error;
+    if (!AtomicFile::write(path, bytes, error)) {
+        std::fprintf(stderr, "sonvale-preset: %s\n", error.c_str());
+        return NotValid;
+    }
+    return Done;
+}
