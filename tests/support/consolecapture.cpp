@@ -1,6 +1,7 @@
 #include "consolecapture.h"
 
 #include <QByteArray>
+#include <QTest>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,12 @@ ConsoleCapture::ConsoleCapture() : savedFd(-1), fileFd(-1), running(false)
 
 ConsoleCapture::~ConsoleCapture()
 {
+    // A check that failed inside the capture wrote its message into it.
+    if (running && QTest::currentTestFailed()) {
+        const QByteArray captured = stop().toUtf8();
+        std::fwrite(captured.constData(), 1, size_t(captured.size()), stdout);
+        std::fflush(stdout);
+    }
     stop();
     if (fileFd >= 0)
         ::close(fileFd);

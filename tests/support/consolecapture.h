@@ -5,11 +5,12 @@
 // Captures what the code under test writes to standard output, through
 // printf as well as std::cout, byte for byte and in order. While a capture
 // runs, fd 1 points at a temporary file; Qt Test's own output must not
-// happen in between, so compare only after stop().
+// happen in between, so compare only after stop(); a check that fails inside
+// a capture is shown when the capture ends.
 class ConsoleCapture {
 public:
     ConsoleCapture();               // starts capturing
-    ~ConsoleCapture();              // stops, if still running
+    ~ConsoleCapture();              // stops; replays the text if the test has failed
     ConsoleCapture(const ConsoleCapture&) = delete;
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
