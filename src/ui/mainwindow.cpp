@@ -1,0 +1,218 @@
+#include "ui/mainwindow.h"
+
+#include "app/windowtitle.h"
+#include "ui_mainwindow.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include <algorithm>
+#include <iostream>
+
+namespace {
+
+constexpr int kThdLimit = 32767;
+
+int16_t clampThd(int value)
+{
+    return int16_t(std::clamp(value, -kThdLimit, kThdLimit));
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui_MainWindow), state(nullptr)
+{
+    ui->setupUi(this);
+    connectOutlets(true);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::setState(ES9038State* s)
+{
+    state = s;
+    setupOutlets();
+}
+
+void MainWindow::onImportFinish(ES9038State*)
+{
+    setupOutlets();
+}
+
+// Every widget signal the window listens to. A refresh breaks them all while
+// it sets the widgets, so that its own changes never go back to the device.
+void MainWindow::connectOutlets(bool connect)
+{
+    const struct {
+        QObject* sender;
+        const char* signal;
+        const char* slot;
+    } outlets[] = {
+        {ui->volumeSlider, SIGNAL(valueChanged(int)), SLOT(onSliderChanged(int))},
+        {ui->actionRead_state, SIGNAL(triggered()), SLOT(onReadStateClick())},
+        {ui->actionRestoreFactory, SIGNAL(triggered()), SLOT(onRestoreFactoryClick())},
+        {ui->actionFileBrowser, SIGNAL(triggered()), SLOT(onFileBrowserClick())},
+        {ui->secondThdEdit, SIGNAL(valueChanged(int)), SLOT(onSecondThdEdit(int))},
+        {ui->secondThdEdit_2, SIGNAL(valueChanged(int)), SLOT(onSecondThdEdit_2(int))},
+        {ui->thirdThdEdit, SIGNAL(valueChanged(int)), SLOT(onThirdThdEdit(int))},
+        {ui->thirdThdEdit_2, SIGNAL(valueChanged(int)), SLOT(onThirdThdEdit_2(int))},
+        {ui->mclkFreqBox, SIGNAL(currentIndexChanged(int)), SLOT(setupOutlets())},
+        {ui->filterFreqBox, SIGNAL(currentIndexChanged(int)), SLOT(setupOutlets())},
+        {ui->mclkBox, SIGNAL(currentIndexChanged(int)), SLOT(onMclkUpdate(int))},
+        {ui->filterBox, SIGNAL(currentIndexChanged(int)), SLOT(onFilterUpdate(int))},
+        {ui->startDRTestBtn, SIGNAL(released()), SLOT(onStartDRTestClick())},
+    };
+    for (const auto& o : outlets) {
+        if (connect)
+            QObject::connect(o.sender, o.signal, this, o.slot);
+        else
+            QObject::disconnect(o.sender, o.signal, this, o.slot);
+    }
+}
+
+void MainWindow::setupOutlets()
+{
+    if (!state)
+        return;
+    setWindowTitle(baseWindowTitle + (state->commandLayer->isConnected()
+                                          ? QStringLiteral(" : Connected")
+                                          : QStringLiteral(" : Disconnected")));
+    connectOutlets(false);
+    ui->label->setText(state->volumeDbText());
+    ui->volumeSlider->setValue(int(state->volume() * 255.0f));
+    ui->secondThdEdit->setValue(state->thd2nd(0));
+    ui->secondThdEdit_2->setValue(state->thd2nd(1));
+    ui->thirdThdEdit->setValue(state->thd3rd(0));
+    ui->thirdThdEdit_2->setValue(state->thd3rd(1));
+    ui->mclkBox->setCurrentIndex(state->mclk(ui->mclkFreqBox->currentIndex()));
+    ui->filterBox->setCurrentIndex(state->filter(ui->filterFreqBox->currentIndex()));
+    connectOutlets(true);
+}
+
+void MainWindow::onSliderChanged(int value)
+{
+    if (!state)
+        return;
+    state->setVolume(float(value) / 255.0f);
+    ui->label->setText(state->volumeDbText());
+}
+
+void MainWindow::onSecondThdEdit(int value)
+{
+    if (!state)
+        return;
+    std::cout << "onSecondThdEdit:" << '\n';
+    state->setThd2nd(0, clampThd(value));
+}
+
+void MainWindow::onSecondThdEdit_2(int value)
+{
+    if (!state)
+        return;
+    std::cout << "onSecondThdEdit:" << '\n';
+    state->setThd2nd(1, clampThd(value));
+}
+
+void MainWindow::onThirdThdEdit(int value)
+{
+    if (!state)
+        return;
+    std::cout << "onThirdThdEdit:" << '\n';
+    state->setThd3rd(0, clampThd(value));
+}
+
+void MainWindow::onThirdThdEdit_2(int value)
+{
+    if (!state)
+        return;
+    std::cout << "onThirdThdEdit:" << '\n';
+    state->setThd3rd(1, clampThd(value));
+}
+
+void MainWindow::onMclkUpdate(int value)
+{
+    if (!state)
+        return;
+    state->setMclk(ui->mclkFreqBox->currentIndex(), uint8_t(value));
+}
+
+void MainWindow::onFilterUpdate(int value)
+{
+    if (!state)
+        return;
+    state->setFilter(ui->filterFreqBox->currentIndex(), uint8_t(value));
+}
+
+void MainWindow::onReadStateClick()
+{
+    if (!state)
+        return;
+    std::cout << "onReadStateClick:" << '\n';
+    state->readState(this);
+}
+
+void MainWindow::onRestoreFactoryClick()
+{
+    if (!state)
+        return;
+    std::cout << "onRestoreFactoryClick:" << '\n';
+    state->commandLayer->restoreFactory();
+    state->readState(this);
+}
+
+void MainWindow::onFileBrowserClick()
+{
+    if (!state)
+        return;
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open a preset file"),
+                                                      QDir::currentPath(),
+                                                      QStringLiteral("*.sonvale"));
+    if (path == QString())
+        return;
+    if (state->importPreset(path.toUtf8().constData())) {
+        state->readState(this);
+        QMessageBox::information(this, QStringLiteral("Info"), QStringLiteral("Success import."),
+                                 QMessageBox::Ok);
+    } else {
+        QMessageBox::information(this, QStringLiteral("Warning"), QStringLiteral("Fail import."),
+                                 QMessageBox::Ok);
+    }
+}
+
+// Opens the device anew; on failure the window says so and shows itself
+// disconnected.
+bool MainWindow::connectAndRead()
+{
+    if (!state->commandLayer->reconnect()) {
+        setupOutlets();
+        QMessageBox::information(this, QStringLiteral("Warning"),
+                                 QStringLiteral("Connection is not successful."), QMessageBox::Ok);
+        return false;
+    }
+    setWindowTitle(baseWindowTitle + QStringLiteral(" : Init..."));
+    state->readState(this);
+    return true;
+}
+
+void MainWindow::onStartDRTestClick()
+{
+    if (!state)
+        return;
+    connectAndRead();
+}
+
+void MainWindow::onStartTHDTestClick()
+{
+    if (!state || !connectAndRead())
+        return;
+    if (state->importPreset("Presets/THDTest.sonvale"))
+        state->readState(this);
+    else
+        QMessageBox::information(this, QStringLiteral("Warning"),
+                                 QStringLiteral("THDTest.sonvale not found."), QMessageBox::Ok);
+}
