@@ -526,7 +526,15 @@ int LIBUSB_CALL libusb_hotplug_register_callback(libusb_context* ctx, int events
         call.result = b.hotplugError;
         return b.hotplugError;
     }
-    if (!cb_fn) {
+    // libusb's own check of the arguments: 16-bit identifiers, an 8-bit
+    // class (or "any"), known events and flags, a callback.
+    const auto outside = [](int value, int mask) {
+        return value != LIBUSB_HOTPLUG_MATCH_ANY && (value & ~mask) != 0;
+    };
+    const int knownEvents = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
+    if (!events || (events & ~knownEvents) || (flags & ~LIBUSB_HOTPLUG_ENUMERATE)
+        || outside(vendor_id, 0xFFFF) || outside(product_id, 0xFFFF) || outside(dev_class, 0xFF)
+        || !cb_fn) {
         call.result = LIBUSB_ERROR_INVALID_PARAM;
         return LIBUSB_ERROR_INVALID_PARAM;
     }

@@ -151,7 +151,12 @@ void TestCT7601::connectOutcome_data()
         broken.descriptorError = LIBUSB_ERROR_IO;
         UsbSim::setDevices({broken});
     }) << vid << false << notConnected;
-    QTest::newRow("identifiers above 0xFFFF never match") << Fault([] {}) << 0x12FC6u << false
+    // libusb refuses to watch for such identifiers; without hotplug they
+    // simply match nothing.
+    QTest::newRow("identifiers above 0xFFFF, hotplug") << Fault([] {}) << 0x12FC6u << false
+                                                       << "Error registering hotplug callback.\n";
+    QTest::newRow("identifiers above 0xFFFF, no hotplug") << Fault([] { UsbSim::setHotplugCapable(false); })
+                                                          << 0x12FC6u << false
                                                           << "Device (vid=12fc6 pid=6013) is not connected.\n";
     QTest::newRow("open fails") << Fault([] { UsbSim::failOpen(LIBUSB_ERROR_ACCESS); }) << vid
                                 << false << "Device (vid=2fc6 pid=6013) is not open. Error code = -3\n";
