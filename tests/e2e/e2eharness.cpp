@@ -455,8 +455,8 @@ int main(int argc, char* argv[])
                 checkReports(a.expectReports, transfers);
             if (!a.expectWritten.empty())
                 checkWritten(a.expectWritten, transfers, dac.block());
-            std::fprintf(stderr, "%zu report transfers, %s\n", transfers.size(),
-                         failures ? "FAILED" : "passed");
+            std::fprintf(stderr, "%zu report transfers, %s; ioctl log: %s\n", transfers.size(),
+                         failures ? "FAILED" : "passed", a.log.empty() ? "above" : a.log.c_str());
             result = failures ? 1 : 0;
         }
     }
