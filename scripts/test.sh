@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: first in build/ with
+# the default compiler, then in build-asan/ with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer, where the libFuzzer targets also run, each for
+# SONVALE_FUZZ_SECONDS seconds (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build
-ctest --test-dir build --output-on-failure
+ctest --test-dir build --output-on-failure -j2
+
+CC=clang CXX=clang++ scripts/build.sh build-asan -DSONVALE_FUZZ=ON
+export ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-asan --output-on-failure -j2
