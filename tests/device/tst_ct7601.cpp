@@ -4,6 +4,7 @@
 #include "device/ct7601.h"
 
 #include "consolecapture.h"
+#include "testbytes.h"
 #include "usbsim.h"
 
 #include <QtTest>
@@ -18,23 +19,7 @@ namespace {
 
 using Fault = std::function<void()>;
 
-QByteArray bytesOf(const std::vector<uint8_t>& v)
-{
-    return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
-}
-
-QByteArray bytesOf(const uint8_t* b, int n = 7)
-{
-    return QByteArray(reinterpret_cast<const char*>(b), n);
-}
-
-VirtualDac::Answer answerOf(const char* hex)
-{
-    const QByteArray b = QByteArray::fromHex(hex);
-    VirtualDac::Answer a{};
-    std::copy(b.begin(), b.begin() + 7, a.begin());
-    return a;
-}
+using namespace TestBytes;
 
 UsbSim::Device otherDevice()
 {
@@ -62,7 +47,7 @@ class Recorder : public CT7601::OnReadDataListener {
 public:
     void onReadData(Report report) override
     {
-        received.push_back(bytesOf(report.bytes()));
+        received.push_back(bytesOf(report.bytes(), 7));
         if (nested)
             nestedResult = nested->sendReport(Report(5, 0, 0, nullptr));
     }

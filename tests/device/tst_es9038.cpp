@@ -4,6 +4,7 @@
 #include "device/es9038.h"
 
 #include "consolecapture.h"
+#include "testbytes.h"
 #include "usbsim.h"
 
 #include <QtTest>
@@ -15,18 +16,7 @@ namespace {
 
 using Command = std::function<int(ES9038&)>;
 
-QByteArray bytesOf(const std::vector<uint8_t>& v)
-{
-    return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
-}
-
-VirtualDac::Answer answerOf(const char* hex)
-{
-    const QByteArray b = QByteArray::fromHex(hex);
-    VirtualDac::Answer a{};
-    std::copy(b.begin(), b.begin() + 7, a.begin());
-    return a;
-}
+using namespace TestBytes;
 
 // One call of onGetState, as text: "addr=44 length=4 data=20 20 20 20".
 QString state(int address, const QByteArray& data, int length)

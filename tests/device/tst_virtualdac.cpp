@@ -1,6 +1,7 @@
 // The simulated DAC's own side of the exchange: what each request does to
 // its block, and that an answer fetched too early is not valid.
 
+#include "testbytes.h"
 #include "virtualdac.h"
 
 #include <QtTest>
@@ -9,10 +10,7 @@
 
 namespace {
 
-QByteArray bytesOf(const uint8_t* b, int n)
-{
-    return QByteArray(reinterpret_cast<const char*>(b), n);
-}
+using namespace TestBytes;
 
 // Sends the request, waits as the program does, returns the answer.
 QByteArray exchange(VirtualDac& dac, const QByteArray& request)

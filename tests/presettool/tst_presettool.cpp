@@ -3,6 +3,7 @@
 // user sees.
 
 #include "settings/settingsblock.h"
+#include "testbytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,32 +13,12 @@
 
 namespace {
 
-QByteArray bytesOf(const SettingsBlock& block)
-{
-    return QByteArray(reinterpret_cast<const char*>(&block), sizeof block);
-}
-
-QByteArray hex(const char* spaced)
-{
-    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
-}
+using namespace TestBytes;
 
 // The default block in device order, then its checksum bytes A and B.
 const QByteArray defaultPreset =
     hex("73 01 01 01 00 00 00 FF 3C 00 00 00 00 82 00 00 00 82 FF FC 00 19 00 00")
     + QByteArray(8, 0x0F) + QByteArray(4, 0x00) + QByteArray(12, 0x20) + hex("C1 42");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 struct Run {
     int exitCode;

@@ -9,10 +9,10 @@
 
 #include "device/es9038.h"
 #include "settings/es9038state.h"
+#include "testbytes.h"
 #include "usbsim.h"
 
 #include <QTemporaryDir>
-#include <QFile>
 #include <QTest>
 
 #include <chrono>
@@ -27,31 +27,10 @@ Q_DECLARE_METATYPE(Probe)
 
 namespace {
 
+using namespace TestBytes;
+
 constexpr uint8_t kSetReportType = 0x21;
 constexpr uint8_t kGetReportType = 0xA1;
-
-QByteArray hex(const char* spaced)
-{
-    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
-}
-
-QString spacedHex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-VirtualDac::Block toBlock(const QByteArray& bytes)
-{
-    VirtualDac::Block block{};
-    for (int i = 0; i < int(block.size()) && i < bytes.size(); ++i)
-        block[size_t(i)] = uint8_t(bytes[i]);
-    return block;
-}
-
-QByteArray fromBlock(const VirtualDac::Block& block)
-{
-    return QByteArray(reinterpret_cast<const char*>(block.data()), int(block.size()));
-}
 
 // The program's default block in device order (THD values big-endian), with
 // the unnamed bytes 22, 23 and 35 at zero as a fresh block has them.
@@ -78,17 +57,6 @@ const QByteArray factory =
 const QByteArray distinct =
     hex("58 07 01 00 33 33 00 FF 41 17 12 34 FE DC 00 2D FF 88 80 00 7F FF 5A A5"
         "03 07 0B 0F 00 05 09 0E 01 02 03 3C 00 20 5F 60 80 A0 C0 E0 40 60 80 7E");
-
-QStringList requests()
-{
-    QStringList result;
-    for (const UsbSim::Transfer& t : UsbSim::transfers()) {
-        if (t.requestType == kSetReportType)
-            result << spacedHex(QByteArray(reinterpret_cast<const char*>(t.data.data()),
-                                           int(t.data.size())));
-    }
-    return result;
-}
 
 QString twoDigits(int value)
 {
@@ -154,25 +122,6 @@ QString defaultScaleText(int attenuation)
     if (attenuation == 0)
         return QStringLiteral("0dB");
     return QStringLiteral("-%1%2dB").arg(attenuation / 2).arg(attenuation % 2 ? ".5" : "");
-}
-
-// A preset file: the block in device order, then Fletcher's two sums over it,
-// both wrapping at 256.
-QByteArray presetFile(const QByteArray& deviceOrder)
-{
-    uint8_t a = 0;
-    uint8_t b = 0;
-    for (char byte : deviceOrder) {
-        a = uint8_t(a + uint8_t(byte));
-        b = uint8_t(b + a);
-    }
-    return deviceOrder + char(a) + char(b);
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Records each notification and what the mirror looked like at that moment.
@@ -248,7 +197,7 @@ void TestES9038State::initTestCase()
 void TestES9038State::init()
 {
     UsbSim::reset();
-    UsbSim::setBlock(toBlock(factory));
+    UsbSim::setBlock(blockOf(factory));
 }
 
 #define CONNECT(dac)                       \
@@ -305,7 +254,7 @@ void TestES9038State::readStateTakesFactoryBlock()
 
 void TestES9038State::readThenWriteAllGivesBackTheBlock()
 {
-    UsbSim::setBlock(toBlock(distinct));
+    UsbSim::setBlock(blockOf(distinct));
     ES9038 dac;
     CONNECT(dac);
     ES9038State state(&dac);
@@ -326,7 +275,7 @@ void TestES9038State::readThenWriteAllGivesBackTheBlock()
 
     // All 48 bytes went through, hardware type and unnamed bytes included.
     QCOMPARE(requests(), writeAllRequests(distinct));
-    QCOMPARE(fromBlock(UsbSim::block()), distinct);
+    QCOMPARE(bytesOf(UsbSim::block()), distinct);
 }
 
 void TestES9038State::unfinishedReadStaysOpenUntilReplaced()
@@ -373,7 +322,7 @@ void TestES9038State::answerFor44AloneCompletesRead()
     UsbSim::dac().setSilent(false);
     QByteArray block = factory;
     block.replace(44, 4, hex("41 42 43 44"));
-    UsbSim::setBlock(toBlock(block));
+    UsbSim::setBlock(blockOf(block));
     dac.readSettings(44, 4);
     QCOMPARE(listener.calls, 1);
     QVERIFY(listener.registeredDuring == nullptr);
@@ -597,7 +546,7 @@ void TestES9038State::editsWithoutDeviceWaitForWriteAll()
     expected[27] = char(0x04);
     expected[37] = char(0xC0);
     QCOMPARE(requests(), writeAllRequests(expected));
-    QCOMPARE(fromBlock(UsbSim::block()), expected);
+    QCOMPARE(bytesOf(UsbSim::block()), expected);
 }
 
 void TestES9038State::thdRangeIsClamped_data()
@@ -766,7 +715,7 @@ void TestES9038State::importWritesFileKeepingHwType()
 
     QByteArray device = factory;
     device[0] = 'X';
-    UsbSim::setBlock(toBlock(device));
+    UsbSim::setBlock(blockOf(device));
     ES9038 dac;
     CONNECT(dac);
     ES9038State state(&dac);
@@ -780,7 +729,7 @@ void TestES9038State::importWritesFileKeepingHwType()
     QByteArray expected = file;
     expected[0] = char(hwType);
     QCOMPARE(requests(), writeAllRequests(expected));
-    QCOMPARE(fromBlock(UsbSim::block()), expected);
+    QCOMPARE(bytesOf(UsbSim::block()), expected);
     QCOMPARE(visible(state), (QStringList{
         "-25.5dB",
         "THD0 100/-100",

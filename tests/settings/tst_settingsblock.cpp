@@ -3,6 +3,7 @@
 
 #include "consolecapture.h"
 #include "settings/settingsblock.h"
+#include "testbytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,15 +14,7 @@
 
 namespace {
 
-QByteArray bytesOf(const SettingsBlock& block)
-{
-    return QByteArray(reinterpret_cast<const char*>(&block), sizeof block);
-}
-
-QByteArray hex(const char* spaced)
-{
-    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
-}
+using namespace TestBytes;
 
 QByteArray repeated(char byte, int count)
 {
@@ -33,12 +26,6 @@ QByteArray repeated(char byte, int count)
 const QByteArray defaultDeviceOrder =
     hex("73 01 01 01 00 00 00 FF 3C 00 00 00 00 82 00 00 00 82 FF FC 00 19 00 00")
     + repeated(0x0F, 8) + repeated(0x00, 4) + repeated(0x20, 12);
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 } // namespace
 

@@ -4,6 +4,7 @@
 // Widgets are found by object name.
 
 #include "consolecapture.h"
+#include "testbytes.h"
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"
@@ -13,7 +14,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,33 +34,11 @@
 namespace {
 
 using Block = VirtualDac::Block;
+using namespace TestBytes;
 
 const QString kDisconnected = QStringLiteral("Sonvale_Control : Disconnected");
 const QString kConnected = QStringLiteral("Sonvale_Control : Connected");
 const QString kInit = QStringLiteral("Sonvale_Control : Init...");
-
-QByteArray hex(const char* spaced)
-{
-    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
-}
-
-QString spacedHex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-QByteArray bytesOf(const Block& block)
-{
-    return QByteArray(reinterpret_cast<const char*>(block.data()), int(block.size()));
-}
-
-Block blockOf(const QByteArray& bytes)
-{
-    Block block{};
-    for (size_t i = 0; i < block.size() && int(i) < bytes.size(); ++i)
-        block[i] = uint8_t(bytes[int(i)]);
-    return block;
-}
 
 // A settings block in device order that differs from the factory block and
 // from the program's defaults in every field the window shows; its byte 0
@@ -79,36 +57,6 @@ QByteArray importedBlock()
     QByteArray bytes = kPresetBlock;
     bytes[0] = 0x73;
     return bytes;
-}
-
-// A preset file: the 48 bytes, then the two running sums, both mod 256.
-QByteArray presetFile(const QByteArray& block)
-{
-    uint8_t a = 0;
-    uint8_t b = 0;
-    for (char c : block) {
-        a = uint8_t(a + uint8_t(c));
-        b = uint8_t(b + a);
-    }
-    return block + char(a) + char(b);
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// The requests (SET_REPORT data) the device received, oldest first.
-QStringList requests()
-{
-    QStringList result;
-    for (const UsbSim::Transfer& t : UsbSim::transfers()) {
-        if (t.requestType == 0x21)
-            result << spacedHex(QByteArray(reinterpret_cast<const char*>(t.data.data()),
-                                           int(t.data.size())));
-    }
-    return result;
 }
 
 QStringList blockRequests(const char* command, const QByteArray& block)
