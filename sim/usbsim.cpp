@@ -31,14 +31,7 @@ struct libusb_device_handle {
 
 namespace {
 
-// HID class requests to interface 0, 7-byte reports with report ID 0.
-constexpr uint8_t kSetReportType = 0x21;
-constexpr uint8_t kGetReportType = 0xA1;
-constexpr uint8_t kSetReport = 0x09;
-constexpr uint8_t kGetReport = 0x01;
-constexpr uint16_t kOutputReport = 0x0200;
-constexpr uint16_t kInputReport = 0x0100;
-constexpr uint16_t kReportSize = 7;
+constexpr int kReportSize = VirtualDac::reportSize;
 
 struct Hotplug {
     libusb_context* context;
@@ -217,8 +210,10 @@ int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t r
     if (toInterface0 && b.kernelDriverBound)
         return LIBUSB_ERROR_BUSY;
 
-    if (requestType == kSetReportType && request == kSetReport && value == kOutputReport
-        && index == 0 && length == kReportSize && data) {
+    const VirtualDac::ReportTransfer report =
+        data ? VirtualDac::reportTransfer(requestType, request, value, index, length)
+             : VirtualDac::ReportTransfer::None;
+    if (report == VirtualDac::ReportTransfer::Set) {
         if (b.hasNextSetReport) {
             b.hasNextSetReport = false;
             return b.nextSetReport;
@@ -226,8 +221,7 @@ int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t r
         b.dac.receive(data);
         return kReportSize;
     }
-    if (requestType == kGetReportType && request == kGetReport && value == kInputReport
-        && index == 0 && length == kReportSize && data) {
+    if (report == VirtualDac::ReportTransfer::Get) {
         uint8_t answer[kReportSize] = {};
         const bool answered = b.dac.answer(answer);
         if (b.hasNextGetReport) {

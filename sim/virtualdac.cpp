@@ -6,6 +6,13 @@ namespace {
 
 constexpr uint8_t kValid = 0x80;
 
+constexpr uint8_t kSetReportType = 0x21;   // host-to-device, class, interface
+constexpr uint8_t kGetReportType = 0xA1;   // device-to-host, class, interface
+constexpr uint8_t kSetReport = 0x09;
+constexpr uint8_t kGetReport = 0x01;
+constexpr uint16_t kOutputReport = 0x0200;
+constexpr uint16_t kInputReport = 0x0100;
+
 // Settings block offsets the device acts on.
 constexpr size_t kVolumeLeft = 4;
 constexpr size_t kVolumeRight = 5;
@@ -35,6 +42,18 @@ VirtualDac::Block VirtualDac::factoryBlock()
         0x20, 0x20, 0x20, 0x20,
         0x20, 0x20, 0x20, 0x20,     // 44 dsd_filter, reserved
     };
+}
+
+VirtualDac::ReportTransfer VirtualDac::reportTransfer(uint8_t requestType, uint8_t request,
+                                                      uint16_t value, uint16_t index, uint16_t length)
+{
+    if (index != 0 || length != reportSize)
+        return ReportTransfer::None;
+    if (requestType == kSetReportType && request == kSetReport && value == kOutputReport)
+        return ReportTransfer::Set;
+    if (requestType == kGetReportType && request == kGetReport && value == kInputReport)
+        return ReportTransfer::Get;
+    return ReportTransfer::None;
 }
 
 void VirtualDac::reset()

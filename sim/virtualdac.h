@@ -36,6 +36,15 @@ public:
     using Answer = std::array<uint8_t, 7>;
 
     static constexpr std::chrono::milliseconds answerDelay{90};
+    static constexpr int reportSize = 7;
+
+    // The bridge carries reports in two HID class requests to interface 0:
+    //   SET_REPORT  21 09 00 02 00 00 07 00  (Output report, report ID 0)
+    //   GET_REPORT  A1 01 00 01 00 00 07 00  (Input report, report ID 0)
+    // Any other control request it stalls.
+    enum class ReportTransfer { None, Set, Get };
+    static ReportTransfer reportTransfer(uint8_t requestType, uint8_t request, uint16_t value,
+                                         uint16_t index, uint16_t length);
 
     VirtualDac();
 

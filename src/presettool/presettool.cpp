@@ -36,6 +36,15 @@ const char exitStatus[] =
     "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
     "preset or cannot be read or written; 2 bad command line, nothing written.\n";
 
+// The block of a loaded preset, in host order, as the program's reader makes it.
+SettingsBlock blockOf(const std::vector<unsigned char>& bytes)
+{
+    SettingsBlock block;
+    std::memcpy(static_cast<void*>(&block), bytes.data(), PresetFile::blockSize);
+    block.swapThdByteOrder();
+    return block;
+}
+
 std::string hexByte(unsigned value)
 {
     char text[8];
@@ -91,13 +100,11 @@ int PresetTool::show(const std::vector<std::string>& arguments)
         return refuse("show takes exactly one FILE");
     std::vector<unsigned char> bytes;
     const std::string fault = load(arguments[1], bytes);
-    SettingsBlock block;
-    if (!fault.empty() || !block.readPreset(arguments[1].c_str())) {
-        std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[1].c_str(),
-                     fault.empty() ? "cannot read it" : fault.c_str());
+    if (!fault.empty()) {
+        std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[1].c_str(), fault.c_str());
         return NotValid;
     }
-    block.dump();
+    blockOf(bytes).dump();
     return Done;
 }
 
@@ -128,9 +135,7 @@ int PresetTool::set(const std::vector<std::string>& arguments)
         return NotValid;
     }
 
-    SettingsBlock block;
-    std::memcpy(static_cast<void*>(&block), bytes.data(), PresetFile::blockSize);
-    block.swapThdByteOrder();
+    SettingsBlock block = blockOf(bytes);
     for (const FieldAssignment& assignment : assignments)
         assignment.applyTo(block);
     block.swapThdByteOrder();

@@ -152,7 +152,7 @@ void ES9038State::sendThdRange(uint8_t range)
     SettingsBlock scratch = current;
     scratch.swapThdByteOrder();
     const uint8_t address = kThdFirst + kWindow * range;
-    commandLayer->writeSettings(address, bytesOf(scratch) + address, kWindow);
+    sendWindows(address, address, scratch);
 }
 
 void ES9038State::sendWindows(uint8_t first, uint8_t last, const SettingsBlock& block)

@@ -188,17 +188,6 @@ std::vector<std::string> expectationLines(const std::string& text)
     return result;
 }
 
-std::string hex(const uint8_t* bytes, size_t count)
-{
-    std::string text;
-    char digits[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(digits, sizeof digits, i ? " %02X" : "%02X", bytes[i]);
-        text += digits;
-    }
-    return text;
-}
-
 void compareLines(const char* what, const std::vector<std::string>& expected,
                   const std::vector<std::string>& actual)
 {
@@ -331,7 +320,7 @@ void checkSetupPackets(const std::vector<EmulatedDac::Transfer>& transfers)
         const bool isSet = std::memcmp(t.setup.data(), kSetReportSetup, 8) == 0;
         const bool isGet = std::memcmp(t.setup.data(), kGetReportSetup, 8) == 0;
         if (!isSet && !isGet) {
-            fail("report transfer %zu has setup packet %s", i + 1, hex(t.setup.data(), 8).c_str());
+            fail("report transfer %zu has setup packet %s", i + 1, EmulatedDac::hex(t.setup.data(), 8).c_str());
             continue;
         }
         if (t.data.size() != 7)
@@ -362,7 +351,7 @@ void checkReports(const std::string& path, const std::vector<EmulatedDac::Transf
     std::vector<std::string> actual;
     for (const EmulatedDac::Transfer& t : transfers)
         actual.push_back(std::string(t.setup[0] == kSetReportSetup[0] ? "SET " : "GET ")
-                         + hex(t.data.data(), t.data.size()));
+                         + EmulatedDac::hex(t.data.data(), t.data.size()));
     compareLines(("reports received and answered (" + path + ")").c_str(),
                  expectationLines(text), actual);
 }
@@ -407,12 +396,12 @@ void checkWritten(const std::string& path, const std::vector<EmulatedDac::Transf
     }
     if (commit->blockAfter != expected)
         fail("block on the device after the full write:\n  expected: %s\n  actual:   %s",
-             hex(expected.data(), expected.size()).c_str(),
-             hex(commit->blockAfter.data(), commit->blockAfter.size()).c_str());
+             EmulatedDac::hex(expected.data(), expected.size()).c_str(),
+             EmulatedDac::hex(commit->blockAfter.data(), commit->blockAfter.size()).c_str());
     const VirtualDac::Block factory = VirtualDac::factoryBlock();
     if (final != factory)
         fail("block on the device at the end, after the factory restore:\n  expected: %s\n  actual:   %s",
-             hex(factory.data(), factory.size()).c_str(), hex(final.data(), final.size()).c_str());
+             EmulatedDac::hex(factory.data(), factory.size()).c_str(), EmulatedDac::hex(final.data(), final.size()).c_str());
 }
 
 } // namespace

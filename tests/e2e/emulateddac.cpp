@@ -13,16 +13,13 @@
 
 namespace {
 
-// Standard and HID class requests the device answers on endpoint 0.
+// Standard requests the device answers on endpoint 0; the report requests
+// are the model's own.
 constexpr uint8_t kGetDescriptor = 0x06;
 constexpr uint8_t kStringDescriptor = 0x03;
-constexpr uint8_t kSetReport = 0x09;
-constexpr uint8_t kGetReport = 0x01;
-constexpr uint8_t kClassOut = 0x21;        // host-to-device, class, interface
-constexpr uint8_t kClassIn = 0xA1;         // device-to-host, class, interface
 constexpr uint8_t kStandardIn = 0x80;      // device-to-host, standard, device
 constexpr int kSetupSize = 8;
-constexpr int kReportSize = 7;
+constexpr int kReportSize = VirtualDac::reportSize;
 constexpr uint16_t kEnglishUs = 0x0409;
 
 constexpr uint8_t kManufacturerIndex = 1;
@@ -53,17 +50,6 @@ const char* ioctlName(unsigned long request)
     case USBDEVFS_GET_SPEED: return "GET_SPEED";
     default: return nullptr;
     }
-}
-
-std::string hex(const uint8_t* bytes, size_t count)
-{
-    std::string text;
-    char digits[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(digits, sizeof digits, i ? " %02X" : "%02X", bytes[i]);
-        text += digits;
-    }
-    return text;
 }
 
 UMockdevIoctlData* resolve(UMockdevIoctlData* data, size_t offset, size_t length)
@@ -446,6 +432,17 @@ void EmulatedDac::reapUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+std::string EmulatedDac::hex(const uint8_t* bytes, size_t count)
+{
+    std::string text;
+    char digits[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(digits, sizeof digits, i ? " %02X" : "%02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
 // Handles one control transfer on endpoint 0. Returns the number of bytes
 // of its data stage, or -1 for a stall.
 int EmulatedDac::controlTransfer(const uint8_t* setup, uint8_t* data, int length)
@@ -465,8 +462,12 @@ int EmulatedDac::controlTransfer(const uint8_t* setup, uint8_t* data, int length
         return n;
     }
 
-    const bool setReport = requestType == kClassOut && request == kSetReport;
-    const bool getReport = requestType == kClassIn && request == kGetReport;
+    const uint16_t index = uint16_t(setup[4] | (setup[5] << 8));
+    const uint16_t wLength = uint16_t(setup[6] | (setup[7] << 8));
+    const VirtualDac::ReportTransfer report =
+        VirtualDac::reportTransfer(requestType, request, value, index, wLength);
+    const bool setReport = report == VirtualDac::ReportTransfer::Set;
+    const bool getReport = report == VirtualDac::ReportTransfer::Get;
     if (!setReport && !getReport) {
         logLine("SUBMITURB control %s -> stall (not emulated)", setupText.c_str());
         std::lock_guard<std::mutex> lock(mutex_);

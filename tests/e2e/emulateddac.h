@@ -31,6 +31,9 @@ public:
         int unplugAfter = -1;         // unplugged once this many reports were answered
     };
 
+    // Bytes as the log shows them: "A1 01 00 01".
+    static std::string hex(const uint8_t* bytes, size_t count);
+
     // One control transfer on endpoint 0 as the device received it.
     struct Transfer {
         std::array<uint8_t, 8> setup;
