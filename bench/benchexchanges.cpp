@@ -1,0 +1,167 @@
+// Each operation a user sets off in the window, timed against the simulated
+// DAC and set beside the least the device allows: every exchange waits
+// 100 ms for the answer and rests 20 ms after it, so an operation of n
+// exchanges cannot take less than n x 120 ms. The ratio shows what the
+// program adds to the device's own pauses.
+//
+// The excess over the floor is split in two. The pauses oversleep: the
+// operating system wakes a sleeping thread a little after its time. That is
+// measured in the same runs as the operations, as two bare pauses (100 ms
+// and 20 ms) with nothing between them, and counted once per exchange. What
+// remains is the program's own work, with the simulated DAC's and the
+// console lines'. The thread's CPU time during each operation is shown as
+// well; it includes the kernel's work for the pauses.
+//
+//   bench_exchanges [--runs N]
+#include "device/es9038.h"
+#include "settings/es9038state.h"
+#include "ui/mainwindow.h"
+#include "usbsim.h"
+
+#include <QApplication>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kExchangeMs = 120;     // 100 ms before the answer, 20 ms after it
+
+struct Operation {
+    const char* name;
+    int exchanges;
+    std::function<void()> run;
+    std::vector<double> ms;
+    std::vector<double> cpuMs;
+};
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double threadCpuMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int runs = 7;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: %s [--runs N]\n", argv[0]);
+            return 2;
+        }
+    }
+
+    // The program's console lines go where a desktop launch sends them, out of
+    // sight; the results go to the real standard output.
+    std::fflush(stdout);
+    FILE* report = fdopen(dup(STDOUT_FILENO), "w");
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDOUT_FILENO);
+    close(devNull);
+
+    UsbSim::reset();
+    ES9038 dac;
+    ES9038State state(&dac);
+    MainWindow window;
+    window.setState(&state);
+    window.show();
+    if (!dac.reconnect()) {
+        std::fprintf(stderr, "the simulated DAC did not connect\n");
+        return 1;
+    }
+
+    int calls = 0;   // every change alternates between two values
+    std::vector<Operation> operations = {
+        {"bare pauses", 1, [] {
+             QThread::msleep(100);
+             QThread::msleep(20);
+         }, {}, {}},
+        {"full read", 12, [&] { window.onReadStateClick(); }, {}, {}},
+        {"write-all", 13, [&] { state.writeAll(); }, {}, {}},
+        // What the window does once a file has been chosen: write it, read
+        // the device back, show it.
+        {"preset import", 25, [&] {
+             if (state.importPreset(SONVALE_BENCH_PRESET))
+                 state.readState(&window);
+         }, {}, {}},
+        {"volume change", 1, [&] { window.onSliderChanged(100 + ++calls % 2); }, {}, {}},
+        {"MCLK change", 2, [&] { window.onMclkUpdate(6 + ++calls % 2); }, {}, {}},
+        {"filter change", 2, [&] { window.onFilterUpdate(3 + ++calls % 2); }, {}, {}},
+    };
+
+    const auto measure = [&](Operation& op) {
+        const size_t before = UsbSim::transfers().size();
+        const double cpuStart = threadCpuMs();
+        const auto start = Clock::now();
+        op.run();
+        op.ms.push_back(msSince(start));
+        op.cpuMs.push_back(threadCpuMs() - cpuStart);
+        const size_t sent = UsbSim::transfers().size() - before;
+        const size_t expected = &op == &operations.front() ? 0 : size_t(2 * op.exchanges);
+        if (sent != expected) {
+            std::fprintf(stderr, "%s made %zu transfers, not %zu\n", op.name, sent, expected);
+            std::exit(1);
+        }
+        app.processEvents();
+    };
+    // Round by round, so that whatever else the machine does falls on all of
+    // them alike; the short ones run five times a round, for a steadier median.
+    for (int round = 0; round < runs; ++round)
+        for (Operation& op : operations)
+            for (int repeat = op.exchanges <= 2 ? 5 : 1; repeat > 0; --repeat)
+                measure(op);
+
+    std::fprintf(report,
+                 "Operations against the simulated DAC, median wall time of %d runs\n"
+                 "(%d for those of one or two exchanges)\n",
+                 runs, 5 * runs);
+    const double pairOversleepMs = median(operations.front().ms) - kExchangeMs;
+    std::fprintf(report, "%-14s %9s %10s %9s %7s %13s %11s %7s\n", "operation", "exchanges",
+                 "median ms", "floor ms", "ratio", "oversleep ms", "program ms", "CPU ms");
+    for (const Operation& op : operations) {
+        const double m = median(op.ms);
+        const double floor = op.exchanges * kExchangeMs;
+        const double oversleep = op.exchanges * pairOversleepMs;
+        std::fprintf(report, "%-14s %9d %10.2f %9.0f %7.4f %13.2f %11.2f %7.2f\n", op.name,
+                     op.exchanges, m, floor, m / floor, oversleep, m - floor - oversleep,
+                     median(op.cpuMs));
+    }
+    std::fprintf(report,
+                 "floor: 120 ms an exchange. oversleep: the bare pauses' excess, %.3f ms, once an\n"
+                 "exchange. program: the rest of the excess. CPU: the thread's CPU time.\n"
+                 "Goal: every ratio at most 1.005.\n",
+                 pairOversleepMs);
+    std::fclose(report);
+    return 0;
+}
