@@ -1,7 +1,6 @@
 // What the program does between device exchanges, per operation: reading a
 // preset, converting the block, formatting a report line, and one refresh of
-// the window. The exchanges themselves are fixed by the device's pauses
-// (at least 120 ms each), so they are not measured here.
+// the window. Whole operations, exchanges and all, are bench_exchanges'.
 #include "device/es9038.h"
 #include "device/report.h"
 #include "settings/es9038state.h"
