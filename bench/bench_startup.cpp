@@ -283,8 +283,9 @@ int main(int argc, char* argv[])
     std::printf("\nLeft alone for %.1f s, from 0.5 s after the window was shown\n", idleSeconds);
     std::printf("%-16s %8s %18s %9s %14s\n", "program", "CPU ms", "context switches", "threads",
                 "peak RSS MiB");
-    for (const Program& program : {programs[0], programs[1]})
-        if (!idleCheck(program, idleSeconds))
+    std::fflush(stdout);
+    for (const Program* program : {&base, &measured})
+        if (!idleCheck(*program, idleSeconds))
             return 1;
     return 0;
 }
