@@ -16,12 +16,12 @@
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"
+#include "measure.h"
 #include "usbsim.h"
 
 #include <QApplication>
 #include <QThread>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,13 +56,6 @@ double threadCpuMs()
     timespec t;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 // window alone, and the program on the real libusb.
 //
 //   bench_startup [--rounds N] [--idle-seconds S]
+#include "measure.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -48,7 +50,7 @@ struct Started {
 struct Shown {
     bool ok = false;
     long long ns = 0;
-    long kib = 0;
+    long long kib = 0;
 };
 
 long long nowNs()
@@ -105,7 +107,7 @@ Shown waitShown(Started& s)
     }
     close(s.fd);
     Shown shown;
-    shown.ok = std::sscanf(line.c_str(), "%lld %ld", &shown.ns, &shown.kib) == 2;
+    shown.ok = std::sscanf(line.c_str(), "%lld %lld", &shown.ns, &shown.kib) == 2;
     return shown;
 }
 
@@ -115,13 +117,6 @@ bool finish(pid_t pid)
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 bool runOnce(Program& program, bool record)
@@ -144,26 +139,15 @@ struct CpuUse {
     long long runNs = 0;       // time on a CPU, all threads
     long long wakeups = 0;     // voluntary and involuntary context switches
     int threads = 0;
-    long peakKiB = 0;          // VmHWM
+    long long peakKiB = 0;     // VmHWM
 };
-
-long peakKiB(pid_t pid)
-{
-    long kib = 0;
-    if (FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
-                break;
-        std::fclose(f);
-    }
-    return kib;
-}
 
 CpuUse cpuUse(pid_t pid)
 {
     CpuUse use;
-    const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+    const std::string process = "/proc/" + std::to_string(pid);
+    use.peakKiB = procStatusField(process + "/status", "VmHWM");
+    const std::string taskDir = process + "/task";
     DIR* dir = opendir(taskDir.c_str());
     if (!dir)
         return use;
@@ -171,8 +155,6 @@ CpuUse cpuUse(pid_t pid)
         if (entry->d_name[0] == '.')
             continue;
         ++use.threads;
-        if (use.threads == 1)
-            use.peakKiB = peakKiB(pid);
         const std::string task = taskDir + "/" + entry->d_name;
         if (FILE* f = std::fopen((task + "/schedstat").c_str(), "r")) {
             long long ns = 0;
@@ -180,15 +162,8 @@ CpuUse cpuUse(pid_t pid)
                 use.runNs += ns;
             std::fclose(f);
         }
-        if (FILE* f = std::fopen((task + "/status").c_str(), "r")) {
-            char line[256];
-            long long n = 0;
-            while (std::fgets(line, sizeof line, f))
-                if (std::sscanf(line, "voluntary_ctxt_switches: %lld", &n) == 1
-                    || std::sscanf(line, "nonvoluntary_ctxt_switches: %lld", &n) == 1)
-                    use.wakeups += n;
-            std::fclose(f);
-        }
+        use.wakeups += procStatusField(task + "/status", "voluntary_ctxt_switches")
+                       + procStatusField(task + "/status", "nonvoluntary_ctxt_switches");
     }
     closedir(dir);
     return use;

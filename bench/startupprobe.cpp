@@ -4,31 +4,18 @@
 // nanoseconds, and the process's peak resident memory so far in KiB (VmHWM).
 // It then ends the event loop, unless STARTUP_PROBE_STAY is set, in which case
 // it leaves the program running and does nothing more: no timer, no polling.
+#include "measure.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <time.h>
 #include <unistd.h>
 
 namespace {
-
-long peakResidentKiB()
-{
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (!status)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
-            break;
-    std::fclose(status);
-    return kib;
-}
 
 class StartupProbe : public QObject {
 public:
@@ -56,7 +43,7 @@ private:
         const long long ns = now.tv_sec * 1000000000LL + now.tv_nsec;
         const char* fd = std::getenv("STARTUP_PROBE_FD");
         if (fd) {
-            dprintf(std::atoi(fd), "%lld %ld\n", ns, peakResidentKiB());
+            dprintf(std::atoi(fd), "%lld %lld\n", ns, procStatusField("/proc/self/status", "VmHWM"));
             ::close(std::atoi(fd));
         }
         if (!std::getenv("STARTUP_PROBE_STAY"))
