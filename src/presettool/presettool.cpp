@@ -1,6 +1,6 @@
 #include "presettool/presettool.h"
 
-#include "presettool/atomicfile.h"
+#include "settings/atomicfile.h"
 #include "presettool/fieldassignment.h"
 #include "settings/presetfile.h"
 #include "settings/settingsblock.h"

@@ -1,4 +1,4 @@
-#include "presettool/atomicfile.h"
+#include "settings/atomicfile.h"
 
 #include <cerrno>
 #include <cstdio>
