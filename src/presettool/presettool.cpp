@@ -1,7 +1,8 @@
 #include "presettool/presettool.h"
 
-#include "settings/atomicfile.h"
+#include "app/version.h"
 #include "presettool/fieldassignment.h"
+#include "settings/atomicfile.h"
 #include "settings/presetfile.h"
 #include "settings/settingsblock.h"
 
@@ -16,6 +17,7 @@ const char usage[] =
     "       sonvale-preset show FILE\n"
     "       sonvale-preset check FILE\n"
     "       sonvale-preset set FILE FIELD=VALUE ...\n"
+    "       sonvale-preset --help | --version\n"
     "\n"
     "Makes and edits preset files for Sonvale: the DAC's 48-byte settings block\n"
     "followed by two checksum bytes, as the window's \"Preset browser...\" loads them.\n"
@@ -61,6 +63,10 @@ int PresetTool::run(const std::vector<std::string>& arguments)
     const std::string& command = arguments[0];
     if (command == "--help" || command == "-h" || command == "help") {
         std::printf("%s%s%s", usage, FieldAssignment::fieldHelp().c_str(), exitStatus);
+        return Done;
+    }
+    if (command == "--version") {
+        std::printf("sonvale-preset %s\n", SONVALE_VERSION);
         return Done;
     }
     if (command == "new")
