@@ -2,6 +2,7 @@
 // program's own reader, and refusals, messages and exit codes are what a
 // user sees.
 
+#include "app/version.h"
 #include "settings/settingsblock.h"
 #include "testbytes.h"
 
@@ -51,6 +52,8 @@ private slots:
     void check_data();
     void check();
     void showPrintsTheBlock();
+    void helpAndVersion_data();
+    void helpAndVersion();
 
 private:
     QScopedPointer<QTemporaryDir> dir;
@@ -251,6 +254,39 @@ void TestPresetTool::showPrintsTheBlock()
                                      "dsd_mclk[64 ...]: 0 0 0\n"
                                      "pcm_filter[44.1 ...]: 0x20 0xc0 0x20 0x20 0x20 0x20 0x20 0x20\n"
                                      "dsd_filter[64 ...]: 0x20 0x20 0x20\n"));
+}
+
+// The man page is made from these two outputs: its synopsis from the usage
+// lines, its header and footer from the version.
+void TestPresetTool::helpAndVersion_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("beginning");
+    QTest::addColumn<QString>("ending");
+    const QString usage = "Usage: sonvale-preset new FILE [FIELD=VALUE ...]\n"
+                          "  or:  sonvale-preset show FILE\n"
+                          "  or:  sonvale-preset check FILE\n"
+                          "  or:  sonvale-preset set FILE FIELD=VALUE ...\n"
+                          "  or:  sonvale-preset --help | --version\n";
+    const QString exitStatus = "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
+                               "preset or cannot be read or written; 2 bad command line, nothing written.\n";
+    QTest::newRow("--version") << "--version" << "sonvale-preset " SONVALE_VERSION "\n" << QString();
+    QTest::newRow("--help") << "--help" << usage << exitStatus;
+    QTest::newRow("-h") << "-h" << usage << exitStatus;
+}
+
+void TestPresetTool::helpAndVersion()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, beginning);
+    QFETCH(QString, ending);
+    const Run run = tool({option});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.left(beginning.size()), beginning);
+    QVERIFY2(run.out.endsWith(ending), qPrintable(run.out.right(200)));
+    if (ending.isEmpty())
+        QCOMPARE(run.out, beginning);
 }
 
 QTEST_GUILESS_MAIN(TestPresetTool)
