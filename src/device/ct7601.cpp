@@ -215,12 +215,12 @@ int CT7601::sendReport(const Report& request)
     } else {
         std::cout << "Usb response error. Ret=" << ret << " ID=" << unsigned(answer.id) << std::endl;
     }
+
+    QThread::msleep(kRestAfterAnswerMs);
     // A device that has left the bus will not come back on this handle; a
     // silent or confused one may, so only this error ends the connection.
     if (ret == LIBUSB_ERROR_NO_DEVICE)
         release();
-
-    QThread::msleep(kRestAfterAnswerMs);
     busy = false;
     return ret;
 }

@@ -7,7 +7,7 @@
 // Sits between the link and the command layer, as the command layer's own
 // listener would, and pulls the DAC off the bus right after the n-th answer
 // has been taken.
-class UnplugAfter : public CT7601::OnReadDataListener {
+class UnplugAfter final : public CT7601::OnReadDataListener {
 public:
     UnplugAfter(ES9038& dac, int answers) : dac(dac), left(answers)
     {
