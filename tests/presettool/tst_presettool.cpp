@@ -51,6 +51,7 @@ private slots:
     void check_data();
     void check();
     void showPrintsTheBlock();
+    void help();
 
 private:
     QScopedPointer<QTemporaryDir> dir;
@@ -251,6 +252,16 @@ void TestPresetTool::showPrintsTheBlock()
                                      "dsd_mclk[64 ...]: 0 0 0\n"
                                      "pcm_filter[44.1 ...]: 0x20 0xc0 0x20 0x20 0x20 0x20 0x20 0x20\n"
                                      "dsd_filter[64 ...]: 0x20 0x20 0x20\n"));
+}
+
+void TestPresetTool::help()
+{
+    const Run run = tool({"--help"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    QVERIFY(run.out.startsWith("Usage: sonvale-preset new FILE [FIELD=VALUE ...]\n"));
+    QVERIFY(run.out.contains("'sonvalectl load FILE' puts one on the DAC"));
+    QVERIFY(!run.out.contains("Preset browser"));
 }
 
 QTEST_GUILESS_MAIN(TestPresetTool)
