@@ -44,11 +44,7 @@ CT7601::CT7601()
 
 CT7601::~CT7601()
 {
-    close();
-    if (context) {
-        libusb_exit(context);
-        context = nullptr;
-    }
+    release();
 }
 
 void CT7601::closeHandle()
@@ -63,7 +59,8 @@ void CT7601::closeHandle()
     handle = nullptr;
 }
 
-bool CT7601::connect()
+// Lets go of everything: the interface, the handle and the context.
+void CT7601::release()
 {
     connected = false;
     closeHandle();
@@ -71,6 +68,11 @@ bool CT7601::connect()
         libusb_exit(context);
         context = nullptr;
     }
+}
+
+bool CT7601::connect()
+{
+    release();
 
     if (libusb_init(&context) < 0) {
         context = nullptr;
@@ -197,6 +199,8 @@ int CT7601::sendReport(const Report& request)
     QThread::msleep(kAnswerDelayMs);
     if (ret != kReportSize) {
         printf("Error sending data over usb.(ret=%d\n", ret);
+        if (ret == LIBUSB_ERROR_NO_DEVICE)
+            release();
         busy = false;
         return ret;
     }
@@ -211,6 +215,10 @@ int CT7601::sendReport(const Report& request)
     } else {
         std::cout << "Usb response error. Ret=" << ret << " ID=" << unsigned(answer.id) << std::endl;
     }
+    // A device that has left the bus will not come back on this handle; a
+    // silent or confused one may, so only this error ends the connection.
+    if (ret == LIBUSB_ERROR_NO_DEVICE)
+        release();
 
     QThread::msleep(kRestAfterAnswerMs);
     busy = false;

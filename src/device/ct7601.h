@@ -10,6 +10,7 @@ struct libusb_device_handle;
 // The USB side of the DAC: a CT7601 bridge that takes 7-byte HID reports on
 // interface 0. One exchange is a SET_REPORT carrying the request, a 100 ms
 // pause while the device prepares its answer, and a GET_REPORT fetching it.
+// A transfer that finds the device gone from the bus ends the connection.
 class CT7601 {
 public:
     class OnReadDataListener {
@@ -31,6 +32,7 @@ public:
     OnReadDataListener* listener;      // public: the command layer sets itself
 
 private:
+    void release();
     void claimInterface();
     void closeHandle();
     void printIdentity();

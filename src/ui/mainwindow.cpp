@@ -100,6 +100,7 @@ void MainWindow::onSliderChanged(int value)
         return;
     state->setVolume(float(value) / 255.0f);
     ui->label->setText(state->volumeDbText());
+    noteLostDevice();
 }
 
 void MainWindow::onSecondThdEdit(int value)
@@ -108,6 +109,7 @@ void MainWindow::onSecondThdEdit(int value)
         return;
     std::cout << "onSecondThdEdit:" << '\n';
     state->setThd2nd(0, clampThd(value));
+    noteLostDevice();
 }
 
 void MainWindow::onSecondThdEdit_2(int value)
@@ -116,6 +118,7 @@ void MainWindow::onSecondThdEdit_2(int value)
         return;
     std::cout << "onSecondThdEdit:" << '\n';
     state->setThd2nd(1, clampThd(value));
+    noteLostDevice();
 }
 
 void MainWindow::onThirdThdEdit(int value)
@@ -124,6 +127,7 @@ void MainWindow::onThirdThdEdit(int value)
         return;
     std::cout << "onThirdThdEdit:" << '\n';
     state->setThd3rd(0, clampThd(value));
+    noteLostDevice();
 }
 
 void MainWindow::onThirdThdEdit_2(int value)
@@ -132,6 +136,7 @@ void MainWindow::onThirdThdEdit_2(int value)
         return;
     std::cout << "onThirdThdEdit:" << '\n';
     state->setThd3rd(1, clampThd(value));
+    noteLostDevice();
 }
 
 void MainWindow::onMclkUpdate(int value)
@@ -139,6 +144,7 @@ void MainWindow::onMclkUpdate(int value)
     if (!state)
         return;
     state->setMclk(ui->mclkFreqBox->currentIndex(), uint8_t(value));
+    noteLostDevice();
 }
 
 void MainWindow::onFilterUpdate(int value)
@@ -146,6 +152,7 @@ void MainWindow::onFilterUpdate(int value)
     if (!state)
         return;
     state->setFilter(ui->filterFreqBox->currentIndex(), uint8_t(value));
+    noteLostDevice();
 }
 
 void MainWindow::onReadStateClick()
@@ -154,6 +161,7 @@ void MainWindow::onReadStateClick()
         return;
     std::cout << "onReadStateClick:" << '\n';
     state->readState(this);
+    noteLostDevice();
 }
 
 void MainWindow::onRestoreFactoryClick()
@@ -163,6 +171,7 @@ void MainWindow::onRestoreFactoryClick()
     std::cout << "onRestoreFactoryClick:" << '\n';
     state->commandLayer->restoreFactory();
     state->readState(this);
+    noteLostDevice();
 }
 
 void MainWindow::onFileBrowserClick()
@@ -174,8 +183,11 @@ void MainWindow::onFileBrowserClick()
                                                       QStringLiteral("*.sonvale"));
     if (path == QString())
         return;
-    if (state->importPreset(path.toUtf8().constData())) {
+    const bool imported = state->importPreset(path.toUtf8().constData());
+    if (imported)
         state->readState(this);
+    noteLostDevice();
+    if (imported) {
         QMessageBox::information(this, QStringLiteral("Info"), QStringLiteral("Success import."),
                                  QMessageBox::Ok);
     } else {
@@ -196,6 +208,7 @@ bool MainWindow::connectAndRead()
     }
     setWindowTitle(baseWindowTitle + QStringLiteral(" : Init..."));
     state->readState(this);
+    noteLostDevice();
     return true;
 }
 
@@ -210,9 +223,20 @@ void MainWindow::onStartTHDTestClick()
 {
     if (!state || !connectAndRead())
         return;
-    if (state->importPreset("Presets/THDTest.sonvale"))
-        state->readState(this);
-    else
+    if (!state->importPreset("Presets/THDTest.sonvale")) {
         QMessageBox::information(this, QStringLiteral("Warning"),
                                  QStringLiteral("THDTest.sonvale not found."), QMessageBox::Ok);
+        return;
+    }
+    state->readState(this);
+    noteLostDevice();
+}
+
+// The link lets go of a device that has left the bus; after each operation
+// that talked to it the title says so. Nothing else changes: an edit stays in
+// the window's copy, as it does when no device was ever connected.
+void MainWindow::noteLostDevice()
+{
+    if (!state->commandLayer->isConnected())
+        setWindowTitle(baseWindowTitle + QStringLiteral(" : Disconnected"));
 }

@@ -30,6 +30,7 @@ public slots:
 private:
     void connectOutlets(bool connect);
     bool connectAndRead();
+    void noteLostDevice();
     Ui_MainWindow* ui;
     ES9038State* state;
 };

@@ -347,38 +347,45 @@ void TestCT7601::exchangeOutcome_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<bool>("delivered");   // the listener got the answer
     QTest::addColumn<int>("transfers");
+    QTest::addColumn<bool>("stays");       // the link stays connected
 
     const QByteArray read0 = QByteArray::fromHex("04000400000000");
     const QByteArray commit = QByteArray::fromHex("05000000000000");
 
     QTest::newRow("valid answer") << Fault([] { UsbSim::dac().setNextAnswer(answerOf("84000473010101")); })
                                   << read0 << "Response: id=84 addr=0 length=4 data: 73 1 1 1\n" << 7
-                                  << true << 2;
+                                  << true << 2 << true;
     QTest::newRow("other valid answer") << Fault([] {}) << commit
                                         << "Response: id=85 addr=0 length=0 data: 0 0 0 0\n" << 7
-                                        << true << 2;
+                                        << true << 2 << true;
     QTest::newRow("length above 4 as received")
         << Fault([] { UsbSim::dac().setNextAnswer(answerOf("842D0901020304")); }) << read0
-        << "Response: id=84 addr=2d length=9 data: 1 2 3 4\n" << 7 << true << 2;
+        << "Response: id=84 addr=2d length=9 data: 1 2 3 4\n" << 7 << true << 2 << true;
     QTest::newRow("bit 7 clear") << Fault([] { UsbSim::dac().setNextAnswer(answerOf("04000473010101")); })
-                                 << read0 << "Usb response error. Ret=7 ID=4\n" << 7 << false << 2;
+                                 << read0 << "Usb response error. Ret=7 ID=4\n" << 7 << false << 2 << true;
     QTest::newRow("device answers invalid") << Fault([] { UsbSim::dac().setAnswersInvalid(true); })
                                             << commit << "Usb response error. Ret=7 ID=5\n" << 7
-                                            << false << 2;
+                                            << false << 2 << true;
     QTest::newRow("answer times out") << Fault([] { UsbSim::failNextGetReport(LIBUSB_ERROR_TIMEOUT); })
                                       << read0 << "Usb response error. Ret=-7 ID=0\n" << -7 << false
-                                      << 2;
+                                      << 2 << true;
     QTest::newRow("silent device") << Fault([] { UsbSim::dac().setSilent(true); }) << read0
-                                   << "Usb response error. Ret=-7 ID=0\n" << -7 << false << 2;
+                                   << "Usb response error. Ret=-7 ID=0\n" << -7 << false << 2 << true;
     QTest::newRow("short answer") << Fault([] { UsbSim::failNextGetReport(3); }) << read0
-                                  << "Usb response error. Ret=3 ID=132\n" << 3 << false << 2;
+                                  << "Usb response error. Ret=3 ID=132\n" << 3 << false << 2 << true;
     QTest::newRow("request fails") << Fault([] { UsbSim::failNextSetReport(LIBUSB_ERROR_IO); })
                                    << read0 << "Error sending data over usb.(ret=-1\n" << -1 << false
-                                   << 1;
+                                   << 1 << true;
     QTest::newRow("request short") << Fault([] { UsbSim::failNextSetReport(5); }) << read0
-                                   << "Error sending data over usb.(ret=5\n" << 5 << false << 1;
+                                   << "Error sending data over usb.(ret=5\n" << 5 << false << 1 << true;
     QTest::newRow("device unplugged") << Fault([] { UsbSim::unplug(); }) << read0
-                                      << "Error sending data over usb.(ret=-4\n" << -4 << false << 1;
+                                      << "Error sending data over usb.(ret=-4\n" << -4 << false << 1 << false;
+    QTest::newRow("answer stalls") << Fault([] { UsbSim::failNextGetReport(LIBUSB_ERROR_PIPE); })
+                                   << read0 << "Usb response error. Ret=-9 ID=0\n" << -9 << false << 2
+                                   << true;
+    QTest::newRow("device gone before the answer")
+        << Fault([] { UsbSim::failNextGetReport(LIBUSB_ERROR_NO_DEVICE); }) << read0
+        << "Usb response error. Ret=-4 ID=0\n" << -4 << false << 2 << false;
 }
 
 void TestCT7601::exchangeOutcome()
@@ -389,6 +396,7 @@ void TestCT7601::exchangeOutcome()
     QFETCH(int, result);
     QFETCH(bool, delivered);
     QFETCH(int, transfers);
+    QFETCH(bool, stays);
 
     CT7601 link;
     Recorder recorder;
@@ -419,7 +427,22 @@ void TestCT7601::exchangeOutcome()
         QCOMPARE(recorder.received, std::vector<QByteArray>{bytesOf(t[1].data)});
     else
         QVERIFY(recorder.received.empty());
-    QVERIFY(link.isConnected());   // transfer errors leave the link as it was
+
+    // Only a device that has left the bus ends the connection: the link lets
+    // go of the interface, the handle and the context, and later exchanges
+    // are refused without a word, as on a link never connected.
+    QCOMPARE(link.isConnected(), stays);
+    QCOMPARE(UsbSim::liveHandles(), stays ? 1 : 0);
+    QCOMPARE(UsbSim::liveContexts(), stays ? 1 : 0);
+    QCOMPARE(UsbSim::misuses(), std::vector<std::string>());
+    if (stays)
+        return;
+    QCOMPARE(UsbSim::calls("libusb_release_interface").size(), size_t(1));
+    UsbSim::clearLog();
+    ConsoleCapture after;
+    QCOMPARE(link.sendReport(report), -1);
+    QCOMPARE(after.stop(), QString());
+    QVERIFY(UsbSim::calls().empty());
 }
 
 void TestCT7601::nestedExchangeRefused()

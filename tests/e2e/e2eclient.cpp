@@ -5,7 +5,8 @@
 //   e2e-client            connect, read, one edit of each kind, write all,
 //                         factory restore, read again
 //   e2e-client --read     connect and read only
-//   e2e-client --twice    connect, read, read again, connect again
+//   e2e-client --twice    connect, read, say whether still connected, read
+//                         again, connect again
 
 #include "device/es9038.h"
 #include "settings/es9038state.h"
@@ -81,6 +82,7 @@ int main(int argc, char* argv[])
     if (readOnly)
         return 0;
     if (twice) {
+        std::printf("connected: %s\n", dac.isConnected() ? "yes" : "no");
         step("read again");
         read(state, listener);
         step("connect again");

@@ -1,6 +1,7 @@
 // Preloaded into the unmodified sonvale binary: once its main window is
 // shown, presses and releases "Connect&Read" as a user would, moves the
-// volume slider, prints what the window then shows and quits the program.
+// volume slider, prints what the window then shows (its title again after
+// the move) and quits the program.
 // Its lines on standard output begin with "window: ".
 //
 // A message box the window opens (a failed connection) is read and closed,
@@ -110,6 +111,7 @@ void drive()
         slider->setValue(200);
         if (auto* label = child<QLabel>(window, "label"))
             say(QStringLiteral("volume %1").arg(label->text()));
+        say(QStringLiteral("title \"%1\"").arg(window->windowTitle()));
     }
     QCoreApplication::exit(0);
 }

@@ -94,6 +94,7 @@ private:
     void operate(uint8_t op);
     void checkGetters(const char* after);
     void finish();
+    void reconnectIfLost();
 
     const uint8_t* in = nullptr;
     size_t left = 0;
@@ -231,12 +232,12 @@ void Harness::checkGetters(const char* after)
 void Harness::operate(uint8_t op)
 {
     switch (op % 11) {
-    case 0:
-        listenerPending = true;
+    case 0:                             // a read on a lost link stores no listener
+        listenerPending = listenerPending || dac.isConnected();
         state->readState(this);
         break;
     case 1:
-        listenerPending = false;
+        listenerPending = listenerPending && !dac.isConnected();
         state->readState(nullptr);
         break;
     case 2: {
@@ -331,6 +332,7 @@ void Harness::run(const uint8_t* data, size_t size)
     for (int n = 0; n < kMaxOperations && left; ++n) {
         operate(take());
         checkGetters("an operation");
+        reconnectIfLost();
         FUZZ_CHECK(UsbSim::liveContexts() <= 1 && UsbSim::liveHandles() <= 1,
                    "%d contexts and %d handles live", UsbSim::liveContexts(), UsbSim::liveHandles());
     }
@@ -345,8 +347,10 @@ void Harness::finish()
 {
     scripting = false;
     UsbSim::dac().setAnswersInvalid(false);
+    reconnectIfLost();
     dac.command7();
     checkGetters("the last exchange");
+    reconnectIfLost();
 
     UsbSim::dac().reset();
     state->writeAll();
@@ -356,6 +360,19 @@ void Harness::finish()
     FUZZ_CHECK(std::memcmp(block.data(), bytesOf(expected), kBlock) == 0,
                "the device does not hold the mirror's block after a write-all");
     FUZZ_CHECK(UsbSim::misuses().empty(), "libusb misuse: %s", UsbSim::misuses().front().c_str());
+}
+
+// A transfer that met LIBUSB_ERROR_NO_DEVICE ended the connection; the DAC
+// itself is still on the simulated bus, so the user's Connect&Read brings it
+// back. The mirror keeps what it had.
+void Harness::reconnectIfLost()
+{
+    if (dac.isConnected())
+        return;
+    FUZZ_CHECK(UsbSim::liveContexts() == 0 && UsbSim::liveHandles() == 0,
+               "a lost link still holds %d contexts and %d handles", UsbSim::liveContexts(),
+               UsbSim::liveHandles());
+    FUZZ_CHECK(dac.reconnect(), "cannot reconnect to the simulated DAC");
 }
 
 } // namespace

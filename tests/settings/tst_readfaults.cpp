@@ -1,10 +1,13 @@
 // The mirror's full read when the device goes wrong: the DAC unplugged at
 // every exchange, a device that stays silent, and one that answers every
-// request with bit 7 clear. In each case nothing crashes, the mirror's copy
-// stays as it was until a read completes, the console shows the link's own
-// line for every exchange, and the next reconnect starts afresh.
+// request with bit 7 clear. In each case nothing crashes and the mirror's copy
+// stays as it was until a read completes. The loss of the DAC shows in the
+// link's line for the exchange that met it and ends the connection, so the
+// rest of the read is refused in silence; a silent or confused device keeps
+// its connection and every exchange shows its line. The next reconnect
+// starts afresh.
 //
-// Every exchange costs at least 120 ms of protocol pauses (100 ms after a
+// Every exchange that reaches the DAC costs at least 120 ms of pauses (100 ms after a
 // request that fails), so a sweep row takes about 1.5 s; a full re-read after
 // the reconnect adds 1.4 s and is done in one row, the others checking the
 // fresh link with a single exchange.
@@ -52,7 +55,7 @@ void TestReadFaults::unplugDuringRead()
 
     QString expected;
     for (int w = 0; w < kWindows; ++w)
-        expected += w < answers ? readResponse(deviceBlock, w) : unplugged;
+        expected += w < answers ? readResponse(deviceBlock, w) : w == answers ? unplugged : "";
     {
         UnplugAfter unplug(dac, answers);
         ConsoleCapture console;
@@ -61,7 +64,6 @@ void TestReadFaults::unplugDuringRead()
     }
     QCOMPARE(finished.count, 0);
     QCOMPARE(shown(state), defaults);
-    QVERIFY(dac.isConnected());        // the link learns of the loss only by its errors
     QCOMPARE(UsbSim::misuses(), std::vector<std::string>());
 
     replugAndStartAfresh(dac, state, reread, deviceBlock);

@@ -5,6 +5,7 @@
 
 #include "consolecapture.h"
 #include "testbytes.h"
+#include "unplugafter.h"
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"
@@ -266,6 +267,8 @@ private slots:
     void connectionFails();
     void deviceDoesNotAnswer_data();
     void deviceDoesNotAnswer();
+    void deviceLeaves_data();
+    void deviceLeaves();
     void editSendsAtOnce_data();
     void editSendsAtOnce();
     void typingSendsEachValue_data();
@@ -442,6 +445,107 @@ void TestMainWindow::deviceDoesNotAnswer()
     QCOMPARE(shown(program->window), kDefaultWidgets);
     QCOMPARE(requests(), fullRead());
     QCOMPARE(modals.boxes(), QStringList{});
+}
+
+void TestMainWindow::deviceLeaves_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("answers");          // the DAC leaves after this many
+    QTest::addColumn<QStringList>("titles");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("after");
+
+    const QStringList edited = widgets(200, "-27.5dB", 0, 130, 0, 130, "15", "Linear phase apo");
+    const QStringList mclkEdited = widgets(255, "0dB", 0, 130, 0, 130, "3", "Linear phase apo");
+    QTest::newRow("volume edit") << "volume" << 0 << QStringList{kDisconnected} << QStringList{}
+                                 << edited;
+    for (int n : {0, 1})
+        QTest::addRow("MCLK edit, after %d answers", n)
+            << "mclk" << n << QStringList{kDisconnected} << QStringList{} << mclkEdited;
+    for (int n : {0, 5, 11})
+        QTest::addRow("Connect&Read, after %d answers", n)
+            << "connect" << n << QStringList{kInit, kDisconnected} << QStringList{}
+            << kDefaultWidgets;
+    for (int n : {0, 1, 12})
+        QTest::addRow("preset import, after %d answers", n)
+            << "import" << n << QStringList{kDisconnected}
+            << QStringList{"box Info: Success import."} << kDefaultWidgets;
+    for (int n : {0, 1})
+        QTest::addRow("factory restore, after %d answers", n)
+            << "factory" << n << QStringList{kDisconnected} << QStringList{} << kDefaultWidgets;
+}
+
+// The DAC leaves the bus during an operation: the link lets go of it at the
+// first exchange that meets its absence, the title says so, the window keeps
+// the user's edit, and a Connect&Read once it is back starts afresh.
+void TestMainWindow::deviceLeaves()
+{
+    QFETCH(QString, operation);
+    QFETCH(int, answers);
+    QFETCH(QStringList, titles);
+    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, after);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString preset = QDir(dir.path()).filePath(QStringLiteral("good.sonvale"));
+    QVERIFY(writeFile(preset, presetFile(kPresetBlock)));
+    start(operation != QLatin1String("connect"));
+    // Connect&Read opens the DAC anew first: it can only leave once it is open.
+    std::unique_ptr<UnplugAfter> unplug;
+    bool armed = operation == QLatin1String("connect");
+    QObject::connect(&program->window, &QWidget::windowTitleChanged, &program->window,
+                     [&](const QString& title) {
+                         if (armed && title == kInit) {
+                             armed = false;
+                             unplug = std::make_unique<UnplugAfter>(program->dac, answers);
+                         }
+                     });
+    if (!armed)
+        unplug = std::make_unique<UnplugAfter>(program->dac, answers);
+    ModalHandler modals(&program->window, preset);
+
+    ConsoleCapture console;
+    if (operation == QLatin1String("volume"))
+        widget<QSlider>(program->window, "volumeSlider")->setValue(200);
+    else if (operation == QLatin1String("mclk"))
+        widget<QComboBox>(program->window, "mclkBox")->setCurrentIndex(3);
+    else if (operation == QLatin1String("connect"))
+        QTest::mouseClick(widget<QPushButton>(program->window, "startDRTestBtn"), Qt::LeftButton);
+    else if (operation == QLatin1String("import"))
+        QVERIFY(QMetaObject::invokeMethod(&program->window, "onFileBrowserClick"));
+    else
+        QVERIFY(QMetaObject::invokeMethod(&program->window, "onRestoreFactoryClick"));
+    const QString output = console.stop();
+    unplug.reset();
+
+    QCOMPARE(output.count(QStringLiteral("Error sending data over usb.(ret=-4\n")), 1);
+    QVERIFY(!output.contains(QLatin1String("Usb response error")));
+    QCOMPARE(program->titles, titles);
+    QStringList shownBoxes = modals.boxes().filter(QStringLiteral("box "));
+    QCOMPARE(shownBoxes, boxes);
+    for (const Modal& box : modals.seen)
+        if (box.kind == QLatin1String("box"))
+            QCOMPARE(box.windowTitle, kDisconnected);
+    QCOMPARE(shown(program->window), after);
+    QVERIFY(!program->dac.isConnected());
+    QCOMPARE(UsbSim::liveContexts(), 0);
+    QCOMPARE(UsbSim::liveHandles(), 0);
+    QCOMPARE(UsbSim::misuses(), std::vector<std::string>());
+
+    // An edit now changes only the window's copy.
+    UsbSim::clearLog();
+    widget<QSpinBox>(program->window, "secondThdEdit")->setValue(-5);
+    QVERIFY(UsbSim::calls().empty());
+    QCOMPARE(program->window.windowTitle(), kDisconnected);
+
+    // The DAC is back: Connect&Read opens it anew and shows what it holds.
+    UsbSim::setDevices({UsbSim::Device()});
+    program->titles.clear();
+    QTest::mouseClick(widget<QPushButton>(program->window, "startDRTestBtn"), Qt::LeftButton);
+    QCOMPARE(program->titles, (QStringList{kInit, kConnected}));
+    QCOMPARE(requests().mid(requests().size() - 12), fullRead());
+    QCOMPARE(UsbSim::liveContexts(), 1);
+    QCOMPARE(UsbSim::liveHandles(), 1);
 }
 
 void TestMainWindow::editSendsAtOnce_data()
