@@ -134,6 +134,8 @@ void applyEnvironment(Bus& b)
         b.answersBeforeUnplug = std::atoi(count);
     if (const char* keep = std::getenv("SONVALE_SIM_KEEP_BLOCK"))
         b.dac.setKeepsBlock(std::atoi(keep) != 0);
+    if (const char* silent = std::getenv("SONVALE_SIM_SILENT"))
+        b.dac.setSilent(std::atoi(silent) != 0);
     if (const char* code = std::getenv("SONVALE_SIM_OPEN_ERROR"))
         b.openError = std::atoi(code);
 }

@@ -33,6 +33,7 @@
 //   SONVALE_SIM_UNPLUG_AFTER=N  the DAC leaves the bus once it has handed out
 //                               N answers (unplugAfterAnswers)
 //   SONVALE_SIM_KEEP_BLOCK=1    the block does not take writes (setKeepsBlock)
+//   SONVALE_SIM_SILENT=1        the DAC takes nothing and never answers
 //   SONVALE_SIM_OPEN_ERROR=N    libusb_open fails with N (failOpen)
 // Without them the bus starts as reset() leaves it.
 class UsbSim {

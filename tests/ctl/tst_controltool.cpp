@@ -472,16 +472,19 @@ void TestControlTool::faults_data()
     QTest::addColumn<int>("requests");
 
     QTest::newRow("unplugged during show") << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5"
-                                           << "the read was incomplete: 7 of the 12 windows did not arrive "
-                                              "(at 20, 24, 28, 32, 36, 40, 44)"
-                                           << 5;
+                                           << "the DAC was disconnected" << 5;
     QTest::newRow("unplugged during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=11"
-                                           << "the read was incomplete: 1 of the 12 windows did not arrive (at 44)"
-                                           << 11;
+                                           << "the DAC was disconnected" << 11;
     QTest::newRow("unplugged during load") << QStringList{"load", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=4"
                                            << "the DAC was disconnected" << 4;
     QTest::newRow("unplugged during get") << QStringList{"get", "volume", "dsd_filter"} << "SONVALE_SIM_UNPLUG_AFTER=1"
                                           << "the DAC was disconnected" << 1;
+    QTest::newRow("silent during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_SILENT=1"
+                                        << "the read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, "
+                                           "12, 16, 20, 24, 28, 32, 36, 40, 44)"
+                                        << 12;
+    QTest::newRow("silent during get") << QStringList{"get", "mute"} << "SONVALE_SIM_SILENT=1"
+                                       << "the DAC did not answer the read at 0 (LIBUSB_ERROR_TIMEOUT)" << 1;
     QTest::newRow("set not taken") << QStringList{"set", "pcm_mclk[7]=1", "thd_range2[1]=-1", "volume[1]=0"}
                                    << "SONVALE_SIM_KEEP_BLOCK=1"
                                    << "the block read back differs from what was sent: the DAC holds volume[1]=25 "
