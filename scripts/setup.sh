@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     qt6-base-dev libgl-dev libusb-1.0-0-dev
     umockdev libumockdev-dev
+    librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: first in build/ with
-# the default compiler, then in build-asan/ with clang, AddressSanitizer and
+# the default compiler, where the Debian package is also built and checked,
+# then in build-asan/ with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, where the libFuzzer targets also run, each for
 # SONVALE_FUZZ_SECONDS seconds (default 30).
 set -euo pipefail
@@ -8,6 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2
+scripts/package.sh build
 
 CC=clang CXX=clang++ scripts/build.sh build-asan -DSONVALE_FUZZ=ON
 export ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1

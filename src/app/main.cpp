@@ -8,6 +8,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);   // takes Qt's own options out of argv
+    QGuiApplication::setDesktopFileName(QStringLiteral(SONVALE_APP_ID));   // the desktop entry's name
     ES9038 dac;
     ES9038State state(&dac);
     applyCommandLine(argc, argv, *dac.link);

@@ -12,10 +12,10 @@ namespace {
 
 const char usage[] =
     "Usage: sonvale-preset new FILE [FIELD=VALUE ...]\n"
-    "       sonvale-preset show FILE\n"
-    "       sonvale-preset check FILE\n"
-    "       sonvale-preset set FILE FIELD=VALUE ...\n"
-    "       sonvale-preset --help | --version\n"
+    "  or:  sonvale-preset show FILE\n"
+    "  or:  sonvale-preset check FILE\n"
+    "  or:  sonvale-preset set FILE FIELD=VALUE ...\n"
+    "  or:  sonvale-preset --help | --version\n"
     "\n"
     "Makes and edits preset files for Sonvale: the DAC's 48-byte settings block\n"
     "followed by two checksum bytes. 'sonvalectl load FILE' puts one on the DAC\n"

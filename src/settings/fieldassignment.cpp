@@ -286,17 +286,18 @@ std::string FieldAssignment::fieldHelp()
         "  volume[0..3]              0..255: left and right attenuation in half-dB\n"
         "                            steps, then the max and min ends of the dB scale\n"
         "  thd_vol_thresholds[0..1]  0..255\n"
-        "  thd_range0[0..1]          -32768..32767: [0] 2nd, [1] 3rd harmonic\n"
-        "  thd_range1[0..1]          likewise; range 0 is the left DAC, range 1 the\n"
-        "  thd_range2[0..1]          right DAC in the window\n"
+        "  thd_range0[0..1]          -32768..32767: [0] 2nd, [1] 3rd harmonic; the\n"
+        "                            window shows range 0 as the left DAC\n"
+        "  thd_range1[0..1]          likewise; the window's right DAC\n"
+        "  thd_range2[0..1]          likewise\n"
         "  pcm_mclk[0..7]            0..15 (0..3: IDAC_NUM, CLK GEAR, MASTER_BCK, DPLL_BW)\n"
         "  dsd_mclk[0..2]            0..255\n"
         "  pcm_filter[0..7]          the whole byte 0..255, or a shape name, which is\n"
         "                            stored in bits 7..5 (0..3: DAC1 to DAC4):\n";
     for (int shape = 0; shape < static_cast<int>(std::size(shapeNames)); ++shape) {
         char line[80];
-        std::snprintf(line, sizeof line, "                              \"%s\" (0x%02X)\n", shapeNames[shape],
-                      shape << 5);
+        std::snprintf(line, sizeof line, "                            0x%02X \"%s\"%s\n", shape << 5, shapeNames[shape],
+                      shape + 1 < static_cast<int>(std::size(shapeNames)) ? "," : "");
         help += line;
     }
     help +=

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Builds the Debian package in build/ (or the directory given) and checks it:
+# the files it holds, its maintainer script and dependencies, the desktop
+# entry and AppStream metadata as installed, lintian, and the tools unpacked
+# into a scratch folder. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+
+scripts/build.sh "$dir" >/dev/null
+if ! cmake --build "$dir" --target package >"$dir/package.log" 2>&1; then
+    cat "$dir/package.log" >&2
+    echo "FAIL: cmake --build $dir --target package" >&2
+    exit 1
+fi
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
+arch=$(dpkg --print-architecture)
+deb=$dir/sonvale_${version}_${arch}.deb
+app_id=io.github.sonvale.Sonvale
+# Warnings lintian may report on purpose (README, "Installing on Debian and
+# Ubuntu", says why each is there). None today.
+allowed_warnings=()
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
+
+[ -f "$deb" ] || { echo "FAIL: $deb was not made" >&2; exit 1; }
+
+tools=(sonvale-preset)
+[ -x "$dir/sonvalectl" ] && tools+=(sonvalectl)
+
+expected=(
+    usr/bin/sonvale
+    usr/share/sonvale/presets/default.sonvale
+    usr/share/sonvale/presets/filter-shapes.sonvale
+    usr/lib/udev/rules.d/70-sonvale.rules
+    "usr/share/applications/$app_id.desktop"
+    "usr/share/metainfo/$app_id.metainfo.xml"
+    usr/share/icons/hicolor/scalable/apps/sonvale.svg
+    usr/share/man/man1/sonvale.1.gz
+    usr/share/doc/sonvale/copyright
+    usr/share/doc/sonvale/changelog.gz
+)
+for size in 16 22 24 32 48 64 128 256; do
+    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/sonvale.png")
+done
+for tool in "${tools[@]}"; do
+    expected+=("usr/bin/$tool" "usr/share/man/man1/$tool.1.gz")
+done
+
+contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./||')
+for path in "${expected[@]}"; do
+    if grep -qxF "$path" <<<"$contents"; then pass; else fail "$deb lacks $path"; fi
+done
+
+control=$(mktemp -d)
+scratch=$(mktemp -d)
+trap 'rm -rf "$control" "$scratch"' EXIT
+dpkg-deb -e "$deb" "$control"
+dpkg-deb -x "$deb" "$scratch"
+
+if [ -x "$control/postinst" ] && grep -q 'udevadm trigger' "$control/postinst"; then pass
+else fail "no executable postinst that re-triggers the DAC"; fi
+if sh -n "$control/postinst"; then pass; else fail "postinst is not a valid shell script"; fi
+depends=$(dpkg-deb -f "$deb" Depends)
+if grep -q 'libusb-1.0-0' <<<"$depends" && grep -q 'libqt6widgets6' <<<"$depends"; then pass
+else fail "Depends lacks libusb or Qt: $depends"; fi
+
+if desktop-file-validate "$scratch/usr/share/applications/$app_id.desktop"; then pass
+else fail "desktop-file-validate"; fi
+if appstreamcli validate --no-net "$scratch/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null; then pass
+else
+    appstreamcli validate --no-net "$scratch/usr/share/metainfo/$app_id.metainfo.xml" >&2 || true
+    fail "appstreamcli validate"
+fi
+
+# lintian looks for udev rules in /lib/udev/rules.d only, so its checks that
+# the rule uses uaccess and that AppStream announces the device are made here.
+rule=$scratch/usr/lib/udev/rules.d/70-sonvale.rules
+vendor=$(sed -n 's/.*ATTRS{idVendor}=="\([0-9a-f]\{4\}\)".*/\1/p' "$rule")
+product=$(sed -n 's/.*ATTRS{idProduct}=="\([0-9a-f]\{4\}\)".*/\1/p' "$rule")
+modalias="usb:v${vendor^^}p${product^^}d*"
+if [ -n "$vendor" ] && [ -n "$product" ] && grep -q 'TAG+="uaccess"' "$rule"; then pass
+else fail "the udev rule does not give the DAC to the logged-in user"; fi
+if grep -qF "<modalias>$modalias</modalias>" "$scratch/usr/share/metainfo/$app_id.metainfo.xml"; then pass
+else fail "the AppStream metadata does not provide $modalias"; fi
+
+lintian_options=(--tag-display-limit 0)
+[ "$(id -u)" -eq 0 ] && lintian_options+=(--allow-root)
+lintian_report=$(lintian "${lintian_options[@]}" "$deb" 2>&1 || true)
+unexpected=$(grep -E '^[EW]: ' <<<"$lintian_report" || true)
+for tag in "${allowed_warnings[@]}"; do
+    unexpected=$(grep -v "^W: sonvale: $tag\b" <<<"$unexpected" || true)
+done
+if [ -z "$unexpected" ]; then pass; else fail "lintian: $unexpected"; fi
+
+for tool in "${tools[@]}"; do
+    out=$(timeout 20 "$scratch/usr/bin/$tool" --version 2>&1 || true)
+    if [ "$out" = "$tool $version" ]; then pass
+    else fail "unpacked $tool --version printed '$out', not '$tool $version'"; fi
+done
+
+echo "package: $deb: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
