@@ -97,17 +97,13 @@ constexpr uint8_t kShapeBits = 0xE0;   // a filter shape lives in bits 7..5
 
 SettingsBlock hostBlock(const DacSession::Block& bytes)
 {
-    SettingsBlock block;
-    std::memcpy(static_cast<void*>(&block), bytes.data(), bytes.size());
-    block.swapThdByteOrder();
-    return block;
+    return SettingsBlock::fromDeviceBytes(bytes.data());
 }
 
-DacSession::Block deviceBytes(SettingsBlock block)
+DacSession::Block deviceBytes(const SettingsBlock& block)
 {
-    block.swapThdByteOrder();
     DacSession::Block bytes;
-    std::memcpy(bytes.data(), &block, bytes.size());
+    block.toDeviceBytes(bytes.data());
     return bytes;
 }
 

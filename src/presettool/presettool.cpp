@@ -6,7 +6,6 @@
 #include "settings/settingsblock.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -37,15 +36,6 @@ const char exitStatus[] =
     "\n"
     "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
     "preset or cannot be read or written; 2 bad command line, nothing written.\n";
-
-// The block of a loaded preset, in host order, as the program's reader makes it.
-SettingsBlock blockOf(const std::vector<unsigned char>& bytes)
-{
-    SettingsBlock block;
-    std::memcpy(static_cast<void*>(&block), bytes.data(), PresetFile::blockSize);
-    block.swapThdByteOrder();
-    return block;
-}
 
 } // namespace
 
@@ -86,10 +76,8 @@ int PresetTool::makeNew(const std::vector<std::string>& arguments)
     SettingsBlock block;
     for (const FieldAssignment& assignment : assignments)
         assignment.applyTo(block);
-    block.swapThdByteOrder();
-
     std::vector<unsigned char> bytes(PresetFile::minimumSize);
-    std::memcpy(bytes.data(), &block, PresetFile::blockSize);
+    block.toDeviceBytes(bytes.data());
     return save(arguments[1], bytes);
 }
 
@@ -103,7 +91,7 @@ int PresetTool::show(const std::vector<std::string>& arguments)
         std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[1].c_str(), fault.c_str());
         return NotValid;
     }
-    blockOf(bytes).dump();
+    SettingsBlock::fromDeviceBytes(bytes.data()).dump();
     return Done;
 }
 
@@ -134,11 +122,10 @@ int PresetTool::set(const std::vector<std::string>& arguments)
         return NotValid;
     }
 
-    SettingsBlock block = blockOf(bytes);
+    SettingsBlock block = SettingsBlock::fromDeviceBytes(bytes.data());
     for (const FieldAssignment& assignment : assignments)
         assignment.applyTo(block);
-    block.swapThdByteOrder();
-    std::memcpy(bytes.data(), &block, PresetFile::blockSize);
+    block.toDeviceBytes(bytes.data());
     return save(arguments[1], bytes);
 }
 
