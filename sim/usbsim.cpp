@@ -138,6 +138,8 @@ void applyEnvironment(Bus& b)
         b.dac.setSilent(std::atoi(silent) != 0);
     if (const char* code = std::getenv("SONVALE_SIM_OPEN_ERROR"))
         b.openError = std::atoi(code);
+    if (const char* code = std::getenv("SONVALE_SIM_CLAIM_ERROR"))
+        b.claimError = std::atoi(code);
 }
 
 Bus& bus()

@@ -35,6 +35,7 @@
 //   SONVALE_SIM_KEEP_BLOCK=1    the block does not take writes (setKeepsBlock)
 //   SONVALE_SIM_SILENT=1        the DAC takes nothing and never answers
 //   SONVALE_SIM_OPEN_ERROR=N    libusb_open fails with N (failOpen)
+//   SONVALE_SIM_CLAIM_ERROR=N   libusb_claim_interface fails with N (failClaim)
 // Without them the bus starts as reset() leaves it.
 class UsbSim {
 public:

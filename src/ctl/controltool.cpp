@@ -278,6 +278,7 @@ int ControlTool::withDac(const std::function<bool(DacSession&)>& work)
         failure.clear();
         if (session.open() && work(session)) {
             identity = session.identity();
+            interfaceProblem = session.interfaceProblem();
             return Done;
         }
         cause = failure.empty() ? session.error() : failure;
@@ -335,6 +336,8 @@ int ControlTool::status(const Arguments& arguments)
         if (!s.second->empty())
             std::printf("%s: %s\n", s.first, s.second->c_str());
     }
+    if (!interfaceProblem.empty())
+        std::printf("note: %s\n", interfaceProblem.c_str());
     return Done;
 }
 

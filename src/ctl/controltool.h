@@ -57,6 +57,7 @@ private:
     // What a command read, for printing once the device is closed.
     Block block{};
     DacSession::Identity identity;
+    std::string interfaceProblem;
     double volumeDb = 0;
     std::string volumeDbText;
 };

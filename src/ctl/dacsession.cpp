@@ -60,10 +60,12 @@ bool DacSession::open()
     const std::string diagnostics = console.capture([&] { connected = dac.reconnect(); });
     if (!connected)
         return openFailed(diagnostics);
+    // The link goes on without the interface, as the window does; should
+    // the exchanges then fail, their message says why they may have.
     const std::string claim = lineAfter(diagnostics, kClaimError);
     if (!claim.empty()) {
-        return fail(name + " is in use: its interface 0 cannot be claimed (" + errorName(std::atoi(claim.c_str()))
-                    + "); close the program that holds it, such as Sonvale's window");
+        claimProblem = "its interface 0 could not be claimed (" + errorName(std::atoi(claim.c_str()))
+                       + "): is another program, such as Sonvale's window, using the DAC?";
     }
     identity_.manufacturer = lineAfter(diagnostics, "Manufacturer:\t");
     identity_.product = lineAfter(diagnostics, "Product:\t");
@@ -98,7 +100,7 @@ bool DacSession::openFailed(const std::string& diagnostics)
 
 bool DacSession::fail(const std::string& cause)
 {
-    error_ = cause;
+    error_ = claimProblem.empty() ? cause : cause + "; " + claimProblem;
     return false;
 }
 
@@ -195,6 +197,11 @@ const ES9038State& DacSession::mirror() const
 const std::string& DacSession::error() const
 {
     return error_;
+}
+
+const std::string& DacSession::interfaceProblem() const
+{
+    return claimProblem;
 }
 
 void DacSession::onReadData(Report report)

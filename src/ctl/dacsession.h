@@ -45,6 +45,8 @@ public:
     const Identity& identity() const;
     const ES9038State& mirror() const;
     const std::string& error() const;
+    // Why interface 0 could not be claimed; empty when it was.
+    const std::string& interfaceProblem() const;
 
     // "2fc6:6013"
     static std::string identifiers(uint16_t vendorId, uint16_t productId);
@@ -62,6 +64,7 @@ private:
     ES9038State state;
     Identity identity_;
     std::string error_;
+    std::string claimProblem;
     std::string ids;          // "2fc6:6013"
     std::string name;         // "the DAC 2fc6:6013"
 

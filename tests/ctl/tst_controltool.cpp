@@ -227,6 +227,10 @@ void TestControlTool::status_data()
         << "sonvalectl: the DAC 2fc6:6013 cannot be opened for lack of permission (LIBUSB_ERROR_ACCESS): install the "
            "udev rule 70-sonvale.rules that Sonvale installs, run 'udevadm control --reload-rules' as root, then "
            "unplug the DAC and plug it in again\n";
+    QTest::newRow("interface held") << QStringList{"status"} << QStringList{"SONVALE_SIM_CLAIM_ERROR=-6"} << 0
+                                    << identity + "note: its interface 0 could not be claimed (LIBUSB_ERROR_BUSY): is "
+                                                  "another program, such as Sonvale's window, using the DAC?\n"
+                                    << QString();
     QTest::newRow("other open error") << QStringList{"status"} << QStringList{"SONVALE_SIM_OPEN_ERROR=-12"} << 1
                                       << QString()
                                       << "sonvalectl: the DAC 2fc6:6013 cannot be opened (LIBUSB_ERROR_NOT_SUPPORTED)\n";
@@ -483,6 +487,11 @@ void TestControlTool::faults_data()
                                         << "the read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, "
                                            "12, 16, 20, 24, 28, 32, 36, 40, 44)"
                                         << 12;
+    QTest::newRow("interface held") << QStringList{"get", "mute"} << "SONVALE_SIM_CLAIM_ERROR=-6"
+                                    << "the DAC did not answer the read at 0 (LIBUSB_ERROR_BUSY); its interface 0 could "
+                                       "not be claimed (LIBUSB_ERROR_BUSY): is another program, such as Sonvale's "
+                                       "window, using the DAC?"
+                                    << 0;
     QTest::newRow("silent during get") << QStringList{"get", "mute"} << "SONVALE_SIM_SILENT=1"
                                        << "the DAC did not answer the read at 0 (LIBUSB_ERROR_TIMEOUT)" << 1;
     QTest::newRow("set not taken") << QStringList{"set", "pcm_mclk[7]=1", "thd_range2[1]=-1", "volume[1]=0"}
