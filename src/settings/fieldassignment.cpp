@@ -251,7 +251,7 @@ const char* FieldAssignment::fieldName(int field)
 std::vector<long> FieldAssignment::fieldValues(int field, const SettingsBlock& block)
 {
     const Field& f = fields[field];
-    SettingsBlock& b = const_cast<SettingsBlock&>(block);   // the table's accessors only read here
+    SettingsBlock b = block;      // the table's accessors give writable pointers
     std::vector<long> values;
     for (int i = 0; i < f.entries; ++i)
         values.push_back(f.kind == Kind::Thd ? long(f.values(b)[i]) : long(f.bytes(b)[i]));
