@@ -1,4 +1,5 @@
-// Each operation a user sets off in the window, timed against the simulated
+// Each operation a user sets off in the window, and each sonvalectl command
+// (run in-process, as the program runs it), timed against the simulated
 // DAC and set beside the least the device allows: every exchange waits
 // 100 ms for the answer and rests 20 ms after it, so an operation of n
 // exchanges cannot take less than n x 120 ms. The ratio shows what the
@@ -13,6 +14,7 @@
 // well; it includes the kernel's work for the pauses.
 //
 //   bench_exchanges [--runs N]
+#include "ctl/controltool.h"
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"
@@ -20,6 +22,7 @@
 #include "usbsim.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <chrono>
@@ -94,6 +97,19 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // A sonvalectl command; its own interface claim gives the kernel's
+    // driver the interface back at the end, which the window's connection,
+    // still open, does not expect.
+    QTemporaryDir folder;
+    const std::string saved = folder.filePath("saved.sonvale").toStdString();
+    const auto ctl = [](const std::vector<std::string>& arguments) {
+        if (ControlTool().run(arguments) != ControlTool::Done) {
+            std::fprintf(stderr, "sonvalectl failed\n");
+            std::exit(1);
+        }
+        UsbSim::setKernelDriverBound(false);
+    };
+
     int calls = 0;   // every change alternates between two values
     std::vector<Operation> operations = {
         {"bare pauses", 1, [] {
@@ -111,6 +127,15 @@ int main(int argc, char* argv[])
         {"volume change", 1, [&] { window.onSliderChanged(100 + ++calls % 2); }, {}, {}},
         {"MCLK change", 2, [&] { window.onMclkUpdate(6 + ++calls % 2); }, {}, {}},
         {"filter change", 2, [&] { window.onFilterUpdate(3 + ++calls % 2); }, {}, {}},
+        // sonvalectl's commands, each with its own connection as a run of
+        // the program has.
+        {"ctl status", 0, [&] { ctl({"status"}); }, {}, {}},
+        {"ctl show", 12, [&] { ctl({"show", "--json"}); }, {}, {}},
+        {"ctl get", 2, [&] { ctl({"get", "pcm_mclk"}); }, {}, {}},
+        {"ctl set", 25, [&] { ctl({"set", "pcm_mclk[5]=" + std::to_string(6 + ++calls % 2)}); }, {}, {}},
+        {"ctl load", 26, [&] { ctl({"load", SONVALE_BENCH_PRESET}); }, {}, {}},
+        {"ctl save", 12, [&] { ctl({"save", saved}); }, {}, {}},
+        {"ctl factory", 13, [&] { ctl({"factory", "--yes"}); }, {}, {}},
     };
 
     const auto measure = [&](Operation& op) {
@@ -155,14 +180,18 @@ int main(int argc, char* argv[])
         const double m = median(op.ms);
         const double floor = op.exchanges * kExchangeMs;
         const double oversleep = op.exchanges * pairOversleepMs;
-        std::fprintf(report, "%-14s %9d %10.2f %9.0f %7.4f %13.2f %11.2f %7.2f\n", op.name,
-                     op.exchanges, m, floor, m / floor, oversleep, m - floor - oversleep,
+        char ratio[16] = "-";
+        if (floor > 0)
+            std::snprintf(ratio, sizeof ratio, "%.4f", m / floor);
+        std::fprintf(report, "%-14s %9d %10.2f %9.0f %7s %13.2f %11.2f %7.2f\n", op.name,
+                     op.exchanges, m, floor, ratio, oversleep, m - floor - oversleep,
                      median(op.cpuMs));
     }
     std::fprintf(report,
                  "floor: 120 ms an exchange. oversleep: the bare pauses' excess, %.3f ms, once an\n"
                  "exchange. program: the rest of the excess. CPU: the thread's CPU time.\n"
-                 "Goal: every ratio at most 1.005.\n",
+                 "Goals: every ratio at most 1.005 for the window's operations, 1.01 for\n"
+                 "sonvalectl's commands.\n",
                  pairOversleepMs);
     std::fclose(report);
     return 0;

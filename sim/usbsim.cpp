@@ -6,6 +6,8 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -58,6 +60,11 @@ struct Bus {
     int nextSetReport = 0;
     bool hasNextGetReport = false;
     int nextGetReport = 0;
+    int answersBeforeUnplug = -1;     // negative: stays plugged in
+
+    // From the environment; empty when not given.
+    std::string blockFile;
+    std::string requestFile;
 
     std::vector<UsbSim::Call> log;
     std::vector<std::string> misuses;
@@ -84,12 +91,64 @@ bool kernelDriverDefault()
 #endif
 }
 
+void readBlockFile(Bus& b)
+{
+    std::FILE* file = std::fopen(b.blockFile.c_str(), "rb");
+    if (!file)
+        return;
+    VirtualDac::Block block;
+    if (std::fread(block.data(), 1, block.size(), file) == block.size())
+        b.dac.setBlock(block);
+    std::fclose(file);
+}
+
+void writeBlockFile(const Bus& b)
+{
+    std::FILE* file = std::fopen(b.blockFile.c_str(), "wb");
+    if (!file)
+        return;
+    std::fwrite(b.dac.block().data(), 1, b.dac.block().size(), file);
+    std::fclose(file);
+}
+
+void logRequest(const Bus& b, const unsigned char* request)
+{
+    std::FILE* file = std::fopen(b.requestFile.c_str(), "a");
+    if (!file)
+        return;
+    for (int i = 0; i < kReportSize; ++i)
+        std::fprintf(file, i ? " %02X" : "%02X", request[i]);
+    std::fputc('\n', file);
+    std::fclose(file);
+}
+
+void applyEnvironment(Bus& b)
+{
+    if (const char* path = std::getenv("SONVALE_SIM_BLOCK")) {
+        b.blockFile = path;
+        readBlockFile(b);
+    }
+    if (const char* path = std::getenv("SONVALE_SIM_REQUESTS"))
+        b.requestFile = path;
+    if (const char* count = std::getenv("SONVALE_SIM_UNPLUG_AFTER"))
+        b.answersBeforeUnplug = std::atoi(count);
+    if (const char* keep = std::getenv("SONVALE_SIM_KEEP_BLOCK"))
+        b.dac.setKeepsBlock(std::atoi(keep) != 0);
+    if (const char* silent = std::getenv("SONVALE_SIM_SILENT"))
+        b.dac.setSilent(std::atoi(silent) != 0);
+    if (const char* code = std::getenv("SONVALE_SIM_OPEN_ERROR"))
+        b.openError = std::atoi(code);
+    if (const char* code = std::getenv("SONVALE_SIM_CLAIM_ERROR"))
+        b.claimError = std::atoi(code);
+}
+
 Bus& bus()
 {
     static Bus* b = [] {
         auto* created = new Bus;
         created->devices.push_back(std::make_shared<UsbSim::Device>());
         created->kernelDriverBound = kernelDriverDefault();
+        applyEnvironment(*created);
         return created;
     }();
     return *b;
@@ -218,7 +277,12 @@ int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t r
             b.hasNextSetReport = false;
             return b.nextSetReport;
         }
+        const VirtualDac::Block before = b.dac.block();
         b.dac.receive(data);
+        if (!b.requestFile.empty())
+            logRequest(b, data);
+        if (!b.blockFile.empty() && b.dac.block() != before)
+            writeBlockFile(b);
         return kReportSize;
     }
     if (report == VirtualDac::ReportTransfer::Get) {
@@ -234,6 +298,8 @@ int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t r
         if (!answered)
             return LIBUSB_ERROR_TIMEOUT;
         std::memcpy(data, answer, kReportSize);
+        if (b.answersBeforeUnplug > 0 && --b.answersBeforeUnplug == 0)
+            UsbSim::unplug();
         return kReportSize;
     }
     // Anything else the bridge stalls.
@@ -260,6 +326,7 @@ void UsbSim::reset()
     b.releaseError = 0;
     b.hasNextSetReport = false;
     b.hasNextGetReport = false;
+    b.answersBeforeUnplug = -1;
     b.log.clear();
     b.misuses.clear();
     b.maxContexts = countLiveContexts();
@@ -303,6 +370,11 @@ void UsbSim::unplug()
     list.erase(std::remove_if(list.begin(), list.end(),
                               [](const std::shared_ptr<Device>& d) { return d->dac; }),
                list.end());
+}
+
+void UsbSim::unplugAfterAnswers(int answers)
+{
+    bus().answersBeforeUnplug = answers;
 }
 
 void UsbSim::failInit(int code) { bus().initError = code; }

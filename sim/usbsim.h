@@ -19,6 +19,24 @@
 //
 // Faults that name an error code take it as the libusb result; they stay in
 // force until reset() unless they say "next", which lasts one call.
+//
+// A program linked with the simulated DAC (sonvale-sim, sonvalectl-sim) is
+// set up from its environment when it first touches the bus, so that it can
+// be tried, and tested, as a process:
+//   SONVALE_SIM_BLOCK=FILE      the DAC keeps its block in FILE: the file's
+//                               first 48 bytes are the block at start (when it
+//                               has them), and every request that changes the
+//                               block writes it back, so that successive runs
+//                               see one device
+//   SONVALE_SIM_REQUESTS=FILE   each request the DAC receives is appended to
+//                               FILE as a line of hex bytes, "04 00 04 00 00 00 00"
+//   SONVALE_SIM_UNPLUG_AFTER=N  the DAC leaves the bus once it has handed out
+//                               N answers (unplugAfterAnswers)
+//   SONVALE_SIM_KEEP_BLOCK=1    the block does not take writes (setKeepsBlock)
+//   SONVALE_SIM_SILENT=1        the DAC takes nothing and never answers
+//   SONVALE_SIM_OPEN_ERROR=N    libusb_open fails with N (failOpen)
+//   SONVALE_SIM_CLAIM_ERROR=N   libusb_claim_interface fails with N (failClaim)
+// Without them the bus starts as reset() leaves it.
 class UsbSim {
 public:
     using Clock = std::chrono::steady_clock;
@@ -97,6 +115,9 @@ public:
     // The DAC leaves the bus; every later transfer, string read or claim on a
     // handle open to it fails with LIBUSB_ERROR_NO_DEVICE.
     static void unplug();
+    // The DAC leaves the bus right after it has handed out `answers` more
+    // answers; a negative count cancels.
+    static void unplugAfterAnswers(int answers);
 
     // Faults.
     static void failInit(int code);

@@ -63,6 +63,7 @@ void VirtualDac::reset()
     readyAt_ = Clock::time_point{};
     silent_ = false;
     answersInvalid_ = false;
+    keepsBlock_ = false;
     hasNextAnswer_ = false;
     nextAnswer_ = Answer{};
 }
@@ -81,7 +82,10 @@ void VirtualDac::receive(const uint8_t* request)
 {
     if (silent_)
         return;
+    const Block before = block_;
     answer_ = execute(request);
+    if (keepsBlock_)
+        block_ = before;
     if (hasNextAnswer_) {
         answer_ = nextAnswer_;
         hasNextAnswer_ = false;
@@ -168,4 +172,9 @@ void VirtualDac::setNextAnswer(const Answer& answer)
 {
     nextAnswer_ = answer;
     hasNextAnswer_ = true;
+}
+
+void VirtualDac::setKeepsBlock(bool keeps)
+{
+    keepsBlock_ = keeps;
 }

@@ -69,6 +69,7 @@ public:
     void setSilent(bool silent);           // takes nothing, never answers
     void setAnswersInvalid(bool invalid);  // every answer has bit 7 clear
     void setNextAnswer(const Answer& answer); // the answer to the next request, as given
+    void setKeepsBlock(bool keeps);        // answers writes (3, 6, 9) as usual, block unchanged
 
 private:
     Answer execute(const uint8_t* request);
@@ -78,6 +79,7 @@ private:
     Clock::time_point readyAt_;
     bool silent_ = false;
     bool answersInvalid_ = false;
+    bool keepsBlock_ = false;
     bool hasNextAnswer_ = false;
     Answer nextAnswer_{};
 };

@@ -1,36 +1,9 @@
 // sonvale-preset: makes, shows, checks and edits Sonvale preset files.
 
+#include "app/arguments.h"
 #include "presettool/presettool.h"
-
-#include <string>
-#include <vector>
-
-#ifdef _WIN32
-#include <windows.h>
-#include <shellapi.h>
-#endif
 
 int main(int argc, char* argv[])
 {
-    std::vector<std::string> arguments;
-#ifdef _WIN32
-    // argv is in the ANSI code page; file names are taken from the UTF-16
-    // command line so that any name can be given.
-    (void)argv;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; wide && i < count; ++i) {
-        const int length = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<size_t>(length > 0 ? length : 1), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8.data(), length, nullptr, nullptr);
-        utf8.resize(utf8.size() - 1);
-        arguments.push_back(utf8);
-    }
-    LocalFree(wide);
-    (void)argc;
-#else
-    for (int i = 1; i < argc; ++i)
-        arguments.emplace_back(argv[i]);
-#endif
-    return PresetTool().run(arguments);
+    return PresetTool().run(utf8Arguments(argc, argv));
 }

@@ -1,14 +1,11 @@
 #include "presettool/presettool.h"
 
 #include "app/version.h"
-#include "presettool/fieldassignment.h"
-#include "settings/atomicfile.h"
+#include "settings/fieldassignment.h"
 #include "settings/presetfile.h"
 #include "settings/settingsblock.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -20,7 +17,9 @@ const char usage[] =
     "  or:  sonvale-preset --help | --version\n"
     "\n"
     "Makes and edits preset files for Sonvale: the DAC's 48-byte settings block\n"
-    "followed by two checksum bytes, as the window's \"Preset browser...\" loads them.\n"
+    "followed by two checksum bytes. 'sonvalectl load FILE' puts one on the DAC\n"
+    "and 'sonvalectl save FILE' keeps the DAC's settings in one; the window's\n"
+    "\"Settings\" menu does neither (its entries are greyed out).\n"
     "\n"
     "  new    writes FILE holding the default settings with the given changes\n"
     "         (an existing FILE is replaced)\n"
@@ -37,22 +36,6 @@ const char exitStatus[] =
     "\n"
     "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
     "preset or cannot be read or written; 2 bad command line, nothing written.\n";
-
-// The block of a loaded preset, in host order, as the program's reader makes it.
-SettingsBlock blockOf(const std::vector<unsigned char>& bytes)
-{
-    SettingsBlock block;
-    std::memcpy(static_cast<void*>(&block), bytes.data(), PresetFile::blockSize);
-    block.swapThdByteOrder();
-    return block;
-}
-
-std::string hexByte(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
 
 } // namespace
 
@@ -93,10 +76,8 @@ int PresetTool::makeNew(const std::vector<std::string>& arguments)
     SettingsBlock block;
     for (const FieldAssignment& assignment : assignments)
         assignment.applyTo(block);
-    block.swapThdByteOrder();
-
     std::vector<unsigned char> bytes(PresetFile::minimumSize);
-    std::memcpy(bytes.data(), &block, PresetFile::blockSize);
+    block.toDeviceBytes(bytes.data());
     return save(arguments[1], bytes);
 }
 
@@ -105,12 +86,12 @@ int PresetTool::show(const std::vector<std::string>& arguments)
     if (arguments.size() != 2)
         return refuse("show takes exactly one FILE");
     std::vector<unsigned char> bytes;
-    const std::string fault = load(arguments[1], bytes);
+    const std::string fault = PresetFile::read(arguments[1], bytes);
     if (!fault.empty()) {
         std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[1].c_str(), fault.c_str());
         return NotValid;
     }
-    blockOf(bytes).dump();
+    SettingsBlock::fromDeviceBytes(bytes.data()).dump();
     return Done;
 }
 
@@ -119,7 +100,7 @@ int PresetTool::check(const std::vector<std::string>& arguments)
     if (arguments.size() != 2)
         return refuse("check takes exactly one FILE");
     std::vector<unsigned char> bytes;
-    const std::string fault = load(arguments[1], bytes);
+    const std::string fault = PresetFile::read(arguments[1], bytes);
     std::printf("%s\n", fault.empty() ? "ok" : fault.c_str());
     return fault.empty() ? Done : NotValid;
 }
@@ -135,17 +116,16 @@ int PresetTool::set(const std::vector<std::string>& arguments)
         return BadUsage;
 
     std::vector<unsigned char> bytes;
-    const std::string fault = load(arguments[1], bytes);
+    const std::string fault = PresetFile::read(arguments[1], bytes);
     if (!fault.empty()) {
         std::fprintf(stderr, "sonvale-preset: %s: %s; not changed\n", arguments[1].c_str(), fault.c_str());
         return NotValid;
     }
 
-    SettingsBlock block = blockOf(bytes);
+    SettingsBlock block = SettingsBlock::fromDeviceBytes(bytes.data());
     for (const FieldAssignment& assignment : assignments)
         assignment.applyTo(block);
-    block.swapThdByteOrder();
-    std::memcpy(bytes.data(), &block, PresetFile::blockSize);
+    block.toDeviceBytes(bytes.data());
     return save(arguments[1], bytes);
 }
 
@@ -170,43 +150,10 @@ bool PresetTool::parseAssignments(const std::vector<std::string>& arguments, siz
     return true;
 }
 
-// Reads the whole file into `bytes`. Returns an empty string for a valid
-// preset, otherwise the reason it is not one, in the order the program's
-// reader tests: opening, length, checksum byte A, checksum byte B.
-std::string PresetTool::load(const std::string& path, std::vector<unsigned char>& bytes)
-{
-    std::FILE* file = PresetFile::open(path.c_str(), "rb");
-    if (!file)
-        return "cannot open " + path + ": " + std::strerror(errno);
-    bytes.clear();
-    unsigned char chunk[4096];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    const bool failed = std::ferror(file) != 0;
-    const int readError = errno;
-    std::fclose(file);
-    if (failed)
-        return "cannot read " + path + ": " + std::strerror(readError);
-
-    if (bytes.size() < static_cast<size_t>(PresetFile::minimumSize))
-        return "shorter than 50 bytes (it has " + std::to_string(bytes.size()) + ")";
-    const PresetFile::Checksum sum = PresetFile::checksum(bytes.data());
-    if (bytes[48] != sum.a)
-        return "checksum byte A (offset 48) is wrong: expected " + hexByte(sum.a) + ", found " + hexByte(bytes[48]);
-    if (bytes[49] != sum.b)
-        return "checksum byte B (offset 49) is wrong: expected " + hexByte(sum.b) + ", found " + hexByte(bytes[49]);
-    return std::string();
-}
-
-// Sets both checksum bytes over the block in `bytes` and writes all of them.
 int PresetTool::save(const std::string& path, std::vector<unsigned char>& bytes)
 {
-    const PresetFile::Checksum sum = PresetFile::checksum(bytes.data());
-    bytes[48] = sum.a;
-    bytes[49] = sum.b;
     std::string error;
-    if (!AtomicFile::write(path, bytes, error)) {
+    if (!PresetFile::write(path, bytes, error)) {
         std::fprintf(stderr, "sonvale-preset: %s\n", error.c_str());
         return NotValid;
     }

@@ -28,6 +28,5 @@ private:
     static int refuse(const std::string& message);
     static bool parseAssignments(const std::vector<std::string>& arguments, size_t first,
                                  std::vector<FieldAssignment>& assignments);
-    static std::string load(const std::string& path, std::vector<unsigned char>& bytes);
     static int save(const std::string& path, std::vector<unsigned char>& bytes);
 };

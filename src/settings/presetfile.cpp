@@ -1,5 +1,10 @@
 #include "settings/presetfile.h"
 
+#include "settings/atomicfile.h"
+
+#include <cerrno>
+#include <cstring>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -12,6 +17,51 @@ PresetFile::Checksum PresetFile::checksum(const uint8_t* block)
         sum.b = static_cast<uint8_t>(sum.b + sum.a);
     }
     return sum;
+}
+
+namespace {
+
+std::string hexByte(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+} // namespace
+
+std::string PresetFile::read(const std::string& path, std::vector<unsigned char>& bytes)
+{
+    std::FILE* file = open(path.c_str(), "rb");
+    if (!file)
+        return "cannot open " + path + ": " + std::strerror(errno);
+    bytes.clear();
+    unsigned char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    const bool failed = std::ferror(file) != 0;
+    const int readError = errno;
+    std::fclose(file);
+    if (failed)
+        return "cannot read " + path + ": " + std::strerror(readError);
+
+    if (bytes.size() < static_cast<size_t>(minimumSize))
+        return "shorter than 50 bytes (it has " + std::to_string(bytes.size()) + ")";
+    const Checksum sum = checksum(bytes.data());
+    if (bytes[48] != sum.a)
+        return "checksum byte A (offset 48) is wrong: expected " + hexByte(sum.a) + ", found " + hexByte(bytes[48]);
+    if (bytes[49] != sum.b)
+        return "checksum byte B (offset 49) is wrong: expected " + hexByte(sum.b) + ", found " + hexByte(bytes[49]);
+    return std::string();
+}
+
+bool PresetFile::write(const std::string& path, std::vector<unsigned char>& bytes, std::string& error)
+{
+    const Checksum sum = checksum(bytes.data());
+    bytes[blockSize] = sum.a;
+    bytes[blockSize + 1] = sum.b;
+    return AtomicFile::write(path, bytes, error);
 }
 
 #ifdef _WIN32

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // A preset file is a flat byte sequence with no header:
 //
@@ -25,6 +26,17 @@ public:
 
     // `block` points at the 48 bytes exactly as they are (or will be) stored.
     static Checksum checksum(const uint8_t* block);
+
+    // Reads the whole file at `path` (UTF-8) into `bytes`. Returns an empty
+    // string for a valid preset, otherwise the reason it is not one, in the
+    // order the program's reader tests: opening, length, checksum byte A,
+    // checksum byte B.
+    static std::string read(const std::string& path, std::vector<unsigned char>& bytes);
+
+    // Sets both checksum bytes over the block at the start of `bytes` (at
+    // least 50 of them) and replaces the file at `path` with all of them at
+    // once (AtomicFile). On failure returns false with the reason in `error`.
+    static bool write(const std::string& path, std::vector<unsigned char>& bytes, std::string& error);
 
     // fopen() for a path given as UTF-8. Windows' fopen() takes the ANSI code
     // page, which cannot name most non-ASCII files, so there the path goes

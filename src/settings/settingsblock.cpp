@@ -80,6 +80,21 @@ void SettingsBlock::dump() const
     std::printf("dsd_filter[64 ...]: 0x%x 0x%x 0x%x\n", dsd_filter[0], dsd_filter[1], dsd_filter[2]);
 }
 
+SettingsBlock SettingsBlock::fromDeviceBytes(const uint8_t* bytes)
+{
+    SettingsBlock block;
+    std::memcpy(static_cast<void*>(&block), bytes, sizeof block);
+    block.swapThdByteOrder();
+    return block;
+}
+
+void SettingsBlock::toDeviceBytes(uint8_t* bytes) const
+{
+    SettingsBlock block = *this;
+    block.swapThdByteOrder();
+    std::memcpy(bytes, &block, sizeof block);
+}
+
 bool SettingsBlock::readPreset(const char* path)
 {
     std::FILE* file = PresetFile::open(path, "rb");
@@ -102,7 +117,6 @@ bool SettingsBlock::readPreset(const char* path)
     if (stored[1] != sum.b)
         return false;
 
-    std::memcpy(static_cast<void*>(this), block, sizeof block);
-    swapThdByteOrder();
+    *this = fromDeviceBytes(block);
     return true;
 }

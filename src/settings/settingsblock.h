@@ -36,6 +36,10 @@ struct SettingsBlock {
     static void swap16(int16_t& value);
     static int16_t swapped16(int16_t value);
     void dump() const;
+    // The block from 48 bytes in device order, as the device, the reports
+    // and preset files hold it; and back.
+    static SettingsBlock fromDeviceBytes(const uint8_t* bytes);
+    void toDeviceBytes(uint8_t* bytes) const;
     bool readPreset(const char* path);
 };
 static_assert(sizeof(SettingsBlock) == 48);

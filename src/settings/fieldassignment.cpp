@@ -1,4 +1,4 @@
-#include "presettool/fieldassignment.h"
+#include "settings/fieldassignment.h"
 
 #include "settings/settingsblock.h"
 
@@ -54,6 +54,20 @@ const char* const shapeNames[] = {
     "Linear phase slow", "Min phase fast",   "Min phase slow",    "Min ph slow low disp",
 };
 
+// Where a field starts in the block, found through its accessor.
+int offsetOf(const Field& f)
+{
+    SettingsBlock block;
+    const auto* base = reinterpret_cast<const uint8_t*>(&block);
+    const auto* first = f.kind == Kind::Thd ? reinterpret_cast<const uint8_t*>(f.values(block)) : f.bytes(block);
+    return static_cast<int>(first - base);
+}
+
+int elementSize(const Field& f)
+{
+    return f.kind == Kind::Thd ? 2 : 1;
+}
+
 bool equalIgnoringCase(const std::string& a, const char* b)
 {
     if (a.size() != std::strlen(b))
@@ -92,16 +106,12 @@ bool parseNumber(const std::string& text, long& number)
 
 } // namespace
 
-bool FieldAssignment::parse(const std::string& argument, std::string& error)
+FieldAssignment::FieldAssignment(const char* program) : program(program)
 {
-    const size_t equals = argument.find('=');
-    if (equals == std::string::npos || equals == 0) {
-        error = "malformed argument '" + argument + "': expected FIELD=VALUE, e.g. pcm_mclk[0]=7";
-        return false;
-    }
-    const std::string target = argument.substr(0, equals);
-    const std::string text = argument.substr(equals + 1);
+}
 
+bool FieldAssignment::parseTarget(const std::string& target, bool wholeAllowed, std::string& error)
+{
     std::string name = target;
     std::string indexText;
     const size_t bracket = target.find('[');
@@ -121,29 +131,52 @@ bool FieldAssignment::parse(const std::string& argument, std::string& error)
             field = i;
     }
     if (field < 0) {
-        error = "unknown field '" + name + "' (sonvale-preset --help lists the fields)";
+        error = "unknown field '" + name + "' (" + program + " --help lists the fields)";
         return false;
     }
     const Field& f = fields[field];
 
     index = 0;
+    whole = false;
     const std::string range = "0.." + std::to_string(f.entries - 1);
     if (f.entries == 1 && bracket != std::string::npos) {
         error = "field '" + name + "' takes no index";
         return false;
     }
+    if (f.entries > 1 && bracket == std::string::npos) {
+        whole = wholeAllowed;
+        if (!whole)
+            error = "field '" + name + "' needs an index " + range + ", e.g. " + name + "[0]";
+        return whole;
+    }
     if (f.entries > 1) {
         long number = 0;
-        if (bracket == std::string::npos) {
-            error = "field '" + name + "' needs an index " + range + ", e.g. " + name + "[0]";
-            return false;
-        }
         if (!parseNumber(indexText, number) || number < 0 || number >= f.entries) {
             error = "index '" + indexText + "' of " + name + " is out of range " + range;
             return false;
         }
         index = static_cast<int>(number);
     }
+    return true;
+}
+
+bool FieldAssignment::parseField(const std::string& target, std::string& error)
+{
+    return parseTarget(target, true, error);
+}
+
+bool FieldAssignment::parse(const std::string& argument, std::string& error)
+{
+    const size_t equals = argument.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        error = "malformed argument '" + argument + "': expected FIELD=VALUE, e.g. pcm_mclk[0]=7";
+        return false;
+    }
+    const std::string target = argument.substr(0, equals);
+    const std::string text = argument.substr(equals + 1);
+    if (!parseTarget(target, false, error))
+        return false;
+    const Field& f = fields[field];
 
     if (text.empty()) {
         error = "missing value for " + target;
@@ -184,6 +217,64 @@ void FieldAssignment::applyTo(SettingsBlock& block) const
         f.values(block)[index] = static_cast<int16_t>(value);
     else
         f.bytes(block)[index] = static_cast<uint8_t>(value);
+}
+
+std::vector<long> FieldAssignment::valuesIn(const SettingsBlock& block) const
+{
+    const std::vector<long> all = fieldValues(field, block);
+    if (whole)
+        return all;
+    return {all[static_cast<size_t>(index)]};
+}
+
+int FieldAssignment::offset() const
+{
+    return offsetOf(fields[field]) + (whole ? 0 : index * elementSize(fields[field]));
+}
+
+int FieldAssignment::length() const
+{
+    const Field& f = fields[field];
+    return (whole ? f.entries : 1) * elementSize(f);
+}
+
+int FieldAssignment::fieldCount()
+{
+    return static_cast<int>(std::size(fields));
+}
+
+const char* FieldAssignment::fieldName(int field)
+{
+    return fields[field].name;
+}
+
+std::vector<long> FieldAssignment::fieldValues(int field, const SettingsBlock& block)
+{
+    const Field& f = fields[field];
+    SettingsBlock b = block;      // the table's accessors give writable pointers
+    std::vector<long> values;
+    for (int i = 0; i < f.entries; ++i)
+        values.push_back(f.kind == Kind::Thd ? long(f.values(b)[i]) : long(f.bytes(b)[i]));
+    return values;
+}
+
+std::string FieldAssignment::nameAt(int offset)
+{
+    for (const Field& f : fields) {
+        const int first = offsetOf(f);
+        const int size = elementSize(f);
+        if (offset < first || offset >= first + f.entries * size)
+            continue;
+        if (f.entries == 1)
+            return f.name;
+        return std::string(f.name) + "[" + std::to_string((offset - first) / size) + "]";
+    }
+    return "byte " + std::to_string(offset);
+}
+
+const char* FieldAssignment::shapeName(int shape)
+{
+    return shapeNames[shape & 7];
 }
 
 std::string FieldAssignment::fieldHelp()

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "ctl/dacsession.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class FieldAssignment;
+class QString;
+struct SettingsBlock;
+
+// The sonvalectl command line: the DAC from a terminal, one command per
+// job, through the program's own command layer, mirror and preset files.
+// Standard output carries only a command's result; every failure ends with
+// one line on standard error naming its cause.
+class ControlTool {
+public:
+    enum ExitStatus {
+        Done = 0,
+        Failed = 1,     // the device or a file failed
+        BadUsage = 2,   // bad command line; nothing sent, nothing written
+    };
+
+    // `arguments` without the program name, file names in UTF-8.
+    int run(const std::vector<std::string>& arguments);
+
+private:
+    using Arguments = std::vector<std::string>;
+    using Block = DacSession::Block;
+
+    int status(const Arguments& arguments);
+    int show(const Arguments& arguments);
+    int get(const Arguments& arguments);
+    int set(const Arguments& arguments);
+    int load(const Arguments& arguments);
+    int save(const Arguments& arguments);
+    int factory(const Arguments& arguments);
+
+    // Opens the DAC and runs `work` on it with its diagnostics redirected.
+    int withDac(const std::function<bool(DacSession&)>& work);
+    bool readAndKeep(DacSession& session);
+    bool verify(DacSession& session, const Block& sent);
+    void printBlock(bool json) const;
+    bool parseDevice(const std::string& text);
+    bool parseOptions(const Arguments& arguments, const std::vector<std::string>& known, std::vector<bool>& given,
+                      Arguments& operands);
+
+    static int refuse(const std::string& message);
+    static int fail(const std::string& cause);
+
+    uint16_t vendorId = 0x2FC6;
+    uint16_t productId = 0x6013;
+    bool verbose = false;
+    std::string failure;              // the cause of a failure found after the exchanges
+
+    // What a command read, for printing once the device is closed.
+    Block block{};
+    DacSession::Identity identity;
+    std::string interfaceProblem;
+    double volumeDb = 0;
+    std::string volumeDbText;
+};

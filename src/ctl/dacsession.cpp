@@ -1,0 +1,221 @@
+#include "ctl/dacsession.h"
+
+#include "ctl/consoleredirect.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kWindow = 4;
+constexpr int kWindows = 12;
+constexpr uint8_t kReadAnswer = 0x84;
+constexpr int kReportSize = 7;
+
+// What the link prints while it connects (its own texts).
+const char* const kNotConnected = "is not connected.";
+const char* const kNotOpen = "is not open. Error code = ";
+const char* const kInitError = "Libusb init error.";
+const char* const kHotplugError = "Error registering hotplug callback.";
+const char* const kClaimError = "Cannot claim interface 0 of the device. Error code = ";
+
+std::string lineAfter(const std::string& text, const char* label)
+{
+    const size_t at = text.find(label);
+    if (at == std::string::npos)
+        return std::string();
+    const size_t start = at + std::strlen(label);
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+std::string errorName(int code)
+{
+    return libusb_error_name(code);
+}
+
+} // namespace
+
+DacSession::DacSession(uint16_t vendorId, uint16_t productId, ConsoleRedirect& console)
+    : console(console), state(&dac), ids(identifiers(vendorId, productId)), name("the DAC " + ids)
+{
+    dac.link->vendorId = vendorId;
+    dac.link->productId = productId;
+    dac.link->listener = this;     // every answer passes here on its way to the command layer
+}
+
+std::string DacSession::identifiers(uint16_t vendorId, uint16_t productId)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%04x", vendorId, productId);
+    return text;
+}
+
+bool DacSession::open()
+{
+    bool connected = false;
+    const std::string diagnostics = console.capture([&] { connected = dac.reconnect(); });
+    if (!connected)
+        return openFailed(diagnostics);
+    // The link goes on without the interface, as the window does; should
+    // the exchanges then fail, their message says why they may have.
+    const std::string claim = lineAfter(diagnostics, kClaimError);
+    if (!claim.empty()) {
+        claimProblem = "its interface 0 could not be claimed (" + errorName(std::atoi(claim.c_str()))
+                       + "): is another program, such as Sonvale's window, using the DAC?";
+    }
+    identity_.manufacturer = lineAfter(diagnostics, "Manufacturer:\t");
+    identity_.product = lineAfter(diagnostics, "Product:\t");
+    identity_.serial = lineAfter(diagnostics, "Serial number:\t");
+    return true;
+}
+
+bool DacSession::openFailed(const std::string& diagnostics)
+{
+    if (diagnostics.find(kInitError) != std::string::npos)
+        return fail("libusb cannot be initialised");
+    if (diagnostics.find(kHotplugError) != std::string::npos)
+        return fail("libusb cannot watch the bus for the DAC (hotplug registration failed)");
+    if (diagnostics.find(kNotConnected) != std::string::npos)
+        return fail("no DAC " + ids + " is connected");
+    const std::string code = lineAfter(diagnostics, kNotOpen);
+    if (code.empty())
+        return fail(name + " cannot be opened");
+    const int error = std::atoi(code.c_str());
+    if (error != LIBUSB_ERROR_ACCESS)
+        return fail(name + " cannot be opened (" + errorName(error) + ")");
+#ifdef _WIN32
+    return fail(name + " cannot be opened for lack of access (LIBUSB_ERROR_ACCESS): its interface 0 needs a "
+                "driver libusb can use (the system HID driver, WinUSB, libusbK or UsbDk; Zadig installs WinUSB), "
+                "and no other program may hold it");
+#else
+    return fail(name + " cannot be opened for lack of permission (LIBUSB_ERROR_ACCESS): install the udev rule "
+                "70-sonvale.rules that Sonvale installs, run 'udevadm control --reload-rules' as root, "
+                "then unplug the DAC and plug it in again");
+#endif
+}
+
+bool DacSession::fail(const std::string& cause)
+{
+    error_ = claimProblem.empty() ? cause : cause + "; " + claimProblem;
+    return false;
+}
+
+bool DacSession::answered(int result, int answersBefore, const std::string& what)
+{
+    if (!dac.isConnected() || result == LIBUSB_ERROR_NO_DEVICE)
+        return fail("the DAC was disconnected");
+    if (answers > answersBefore)
+        return true;
+    std::string why;
+    if (result < 0)
+        why = errorName(result);
+    else if (result == kReportSize)
+        why = "its answer lacks the valid bit";
+    else
+        why = "a transfer of " + std::to_string(result) + " bytes instead of 7";
+    return fail("the DAC did not answer " + what + " (" + why + ")");
+}
+
+bool DacSession::readBlock(Block& block)
+{
+    std::fill(std::begin(windowArrived), std::end(windowArrived), false);
+    readFinished = false;
+    state.readState(this);
+    if (!dac.isConnected())
+        return fail("the DAC was disconnected");
+    std::string missing;
+    int count = 0;
+    for (int window = 0; window < kWindows; ++window) {
+        if (windowArrived[window])
+            continue;
+        missing += (count++ ? ", " : "") + std::to_string(window * kWindow);
+    }
+    if (count > 0) {
+        return fail("the read was incomplete: " + std::to_string(count) + " of the 12 windows did not arrive (at "
+                    + missing + ")");
+    }
+    if (!readFinished)
+        return fail("the read was incomplete");
+    block = received;
+    return true;
+}
+
+bool DacSession::readWindows(const std::vector<uint8_t>& addresses, Block& block)
+{
+    for (uint8_t address : addresses) {
+        windowArrived[address / kWindow] = false;
+        const int before = answers;
+        const std::string what = "the read at " + std::to_string(address);
+        if (!answered(dac.readSettings(address, kWindow), before, what))
+            return false;
+        if (!windowArrived[address / kWindow])
+            return fail("the DAC answered " + what + " with other bytes than asked for");
+        std::copy_n(received.begin() + address, kWindow, block.begin() + address);
+    }
+    return true;
+}
+
+bool DacSession::writeWindow(uint8_t address, const Block& block)
+{
+    const int before = answers;
+    return answered(dac.writeSettings(address, block.data() + address, kWindow), before,
+                    "the write at " + std::to_string(address));
+}
+
+bool DacSession::setVolume(uint8_t left, uint8_t right)
+{
+    const int before = answers;
+    return answered(dac.setVolume(left, right), before, "the volume command");
+}
+
+bool DacSession::commit()
+{
+    const int before = answers;
+    return answered(dac.commitSettings(), before, "the commit");
+}
+
+bool DacSession::restoreFactory()
+{
+    const int before = answers;
+    return answered(dac.restoreFactory(), before, "the factory restore");
+}
+
+const DacSession::Identity& DacSession::identity() const
+{
+    return identity_;
+}
+
+const ES9038State& DacSession::mirror() const
+{
+    return state;
+}
+
+const std::string& DacSession::error() const
+{
+    return error_;
+}
+
+const std::string& DacSession::interfaceProblem() const
+{
+    return claimProblem;
+}
+
+void DacSession::onReadData(Report report)
+{
+    ++answers;
+    if (report.id == kReadAnswer && report.length == kWindow && report.addr % kWindow == 0
+        && report.addr < kWindows * kWindow) {
+        std::copy_n(report.data, kWindow, received.begin() + report.addr);
+        windowArrived[report.addr / kWindow] = true;
+    }
+    dac.onReadData(report);
+}
+
+void DacSession::onImportFinish(ES9038State*)
+{
+    readFinished = true;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "device/es9038.h"
+#include "settings/es9038state.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ConsoleRedirect;
+
+// One connection to the DAC for one sonvalectl command, through the
+// program's own command layer and mirror, so that every exchange is the one
+// the window makes. Every answer is counted on its way up from the link:
+// an exchange without a valid answer, or a read that misses a window, is a
+// failure, never a block taken as read.
+//
+// The operations return false on failure and leave its cause in error().
+class DacSession : public CT7601::OnReadDataListener, public ES9038State::OnImportFinishListener {
+public:
+    using Block = std::array<uint8_t, 48>;    // device order, as on the wire
+
+    struct Identity {
+        std::string manufacturer;             // empty when the device has none
+        std::string product;
+        std::string serial;
+    };
+
+    DacSession(uint16_t vendorId, uint16_t productId, ConsoleRedirect& console);
+
+    bool open();
+    // The whole block, read as the window reads it (the mirror's twelve
+    // reads); the mirror then holds it too.
+    bool readBlock(Block& block);
+    // Only the four-byte windows at `addresses`; their bytes land in `block`.
+    bool readWindows(const std::vector<uint8_t>& addresses, Block& block);
+    bool writeWindow(uint8_t address, const Block& block);
+    bool setVolume(uint8_t left, uint8_t right);
+    bool commit();
+    bool restoreFactory();
+
+    const Identity& identity() const;
+    const ES9038State& mirror() const;
+    const std::string& error() const;
+    // Why interface 0 could not be claimed; empty when it was.
+    const std::string& interfaceProblem() const;
+
+    // "2fc6:6013"
+    static std::string identifiers(uint16_t vendorId, uint16_t productId);
+
+    void onReadData(Report report) override;
+    void onImportFinish(ES9038State* state) override;
+
+private:
+    bool openFailed(const std::string& diagnostics);
+    bool answered(int result, int answersBefore, const std::string& what);
+    bool fail(const std::string& cause);
+
+    ConsoleRedirect& console;
+    ES9038 dac;
+    ES9038State state;
+    Identity identity_;
+    std::string error_;
+    std::string claimProblem;
+    std::string ids;          // "2fc6:6013"
+    std::string name;         // "the DAC 2fc6:6013"
+
+    int answers = 0;          // valid answers of any kind
+    Block received{};         // the data of the settings reads answered
+    bool windowArrived[12] = {};
+    bool readFinished = false;
+};

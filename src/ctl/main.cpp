@@ -1,0 +1,9 @@
+// sonvalectl: the DAC from a terminal.
+
+#include "app/arguments.h"
+#include "ctl/controltool.h"
+
+int main(int argc, char* argv[])
+{
+    return ControlTool().run(utf8Arguments(argc, argv));
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SettingsBlock;
+
+// One field of SettingsBlock named as its diagnostic print names it, with an
+// index where it is an array ("pcm_mclk[3]"), and for an assignment the
+// value to store ("pcm_mclk[3]=7"). sonvale-preset and sonvalectl take
+// fields, values and ranges through this one class.
+class FieldAssignment {
+public:
+    // `program` is the tool whose --help the message for an unknown field
+    // points to.
+    explicit FieldAssignment(const char* program = "sonvale-preset");
+
+    // Parses FIELD=VALUE; on failure returns false and puts a message naming
+    // the faulty part into `error`.
+    bool parse(const std::string& argument, std::string& error);
+
+    // Parses FIELD or FIELD[INDEX], a field to read: an array named without
+    // an index stands for all of its entries.
+    bool parseField(const std::string& target, std::string& error);
+
+    // Stores the value in a block in host order.
+    void applyTo(SettingsBlock& block) const;
+
+    // The value or values named, from a block in host order.
+    std::vector<long> valuesIn(const SettingsBlock& block) const;
+
+    // Where the named value or values lie in the block: the first byte and
+    // the number of bytes.
+    int offset() const;
+    int length() const;
+
+    // Every field in block order, for listing them all.
+    static int fieldCount();
+    static const char* fieldName(int field);
+    static std::vector<long> fieldValues(int field, const SettingsBlock& block);
+
+    // The value a byte of the block belongs to ("thd_range1[0]",
+    // "pcm_filter[2]"); "byte 22" for the unnamed ones.
+    static std::string nameAt(int offset);
+
+    // The filter shape (bits 7..5 of a pcm_filter byte) as the window names it.
+    static const char* shapeName(int shape);
+
+    // The help text's list of fields and of filter shape names.
+    static std::string fieldHelp();
+
+private:
+    bool parseTarget(const std::string& target, bool wholeAllowed, std::string& error);
+
+    const char* program;
+    int field = -1;     // row of the field table
+    int index = 0;
+    bool whole = false; // every entry of an array
+    long value = 0;
+};

@@ -1,0 +1,528 @@
+// sonvalectl run as a process against the simulated DAC: what reaches the
+// device (every request, in order), the block it holds afterwards, what the
+// user reads on standard output and standard error, and the exit status.
+
+#include "testbytes.h"
+#include "virtualdac.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using namespace TestBytes;
+
+const QByteArray factory = bytesOf(VirtualDac::factoryBlock());
+
+// The show text of the factory block.
+const QString factoryText = "hwType=s\n"
+                            "version=2\n"
+                            "mute=0\n"
+                            "standby=0\n"
+                            "volume[left,right,max,min]: 0x19 0x19 0x0 0xff\n"
+                            "thd_vol_thresholds: 0x3c 0x0\n"
+                            "thd_range0: 2nd=-300 3rd=260\n"
+                            "thd_range1: 2nd=45 3rd=-120\n"
+                            "thd_range2: 2nd=-4 3rd=25\n"
+                            "pcm_mclk[44.1 ...]: 15 7 15 15 15 15 15 15\n"
+                            "dsd_mclk[64 ...]: 0 0 0\n"
+                            "pcm_filter[44.1 ...]: 0xa0 0x20 0x20 0x20 0x20 0x20 0x20 0x20\n"
+                            "dsd_filter[64 ...]: 0x20 0x20 0x20\n"
+                            "volume: -12.5dB\n"
+                            "pcm_filter shapes[44.1 ...]: Min phase fast, Linear phase apo, Linear phase apo, "
+                            "Linear phase apo, Linear phase apo, Linear phase apo, Linear phase apo, Linear phase apo\n";
+
+QString read(int address)
+{
+    return QString::asprintf("04 %02X 04 00 00 00 00", address);
+}
+
+QStringList fullRead()
+{
+    QStringList requests;
+    for (int address = 0; address < 48; address += 4)
+        requests << read(address);
+    return requests;
+}
+
+// The twelve writes and the commit of a whole block.
+QStringList writeAll(const QByteArray& block)
+{
+    QStringList requests;
+    for (int address = 0; address < 48; address += 4)
+        requests << QString::asprintf("03 %02X 04 ", address) + spacedHex(block.mid(address, 4));
+    return requests << "05 00 00 00 00 00 00";
+}
+
+QByteArray patched(QByteArray block, int offset, const char* bytes)
+{
+    const QByteArray b = hex(bytes);
+    return block.replace(offset, b.size(), b);
+}
+
+struct Run {
+    int exitCode;
+    QString out;
+    QString err;
+    QStringList requests;   // what the device received
+};
+
+} // namespace
+
+class TestControlTool : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void helpAndVersion();
+    void badCommandLine_data();
+    void badCommandLine();
+    void status_data();
+    void status();
+    void show();
+    void showJson();
+    void get_data();
+    void get();
+    void set_data();
+    void set();
+    void load();
+    void loadRefused_data();
+    void loadRefused();
+    void loadForced();
+    void saveAndRestore();
+    void factoryRestore();
+    void faults_data();
+    void faults();
+
+private:
+    Run ctl(const QStringList& arguments, const QStringList& environment = {});
+    QByteArray deviceBlock() const { return readFile(path("dac.block")); }
+    QString path(const QString& name) const { return dir->filePath(name); }
+    QStringList files() const { return QDir(dir->path()).entryList(QDir::Files | QDir::Hidden); }
+
+    QScopedPointer<QTemporaryDir> dir;
+};
+
+// Each case starts with the factory block on the device.
+void TestControlTool::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(writeFile(path("dac.block"), factory));
+}
+
+// Runs sonvalectl-sim in the case's folder; the requests are those of this
+// run alone.
+Run TestControlTool::ctl(const QStringList& arguments, const QStringList& environment)
+{
+    QFile::remove(path("requests"));
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
+    env.insert("SONVALE_SIM_REQUESTS", path("requests"));
+    for (const QString& assignment : environment)
+        env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(dir->path());
+    process.start(QStringLiteral(SONVALECTL_SIM), arguments);
+    process.waitForFinished(60000);
+    const QString requests = QString::fromLatin1(readFile(path("requests")));
+    QFile::remove(path("requests"));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()),
+            requests.split('\n', Qt::SkipEmptyParts)};
+}
+
+void TestControlTool::helpAndVersion()
+{
+    const Run help = ctl({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.startsWith("Usage: sonvalectl [--device VID:PID] [--verbose] COMMAND [ARGUMENTS]\n"));
+    for (const char* command : {"status", "show [--json]", "get FIELD...", "set FIELD=VALUE...", "load FILE [--force]",
+                                "save FILE", "factory --yes", "pcm_filter[0..7]", "Exit status:"})
+        QVERIFY2(help.out.contains(QLatin1String(command)), command);
+    QCOMPARE(help.err, QString());
+    QCOMPARE(ctl({"show", "--help"}).out, help.out);
+
+    const Run version = ctl({"--version"});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out, QStringLiteral("sonvalectl 0.1.0\n"));
+    QVERIFY(help.requests.isEmpty() && version.requests.isEmpty());
+}
+
+// A bad command line sends nothing and writes nothing.
+void TestControlTool::badCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no command") << QStringList{} << "missing command";
+    QTest::newRow("unknown command") << QStringList{"read"} << "unknown command 'read'";
+    QTest::newRow("unknown option") << QStringList{"--quiet", "show"} << "unknown option '--quiet'";
+    QTest::newRow("global option late") << QStringList{"show", "--verbose"} << "unknown option '--verbose'";
+    QTest::newRow("device, one id") << QStringList{"--device", "2fc6", "status"}
+                                    << "--device takes two hexadecimal identifiers VID:PID (e.g. 2fc6:6013), not '2fc6'";
+    QTest::newRow("device, not hex") << QStringList{"--device", "2fc6:60g3", "status"}
+                                     << "--device takes two hexadecimal identifiers VID:PID (e.g. 2fc6:6013), not '2fc6:60g3'";
+    QTest::newRow("device, too long") << QStringList{"--device", "12fc6:6013", "status"}
+                                      << "--device takes two hexadecimal identifiers VID:PID (e.g. 2fc6:6013), not '12fc6:6013'";
+    QTest::newRow("device, no value") << QStringList{"--device"} << "--device needs VID:PID, e.g. --device 2fc6:6013";
+    QTest::newRow("status, argument") << QStringList{"status", "now"} << "status takes no arguments";
+    QTest::newRow("show, argument") << QStringList{"show", "all"} << "show takes no arguments but --json";
+    QTest::newRow("get, no field") << QStringList{"get"} << "get needs at least one FIELD, e.g. get pcm_mclk[0] volume";
+    QTest::newRow("get, bad index") << QStringList{"get", "mute", "volume[4]"} << "index '4' of volume is out of range 0..3";
+    QTest::newRow("set, unknown field") << QStringList{"set", "volumen[0]=1"}
+                                        << "unknown field 'volumen' (sonvalectl --help lists the fields)";
+    QTest::newRow("set, out of range") << QStringList{"set", "mute=1", "pcm_mclk[0]=16"}
+                                       << "value 16 of pcm_mclk[0] is out of range 0..15";
+    QTest::newRow("set, no field") << QStringList{"set"} << "set needs at least one FIELD=VALUE, e.g. set pcm_mclk[0]=7";
+    QTest::newRow("load, no file") << QStringList{"load", "--force"} << "load takes exactly one FILE";
+    QTest::newRow("load, bad option") << QStringList{"load", "a.sonvale", "--yes"} << "unknown option '--yes'";
+    QTest::newRow("save, two files") << QStringList{"save", "a.sonvale", "b.sonvale"} << "save takes exactly one FILE";
+    QTest::newRow("factory without --yes")
+        << QStringList{"factory"}
+        << "factory replaces every setting on the DAC with its factory settings; keep them first with "
+           "'sonvalectl save FILE', then run 'sonvalectl factory --yes'";
+}
+
+void TestControlTool::badCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    const Run run = ctl(arguments);
+    QCOMPARE(run.err, "sonvalectl: " + message + " (sonvalectl --help shows the usage)\n");
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.requests, QStringList());
+    QCOMPARE(files(), QStringList{"dac.block"});
+    QCOMPARE(deviceBlock(), factory);
+}
+
+void TestControlTool::status_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+
+    const QString identity = "device: 2fc6:6013\n"
+                             "manufacturer: Sonvale Labs\n"
+                             "product: Sonvale ES9038 USB DAC\n"
+                             "serial number: SV9038-0001\n";
+    QTest::newRow("found") << QStringList{"status"} << QStringList{} << 0 << identity << QString();
+    QTest::newRow("verbose") << QStringList{"--verbose", "status"} << QStringList{} << 0 << identity
+                             << "Manufacturer:\tSonvale Labs\nProduct:\tSonvale ES9038 USB DAC\n"
+                                "Serial number:\tSV9038-0001\n";
+    QTest::newRow("other identifiers") << QStringList{"--device", "0x1234:ABCD", "status"} << QStringList{} << 1
+                                       << QString() << "sonvalectl: no DAC 1234:abcd is connected\n";
+    QTest::newRow("no permission")
+        << QStringList{"status"} << QStringList{"SONVALE_SIM_OPEN_ERROR=-3"} << 1 << QString()
+        << "sonvalectl: the DAC 2fc6:6013 cannot be opened for lack of permission (LIBUSB_ERROR_ACCESS): install the "
+           "udev rule 70-sonvale.rules that Sonvale installs, run 'udevadm control --reload-rules' as root, then "
+           "unplug the DAC and plug it in again\n";
+    QTest::newRow("interface held") << QStringList{"status"} << QStringList{"SONVALE_SIM_CLAIM_ERROR=-6"} << 0
+                                    << identity + "note: its interface 0 could not be claimed (LIBUSB_ERROR_BUSY): is "
+                                                  "another program, such as Sonvale's window, using the DAC?\n"
+                                    << QString();
+    QTest::newRow("other open error") << QStringList{"status"} << QStringList{"SONVALE_SIM_OPEN_ERROR=-12"} << 1
+                                      << QString()
+                                      << "sonvalectl: the DAC 2fc6:6013 cannot be opened (LIBUSB_ERROR_NOT_SUPPORTED)\n";
+}
+
+void TestControlTool::status()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    const Run run = ctl(arguments, environment);
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err, err);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.requests, QStringList());
+}
+
+// The diagnostics reach standard error with --verbose and nowhere without.
+void TestControlTool::show()
+{
+    const Run run = ctl({"show"});
+    QCOMPARE(run.out, factoryText);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.requests, fullRead());
+
+    const Run verbose = ctl({"--verbose", "show"});
+    QCOMPARE(verbose.out, factoryText);
+    QVERIFY(verbose.err.contains("Response: id=84 addr=0 length=4 data: 73 2 0 0\n"));
+    QVERIFY(verbose.err.endsWith("Response: id=84 addr=2c length=4 data: 20 20 20 20\n"));
+}
+
+void TestControlTool::showJson()
+{
+    const QByteArray block = patched(factory, 18, "80 00 7F FF");   // thd_range2: -32768, 32767
+    QVERIFY(writeFile(path("dac.block"), block));
+    const Run run = ctl({"show", "--json"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.requests, fullRead());
+
+    QJsonParseError error;
+    const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    const QJsonObject expected = QJsonDocument::fromJson(R"({
+        "hwType": 115, "version": 2, "mute": 0, "standby": 0, "volume": [25, 25, 0, 255],
+        "thd_vol_thresholds": [60, 0], "thd_range0": [-300, 260], "thd_range1": [45, -120],
+        "thd_range2": [-32768, 32767], "pcm_mclk": [15, 7, 15, 15, 15, 15, 15, 15], "dsd_mclk": [0, 0, 0],
+        "pcm_filter": [160, 32, 32, 32, 32, 32, 32, 32], "dsd_filter": [32, 32, 32]})").object();
+    QCOMPARE(json.value("settings").toObject(), expected);
+    QCOMPARE(json.value("device").toString(), QStringLiteral("2fc6:6013"));
+    QCOMPARE(json.value("serial").toString(), QStringLiteral("SV9038-0001"));
+    QCOMPARE(json.value("volume_db").toDouble(), -12.5);
+    QCOMPARE(json.value("pcm_filter_shapes").toArray().first().toString(), QStringLiteral("Min phase fast"));
+}
+
+// get reads only the windows that hold the fields named.
+void TestControlTool::get_data()
+{
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QStringList>("requests");
+
+    QTest::newRow("one byte") << QStringList{"pcm_mclk[1]"} << "7\n" << QStringList{read(24)};
+    QTest::newRow("character, THD") << QStringList{"hwType", "thd_range0[0]", "thd_range1"} << "115\n-300\n45 -120\n"
+                                    << QStringList{read(0), read(8), read(12), read(16)};
+    QTest::newRow("whole arrays") << QStringList{"volume", "pcm_filter"} << "25 25 0 255\n160 32 32 32 32 32 32 32\n"
+                                  << QStringList{read(4), read(36), read(40)};
+}
+
+void TestControlTool::get()
+{
+    QFETCH(QStringList, fields);
+    QFETCH(QString, out);
+    QFETCH(QStringList, requests);
+
+    const Run run = ctl(QStringList{"get"} + fields);
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.requests, requests);
+}
+
+// set reads the block, sends what changes as the window sends its edits,
+// reads the block back.
+void TestControlTool::set_data()
+{
+    QTest::addColumn<QStringList>("assignments");
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QByteArray>("block");
+
+    QTest::newRow("mclk entry") << QStringList{"pcm_mclk[5]=3"} << QStringList{"03 1C 04 0F 03 0F 0F"}
+                                << patched(factory, 29, "03");
+    QTest::newRow("left volume keeps the right")
+        << QStringList{"volume[0]=10"} << QStringList{"06 00 02 0A 19 00 00"} << patched(factory, 4, "0A");
+    QTest::newRow("both volumes") << QStringList{"volume[0]=40", "volume[1]=0x28"}
+                                  << QStringList{"06 00 02 28 28 00 00"} << patched(factory, 4, "28 28");
+    QTest::newRow("THD, its range's window")
+        << QStringList{"thd_range1[1]=-7", "thd_range2[0]=256"}
+        << QStringList{"03 0E 04 00 2D FF F9", "03 12 04 01 00 00 19"} << patched(factory, 16, "FF F9 01 00");
+    QTest::newRow("dB scale ends") << QStringList{"volume[3]=200", "volume[2]=4"} << QStringList{"03 04 04 19 19 04 C8"}
+                                   << patched(factory, 6, "04 C8");
+    QTest::newRow("shapes, dsd filter, hwType")
+        << QStringList{"pcm_filter[1]=Min phase slow", "pcm_filter[2]=min PHASE", "dsd_filter[2]=1", "hwType=x"}
+        << QStringList{"03 00 04 78 02 00 00", "03 24 04 A0 C0 00 20", "03 2C 04 20 20 01 20"}
+        << patched(patched(patched(factory, 0, "78"), 37, "C0 00"), 46, "01");
+    QTest::newRow("two windows of one array")
+        << QStringList{"pcm_mclk[0]=1", "pcm_mclk[3]=2", "pcm_mclk[4]=0"}
+        << QStringList{"03 18 04 01 07 0F 02", "03 1C 04 00 0F 0F 0F"} << patched(factory, 24, "01 07 0F 02 00");
+}
+
+void TestControlTool::set()
+{
+    QFETCH(QStringList, assignments);
+    QFETCH(QStringList, writes);
+    QFETCH(QByteArray, block);
+
+    const Run run = ctl(QStringList{"set"} + assignments);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.requests, fullRead() + writes + fullRead());
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(block));
+
+    // Set again, nothing changes: nothing is sent and nothing read back.
+    const Run again = ctl(QStringList{"set"} + assignments);
+    QCOMPARE(again.exitCode, 0);
+    QCOMPARE(again.requests, fullRead());
+}
+
+// load: one read for the device's byte 0, the window's twelve writes and
+// the commit, then the block read back.
+void TestControlTool::load()
+{
+    QByteArray block = patched(factory, 0, "78 05 01 01 30 30 10 F0");
+    block = patched(block, 22, "AB CD");
+    block = patched(block, 36, "E0 80");
+    QVERIFY(writeFile(path("warm.sonvale"), presetFile(block) + "tail"));
+
+    const Run run = ctl({"load", "warm.sonvale"});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QString());
+    const QByteArray loaded = patched(block, 0, "73");     // the device keeps its hwType
+    QCOMPARE(run.requests, QStringList{read(0)} + writeAll(loaded) + fullRead());
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(loaded));
+}
+
+// A refused file sends nothing at all.
+void TestControlTool::loadRefused_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+
+    const QByteArray valid = presetFile(factory);
+    QTest::newRow("missing") << QByteArray() << "cannot open FILE: No such file or directory";
+    QTest::newRow("49 bytes") << valid.left(49) << "shorter than 50 bytes (it has 49)";
+    QTest::newRow("checksum A") << patched(valid, 48, "00")
+                                << "checksum byte A (offset 48) is wrong: expected 0x" + spacedHex(valid.mid(48, 1))
+                                       + ", found 0x00";
+    QTest::newRow("checksum B") << patched(valid, 49, "00")
+                                << "checksum byte B (offset 49) is wrong: expected 0x" + spacedHex(valid.mid(49, 1))
+                                       + ", found 0x00";
+    QTest::newRow("mclk above 15") << presetFile(patched(factory, 27, "10"))
+                                   << "it holds values the window never sets (pcm_mclk[3]=16; pcm_mclk goes to 15, "
+                                      "pcm_filter uses bits 7..5 only); --force loads it unchanged";
+    QTest::newRow("filter bits 4..0") << presetFile(patched(patched(factory, 36, "21"), 43, "E1"))
+                                      << "it holds values the window never sets (pcm_filter[0]=33, pcm_filter[7]=225; "
+                                         "pcm_mclk goes to 15, pcm_filter uses bits 7..5 only); --force loads it unchanged";
+}
+
+void TestControlTool::loadRefused()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+
+    const QString name = path("odd.sonvale");
+    if (!file.isNull())
+        QVERIFY(writeFile(name, file));
+    const Run run = ctl({"load", name});
+    QCOMPARE(run.err, "sonvalectl: " + name + ": " + reason.replace("FILE", name) + "\n");
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.requests, QStringList());
+    QCOMPARE(deviceBlock(), factory);
+}
+
+void TestControlTool::loadForced()
+{
+    const QByteArray block = patched(factory, 24, "10 FF 07 07 07 07 07 07 00 00 00 00 3F");
+    QVERIFY(writeFile(path("odd.sonvale"), presetFile(block)));
+    const Run run = ctl({"load", "--force", "odd.sonvale"});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.requests, QStringList{read(0)} + writeAll(block) + fullRead());
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(block));
+}
+
+// What save writes, sonvale-preset accepts and load puts back.
+void TestControlTool::saveAndRestore()
+{
+    const Run save = ctl({"save", "kept.sonvale"});
+    QCOMPARE(save.err, QString());
+    QCOMPARE(save.exitCode, 0);
+    QCOMPARE(save.requests, fullRead());
+    QCOMPARE(spacedHex(readFile(path("kept.sonvale"))), spacedHex(presetFile(factory)));
+
+    QProcess check;
+    check.start(QStringLiteral(SONVALE_PRESET_TOOL), {"check", path("kept.sonvale")});
+    QVERIFY(check.waitForFinished());
+    QCOMPARE(check.readAllStandardOutput(), QByteArray("ok\n"));
+
+    QCOMPARE(ctl({"set", "pcm_mclk[0]=2", "volume[0]=0", "thd_range0[0]=9"}).exitCode, 0);
+    QVERIFY(deviceBlock() != factory);
+    QCOMPARE(ctl({"load", "kept.sonvale"}).exitCode, 0);
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(factory));
+
+    const Run nowhere = ctl({"save", "missing/kept.sonvale"});
+    QCOMPARE(nowhere.exitCode, 1);
+    QVERIFY2(nowhere.err.startsWith("sonvalectl: cannot create a temporary file beside missing/kept.sonvale: "),
+             qPrintable(nowhere.err));
+}
+
+void TestControlTool::factoryRestore()
+{
+    QVERIFY(writeFile(path("dac.block"), QByteArray(48, 0x11)));
+    const Run run = ctl({"factory", "--yes"});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.requests, QStringList{"09 00 00 00 00 00 00"} + fullRead());
+    QCOMPARE(run.out, factoryText);
+    QCOMPARE(deviceBlock(), factory);
+}
+
+// The DAC goes away mid-command, or keeps its block whatever it is sent:
+// exit status 1, one line naming the cause, and no file from a failed read.
+void TestControlTool::faults_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("requests");
+
+    QTest::newRow("unplugged during show") << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5"
+                                           << "the DAC was disconnected" << 5;
+    QTest::newRow("unplugged during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=11"
+                                           << "the DAC was disconnected" << 11;
+    QTest::newRow("unplugged during load") << QStringList{"load", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=4"
+                                           << "the DAC was disconnected" << 4;
+    QTest::newRow("unplugged during get") << QStringList{"get", "volume", "dsd_filter"} << "SONVALE_SIM_UNPLUG_AFTER=1"
+                                          << "the DAC was disconnected" << 1;
+    QTest::newRow("silent during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_SILENT=1"
+                                        << "the read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, "
+                                           "12, 16, 20, 24, 28, 32, 36, 40, 44)"
+                                        << 12;
+    QTest::newRow("interface held") << QStringList{"get", "mute"} << "SONVALE_SIM_CLAIM_ERROR=-6"
+                                    << "the DAC did not answer the read at 0 (LIBUSB_ERROR_BUSY); its interface 0 could "
+                                       "not be claimed (LIBUSB_ERROR_BUSY): is another program, such as Sonvale's "
+                                       "window, using the DAC?"
+                                    << 0;
+    QTest::newRow("silent during get") << QStringList{"get", "mute"} << "SONVALE_SIM_SILENT=1"
+                                       << "the DAC did not answer the read at 0 (LIBUSB_ERROR_TIMEOUT)" << 1;
+    QTest::newRow("set not taken") << QStringList{"set", "pcm_mclk[7]=1", "thd_range2[1]=-1", "volume[1]=0"}
+                                   << "SONVALE_SIM_KEEP_BLOCK=1"
+                                   << "the block read back differs from what was sent: the DAC holds volume[1]=25 "
+                                      "(sent 0), thd_range2[1]=25 (sent -1), pcm_mclk[7]=15 (sent 1)"
+                                   << 27;
+    QTest::newRow("load not taken") << QStringList{"load", "kept.sonvale"} << "SONVALE_SIM_KEEP_BLOCK=1"
+                                    << "the block read back differs from what was sent: the DAC holds mute=0 (sent 1)"
+                                    << 26;
+}
+
+void TestControlTool::faults()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QFETCH(int, requests);
+
+    // A preset that differs from the device's block in one byte, for load;
+    // save must leave it as it is.
+    const QByteArray kept = presetFile(patched(factory, 2, "01"));
+    QVERIFY(writeFile(path("kept.sonvale"), kept));
+    const Run run = ctl(arguments, {fault});
+    QCOMPARE(run.err, "sonvalectl: " + message + "\n");
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.requests.size(), requests);
+    QCOMPARE(readFile(path("kept.sonvale")), kept);
+    QCOMPARE(files(), (QStringList{"dac.block", "kept.sonvale"}));
+}
+
+QTEST_GUILESS_MAIN(TestControlTool)
+#include "tst_controltool.moc"

@@ -1,0 +1,19 @@
+#!/bin/sh
+# sonvalectl on the real libusb, three runs against one emulated DAC: save
+# its block, load a preset changed by sonvale-preset (with another hwType,
+# which the DAC keeps its own of), then show what the DAC holds.
+#   ctlsession.sh SONVALECTL SONVALE_PRESET FOLDER
+set -e
+ctl=$1
+preset=$2
+dir=$3
+rm -rf "$dir"
+mkdir -p "$dir"
+"$ctl" save "$dir/saved.sonvale"
+"$preset" check "$dir/saved.sonvale"
+"$preset" show "$dir/saved.sonvale"
+cp "$dir/saved.sonvale" "$dir/changed.sonvale"
+"$preset" set "$dir/changed.sonvale" hwType=x "volume[0]=40" "volume[1]=40" "thd_range1[0]=-16" \
+    "pcm_mclk[3]=4" "pcm_filter[2]=Linear phase slow"
+"$ctl" load "$dir/changed.sonvale"
+"$ctl" show
