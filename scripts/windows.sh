@@ -8,7 +8,8 @@
 #     deps      packages and the third-party builds only
 #     build     ... and the cross build
 #     test      ... and the tests under wine
-#     all       ... and the release with its checks (the default)
+#     release   the cross build, then the release with its checks, no tests
+#     all       the cross build, its tests, the release and its checks (the default)
 #
 # The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}. Qt takes
 # some 15 to 20 minutes on two cores the first time; later runs reuse it.
@@ -26,8 +27,8 @@ strip=x86_64-w64-mingw32-strip
 objdump=x86_64-w64-mingw32-objdump
 
 case $step in
-deps | build | test | all) ;;
-*) echo "usage: $0 [deps|build|test|all]" >&2; exit 2 ;;
+deps | build | test | release | all) ;;
+*) echo "usage: $0 [deps|build|test|release|all]" >&2; exit 2 ;;
 esac
 
 packages=(
@@ -60,9 +61,9 @@ install_packages() {
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     # wine32 runs the installer, whose stub is a 32-bit program.
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
-    fi
+    local architectures
+    architectures=$(dpkg --print-foreign-architectures)
+    grep -qx i386 <<<"$architectures" || dpkg --add-architecture i386
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -270,16 +271,17 @@ fail() {
 # DLL of the folder imports is in the folder or is part of Windows (wine's
 # prefix has a stand-in for each of those).
 check_files() {
-    local system32=$1 f subsystem dll
+    local system32=$1 f subsystem dll headers resources
     for f in "$stage"/*.exe; do
         case $(basename "$f") in
         sonvale.exe) subsystem="Windows GUI" ;;
         *) subsystem="Windows CUI" ;;
         esac
-        "$objdump" -p "$f" | grep -q "^Subsystem.*($subsystem)" ||
-            fail "$(basename "$f") is not a $subsystem program"
-        wrestool -l "$f" | grep -q -- '--type=14' || fail "$(basename "$f") has no icon"
-        wrestool -l "$f" | grep -q -- '--type=16' || fail "$(basename "$f") has no version resource"
+        headers=$("$objdump" -p "$f")
+        resources=$(wrestool -l "$f")
+        grep -q "^Subsystem.*($subsystem)" <<<"$headers" || fail "$(basename "$f") is not a $subsystem program"
+        grep -q -- "--type=14 --name='IDI_ICON1'" <<<"$resources" || fail "$(basename "$f") has no icon"
+        grep -q -- '--type=16' <<<"$resources" || fail "$(basename "$f") has no version resource"
     done
     while IFS= read -r f; do
         for dll in $("$objdump" -p "$f" | sed -n 's/^\s*DLL Name: //p'); do
@@ -329,7 +331,10 @@ check_release() {
     unpacked="Z:$(echo "$folder/Sonvale-$version-win64" | tr / '\\')"
 
     # The window on the X display; Connect&Read with no DAC.
-    timeout 120 "${env[@]}" "$wine64" "$unpacked\\sonvale.exe" >"$work/sonvale.out" 2>&1 &
+    # wine's log of the DLLs loaded shows where the plugins come from.
+    timeout 120 "${env[@]}" WINEDEBUG=+loaddll "$wine64" "$unpacked\\sonvale.exe" \
+        >"$work/sonvale.out" 2>"$work/sonvale.dlls" &
+    disown   # ended with the wine session below
     local window=""
     for _ in $(seq 120); do
         window=$(DISPLAY=$display xdotool search --name '^Sonvale_Control' 2>/dev/null | head -n 1) || true
@@ -338,6 +343,14 @@ check_release() {
     done
     [ -n "$window" ] || fail "sonvale.exe from the zip showed no window ($(cat "$work/sonvale.out"))"
     echo "   the zip's sonvale.exe shows its window: $(DISPLAY=$display xdotool getwindowname "$window")"
+    local plugin dll
+    for plugin in platforms styles; do
+        [ $plugin = platforms ] && dll=qwindows.dll || dll=qwindowsvistastyle.dll
+        # The log doubles each backslash.
+        grep -qF "Sonvale-$version-win64\\\\$plugin\\\\$dll\" at" "$work/sonvale.dlls" ||
+            fail "sonvale.exe did not load $plugin\\$dll from its folder"
+    done
+    echo "   with the windows platform and the Windows style from its folder"
     # The button lies at 20..141, 10..51 in the window's client area, under
     # the menu bar; wine draws the frame itself when no window manager runs.
     local y
@@ -346,20 +359,24 @@ check_release() {
         sleep 1.5
         grep -q "is not connected" "$work/sonvale.out" && break
     done
-    tr -d '\r' <"$work/sonvale.out" | grep -qx "Device (vid=2fc6 pid=6013) is not connected." ||
-        fail "Connect&Read said: $(cat "$work/sonvale.out")"
+    local said
+    said=$(tr -d '\r' <"$work/sonvale.out")
+    grep -qx "Device (vid=2fc6 pid=6013) is not connected." <<<"$said" || fail "Connect&Read said: $said"
     DISPLAY=$display xdotool search --name '^Warning$' >/dev/null ||
         fail "no \"Warning\" box after Connect&Read with no DAC"
-    echo "   Connect&Read with no DAC: $(tr -d '\r' <"$work/sonvale.out"), and the \"Warning\" box"
+    echo "   Connect&Read with no DAC: $said, and the \"Warning\" box"
     timeout 60 "${env[@]}" "$wineserver" -k || true
     sleep 1
 
-    # The preset tool with a name outside the ANSI code page.
+    # The preset tool with a name outside the ANSI code page (1252 here).
+    # wine turns its own Unix command line into the program's UTF-16 one
+    # with the Unix locale's character set: that one must be UTF-8.
     local preset="$unpacked\\プリセット-Ω.sonvale" out
-    timeout 60 "${env[@]}" "$wine64" "$unpacked\\sonvale-preset.exe" new "$preset" "volume[0]=40" </dev/null ||
-        fail "sonvale-preset.exe new $preset"
+    timeout 60 "${env[@]}" LC_ALL=C.UTF-8 "$wine64" "$unpacked\\sonvale-preset.exe" new "$preset" "volume[0]=40" \
+        </dev/null || fail "sonvale-preset.exe new $preset"
     [ -f "$folder/Sonvale-$version-win64/プリセット-Ω.sonvale" ] || fail "the preset went elsewhere"
-    out=$(timeout 60 "${env[@]}" "$wine64" "$unpacked\\sonvale-preset.exe" check "$preset" </dev/null | tr -d '\r')
+    out=$(timeout 60 "${env[@]}" LC_ALL=C.UTF-8 "$wine64" "$unpacked\\sonvale-preset.exe" check "$preset" </dev/null |
+          tr -d '\r')
     [ "$out" = ok ] || fail "sonvale-preset.exe check: $out"
     echo "   the zip's sonvale-preset.exe makes and checks プリセット-Ω.sonvale"
 
@@ -400,8 +417,10 @@ flock -u 9
 configure_and_build
 [ "$step" = build ] && exit 0
 
-run_tests
-[ "$step" = test ] && exit 0
+if [ "$step" != release ]; then
+    run_tests
+    [ "$step" = test ] && exit 0
+fi
 
 make_release
 check_release
