@@ -212,8 +212,11 @@ make_release() {
     rm -rf "$dist" && mkdir -p "$stage/platforms" "$stage/styles" "$stage/Presets"
 
     local program
+    # sonvalectl where the build has it.
     for program in sonvale sonvale-preset sonvalectl; do
-        [ -f "$build/$program.exe" ] && cp "$build/$program.exe" "$stage/"
+        if [ -f "$build/$program.exe" ]; then
+            cp "$build/$program.exe" "$stage/"
+        fi
     done
     cp "$cache"/qt/bin/Qt6{Core,Gui,Widgets}.dll "$stage/"
     cp "$cache/qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
@@ -297,9 +300,12 @@ check_files() {
 xvfb_pid=""
 check_env=()
 end_check() {
-    [ ${#check_env[@]} -gt 0 ] && "${check_env[@]}" "$wineserver" -k 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    return 0
+    if [ ${#check_env[@]} -gt 0 ]; then
+        "${check_env[@]}" "$wineserver" -k 2>/dev/null || true
+    fi
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+    fi
 }
 
 check_release() {
