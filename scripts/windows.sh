@@ -78,7 +78,8 @@ fetch_source() {
         apt-get update -qq
     fi
     mkdir -p "$dest"
-    (cd "$dest" && apt-get source --download-only "$package" >/dev/null)
+    (cd "$dest" && apt-get source --download-only "$package" >"$dest/apt-source.log" 2>&1) ||
+        { cat "$dest/apt-source.log"; exit 1; }
 }
 
 # Unpacks a source tarball into $2/source, complete or not at all.
@@ -112,8 +113,9 @@ build_libusb() {
     rm -rf "$prefix"
     (cd "$work/source" &&
         { [ -f Makefile ] || ./configure --host=x86_64-w64-mingw32 --prefix="$prefix" \
-            CC=x86_64-w64-mingw32-gcc-posix --enable-static --enable-shared >/dev/null; } &&
-        make -j"$jobs" >/dev/null && make install >/dev/null)
+            CC=x86_64-w64-mingw32-gcc-posix --enable-static --enable-shared; } &&
+        make -j"$jobs" && make install) >"$cache/libusb-build.log" 2>&1 ||
+        { tail -n 40 "$cache/libusb-build.log"; exit 1; }
     touch "$prefix/.complete"
     rm -rf "$work"
     phase_done
