@@ -277,6 +277,9 @@ fail() {
 # prefix has a stand-in for each of those).
 check_files() {
     local system32=$1 f subsystem dll headers resources
+    resources=$(wrestool -l "$dist/Sonvale-$version-setup-x64.exe")
+    grep -q -- '--type=14' <<<"$resources" || fail "the installer has no icon"
+    grep -q -- '--type=16' <<<"$resources" || fail "the installer has no version resource"
     for f in "$stage"/*.exe; do
         case $(basename "$f") in
         sonvale.exe) subsystem="Windows GUI" ;;

@@ -32,7 +32,6 @@ VIAddVersionKey /LANG=1033 "CompanyName" "Sonvale"
 VIAddVersionKey /LANG=1033 "FileDescription" "Sonvale ${VERSION} setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "Sonvale"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
