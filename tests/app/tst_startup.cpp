@@ -40,7 +40,8 @@ void tst_Startup::commandLine_data()
         {"none", {}, QString()},
     };
     for (const auto& row : rows)
-        QTest::addRow("simulated DAC, %s", row.name) << QStringLiteral(SONVALE_SIM_BINARY) << row.arguments << row.echo;
+        QTest::addRow("simulated DAC, %s", row.name)
+            << QStringLiteral(SONVALE_SIM_BINARY) << row.arguments << row.echo;
     // The real libusb is not touched before Connect&Read.
     QTest::newRow("program, other device") << QStringLiteral(SONVALE_BINARY) << QStringList{"1234", "abcd"}
                                            << "vid=0x1234 pid=0xabcd";

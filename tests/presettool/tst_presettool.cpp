@@ -300,7 +300,8 @@ void TestPresetTool::nonAsciiNames()
     QCOMPARE(tool({"check", file}).out, QStringLiteral("ok\n"));
     run = tool({"show", file});
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.contains(QStringLiteral("volume[left,right,max,min]: 0x28 0x28 0x0 0xff\n")), qPrintable(run.out));
+    QVERIFY2(run.out.contains(QStringLiteral("volume[left,right,max,min]: 0x28 0x28 0x0 0xff\n")),
+             qPrintable(run.out));
 
     SettingsBlock read;
     QVERIFY(read.readPreset(file.toUtf8().constData()));
