@@ -33,7 +33,7 @@ esac
 
 packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-    wine64 wine wine32:i386 xvfb xauth x11-utils xdotool fonts-dejavu-core
+    wine64 wine wine32:i386 xvfb xdotool fonts-dejavu-core
     nsis zip unzip icoutils librsvg2-bin
     dpkg-dev cmake ninja-build pkg-config perl qt6-base-dev qt6-base-dev-tools
 )
