@@ -3,7 +3,10 @@
 # the default compiler, where the Debian package is also built and checked,
 # then in build-asan/ with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, where the libFuzzer targets also run, each for
-# SONVALE_FUZZ_SECONDS seconds (default 30).
+# SONVALE_FUZZ_SECONDS seconds (default 30); then the Windows leg
+# (scripts/windows.sh): the cross build in build-win64/, its tests under
+# wine64, and the release with its checks. SONVALE_SKIP_WINDOWS=1 leaves the
+# Windows leg out, for a quick local run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,3 +19,9 @@ export ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-asan --output-on-failure -j2
+
+if [ "${SONVALE_SKIP_WINDOWS:-}" = 1 ]; then
+    echo "SONVALE_SKIP_WINDOWS=1: the Windows leg (scripts/windows.sh) is left out"
+else
+    scripts/windows.sh
+fi

@@ -1,22 +1,51 @@
 #!/usr/bin/env bash
-# Windows x86-64 from Debian: installs what is missing, builds libusb and Qt
-# for Windows once into a cache outside the tree, cross-builds Sonvale into
-# build-win64/, runs its tests under wine64 and makes the release.
+# Windows x86-64 from Debian: installs what is missing (Debian packages only),
+# builds libusb and Qt for Windows once into a cache outside the tree,
+# cross-builds Sonvale into build-win64/, runs its tests under wine64, and
+# makes and checks the release in build-win64/dist/.
 #
-#   scripts/windows.sh [deps]     deps: only the third-party part
+#   scripts/windows.sh [STEP]
+#     deps      packages and the third-party builds only
+#     build     ... and the cross build
+#     test      ... and the tests under wine
+#     release   the cross build, then the release with its checks, no tests
+#     all       the cross build, its tests, the release and its checks (the default)
 #
-# The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}.
+# The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}. Qt takes
+# some 15 to 20 minutes on two cores the first time; later runs reuse it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 cache=${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}
+build=$top/build-win64
+step=${1:-all}
 jobs=$(nproc)
+wine64=/usr/lib/wine/wine64
+wine=/usr/lib/wine/wine             # starts 32-bit programs too (the installer)
+wineserver=/usr/lib/wine/wineserver
+strip=x86_64-w64-mingw32-strip
+objdump=x86_64-w64-mingw32-objdump
+
+case $step in
+deps | build | test | release | all) ;;
+*) echo "usage: $0 [deps|build|test|release|all]" >&2; exit 2 ;;
+esac
 
 packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-    wine64 wine xvfb nsis dpkg-dev cmake ninja-build pkg-config perl
-    qt6-base-dev qt6-base-dev-tools
+    wine64 wine wine32:i386 xvfb xdotool fonts-dejavu-core
+    nsis zip unzip icoutils librsvg2-bin
+    dpkg-dev cmake ninja-build pkg-config perl qt6-base-dev qt6-base-dev-tools
 )
+
+phase_started=$SECONDS
+phase() {
+    echo "== $* ($(date -u +%H:%M:%S))"
+    phase_started=$SECONDS
+}
+phase_done() {
+    echo "   done in $((SECONDS - phase_started)) s"
+}
 
 install_packages() {
     local missing=() p status
@@ -25,8 +54,16 @@ install_packages() {
         [ "$status" = installed ] || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]}; run this as root" >&2
+        exit 1
+    fi
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # wine32 runs the installer, whose stub is a 32-bit program.
+    local architectures
+    architectures=$(dpkg --print-foreign-architectures)
+    grep -qx i386 <<<"$architectures" || dpkg --add-architecture i386
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -41,50 +78,361 @@ fetch_source() {
         apt-get update -qq
     fi
     mkdir -p "$dest"
-    (cd "$dest" && apt-get source --download-only "$package" >/dev/null)
+    (cd "$dest" && apt-get source --download-only "$package" >"$dest/apt-source.log" 2>&1) ||
+        { cat "$dest/apt-source.log"; exit 1; }
 }
 
+# Unpacks a source tarball into $2/source, complete or not at all.
+unpack() {
+    local tarball=$1 work=$2
+    rm -rf "$work/unpack" && mkdir -p "$work/unpack"
+    tar -xf "$tarball" -C "$work/unpack"
+    mv "$work/unpack"/* "$work/source"
+    rm -rf "$work/unpack"
+}
+
+# Each third-party prefix counts as present only with its stamp, written
+# after its install has finished: an interrupted build is taken up again
+# where it stopped (the work folder under src/ stays until the install is
+# complete), an interrupted install is done again.
 build_libusb() {
-    local prefix=$cache/libusb
-    [ -f "$prefix/lib/pkgconfig/libusb-1.0.pc" ] && return 0
-    echo "Building libusb 1.0.26 for Windows into $prefix"
-    local work=$cache/src/libusb
-    rm -rf "$work" && fetch_source libusb-1.0 "$work"
-    tar -xf "$work"/libusb-1.0_1.0.26.orig.tar.* -C "$work"
-    (cd "$work"/libusb-1.0.26 &&
-        ./configure --host=x86_64-w64-mingw32 --prefix="$prefix" \
-            CC=x86_64-w64-mingw32-gcc-posix --enable-static --enable-shared >/dev/null &&
-        make -j"$jobs" >/dev/null && make install >/dev/null)
+    local prefix=$cache/libusb work=$cache/src/libusb
+    [ -f "$prefix/.complete" ] && return 0
+    # A cache made before the stamp existed: its builder removed the work
+    # folder only after a finished install.
+    if [ ! -d "$work" ] && [ -f "$prefix/bin/libusb-1.0.dll" ] &&
+       [ -f "$prefix/lib/pkgconfig/libusb-1.0.pc" ]; then
+        touch "$prefix/.complete"
+        return 0
+    fi
+    phase "Building libusb 1.0.26 for Windows into $prefix"
+    if [ ! -d "$work/source" ]; then
+        rm -rf "$work" && fetch_source libusb-1.0 "$work"
+        unpack "$(ls "$work"/libusb-1.0_1.0.26.orig.tar.*)" "$work"
+    fi
+    rm -rf "$prefix"
+    (cd "$work/source" &&
+        { [ -f Makefile ] || ./configure --host=x86_64-w64-mingw32 --prefix="$prefix" \
+            CC=x86_64-w64-mingw32-gcc-posix --enable-static --enable-shared; } &&
+        make -j"$jobs" && make install) >"$cache/libusb-build.log" 2>&1 ||
+        { tail -n 40 "$cache/libusb-build.log"; exit 1; }
+    touch "$prefix/.complete"
     rm -rf "$work"
+    phase_done
+}
+
+# The Qt DLLs and plugins the project uses.
+qt_complete() {
+    local f
+    for f in bin/Qt6Core.dll bin/Qt6Gui.dll bin/Qt6Widgets.dll bin/Qt6Test.dll \
+             plugins/platforms/qwindows.dll plugins/platforms/qoffscreen.dll \
+             plugins/styles/qwindowsvistastyle.dll lib/cmake/Qt6/qt.toolchain.cmake; do
+        [ -f "$cache/qt/$f" ] || return 1
+    done
 }
 
 build_qt() {
-    local prefix=$cache/qt
-    [ -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" ] && return 0
-    echo "Building Qt 6.4.2 (qtbase) for Windows into $prefix: some 15 to 20 minutes, once"
-    local work=$cache/src/qt
-    rm -rf "$work" && fetch_source qt6-base "$work"
-    tar -xf "$work"/qt6-base_6.4.2*.orig.tar.* -C "$work"
-    local srcdir
-    srcdir=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'qtbase*' | head -n 1)
-    cmake -S "$srcdir" -B "$work/build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
-        -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
-        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-        -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF \
-        -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-        -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON \
-        -DFEATURE_tabletevent=OFF >"$cache/qt-configure.log" 2>&1 ||
-        { tail -n 40 "$cache/qt-configure.log"; exit 1; }
+    local prefix=$cache/qt work=$cache/src/qt
+    [ -f "$prefix/.complete" ] && return 0
+    # A cache made before the stamp existed: its builder removed the work
+    # folder only after a finished install.
+    if [ ! -d "$work" ] && qt_complete; then
+        touch "$prefix/.complete"
+        return 0
+    fi
+    phase "Building Qt 6.4.2 (qtbase) for Windows into $prefix: some 15 to 20 minutes, once"
+    if [ ! -d "$work/source" ]; then
+        rm -rf "$work" && fetch_source qt6-base "$work"
+        unpack "$(ls "$work"/qt6-base_6.4.2*.orig.tar.*)" "$work"
+    fi
+    # Qt's toolchain file loads this one by its path: a copy in the cache
+    # outlives any checkout.
+    cp "$top/cmake/mingw-w64-x86_64.cmake" "$cache/mingw-w64-x86_64.cmake"
+    if [ ! -f "$work/build/build.ninja" ]; then
+        cmake -S "$work/source" -B "$work/build" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$cache/mingw-w64-x86_64.cmake" \
+            -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
+            -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+            -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+            -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF \
+            -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
+            -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON \
+            -DFEATURE_tabletevent=OFF >"$cache/qt-configure.log" 2>&1 ||
+            { tail -n 40 "$cache/qt-configure.log"; rm -rf "$work/build"; exit 1; }
+    fi
     cmake --build "$work/build" --parallel "$jobs" >"$cache/qt-build.log" 2>&1 ||
         { tail -n 60 "$cache/qt-build.log"; exit 1; }
+    rm -rf "$prefix"
     cmake --install "$work/build" >/dev/null
+    qt_complete || { echo "Qt's install lacks some of its parts" >&2; exit 1; }
+    touch "$prefix/.complete"
     rm -rf "$work"
+    phase_done
 }
 
+# The MinGW runtime DLLs, where the compiler has them.
+runtime_dll() {
+    x86_64-w64-mingw32-g++-posix -print-file-name="$1"
+}
+
+configure_and_build() {
+    phase "Cross-building Sonvale into build-win64/"
+    if [ ! -f "$build/build.ninja" ]; then
+        # pkg-config finds the Windows libusb only; its prefix joins the
+        # find-root paths, which otherwise hide it.
+        PKG_CONFIG_LIBDIR=$cache/libusb/lib/pkgconfig cmake -S . -B "$build" -G Ninja \
+            -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$cache/qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+            -DQT_CHAINLOAD_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+            -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+            -DCMAKE_FIND_ROOT_PATH="$cache/libusb" >/dev/null
+    fi
+    PKG_CONFIG_LIBDIR=$cache/libusb/lib/pkgconfig cmake --build "$build"
+    phase_done
+}
+
+run_tests() {
+    phase "Testing under wine64 (ctest -j2)"
+    local status=0
+    timeout 1800 ctest --test-dir "$build" --output-on-failure -j2 || status=$?
+    "$build/wine.sh" --stop
+    [ $status -eq 0 ] || exit $status
+    phase_done
+}
+
+# --- the release -----------------------------------------------------------
+
+version=""
+dist=$build/dist
+stage=""
+
+make_release() {
+    phase "Making the release in build-win64/dist/"
+    version=$(sed -n 's/^#define SONVALE_VERSION "\(.*\)"/\1/p' "$build/generated/app/version.h")
+    local name=Sonvale-$version-win64
+    stage=$dist/$name
+    rm -rf "$dist" && mkdir -p "$stage/platforms" "$stage/styles" "$stage/Presets"
+
+    local program
+    # sonvalectl where the build has it.
+    for program in sonvale sonvale-preset sonvalectl; do
+        if [ -f "$build/$program.exe" ]; then
+            cp "$build/$program.exe" "$stage/"
+        fi
+    done
+    cp "$cache"/qt/bin/Qt6{Core,Gui,Widgets}.dll "$stage/"
+    cp "$cache/qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
+    cp "$cache/qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
+    cp "$cache/libusb/bin/libusb-1.0.dll" "$stage/"
+    cp "$(runtime_dll libstdc++-6.dll)" "$(runtime_dll libgcc_s_seh-1.dll)" \
+       "$(runtime_dll libwinpthread-1.dll)" "$stage/"
+    # The example presets, and the THD test's preset where the window looks
+    # for it: Presets\ in its working folder, which the Start-menu entry sets
+    # to the program's folder (Windows does not tell Presets from presets).
+    cp "$build"/presets/*.sonvale "$build/Presets/THDTest.sonvale" "$stage/Presets/"
+    find "$stage" -name '*.exe' -o -name '*.dll' | xargs "$strip" --strip-unneeded
+
+    (cd "$dist" && zip -qr -X "$name.zip" "$name")
+
+    # The installer's lists: every file, and on removal every file and
+    # folder it made, deepest first.
+    local lists=$dist/nsis
+    mkdir -p "$lists"
+    local dir file
+    : >"$lists/install-files.nsh"
+    : >"$lists/uninstall-files.nsh"
+    while IFS= read -r dir; do
+        local rel=${dir#"$stage"}
+        rel=${rel#/}
+        echo "SetOutPath \"\$INSTDIR${rel:+\\${rel//\//\\}}\"" >>"$lists/install-files.nsh"
+        for file in "$dir"/*; do
+            [ -f "$file" ] || continue
+            echo "File \"$file\"" >>"$lists/install-files.nsh"
+            local relfile=${file#"$stage"/}
+            echo "Delete \"\$INSTDIR\\${relfile//\//\\}\"" >>"$lists/uninstall-files.nsh"
+        done
+    done < <(find "$stage" -type d | sort)
+    while IFS= read -r dir; do
+        local reldir=${dir#"$stage"/}
+        echo "RMDir \"\$INSTDIR\\${reldir//\//\\}\"" >>"$lists/uninstall-files.nsh"
+    done < <(find "$stage" -mindepth 1 -type d | sort -r)
+
+    makensis -V2 -DVERSION="$version" -DLISTS="$lists" \
+        -DOUTFILE="$dist/Sonvale-$version-setup-x64.exe" -DICON="$build/icon/sonvale.ico" \
+        -DSIZE_KB="$(du -sk "$stage" | cut -f1)" "$top/packaging/windows/sonvale.nsi" >/dev/null
+    rm -rf "$lists"
+    ls -l "$dist"
+    phase_done
+}
+
+# --- the release's checks ----------------------------------------------------
+
+fail() {
+    echo "release check failed: $*" >&2
+    exit 1
+}
+
+# The executables' subsystems, resources and imports: every DLL an exe or
+# DLL of the folder imports is in the folder or is part of Windows (wine's
+# prefix has a stand-in for each of those).
+check_files() {
+    local system32=$1 f subsystem dll headers resources
+    resources=$(wrestool -l "$dist/Sonvale-$version-setup-x64.exe")
+    grep -q -- '--type=14' <<<"$resources" || fail "the installer has no icon"
+    grep -q -- '--type=16' <<<"$resources" || fail "the installer has no version resource"
+    for f in "$stage"/*.exe; do
+        case $(basename "$f") in
+        sonvale.exe) subsystem="Windows GUI" ;;
+        *) subsystem="Windows CUI" ;;
+        esac
+        headers=$("$objdump" -p "$f")
+        resources=$(wrestool -l "$f")
+        grep -q "^Subsystem.*($subsystem)" <<<"$headers" || fail "$(basename "$f") is not a $subsystem program"
+        grep -q -- "--type=14 --name='IDI_ICON1'" <<<"$resources" || fail "$(basename "$f") has no icon"
+        grep -q -- '--type=16' <<<"$resources" || fail "$(basename "$f") has no version resource"
+    done
+    while IFS= read -r f; do
+        for dll in $("$objdump" -p "$f" | sed -n 's/^\s*DLL Name: //p'); do
+            [ -n "$(find "$stage" -maxdepth 1 -iname "$dll")" ] && continue
+            [ -n "$(find "$system32" -maxdepth 1 -iname "$dll")" ] && continue
+            case ${dll,,} in api-ms-win-*) continue ;; esac
+            fail "$(basename "$f") imports $dll, which is neither in the folder nor part of Windows"
+        done
+    done < <(find "$stage" -name '*.exe' -o -name '*.dll')
+    echo "   subsystems, icons, version resources and imports are right"
+}
+
+xvfb_pid=""
+check_env=()
+end_check() {
+    if [ ${#check_env[@]} -gt 0 ]; then
+        "${check_env[@]}" "$wineserver" -k 2>/dev/null || true
+    fi
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+    fi
+}
+
+check_release() {
+    phase "Checking the release under a fresh wine prefix, empty environment"
+    local work=$dist/check
+    rm -rf "$work" && mkdir -p "$work/home"
+    local prefix=$work/prefix
+    # Only what wine itself needs: nothing for the programs.
+    local env=(env -i HOME="$work/home" WINEPREFIX="$prefix" WINEDEBUG=-all
+               WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
+
+    local display
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    display=:$(cat "$work/display")
+    check_env=("${env[@]}")
+    trap end_check EXIT
+    env+=(DISPLAY="$display")
+
+    timeout 300 "${env[@]}" "$wine64" wineboot --init </dev/null >/dev/null 2>&1
+    timeout 120 "${env[@]}" "$wineserver" -w
+    check_files "$prefix/drive_c/windows/system32"
+
+    # The zip, unpacked into a folder with a space and a non-ASCII name.
+    local folder="$work/Unpacked Ω"
+    mkdir -p "$folder" && (cd "$folder" && unzip -q "$dist/Sonvale-$version-win64.zip")
+    local unpacked
+    unpacked="Z:$(echo "$folder/Sonvale-$version-win64" | tr / '\\')"
+
+    # The window on the X display; Connect&Read with no DAC.
+    # wine's log of the DLLs loaded shows where the plugins come from.
+    timeout 120 "${env[@]}" WINEDEBUG=+loaddll "$wine64" "$unpacked\\sonvale.exe" \
+        >"$work/sonvale.out" 2>"$work/sonvale.dlls" &
+    disown   # ended with the wine session below
+    local window=""
+    for _ in $(seq 120); do
+        window=$(DISPLAY=$display xdotool search --name '^Sonvale_Control' 2>/dev/null | head -n 1) || true
+        [ -n "$window" ] && break
+        sleep 0.5
+    done
+    [ -n "$window" ] || fail "sonvale.exe from the zip showed no window ($(cat "$work/sonvale.out"))"
+    echo "   the zip's sonvale.exe shows its window: $(DISPLAY=$display xdotool getwindowname "$window")"
+    local plugin dll
+    for plugin in platforms styles; do
+        [ $plugin = platforms ] && dll=qwindows.dll || dll=qwindowsvistastyle.dll
+        # The log doubles each backslash.
+        grep -qF "Sonvale-$version-win64\\\\$plugin\\\\$dll\" at" "$work/sonvale.dlls" ||
+            fail "sonvale.exe did not load $plugin\\$dll from its folder"
+    done
+    echo "   with the windows platform and the Windows style from its folder"
+    # The button lies at 20..141, 10..51 in the window's client area, under
+    # the menu bar; wine draws the frame itself when no window manager runs.
+    local y
+    for y in 60 70 80 90 100; do
+        DISPLAY=$display xdotool mousemove --window "$window" 80 "$y" click 1
+        sleep 1.5
+        grep -q "is not connected" "$work/sonvale.out" && break
+    done
+    local said
+    said=$(tr -d '\r' <"$work/sonvale.out")
+    grep -qx "Device (vid=2fc6 pid=6013) is not connected." <<<"$said" || fail "Connect&Read said: $said"
+    DISPLAY=$display xdotool search --name '^Warning$' >/dev/null ||
+        fail "no \"Warning\" box after Connect&Read with no DAC"
+    echo "   Connect&Read with no DAC: $said, and the \"Warning\" box"
+    timeout 60 "${env[@]}" "$wineserver" -k || true
+    sleep 1
+
+    # The preset tool with a name outside the ANSI code page (1252 here).
+    # wine turns its own Unix command line into the program's UTF-16 one
+    # with the Unix locale's character set: that one must be UTF-8.
+    local preset="$unpacked\\プリセット-Ω.sonvale" out
+    timeout 60 "${env[@]}" LC_ALL=C.UTF-8 "$wine64" "$unpacked\\sonvale-preset.exe" new "$preset" "volume[0]=40" \
+        </dev/null || fail "sonvale-preset.exe new $preset"
+    [ -f "$folder/Sonvale-$version-win64/プリセット-Ω.sonvale" ] || fail "the preset went elsewhere"
+    out=$(timeout 60 "${env[@]}" LC_ALL=C.UTF-8 "$wine64" "$unpacked\\sonvale-preset.exe" check "$preset" </dev/null |
+          tr -d '\r')
+    [ "$out" = ok ] || fail "sonvale-preset.exe check: $out"
+    echo "   the zip's sonvale-preset.exe makes and checks プリセット-Ω.sonvale"
+
+    # The installer, silently, then the installed tool, then the uninstaller.
+    local setup=$dist/Sonvale-$version-setup-x64.exe
+    local installed="$prefix/drive_c/Program Files/Sonvale"
+    local entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Sonvale.lnk"
+    timeout 300 "${env[@]}" "$wine" "$setup" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
+    timeout 120 "${env[@]}" "$wineserver" -w
+    [ -f "$installed/sonvale.exe" ] || fail "nothing installed in Program Files"
+    [ -f "$entry" ] || fail "no Start-menu entry"
+    out=$(timeout 60 "${env[@]}" "$wine64" 'C:\Program Files\Sonvale\sonvale-preset.exe' --version </dev/null | tr -d '\r')
+    [ "$out" = "sonvale-preset $version" ] || fail "installed sonvale-preset.exe --version said: $out"
+    echo "   installed silently; the installed sonvale-preset.exe --version says: $out"
+    timeout 300 "${env[@]}" "$wine64" 'C:\Program Files\Sonvale\uninstall.exe' /S </dev/null >/dev/null 2>&1 ||
+        fail "the uninstaller failed"
+    timeout 120 "${env[@]}" "$wineserver" -w
+    [ ! -e "$installed" ] || fail "left behind: $(cd "$installed" && find . | head)"
+    [ ! -e "$entry" ] || fail "the Start-menu entry is left behind"
+    echo "   uninstalled: folder and Start-menu entry are gone"
+
+    trap - EXIT
+    end_check
+    rm -rf "$work"
+    phase_done
+}
+
+started=$SECONDS
 install_packages
 mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
 build_libusb
 build_qt
-[ "${1:-}" = deps ] && exit 0
+flock -u 9
+[ "$step" = deps ] && exit 0
+
+configure_and_build
+[ "$step" = build ] && exit 0
+
+if [ "$step" != release ]; then
+    run_tests
+    [ "$step" = test ] && exit 0
+fi
+
+make_release
+check_release
+echo "== Windows leg done in $((SECONDS - started)) s"

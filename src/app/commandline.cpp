@@ -13,6 +13,9 @@ void applyCommandLine(int argc, char* argv[], CT7601& link)
     sscanf(argv[1], "%x", &vendorId);
     sscanf(argv[2], "%x", &productId);
     printf("vid=0x%x pid=0x%x", vendorId, productId);
+    // Without a line end the echo would wait in the buffer of a piped or
+    // redirected stdout until the program ends.
+    fflush(stdout);
     link.vendorId = vendorId;
     link.productId = productId;
 }

@@ -5,8 +5,15 @@
 
 #include <QApplication>
 
+#ifdef _WIN32
+#include "app/parentconsole.h"
+#endif
+
 int main(int argc, char* argv[])
 {
+#ifdef _WIN32
+    ParentConsole::attach();        // before anything is printed
+#endif
     QApplication app(argc, argv);   // takes Qt's own options out of argv
     QGuiApplication::setDesktopFileName(QStringLiteral(SONVALE_APP_ID));   // the desktop entry's name
     ES9038 dac;

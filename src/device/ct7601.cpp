@@ -1,5 +1,7 @@
 #include "device/ct7601.h"
 
+#include "device/timerresolution.h"
+
 #include <QThread>
 #include <libusb.h>
 
@@ -186,6 +188,7 @@ bool CT7601::isConnected() const
 
 int CT7601::sendReport(const Report& request)
 {
+    const TimerResolution fineTimer;   // the exchange's pauses, to the millisecond
     if (!connected)
         return -1;
     if (busy) {

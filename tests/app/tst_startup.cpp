@@ -1,7 +1,10 @@
-// Starts the built program against the simulated DAC with various command
-// lines and reads what it echoes. stdbuf makes its standard output unbuffered,
-// so the echo, which ends without a line break, arrives while the window is
-// still open.
+// Starts the built programs with various command lines and reads what they
+// echo through a pipe, as a script or a terminal log would: the program as
+// users get it (on Windows a GUI-subsystem program, whose redirected standard
+// output must stay where it was sent) and the same program against the
+// simulated DAC. The echo ends without a line break, and a piped standard
+// output is fully buffered, so the program must flush it for the echo to
+// arrive while the window is still open.
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
@@ -15,32 +18,46 @@ private slots:
 
 void tst_Startup::commandLine_data()
 {
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("echo");
 
     const QString defaults = QStringLiteral("vid=0x2fc6 pid=0x6013");
-    QTest::newRow("plain") << QStringList{"2fc6", "6013"} << defaults;
-    QTest::newRow("prefix and upper case") << QStringList{"0x2FC6", "0X6013"} << defaults;
-    QTest::newRow("trailing characters") << QStringList{"2fc6zz", "6013"} << defaults;
-    QTest::newRow("other device") << QStringList{"1234", "abcd"} << "vid=0x1234 pid=0xabcd";
-    QTest::newRow("above 16 bits kept") << QStringList{"12345", "6013"} << "vid=0x12345 pid=0x6013";
-    QTest::newRow("no number keeps the default") << QStringList{"xyz", "6013"} << defaults;
-    QTest::newRow("Qt option between them")
-        << QStringList{"1234", "-style", "fusion", "5678"} << "vid=0x1234 pid=0x5678";
-    QTest::newRow("one argument") << QStringList{"2fc6"} << QString();
-    QTest::newRow("three arguments") << QStringList{"2fc6", "6013", "1"} << QString();
-    QTest::newRow("none") << QStringList{} << QString();
+    const struct {
+        const char* name;
+        QStringList arguments;
+        QString echo;
+    } rows[] = {
+        {"plain", {"2fc6", "6013"}, defaults},
+        {"prefix and upper case", {"0x2FC6", "0X6013"}, defaults},
+        {"trailing characters", {"2fc6zz", "6013"}, defaults},
+        {"other device", {"1234", "abcd"}, "vid=0x1234 pid=0xabcd"},
+        {"above 16 bits kept", {"12345", "6013"}, "vid=0x12345 pid=0x6013"},
+        {"no number keeps the default", {"xyz", "6013"}, defaults},
+        {"Qt option between them", {"1234", "-style", "fusion", "5678"}, "vid=0x1234 pid=0x5678"},
+        {"one argument", {"2fc6"}, QString()},
+        {"three arguments", {"2fc6", "6013", "1"}, QString()},
+        {"none", {}, QString()},
+    };
+    for (const auto& row : rows)
+        QTest::addRow("simulated DAC, %s", row.name)
+            << QStringLiteral(SONVALE_SIM_BINARY) << row.arguments << row.echo;
+    // The real libusb is not touched before Connect&Read.
+    QTest::newRow("program, other device") << QStringLiteral(SONVALE_BINARY) << QStringList{"1234", "abcd"}
+                                           << "vid=0x1234 pid=0xabcd";
+    QTest::newRow("program, none") << QStringLiteral(SONVALE_BINARY) << QStringList{} << QString();
 }
 
 void tst_Startup::commandLine()
 {
+    QFETCH(QString, program);
     QFETCH(QStringList, arguments);
     QFETCH(QString, echo);
 
-    QProcess program;
-    program.setProcessChannelMode(QProcess::SeparateChannels);
-    program.start("stdbuf", QStringList{"-o0", SONVALE_SIM_BINARY, "-platform", "offscreen"} + arguments);
-    QVERIFY2(program.waitForStarted(), qPrintable(program.errorString()));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, QStringList{"-platform", "offscreen"} + arguments);
+    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
 
     // Wait for the echo; where none is expected, give the program time to
     // have printed one if it were going to.
@@ -48,17 +65,17 @@ void tst_Startup::commandLine()
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < (echo.isEmpty() ? 1500 : 10000)) {
-        program.waitForReadyRead(100);
-        output += program.readAllStandardOutput();
+        process.waitForReadyRead(100);
+        output += process.readAllStandardOutput();
         if (!echo.isEmpty() && output.size() >= echo.size())
             break;
     }
-    const bool stillRunning = program.state() == QProcess::Running;
-    program.kill();
-    program.waitForFinished();
-    output += program.readAllStandardOutput();
+    const bool stillRunning = process.state() == QProcess::Running;
+    process.kill();
+    process.waitForFinished();
+    output += process.readAllStandardOutput();
 
-    QVERIFY2(stillRunning, program.readAllStandardError().constData());
+    QVERIFY2(stillRunning, process.readAllStandardError().constData());
     QCOMPARE(QString::fromUtf8(output), echo);
 }
 

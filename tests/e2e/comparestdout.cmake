@@ -1,10 +1,13 @@
-# cmake -D PROGRAM=<path> -D EXPECTED=<file> -P comparestdout.cmake
-# Runs PROGRAM and fails unless its standard output is exactly EXPECTED.
-execute_process(COMMAND ${PROGRAM} OUTPUT_VARIABLE output RESULT_VARIABLE status)
+# cmake [-D EMULATOR=<runner>] -D PROGRAM=<path> -D EXPECTED=<file> -P comparestdout.cmake
+# Runs PROGRAM (through EMULATOR when given, e.g. wine for a Windows build)
+# and fails unless its standard output is exactly EXPECTED. Lines may end in
+# "\r\n", as a Windows program's do.
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} OUTPUT_VARIABLE output RESULT_VARIABLE status)
 file(READ ${EXPECTED} expected)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${PROGRAM} exited with ${status}")
 endif()
+string(REPLACE "\r\n" "\n" output "${output}")
 if(NOT output STREQUAL expected)
     message(FATAL_ERROR "standard output of ${PROGRAM} differs from ${EXPECTED}:\n${output}")
 endif()

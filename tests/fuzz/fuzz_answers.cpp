@@ -20,8 +20,11 @@
 // std::chrono::steady_clock (the simulated DAC's clock) runs that much ahead
 // of the real one. The pauses therefore still separate request and answer as
 // the device expects, and each pause is also the moment to load the script
-// for the next exchange. Both replacements are ordinary ELF symbol
-// interposition in this executable; nothing of the program is changed.
+// for the next exchange. Nothing of the program is changed: the clock is
+// defined in this executable, which takes it before the C++ library's; the
+// pause is too on ELF systems (symbol interposition), while on Windows the
+// program reaches QThread::msleep in Qt's DLL through this executable's
+// import table, whose entry the harness points at its own pause.
 
 #include "device/es9038.h"
 #include "settings/es9038state.h"
@@ -38,6 +41,9 @@
 #include <cstring>
 #include <ctime>
 #include <libusb.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -45,14 +51,50 @@ long long fakeAheadNs = 0;
 unsigned long pauseCount = 0;
 void (*pauseHook)(unsigned long ms) = nullptr;
 
-} // namespace
-
-void QThread::msleep(unsigned long ms)
+void fakePause(unsigned long ms)
 {
     fakeAheadNs += static_cast<long long>(ms) * 1000000;
     ++pauseCount;
     if (pauseHook)
         pauseHook(ms);
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+// The import table's entry for QThread::msleep.
+extern "C" void (*importedMsleep)(unsigned long) __asm__("__imp__ZN7QThread6msleepEm");
+
+namespace {
+
+void replaceMsleep()
+{
+    DWORD protection = 0;
+    VirtualProtect(&importedMsleep, sizeof importedMsleep, PAGE_READWRITE, &protection);
+    importedMsleep = fakePause;
+    VirtualProtect(&importedMsleep, sizeof importedMsleep, protection, &protection);
+}
+
+} // namespace
+
+std::chrono::steady_clock::time_point std::chrono::steady_clock::now() noexcept
+{
+    LARGE_INTEGER count;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    const long long seconds = count.QuadPart / frequency.QuadPart;
+    const long long rest = count.QuadPart % frequency.QuadPart;
+    return time_point(std::chrono::seconds(seconds)
+                      + std::chrono::nanoseconds(rest * 1000000000 / frequency.QuadPart + fakeAheadNs));
+}
+
+#else
+
+void QThread::msleep(unsigned long ms)
+{
+    fakePause(ms);
 }
 
 std::chrono::steady_clock::time_point std::chrono::steady_clock::now() noexcept
@@ -62,6 +104,8 @@ std::chrono::steady_clock::time_point std::chrono::steady_clock::now() noexcept
     return time_point(std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec)
                       + std::chrono::nanoseconds(fakeAheadNs));
 }
+
+#endif
 
 namespace {
 
@@ -379,6 +423,9 @@ void Harness::reconnectIfLost()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
+#ifdef _WIN32
+    replaceMsleep();
+#endif
     UsbSim::reset();
     Harness& h = harness();
     h.dac.link->listener = &h;

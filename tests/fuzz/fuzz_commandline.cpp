@@ -9,6 +9,7 @@
 #include "device/ct7601.h"
 
 #include "fuzzcheck.h"
+#include "scratchfile.h"
 
 #include <cctype>
 #include <cstdio>
@@ -16,35 +17,61 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
-#include <unistd.h>
+#include <system_error>
 #include <vector>
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
 constexpr uint32_t kVendor = 0x2FC6;
 constexpr uint32_t kProduct = 0x6013;
 
-// What applyCommandLine writes to standard output, through a pipe (the echo
-// is a few dozen bytes, well inside a pipe's buffer).
+// The file standard output goes to while applyCommandLine runs; emptied for
+// every input, removed when the run ends.
+struct EchoFile {
+    ~EchoFile()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    int open() const
+    {
+#ifdef _WIN32
+        return _wopen(path.c_str(), _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        return ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+#endif
+    }
+    const std::filesystem::path path = scratchFile("commandline");
+};
+
+// What applyCommandLine writes to standard output, byte for byte.
 std::string captureStdout(int argc, char** argv, CT7601& link)
 {
-    int fds[2];
-    FUZZ_CHECK(pipe(fds) == 0, "no pipe");
+    static const EchoFile echoFile;
+    const int fd = echoFile.open();
+    FUZZ_CHECK(fd >= 0, "cannot open %s", echoFile.path.u8string().c_str());
     std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(fds[1], STDOUT_FILENO);
+    const int out = fileno(stdout);
+    const int saved = dup(out);
+    dup2(fd, out);
     applyCommandLine(argc, argv, link);
     std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
+    dup2(saved, out);
     ::close(saved);
-    ::close(fds[1]);
 
     std::string text;
     char buffer[256];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+    int n;
+    lseek(fd, 0, SEEK_SET);
+    while ((n = int(read(fd, buffer, sizeof buffer))) > 0)
         text.append(buffer, size_t(n));
-    ::close(fds[0]);
+    ::close(fd);
     return text;
 }
 

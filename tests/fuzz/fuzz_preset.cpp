@@ -6,43 +6,35 @@
 #include "settings/settingsblock.h"
 
 #include "fuzzcheck.h"
+#include "scratchfile.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <unistd.h>
+#include <fstream>
+#include <system_error>
 
 namespace {
 
 constexpr size_t kBlock = 48;
 
-// One scratch file for the whole run, rewritten for every input.
+// One scratch file for the whole run, rewritten and closed for every input:
+// the reader opens it by name, and on Windows a file that is held open (as
+// mkstemp holds it) keeps every other opener out.
 struct ScratchFile {
-    ScratchFile()
-    {
-        const char* dir = std::getenv("TMPDIR");
-        path = std::string(dir && *dir ? dir : "/tmp") + "/sonvale-fuzz-preset-XXXXXX";
-        fd = mkstemp(path.data());
-        FUZZ_CHECK(fd >= 0, "cannot create %s", path.c_str());
-    }
     ~ScratchFile()
     {
-        ::close(fd);
-        unlink(path.c_str());
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
     }
     void write(const uint8_t* data, size_t size)
     {
-        FUZZ_CHECK(ftruncate(fd, 0) == 0, "cannot truncate %s", path.c_str());
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = pwrite(fd, data + done, size - done, off_t(done));
-            FUZZ_CHECK(n > 0, "cannot write %s", path.c_str());
-            done += size_t(n);
-        }
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+        out.close();
+        FUZZ_CHECK(out, "cannot write %s", name.c_str());
     }
-    std::string path;
-    int fd = -1;
+    const std::filesystem::path path = scratchFile("preset");
+    const std::string name = path.u8string();   // UTF-8, as the reader takes it
 };
 
 // Bytes 48 and 49 of a valid file: two running sums over the block, both
@@ -73,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint8_t before[kBlock];
     std::memcpy(before, bytes, kBlock);
 
-    const bool accepted = block.readPreset(file.path.c_str());
+    const bool accepted = block.readPreset(file.name.c_str());
     const bool valid = size >= kBlock + 2 && checksumsMatch(data);
     FUZZ_CHECK(accepted == valid, "readPreset gave %d for a %s file of %zu bytes", int(accepted),
                valid ? "valid" : "invalid", size);

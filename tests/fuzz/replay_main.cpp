@@ -44,12 +44,12 @@ int main(int argc, char* argv[])
     for (const fs::path& path : inputs) {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            std::fprintf(stderr, "cannot read %s\n", path.u8string().c_str());
             return 1;
         }
         const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
                                         std::istreambuf_iterator<char>());
-        std::fprintf(stderr, "input %s (%zu bytes)\n", path.c_str(), data.size());
+        std::fprintf(stderr, "input %s (%zu bytes)\n", path.u8string().c_str(), data.size());
         LLVMFuzzerTestOneInput(data.data(), data.size());
     }
     std::fprintf(stderr, "%zu inputs ran clean\n", inputs.size());

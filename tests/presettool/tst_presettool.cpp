@@ -27,13 +27,25 @@ struct Run {
     QString err;
 };
 
+// The tool's output as lines end in this file. On Windows its standard
+// streams are in text mode, so each line ends in "\r\n" there, as Windows
+// programs' lines do.
+QString text(const QByteArray& output)
+{
+    QString lines = QString::fromUtf8(output);
+#ifdef Q_OS_WIN
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+#endif
+    return lines;
+}
+
 Run tool(const QStringList& arguments)
 {
     QProcess process;
     process.start(QStringLiteral(SONVALE_PRESET_TOOL), arguments);
     process.waitForFinished();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+            text(process.readAllStandardOutput()), text(process.readAllStandardError())};
 }
 
 } // namespace
@@ -54,6 +66,8 @@ private slots:
     void showPrintsTheBlock();
     void helpAndVersion_data();
     void helpAndVersion();
+    void nonAsciiNames_data();
+    void nonAsciiNames();
 
 private:
     QScopedPointer<QTemporaryDir> dir;
@@ -172,7 +186,7 @@ void TestPresetTool::refusal()
     QVERIFY(process.waitForFinished());
 
     QCOMPARE(process.exitCode(), 2);
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+    QCOMPARE(text(process.readAllStandardError()),
              "sonvale-preset: " + message + "\nTry 'sonvale-preset --help'.\n");
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.sonvale"});
     QCOMPARE(readFile(path("kept.sonvale")), defaultPreset);
@@ -289,6 +303,51 @@ void TestPresetTool::helpAndVersion()
         QCOMPARE(run.out, beginning);
     else
         QVERIFY(run.out.contains("'sonvalectl load FILE' puts one on the DAC"));   // not the greyed-out menu
+}
+
+// Names outside the ANSI code page reach the tool whole, on Windows through
+// its UTF-16 command line, and name the same file for the program's reader.
+void TestPresetTool::nonAsciiNames_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("Japanese and Greek")
+        << QString() << QStringLiteral("\u30D7\u30EA\u30BB\u30C3\u30C8-\u03A9.sonvale");
+    QTest::newRow("Latin-1, in a Cyrillic folder")
+        << QStringLiteral("\u041F\u0440\u0435\u0441\u0435\u0442\u044B")
+        << QStringLiteral("R\u00E9glage \u00FC.sonvale");
+}
+
+void TestPresetTool::nonAsciiNames()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+
+    QVERIFY(QDir(dir->path()).mkpath(folder.isEmpty() ? QStringLiteral(".") : folder));
+    const QString file = QDir(dir->filePath(folder)).filePath(name);
+
+    Run run = tool({"new", file, "volume[0]=40"});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QByteArray block = defaultPreset.left(48);
+    block[4] = 40;
+    QCOMPARE(readFile(file).toHex(' '), presetFile(block).toHex(' '));
+
+    QCOMPARE(tool({"set", file, "volume[1]=40"}).exitCode, 0);
+    QCOMPARE(tool({"check", file}).out, QStringLiteral("ok\n"));
+    run = tool({"show", file});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("volume[left,right,max,min]: 0x28 0x28 0x0 0xff\n")),
+             qPrintable(run.out));
+
+    SettingsBlock read;
+    QVERIFY(read.readPreset(file.toUtf8().constData()));
+    QCOMPARE(read.volume[1], uint8_t(40));
+
+    const QString missing = QDir(dir->filePath(folder)).filePath(QStringLiteral("\u03A9-") + name);
+    QCOMPARE(tool({"check", missing}).out, "cannot open " + missing + ": No such file or directory\n");
+    QCOMPARE(QDir(dir->filePath(folder)).entryList(QDir::Files | QDir::Hidden), QStringList{name});
 }
 
 QTEST_GUILESS_MAIN(TestPresetTool)

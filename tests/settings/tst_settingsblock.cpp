@@ -42,6 +42,7 @@ private slots:
     void readPreset();
     void readPresetRefusesPath_data();
     void readPresetRefusesPath();
+    void readPresetFromNonAsciiPath_data();
     void readPresetFromNonAsciiPath();
 
 private:
@@ -183,12 +184,25 @@ void TestSettingsBlock::readPresetRefusesPath()
     QCOMPARE(bytesOf(block), before);
 }
 
-// The window hands the reader the chosen file name as UTF-8.
+// The window hands the reader the chosen file name as UTF-8; on Windows
+// names outside the ANSI code page must reach the file too.
+void TestSettingsBlock::readPresetFromNonAsciiPath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("Latin-1") << QStringLiteral("Vorlagen-\u00DC") << QStringLiteral("R\u00E9glage.sonvale");
+    QTest::newRow("Japanese and Greek")
+        << QStringLiteral("\u8A2D\u5B9A") << QStringLiteral("\u30D7\u30EA\u30BB\u30C3\u30C8-\u03A9.sonvale");
+}
+
 void TestSettingsBlock::readPresetFromNonAsciiPath()
 {
-    const QString folder = dir.filePath(QStringLiteral("Vorlagen-\u00DC"));
-    QVERIFY(QDir().mkpath(folder));
-    const QString path = folder + QStringLiteral("/R\u00E9glage.sonvale");
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+
+    QVERIFY(QDir().mkpath(dir.filePath(folder)));
+    const QString path = dir.filePath(folder) + "/" + name;
     QByteArray file = defaultDeviceOrder + hex("C1 42");
     QVERIFY(writeFile(path, file));
 
