@@ -46,6 +46,4 @@ endfunction()
 
 sonvale_windows_resources(sonvale "Sonvale: tunes the ES9038 USB DAC")
 sonvale_windows_resources(sonvale-preset "Sonvale preset maker")
-if(TARGET sonvalectl)
-    sonvale_windows_resources(sonvalectl "Sonvale command line")
-endif()
+sonvale_windows_resources(sonvalectl "Sonvale: the DAC from a terminal")

@@ -29,8 +29,7 @@ fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
 
 [ -f "$deb" ] || { echo "FAIL: $deb was not made" >&2; exit 1; }
 
-tools=(sonvale-preset)
-[ -x "$dir/sonvalectl" ] && tools+=(sonvalectl)
+tools=(sonvale-preset sonvalectl)
 
 expected=(
     usr/bin/sonvale

@@ -213,13 +213,7 @@ make_release() {
     stage=$dist/$name
     rm -rf "$dist" && mkdir -p "$stage/platforms" "$stage/styles" "$stage/Presets"
 
-    local program
-    # sonvalectl where the build has it.
-    for program in sonvale sonvale-preset sonvalectl; do
-        if [ -f "$build/$program.exe" ]; then
-            cp "$build/$program.exe" "$stage/"
-        fi
-    done
+    cp "$build"/{sonvale,sonvale-preset,sonvalectl}.exe "$stage/"
     cp "$cache"/qt/bin/Qt6{Core,Gui,Widgets}.dll "$stage/"
     cp "$cache/qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
     cp "$cache/qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
@@ -390,6 +384,11 @@ check_release() {
           tr -d '\r')
     [ "$out" = ok ] || fail "sonvale-preset.exe check: $out"
     echo "   the zip's sonvale-preset.exe makes and checks プリセット-Ω.sonvale"
+    # sonvalectl.exe reads the same file (a valid preset), then finds no DAC.
+    out=$(timeout 60 "${env[@]}" LC_ALL=C.UTF-8 "$wine64" "$unpacked\\sonvalectl.exe" load "$preset" \
+          </dev/null 2>&1 | tr -d '\r' || true)
+    [ "$out" = "sonvalectl: no DAC 2fc6:6013 is connected" ] || fail "sonvalectl.exe load: $out"
+    echo "   the zip's sonvalectl.exe reads it and says: $out"
 
     # The installer, silently, then the installed tool, then the uninstaller.
     local setup=$dist/Sonvale-$version-setup-x64.exe

@@ -113,7 +113,7 @@ void writeBlockFile(const Bus& b)
 
 void logRequest(const Bus& b, const unsigned char* request)
 {
-    std::FILE* file = std::fopen(b.requestFile.c_str(), "a");
+    std::FILE* file = std::fopen(b.requestFile.c_str(), "ab");
     if (!file)
         return;
     for (int i = 0; i < kReportSize; ++i)

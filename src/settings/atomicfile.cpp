@@ -28,7 +28,7 @@ bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>
     }
     FILE* file = _wfopen(wideTemporary.c_str(), L"wbx");
     if (!file) {
-        error = "cannot create " + temporary + ": " + std::strerror(errno);
+        error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
         return false;
     }
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()

@@ -27,25 +27,13 @@ struct Run {
     QString err;
 };
 
-// The tool's output as lines end in this file. On Windows its standard
-// streams are in text mode, so each line ends in "\r\n" there, as Windows
-// programs' lines do.
-QString text(const QByteArray& output)
-{
-    QString lines = QString::fromUtf8(output);
-#ifdef Q_OS_WIN
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-#endif
-    return lines;
-}
-
 Run tool(const QStringList& arguments)
 {
     QProcess process;
     process.start(QStringLiteral(SONVALE_PRESET_TOOL), arguments);
     process.waitForFinished();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            text(process.readAllStandardOutput()), text(process.readAllStandardError())};
+            consoleText(process.readAllStandardOutput()), consoleText(process.readAllStandardError())};
 }
 
 } // namespace
@@ -186,7 +174,7 @@ void TestPresetTool::refusal()
     QVERIFY(process.waitForFinished());
 
     QCOMPARE(process.exitCode(), 2);
-    QCOMPARE(text(process.readAllStandardError()),
+    QCOMPARE(consoleText(process.readAllStandardError()),
              "sonvale-preset: " + message + "\nTry 'sonvale-preset --help'.\n");
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.sonvale"});
     QCOMPARE(readFile(path("kept.sonvale")), defaultPreset);

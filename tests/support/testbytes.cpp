@@ -88,4 +88,13 @@ QStringList requests()
     return result;
 }
 
+QString consoleText(const QByteArray& output)
+{
+    QString lines = QString::fromUtf8(output);
+#ifdef Q_OS_WIN
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+#endif
+    return lines;
+}
+
 } // namespace TestBytes

@@ -51,6 +51,11 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // The whole file; empty when it cannot be opened.
 QByteArray readFile(const QString& path);
 
+// A tool's console output as text with "\n" line ends. On Windows its
+// standard streams are in text mode, so each line ends in "\r\n" there, as
+// Windows programs' lines do.
+QString consoleText(const QByteArray& output);
+
 // The requests (SET_REPORT data) the simulated DAC received since the log
 // was last cleared, oldest first, in spacedHex form.
 QStringList requests();
