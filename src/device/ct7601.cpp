@@ -188,7 +188,6 @@ bool CT7601::isConnected() const
 
 int CT7601::sendReport(const Report& request)
 {
-    const TimerResolution fineTimer;   // the exchange's pauses, to the millisecond
     if (!connected)
         return -1;
     if (busy) {
@@ -196,6 +195,7 @@ int CT7601::sendReport(const Report& request)
         return -1;
     }
     busy = true;
+    const TimerResolution fineTimer;   // the exchange's pauses, to the millisecond
 
     int ret = libusb_control_transfer(handle, kSetReportType, kSetReport, kOutputReport, kInterface,
                                       const_cast<uint8_t*>(request.bytes()), kReportSize, kTimeoutMs);
