@@ -9,6 +9,9 @@ packages=(
     umockdev libumockdev-dev
     librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream
 )
+# Further packages a caller needs (scripts/windows.sh); NAME:i386 brings in
+# the i386 architecture.
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,5 +27,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

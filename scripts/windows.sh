@@ -47,25 +47,9 @@ phase_done() {
     echo "   done in $((SECONDS - phase_started)) s"
 }
 
+# wine32 runs the installer, whose stub is a 32-bit program.
 install_packages() {
-    local missing=() p status
-    for p in "${packages[@]}"; do
-        status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
-        [ "$status" = installed ] || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages: ${missing[*]}; run this as root" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    # wine32 runs the installer, whose stub is a 32-bit program.
-    local architectures
-    architectures=$(dpkg --print-foreign-architectures)
-    grep -qx i386 <<<"$architectures" || dpkg --add-architecture i386
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    "$top/scripts/setup.sh" "${packages[@]}"
 }
 
 # apt-get source needs a deb-src entry; add one beside the deb entry of
