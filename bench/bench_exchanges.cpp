@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each operation a user sets off in the window, and each sonvalectl command
 // (run in-process, as the program runs it), timed against the simulated
 // DAC and set beside the least the device allows: every exchange waits

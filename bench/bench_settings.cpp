@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the program does between device exchanges, per operation: reading a
 // preset, converting the block, formatting a report line, and one refresh of
 // the window. Whole operations, exchanges and all, are bench_exchanges'.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and idle cost of the program beside a minimal Qt window.
 //
 // Each round starts every program once, in the same order (A B A B ...), with

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The yardstick for start-up: the least a Qt Widgets program of the same
 // size does before its window is on screen. One 700 x 350 main window whose
 // central widget is one label of text, so that the font system starts as in

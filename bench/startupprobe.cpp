@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded by bench_startup into the program it measures. When the first
 // window has been exposed and painted, it writes two numbers to the file
 // descriptor named in STARTUP_PROBE_FD: the CLOCK_MONOTONIC time in

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiling for Windows x86-64 with Debian's MinGW-w64 (posix threads).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

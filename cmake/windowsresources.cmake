@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows programs' resources: the application icon, made at build time
 # from packaging/icons/sonvale.svg (rsvg-convert draws each size, icotool
 # packs them), and a version resource from the project's version. Each

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A cross build for Windows runs its programs under wine64: the tests, and
 # sonvale-preset when the build makes the example presets. Sets
 # CMAKE_CROSSCOMPILING_EMULATOR to <build>/wine.sh (made from wine.sh.in),

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Sonvale into build/ (or the directory given).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the link and mirror tests under valgrind's memcheck, against the
 # simulated DAC, and fails on any memory error or on a leak that is definitely
 # or indirectly lost. Builds into build/ unless another directory is given.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package in build/ (or the directory given) and checks it:
 # the files it holds, its maintainer script and dependencies, the desktop
 # entry and AppStream metadata as installed, lintian, and the tools unpacked
@@ -98,8 +100,8 @@ if [ -z "$unexpected" ]; then pass; else fail "lintian: $unexpected"; fi
 
 for tool in "${tools[@]}"; do
     out=$(timeout 20 "$scratch/usr/bin/$tool" --version 2>&1 || true)
-    if [ "$out" = "$tool $version" ]; then pass
-    else fail "unpacked $tool --version printed '$out', not '$tool $version'"; fi
+    if [ "$(head -n 1 <<<"$out")" = "$tool $version" ] && grep -qx 'License GPLv3+: .*' <<<"$out"; then pass
+    else fail "unpacked $tool --version printed '$out', not '$tool $version' and the licence"; fi
 done
 
 echo "package: $deb: $passed passed, $failed failed"

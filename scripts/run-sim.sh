@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and starts Sonvale against the simulated
 # DAC. Extra arguments go to the program.
 set -euo pipefail

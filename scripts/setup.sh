@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building and testing Sonvale needs on Debian 12, and nothing
 # when everything is already there. Run as root.
 set -euo pipefail
@@ -7,7 +9,7 @@ packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     qt6-base-dev libgl-dev libusb-1.0-0-dev
     umockdev libumockdev-dev
-    librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream
+    librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream reuse
 )
 # Further packages a caller needs (scripts/windows.sh); NAME:i386 brings in
 # the i386 architecture.

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: first in build/ with
-# the default compiler, where the Debian package is also built and checked,
-# then in build-asan/ with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer, where the libFuzzer targets also run, each for
-# SONVALE_FUZZ_SECONDS seconds (default 30); then the Windows leg
-# (scripts/windows.sh): the cross build in build-win64/, its tests under
-# wine64, and the release with its checks. SONVALE_SKIP_WINDOWS=1 leaves the
-# Windows leg out, for a quick local run.
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs what is missing, checks that every file states its licence
+# (reuse lint), builds, and runs every test: first in build/ with the default
+# compiler, where the Debian package is also built and checked, then in
+# build-asan/ with clang, AddressSanitizer and UndefinedBehaviorSanitizer,
+# where the libFuzzer targets also run, each for SONVALE_FUZZ_SECONDS seconds
+# (default 30); then the Windows leg (scripts/windows.sh): the cross build in
+# build-win64/, its tests under wine64, and the release with its checks.
+# SONVALE_SKIP_WINDOWS=1 leaves the Windows leg out, for a quick local run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# Every file states its copyright and licence (the REUSE specification).
+reuse lint --quiet || { reuse lint; exit 1; }
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2
 scripts/package.sh build

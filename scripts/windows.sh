@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Windows x86-64 from Debian: installs what is missing (Debian packages only),
 # builds libusb and Qt for Windows once into a cache outside the tree,
 # cross-builds Sonvale into build-win64/, runs its tests under wine64, and
@@ -382,7 +384,7 @@ check_release() {
     timeout 120 "${env[@]}" "$wineserver" -w
     [ -f "$installed/sonvale.exe" ] || fail "nothing installed in Program Files"
     [ -f "$entry" ] || fail "no Start-menu entry"
-    out=$(timeout 60 "${env[@]}" "$wine64" 'C:\Program Files\Sonvale\sonvale-preset.exe' --version </dev/null | tr -d '\r')
+    out=$(timeout 60 "${env[@]}" "$wine64" 'C:\Program Files\Sonvale\sonvale-preset.exe' --version </dev/null | tr -d '\r' | head -n 1)
     [ "$out" = "sonvale-preset $version" ] || fail "installed sonvale-preset.exe --version said: $out"
     echo "   installed silently; the installed sonvale-preset.exe --version says: $out"
     timeout 300 "${env[@]}" "$wine64" 'C:\Program Files\Sonvale\uninstall.exe' /S </dev/null >/dev/null 2>&1 ||

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated USB bus behind the libusb C API: every libusb_* function the
 // program calls, with libusb's own signatures, acting on VirtualDac.
 

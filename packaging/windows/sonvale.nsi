@@ -1,3 +1,5 @@
+; SPDX-FileCopyrightText: The Sonvale authors
+; SPDX-License-Identifier: GPL-3.0-or-later
 ; Sonvale's installer for 64-bit Windows. scripts/windows.sh builds it from
 ; the release folder with Debian's makensis:
 ;

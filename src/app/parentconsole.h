@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // On Windows the program is a GUI-subsystem program: Windows gives it no

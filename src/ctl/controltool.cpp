@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "ctl/controltool.h"
 
 #include "app/version.h"
@@ -170,7 +173,7 @@ int ControlTool::run(const Arguments& arguments)
             return Done;
         }
         if (option == "--version") {
-            std::printf("sonvalectl %s\n", SONVALE_VERSION);
+            std::printf("sonvalectl %s\n" SONVALE_LICENCE_LINES, SONVALE_VERSION);
             return Done;
         }
         if (option == "--verbose") {

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonvalectl: the DAC from a terminal.
 
 #include "app/arguments.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Windows wakes a sleeping thread at its timer's ticks, every 15.6 ms unless

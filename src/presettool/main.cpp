@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonvale-preset: makes, shows, checks and edits Sonvale preset files.
 
 #include "app/arguments.h"

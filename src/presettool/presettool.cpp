@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "presettool/presettool.h"
 
 #include "app/version.h"
@@ -49,7 +52,7 @@ int PresetTool::run(const std::vector<std::string>& arguments)
         return Done;
     }
     if (command == "--version") {
-        std::printf("sonvale-preset %s\n", SONVALE_VERSION);
+        std::printf("sonvale-preset %s\n" SONVALE_LICENCE_LINES, SONVALE_VERSION);
         return Done;
     }
     if (command == "new")

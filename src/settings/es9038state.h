@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 #include "device/es9038.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "ui/mainwindow.h"
 
 #include "app/windowtitle.h"

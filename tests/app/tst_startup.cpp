@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the built programs with various command lines and reads what they
 // echo through a pipe, as a script or a terminal log would: the program as
 // users get it (on Windows a GUI-subsystem program, whose redirected standard

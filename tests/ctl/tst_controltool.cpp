@@ -1,7 +1,10 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonvalectl run as a process against the simulated DAC: what reaches the
 // device (every request, in order), the block it holds afterwards, what the
 // user reads on standard output and standard error, and the exit status.
 
+#include "app/version.h"
 #include "testbytes.h"
 #include "virtualdac.h"
 
@@ -163,7 +166,7 @@ void TestControlTool::helpAndVersion()
 
     const Run version = ctl({"--version"});
     QCOMPARE(version.exitCode, 0);
-    QCOMPARE(version.out, QStringLiteral("sonvalectl 0.1.0\n"));
+    QCOMPARE(version.out, QStringLiteral("sonvalectl 0.1.0\n" SONVALE_LICENCE_LINES));
     QVERIFY(help.requests.isEmpty() && version.requests.isEmpty());
 }
 

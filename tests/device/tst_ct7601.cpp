@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link against the simulated DAC: what reaches the device, what the user
 // reads on the console, and what the link holds of libusb.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command layer against the simulated DAC: the requests each command puts
 // on the wire, and which answers reach the state listener.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A thousand connections in a row: whichever way the link is closed and
 // reconnected, it never holds more than one libusb context and one device
 // handle at a time, leaves nothing behind when it is destroyed, and prints the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated DAC's own side of the exchange: what each request does to
 // its block, and that an answer fetched too early is not valid.
 

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake [-D EMULATOR=<runner>] -D PROGRAM=<path> -D EXPECTED=<file> -P comparestdout.cmake
 # Runs PROGRAM (through EMULATOR when given, e.g. wine for a Windows build)
 # and fails unless its standard output is exactly EXPECTED. Lines may end in

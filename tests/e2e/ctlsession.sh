@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # sonvalectl on the real libusb, three runs against one emulated DAC: save
 # its block, load a preset changed by sonvale-preset (with another hwType,
 # which the DAC keeps its own of), then show what the DAC holds.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted session of the program's device code on the real libusb: the
 // same objects start-up builds, driven without the window. Its console text
 // is the program's own, between step lines of its own ("== ...").

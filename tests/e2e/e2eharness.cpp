@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs one program against the DAC emulated as a usbfs device node, and
 // checks what the device saw and what the program printed.
 //

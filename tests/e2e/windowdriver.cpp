@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded into the unmodified sonvale binary: once its main window is
 // shown, presses and releases "Connect&Read" as a user would, moves the
 // volume slider, prints what the window then shows (its title again after

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device's answers, fed through the simulated DAC into ES9038 and
 // ES9038State. The input is a short program of operations on the mirror
 // (full reads with and without a listener, single edits, write-alls, factory

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line identifiers. The input is split at its zero bytes into up
 // to four arguments after the program name. With exactly two arguments both
 // identifiers are parsed as "%x", stored in the link and echoed as

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preset reader on arbitrary files. A file is accepted exactly when it
 // holds at least 50 bytes and bytes 48 and 49 are the two checksums of the
 // first 48; then the block holds those 48 bytes with the THD values turned to

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target on given inputs, without libFuzzer: every file named on
 // the command line, and every file inside each directory named (in name
 // order). A crash or failed check aborts; otherwise it exits 0 once every input

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The Sonvale authors
+# SPDX-License-Identifier: GPL-3.0-or-later
 # runfuzz.sh <fuzz binary> <work dir> <seed dir...>
 # Fuzzes for SONVALE_FUZZ_SECONDS seconds (default 30), starting from the seed
 # directories; new inputs go to <work dir>/corpus, and an input that crashes

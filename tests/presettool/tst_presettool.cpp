@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sonvale-preset run as a process: the files it writes are read back by the
 // program's own reader, and refusals, messages and exit codes are what a
 // user sees.
@@ -272,7 +274,7 @@ void TestPresetTool::helpAndVersion_data()
                           "  or:  sonvale-preset --help | --version\n";
     const QString exitStatus = "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
                                "preset or cannot be read or written; 2 bad command line, nothing written.\n";
-    QTest::newRow("--version") << "--version" << "sonvale-preset " SONVALE_VERSION "\n" << QString();
+    QTest::newRow("--version") << "--version" << "sonvale-preset " SONVALE_VERSION "\n" SONVALE_LICENCE_LINES << QString();
     QTest::newRow("--help") << "--help" << usage << exitStatus;
     QTest::newRow("-h") << "-h" << usage << exitStatus;
 }

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The atomic writer both tools save presets through: what a replaced and a
 // new file end up with, where the temporary file lives, and that a failure
 // leaves nothing behind.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device state mirror against the simulated DAC: the requests that reach
 // the device, byte for byte and in order, for every operation; what the
 // getters show afterwards; and the volume arithmetic over every attenuation

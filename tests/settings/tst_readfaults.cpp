@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mirror's full read when the device goes wrong: the DAC unplugged at
 // every exchange, a device that stays silent, and one that answers every
 // request with bit 7 clear. In each case nothing crashes and the mirror's copy

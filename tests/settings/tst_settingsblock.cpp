@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings block and the preset reader, checked against the bytes a
 // device and a preset file hold and the text the diagnostic print shows.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mirror's write-all when the DAC is unplugged at each of its thirteen
 // exchanges: nothing crashes, the mirror's copy stays as it is, the windows
 // written before the loss stay written on the device, the console shows the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // What the tests share for bytes and files: hex text both ways, the byte

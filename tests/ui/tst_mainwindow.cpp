@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven as a user drives it, offscreen, against the
 // simulated DAC: what the user sees (window title, widgets, message boxes,
 // the file dialog) and what the device receives (the bytes of each request).

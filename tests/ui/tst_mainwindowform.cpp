@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's form, built on a plain QMainWindow and checked widget by
 // widget: classes, parents, geometries, fonts, ranges, texts, items, the
 // "Settings" menu and the keyboard focus order.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the main window's form, and the form with its "Settings" menu open,
 // into PNG files under the build directory, so that a person can look at the
 // window without a display. Also checks what a picture alone would show

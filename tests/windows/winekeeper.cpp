@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps a wine session ready for a test run: a window (message-only, so no
 // display is needed) makes wine start its desktop process, and the program
 // then waits until the session is ended. With --once it returns at once,
