@@ -11,8 +11,7 @@ packages=(
     umockdev libumockdev-dev
     librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream reuse
 )
-# Further packages a caller needs (scripts/windows.sh); NAME:i386 brings in
-# the i386 architecture.
+# Further packages a caller needs (scripts/windows.sh).
 packages+=("$@")
 
 missing=()
@@ -29,8 +28,5 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -23,7 +23,6 @@ build=$top/build-win64
 step=${1:-all}
 jobs=$(nproc)
 wine64=/usr/lib/wine/wine64
-wine=/usr/lib/wine/wine             # starts 32-bit programs too (the installer)
 wineserver=/usr/lib/wine/wineserver
 strip=x86_64-w64-mingw32-strip
 objdump=x86_64-w64-mingw32-objdump
@@ -35,7 +34,7 @@ esac
 
 packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-    wine64 wine wine32:i386 xvfb xdotool fonts-dejavu-core
+    wine64 wine xvfb xdotool fonts-dejavu-core
     nsis zip unzip icoutils librsvg2-bin
     dpkg-dev cmake ninja-build pkg-config perl qt6-base-dev qt6-base-dev-tools
 )
@@ -49,7 +48,6 @@ phase_done() {
     echo "   done in $((SECONDS - phase_started)) s"
 }
 
-# wine32 runs the installer, whose stub is a 32-bit program.
 install_packages() {
     "$top/scripts/setup.sh" "${packages[@]}"
 }
@@ -282,6 +280,12 @@ check_files() {
     echo "   subsystems, icons, version resources and imports are right"
 }
 
+# A 64-bit Windows program (PE32+): wine64 runs it where 32-bit programs
+# cannot run at all.
+pe32plus() {
+    "$objdump" -f "$1" | grep -q 'file format pei-x86-64'
+}
+
 xvfb_pid=""
 check_env=()
 end_check() {
@@ -380,13 +384,16 @@ check_release() {
     local setup=$dist/Sonvale-$version-setup-x64.exe
     local installed="$prefix/drive_c/Program Files/Sonvale"
     local entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Sonvale.lnk"
-    timeout 300 "${env[@]}" "$wine" "$setup" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
+    pe32plus "$setup" || fail "the installer is not a 64-bit program: $("$objdump" -f "$setup" | grep format)"
+    timeout 300 "${env[@]}" "$wine64" "$setup" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
     timeout 120 "${env[@]}" "$wineserver" -w
     [ -f "$installed/sonvale.exe" ] || fail "nothing installed in Program Files"
     [ -f "$entry" ] || fail "no Start-menu entry"
     out=$(timeout 60 "${env[@]}" "$wine64" 'C:\Program Files\Sonvale\sonvale-preset.exe' --version </dev/null | tr -d '\r' | head -n 1)
     [ "$out" = "sonvale-preset $version" ] || fail "installed sonvale-preset.exe --version said: $out"
     echo "   installed silently; the installed sonvale-preset.exe --version says: $out"
+    pe32plus "$installed/uninstall.exe" || fail "the uninstaller is not a 64-bit program"
+    echo "   the installer and the uninstaller are 64-bit programs (PE32+), run by wine64"
     timeout 300 "${env[@]}" "$wine64" 'C:\Program Files\Sonvale\uninstall.exe' /S </dev/null >/dev/null 2>&1 ||
         fail "the uninstaller failed"
     timeout 120 "${env[@]}" "$wineserver" -w

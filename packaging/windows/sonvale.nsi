@@ -13,7 +13,9 @@
 ; an entry in "Installed apps", and runs silently with /S (/D=<folder> picks
 ; another folder).
 
-Unicode true
+; A 64-bit installer and uninstaller (PE32+): they run where 32-bit programs
+; cannot.
+Target amd64-unicode
 !include MUI2.nsh
 !include x64.nsh
 !include LogicLib.nsh
@@ -31,6 +33,7 @@ BrandingText "Sonvale ${VERSION}"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "Sonvale"
 VIAddVersionKey /LANG=1033 "CompanyName" "Sonvale"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 The Sonvale authors. GPL-3.0-or-later"
 VIAddVersionKey /LANG=1033 "FileDescription" "Sonvale ${VERSION} setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
