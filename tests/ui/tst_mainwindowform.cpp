@@ -7,6 +7,7 @@
 #include "formmembers.h"
 #include "ui_mainwindow.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -110,6 +111,9 @@ private slots:
     void textsGoThroughTranslation_data();
     void textsGoThroughTranslation();
     void translationLookupsInOrder();
+
+    void buddies_data();
+    void buddies();
 
     void explicitLeftToRight_data();
     void explicitLeftToRight();
@@ -411,6 +415,34 @@ void TestMainWindowForm::texts_data()
     row("label_6", "text", "3rd");
     row("label_7", "text", "Volume");
     row("menuSonvale", "title", "Settings");
+
+    // What a screen reader reads: each control's name and description.
+    auto named = [&](const char* object, const char* name, const char* description) {
+        row(object, "accessibleName", QString::fromUtf8(name));
+        row(object, "accessibleDescription", QString::fromUtf8(description));
+    };
+    named("label", "", "The volume level in dB");
+    named("volumeSlider", "Volume",
+          "The output volume of both channels; the label beside it shows the level in dB");
+    named("groupBox", "Clock settings", "");
+    named("mclkBox", "Clock setting value", "The value, 0 to 15, of the chosen clock setting");
+    named("mclkFreqBox", "Clock setting",
+          "Which of the four clock settings the clock setting value shows and edits");
+    named("filterBox", "Filter shape", "The digital filter shape of the chosen filter entry");
+    named("filterFreqBox", "Filter entry",
+          "Which of the four DAC entries the filter shape shows and edits");
+    named("groupBox_3", "Filter shapes", "");
+    named("startDRTestBtn", "", "Opens the DAC and reads its settings into the window");
+    named("groupBox_2", "THD DAC LEFT", "");
+    named("secondThdEdit", "THD DAC LEFT 2nd",
+          "The 2nd-harmonic distortion compensation of the left DAC");
+    named("thirdThdEdit", "THD DAC LEFT 3rd",
+          "The 3rd-harmonic distortion compensation of the left DAC");
+    named("groupBox_4", "THD DAC RIGHT", "");
+    named("secondThdEdit_2", "THD DAC RIGHT 2nd",
+          "The 2nd-harmonic distortion compensation of the right DAC");
+    named("thirdThdEdit_2", "THD DAC RIGHT 3rd",
+          "The 3rd-harmonic distortion compensation of the right DAC");
 }
 
 void TestMainWindowForm::texts()
@@ -463,10 +495,48 @@ void TestMainWindowForm::translationLookupsInOrder()
         asked << call.source;
         QVERIFY2(call.plain, qPrintable("disambiguation or plural count for " + call.source));
     }
+    // Each widget's accessible name and description is looked up with the
+    // widget's texts (texts_data checks them); the texts keep their order.
+    for (QWidget* w : form.window.findChildren<QWidget*>()) {
+        for (const QString& text : {w->accessibleName(), w->accessibleDescription()}) {
+            if (!text.isEmpty())
+                QVERIFY2(asked.removeOne(text.mid(1, text.size() - 2)), qPrintable(text));
+        }
+    }
     QCOMPARE(asked, expected);
     // Setting the current text after the items leaves the first row selected.
     QCOMPARE(form.ui.filterFreqBox->currentText(), QStringLiteral("[DAC1]"));
     QCOMPARE(form.ui.filterFreqBox->currentIndex(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// The labels that name a control are its buddies, which screen readers see as
+// the label of the control.
+
+void TestMainWindowForm::buddies_data()
+{
+    QTest::addColumn<QString>("control");
+
+    QTest::newRow("label_7") << "volumeSlider";
+    QTest::newRow("label_3") << "secondThdEdit";
+    QTest::newRow("label_4") << "thirdThdEdit";
+    QTest::newRow("label_5") << "secondThdEdit_2";
+    QTest::newRow("label_6") << "thirdThdEdit_2";
+}
+
+void TestMainWindowForm::buddies()
+{
+    QFETCH(QString, control);
+
+    Form form;
+    auto* label = qobject_cast<QLabel*>(form.widget(QString::fromLatin1(QTest::currentDataTag())));
+    QVERIFY(label);
+    QCOMPARE(label->buddy(), form.widget(control));
+    QList<QObject*> labels;
+    for (const auto& relation :
+         QAccessible::queryAccessibleInterface(label->buddy())->relations(QAccessible::Label))
+        labels << relation.first->object();
+    QVERIFY(labels.contains(label));
 }
 
 // ---------------------------------------------------------------------------
