@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 
 #include "app/windowtitle.h"
+#include "ui/accessiblecombobox.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@ int16_t clampThd(int value)
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), state(nullptr)
 {
+    AccessibleComboBox::install();   // before the form makes its combo boxes
     ui->setupUi(this);
     connectOutlets(true);
 }
