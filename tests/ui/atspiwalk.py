@@ -1,31 +1,16 @@
 # SPDX-FileCopyrightText: The Sonvale authors
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""The window as a screen reader meets it: sonvale-sim on an Xvfb display,
-with a session bus on which a screen reader is said to run, read through
-AT-SPI by pyatspi. Every control is found by role and name, with its
-description and label; Connect&Read is clicked where AT-SPI says it is, and a
-spin box and the slider are set through AT-SPI's Value interface, which must
-reach the simulated DAC. Run by Debian's /usr/bin/python3 (python3-pyatspi);
-prints "SKIPPED: <reason>" where the display or the bus cannot start.
-
-Usage: atspiwalk.py SONVALE_SIM"""
-
-import os
-import select
-import shutil
-import signal
-import subprocess
-import sys
-import tempfile
-import time
-
-BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+"""atspiwalk.py SONVALE_SIM: the window as a screen reader reads it through AT-SPI, on an
+Xvfb display with a session bus; Connect&Read is clicked, a spin box and the slider set
+through AT-SPI must reach the simulated DAC. Prints "SKIPPED: <reason>" where the display
+or the bus cannot start."""
+import os, select, shutil, signal, subprocess, sys, tempfile, time
 
 # role, name, description, the label tied to it
 CONTROLS = [
     ("label", "0dB", "The volume level in dB", None),
-    ("slider", "Volume",
-     "The output volume of both channels; the label beside it shows the level in dB", "Volume"),
+    ("slider", "Volume", "The output volume of both channels; the label beside it shows "
+     "the level in dB", "Volume"),
     ("combo box", "Clock setting value", "The value, 0 to 15, of the chosen clock setting", None),
     ("combo box", "Clock setting",
      "Which of the four clock settings the clock setting value shows and edits", None),
@@ -33,12 +18,9 @@ CONTROLS = [
     ("combo box", "Filter entry",
      "Which of the four DAC entries the filter shape shows and edits", None),
     ("push button", "Connect&Read", "Opens the DAC and reads its settings into the window", None),
-]
-for side in ("LEFT", "RIGHT"):
-    for harmonic in ("2nd", "3rd"):
-        CONTROLS.append(("spin button", f"THD DAC {side} {harmonic}",
-                         f"The {harmonic}-harmonic distortion compensation of the "
-                         f"{side.lower()} DAC", harmonic))
+] + [("spin button", f"THD DAC {side} {n}",
+      f"The {n}-harmonic distortion compensation of the {side.lower()} DAC", n)
+     for side in ("LEFT", "RIGHT") for n in ("2nd", "3rd")]
 
 
 def skip(reason):
@@ -46,46 +28,35 @@ def skip(reason):
     sys.exit(0)
 
 
-def read_line(pipe, what, seconds=10):
-    """The first line a starting daemon writes to `pipe`."""
-    if not select.select([pipe], [], [], seconds)[0]:
-        skip(f"{what} did not start within {seconds} s")
-    return pipe.readline().strip()
+def daemon(command, what, daemons):
+    """Starts a daemon that writes its address as its first line, and returns that."""
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               text=True)
+    daemons.append(process)
+    if not select.select([process.stdout], [], [], 10)[0]:
+        skip(f"{what} did not start within 10 s")
+    return process.stdout.readline().strip()
 
 
 def wait_for(what, condition, seconds=20):
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
+    while not condition():
+        assert time.monotonic() < deadline, f"no {what} after {seconds} s"
         time.sleep(0.1)
-    raise AssertionError(f"no {what} after {seconds} s")
-
-
-def descendants(node):
-    for child in node:
-        if child is not None:
-            yield child
-            yield from descendants(child)
 
 
 def main(program, scratch, daemons):
-    for tool in ("Xvfb", "dbus-daemon", "dbus-send", "xdotool", BUS_LAUNCHER):
+    for tool in ("Xvfb", "dbus-daemon", "dbus-send", "xdotool",
+                 "/usr/libexec/at-spi-bus-launcher"):
         if not shutil.which(tool):
             skip(f"{tool} is not installed (scripts/setup.sh installs it)")
     os.environ["XDG_RUNTIME_DIR"] = scratch
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp", "-noreset"], stdout=subprocess.PIPE, text=True,
-                            stderr=subprocess.DEVNULL)
-    daemons.append(xvfb)
-    os.environ["DISPLAY"] = ":" + read_line(xvfb.stdout, "Xvfb")
-    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                           stdout=subprocess.PIPE, text=True, stderr=subprocess.DEVNULL)
-    daemons.append(bus)
-    os.environ["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.stdout, "the session bus")
-    # What a screen reader announces when it starts: the session's AT-SPI
-    # bus (started on demand) then tells Qt to expose the window.
+    # No reset when the last client leaves, which would drop AT-SPI's address.
+    os.environ["DISPLAY"] = ":" + daemon(["Xvfb", "-displayfd", "1", "-nolisten", "tcp",
+                                          "-noreset"], "Xvfb", daemons)
+    os.environ["DBUS_SESSION_BUS_ADDRESS"] = daemon(
+        ["dbus-daemon", "--session", "--nofork", "--print-address=1"], "the bus", daemons)
+    # A screen reader says it runs; the AT-SPI bus starts, and Qt exposes the window.
     announce = subprocess.run(
         ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
          "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
@@ -96,23 +67,19 @@ def main(program, scratch, daemons):
     try:
         import pyatspi
     except ImportError as error:
-        skip(f"pyatspi cannot be imported ({error}): install python3-pyatspi")
+        skip(f"no pyatspi ({error}): install python3-pyatspi")
 
     requests = os.path.join(scratch, "requests")
     open(requests, "w").close()
     with open(os.path.join(scratch, "stdout"), "w") as out:
-        app = subprocess.Popen([program], cwd=scratch, stdout=out, stderr=subprocess.STDOUT,
-                               env=dict(os.environ, SONVALE_SIM_REQUESTS=requests))
-    daemons.insert(0, app)
-
-    def window():
-        desktop = pyatspi.Registry.getDesktop(0)
-        desktop.clearCache()   # nothing here listens to AT-SPI's events, which update it
-        for a in desktop:
-            if a is not None and a.name == "sonvale-sim" and a.childCount:
-                return a[0]
-    frame = wait_for("window on the AT-SPI bus", window)
-    nodes = list(descendants(frame))
+        daemons.insert(0, subprocess.Popen([program], cwd=scratch, stdout=out, stderr=out,
+                                           env=dict(os.environ, SONVALE_SIM_REQUESTS=requests)))
+    desktop = pyatspi.Registry.getDesktop(0)
+    # Nothing here listens to AT-SPI's events, which keep its cache up to date.
+    wait_for("window on the AT-SPI bus", lambda: desktop.clearCache() or any(
+        a and a.name == "sonvale-sim" and a.childCount for a in desktop))
+    frame = next(a for a in desktop if a and a.name == "sonvale-sim")[0]
+    nodes = pyatspi.findAllDescendants(frame, lambda node: True)
 
     def find(role, name):
         found = [n for n in nodes if n.getRoleName() == role and n.name == name]
@@ -125,8 +92,8 @@ def main(program, scratch, daemons):
         labels = [r.getTarget(i).name for r in node.getRelationSet()
                   if r.getRelationType() == pyatspi.RELATION_LABELLED_BY
                   for i in range(r.getNTargets())]
-        assert label is None or label in labels, f"{name}: labelled by {labels}"
-        print(f"ok: {role} {name!r}" + (f", labelled {label!r}" if label else ""))
+        assert label in labels + [None], f"{name}: labelled by {labels}"
+        print(f"ok: {role} {name!r}, labelled by {labels}")
 
     def sent(line):
         with open(requests) as f:
@@ -139,8 +106,8 @@ def main(program, scratch, daemons):
     wait_for("read of the block", lambda: sent("04 2C 04 00 00 00 00"))
     wait_for("title \"Sonvale_Control : Connected\"",
              lambda: frame.clearCache() or frame.name == "Sonvale_Control : Connected")
-    shape = find("combo box", "Filter shape").queryText()
-    assert shape.getText(0, -1) == "Min phase fast", f"filter shape {shape.getText(0, -1)!r}"
+    shape = find("combo box", "Filter shape").queryText().getText(0, -1)
+    assert shape == "Min phase fast", f"the filter shape reads {shape!r}"
     print("ok: Connect&Read clicked, the block read and shown")
 
     find("spin button", "THD DAC LEFT 2nd").queryValue().currentValue = 1000
@@ -154,8 +121,6 @@ def main(program, scratch, daemons):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        sys.exit(__doc__.split("\n\n")[-1])
     signal.signal(signal.SIGALRM, lambda *_: sys.exit("FAIL: time-out after 100 s"))
     signal.alarm(100)
     daemons = []
@@ -165,9 +130,9 @@ if __name__ == "__main__":
         except AssertionError as error:
             sys.exit(f"FAIL: {error}")
         finally:
-            for daemon in daemons:
-                daemon.terminate()
+            for process in daemons:
+                process.terminate()
                 try:
-                    daemon.wait(timeout=10)
+                    process.wait(timeout=10)
                 except subprocess.TimeoutExpired:
-                    daemon.kill()
+                    process.kill()

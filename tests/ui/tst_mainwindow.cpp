@@ -14,8 +14,6 @@
 #include "usbsim.h"
 
 #include <QAbstractButton>
-#include <QAbstractItemView>
-#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -250,8 +248,8 @@ struct Program {
     MainWindow window;
     QStringList titles;
 
-    // The device is worked with under the wait cursor, and every title after
-    // the first is set while it works: a title set without it is marked.
+    // Every title after the first is set while the window works with the
+    // device, under the wait cursor: a title set without it is marked.
     Program()
     {
         QObject::connect(&window, &QWidget::windowTitleChanged, &window,
@@ -296,7 +294,6 @@ private slots:
     void thdTest();
     void slotsBeforeMirror_data();
     void slotsBeforeMirror();
-    void comboBoxesNamedForScreenReaders();
 
 private:
     // Attaches the mirror and shows the window as start-up does; with
@@ -996,26 +993,6 @@ void TestMainWindow::slotsBeforeMirror()
     QVERIFY(UsbSim::calls().empty());
     QCOMPARE(modals.boxes(), QStringList{});
     QCOMPARE(window.windowTitle(), formTitle);
-}
-
-// A combo box is named by what it edits, its current item being its value and
-// its text, also where Qt itself would name it by the item (Linux).
-void TestMainWindow::comboBoxesNamedForScreenReaders()
-{
-    start(false);
-    const QStringList names = {"mclkBox", "mclkFreqBox", "filterBox", "filterFreqBox"};
-    for (const QString& name : names) {
-        auto* box = widget<QComboBox>(program->window, name.toLatin1().constData());
-        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(box);
-        QVERIFY(iface && iface->textInterface());
-        QCOMPARE(iface->role(), QAccessible::ComboBox);
-        QCOMPARE(iface->text(QAccessible::Name), box->accessibleName());
-        QCOMPARE(iface->text(QAccessible::Value), box->currentText());
-        QCOMPARE(iface->textInterface()->text(0, -1), box->currentText());
-        QCOMPARE(iface->childCount(), 1);
-        QCOMPARE(iface->child(0)->object(), box->view());
-        QVERIFY(iface->state().expandable && !iface->state().expanded);
-    }
 }
 
 QTEST_MAIN(TestMainWindow)
