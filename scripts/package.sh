@@ -2,9 +2,10 @@
 # SPDX-FileCopyrightText: The Sonvale authors
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package in build/ (or the directory given) and checks it:
-# the files it holds, its maintainer script and dependencies, the desktop
-# entry and AppStream metadata as installed, lintian, and the tools unpacked
-# into a scratch folder. Exits non-zero on any failure.
+# the files it holds, its maintainer script, dependencies and recommends, the
+# desktop entry, AppStream metadata and preset file type as installed,
+# lintian, and the tools unpacked into a scratch folder. Exits non-zero on
+# any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
@@ -40,6 +41,7 @@ expected=(
     usr/lib/udev/rules.d/70-sonvale.rules
     "usr/share/applications/$app_id.desktop"
     "usr/share/metainfo/$app_id.metainfo.xml"
+    "usr/share/mime/packages/$app_id.xml"
     usr/share/icons/hicolor/scalable/apps/sonvale.svg
     usr/share/man/man1/sonvale.1.gz
     usr/share/doc/sonvale/copyright
@@ -69,6 +71,9 @@ if sh -n "$control/postinst"; then pass; else fail "postinst is not a valid shel
 depends=$(dpkg-deb -f "$deb" Depends)
 if grep -q 'libusb-1.0-0' <<<"$depends" && grep -q 'libqt6widgets6' <<<"$depends"; then pass
 else fail "Depends lacks libusb or Qt: $depends"; fi
+recommends=$(dpkg-deb -f "$deb" Recommends)
+if grep -qw 'qt6-wayland' <<<"$recommends"; then pass
+else fail "Recommends lacks qt6-wayland (the window on Wayland): '$recommends'"; fi
 
 if desktop-file-validate "$scratch/usr/share/applications/$app_id.desktop"; then pass
 else fail "desktop-file-validate"; fi
@@ -77,6 +82,23 @@ else
     appstreamcli validate --no-net "$scratch/usr/share/metainfo/$app_id.metainfo.xml" >&2 || true
     fail "appstreamcli validate"
 fi
+
+# The preset type as shared-mime-info takes it: a database made from the
+# package's file alone names *.sonvale and the icon, which the package holds,
+# and the AppStream metadata declares the same type.
+preset_type=application/x-sonvale-preset
+mime=$scratch/usr/share/mime
+if mime_log=$(update-mime-database "$mime" 2>&1) \
+        && grep -qxF "50:$preset_type:*.sonvale" "$mime/globs2" \
+        && grep -qxF "$preset_type:sonvale" "$mime/icons" \
+        && [ -f "$scratch/usr/share/icons/hicolor/scalable/apps/sonvale.svg" ]; then pass
+else
+    echo "$mime_log" >&2
+    fail "shared-mime-info does not take *.sonvale as $preset_type with the icon sonvale"
+fi
+metainfo=$scratch/usr/share/metainfo/$app_id.metainfo.xml
+if grep -qF "<mediatype>$preset_type</mediatype>" "$metainfo"; then pass
+else fail "the AppStream metadata does not declare $preset_type"; fi
 
 # lintian looks for udev rules in /lib/udev/rules.d only, so its checks that
 # the rule uses uaccess and that AppStream announces the device are made here.

@@ -10,6 +10,9 @@ packages=(
     qt6-base-dev libgl-dev libusb-1.0-0-dev
     umockdev libumockdev-dev
     librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream reuse
+    shared-mime-info
+    # the window read through AT-SPI by an accessibility client (tests/ui)
+    at-spi2-core python3-pyatspi dbus xvfb xdotool
 )
 # Further packages a caller needs (scripts/windows.sh).
 packages+=("$@")

@@ -4,6 +4,8 @@
 #include "ui/mainwindow.h"
 
 #include "app/windowtitle.h"
+#include "ui/accessiblecombobox.h"
+#include "ui/busycursor.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
@@ -27,6 +29,7 @@ int16_t clampThd(int value)
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), state(nullptr)
 {
+    AccessibleComboBox::install();   // before the form makes its combo boxes
     ui->setupUi(this);
     connectOutlets(true);
 }
@@ -99,6 +102,7 @@ void MainWindow::setupOutlets()
 
 void MainWindow::onSliderChanged(int value)
 {
+    BusyCursor busy;
     if (!state)
         return;
     state->setVolume(float(value) / 255.0f);
@@ -108,6 +112,7 @@ void MainWindow::onSliderChanged(int value)
 
 void MainWindow::onSecondThdEdit(int value)
 {
+    BusyCursor busy;
     if (!state)
         return;
     std::cout << "onSecondThdEdit:" << '\n';
@@ -117,6 +122,7 @@ void MainWindow::onSecondThdEdit(int value)
 
 void MainWindow::onSecondThdEdit_2(int value)
 {
+    BusyCursor busy;
     if (!state)
         return;
     std::cout << "onSecondThdEdit:" << '\n';
@@ -126,6 +132,7 @@ void MainWindow::onSecondThdEdit_2(int value)
 
 void MainWindow::onThirdThdEdit(int value)
 {
+    BusyCursor busy;
     if (!state)
         return;
     std::cout << "onThirdThdEdit:" << '\n';
@@ -135,6 +142,7 @@ void MainWindow::onThirdThdEdit(int value)
 
 void MainWindow::onThirdThdEdit_2(int value)
 {
+    BusyCursor busy;
     if (!state)
         return;
     std::cout << "onThirdThdEdit:" << '\n';
@@ -144,6 +152,7 @@ void MainWindow::onThirdThdEdit_2(int value)
 
 void MainWindow::onMclkUpdate(int value)
 {
+    BusyCursor busy;
     if (!state)
         return;
     state->setMclk(ui->mclkFreqBox->currentIndex(), uint8_t(value));
@@ -152,6 +161,7 @@ void MainWindow::onMclkUpdate(int value)
 
 void MainWindow::onFilterUpdate(int value)
 {
+    BusyCursor busy;
     if (!state)
         return;
     state->setFilter(ui->filterFreqBox->currentIndex(), uint8_t(value));
@@ -160,6 +170,7 @@ void MainWindow::onFilterUpdate(int value)
 
 void MainWindow::onReadStateClick()
 {
+    BusyCursor busy;
     if (!state)
         return;
     std::cout << "onReadStateClick:" << '\n';
@@ -169,6 +180,7 @@ void MainWindow::onReadStateClick()
 
 void MainWindow::onRestoreFactoryClick()
 {
+    BusyCursor busy;
     if (!state)
         return;
     std::cout << "onRestoreFactoryClick:" << '\n';
@@ -186,10 +198,12 @@ void MainWindow::onFileBrowserClick()
                                                       QStringLiteral("*.sonvale"));
     if (path == QString())
         return;
+    BusyCursor busy;
     const bool imported = state->importPreset(path.toUtf8().constData());
     if (imported)
         state->readState(this);
     noteLostDevice();
+    busy.restore();
     if (imported) {
         QMessageBox::information(this, QStringLiteral("Info"), QStringLiteral("Success import."),
                                  QMessageBox::Ok);
@@ -199,12 +213,13 @@ void MainWindow::onFileBrowserClick()
     }
 }
 
-// Opens the device anew; on failure the window says so and shows itself
-// disconnected.
-bool MainWindow::connectAndRead()
+// Opens the device anew; on failure the window shows itself disconnected and
+// says so, with the wait cursor gone.
+bool MainWindow::connectAndRead(BusyCursor& busy)
 {
     if (!state->commandLayer->reconnect()) {
         setupOutlets();
+        busy.restore();
         QMessageBox::information(this, QStringLiteral("Warning"),
                                  QStringLiteral("Connection is not successful."), QMessageBox::Ok);
         return false;
@@ -217,16 +232,19 @@ bool MainWindow::connectAndRead()
 
 void MainWindow::onStartDRTestClick()
 {
+    BusyCursor busy;
     if (!state)
         return;
-    connectAndRead();
+    connectAndRead(busy);
 }
 
 void MainWindow::onStartTHDTestClick()
 {
-    if (!state || !connectAndRead())
+    BusyCursor busy;
+    if (!state || !connectAndRead(busy))
         return;
     if (!state->importPreset("Presets/THDTest.sonvale")) {
+        busy.restore();
         QMessageBox::information(this, QStringLiteral("Warning"),
                                  QStringLiteral("THDTest.sonvale not found."), QMessageBox::Ok);
         return;

@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 
+class BusyCursor;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow, public ES9038State::OnImportFinishListener {
@@ -32,7 +33,7 @@ public slots:
     void onStartTHDTestClick();
 private:
     void connectOutlets(bool connect);
-    bool connectAndRead();
+    bool connectAndRead(BusyCursor& busy);
     void noteLostDevice();
     Ui_MainWindow* ui;
     ES9038State* state;

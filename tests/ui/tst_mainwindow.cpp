@@ -151,6 +151,7 @@ struct Modal {
     QStringList nameFilters;     // file dialog
     QString windowTitle;
     QStringList windowWidgets;
+    bool waitCursor = false;     // it came up with the wait cursor still shown
 };
 
 // Answers every modal window that comes up while it lives: a message box
@@ -171,7 +172,8 @@ public:
     {
         QStringList result;
         for (const Modal& m : seen)
-            result << m.kind + QLatin1Char(' ') + m.title + QStringLiteral(": ") + m.text;
+            result << m.kind + QLatin1Char(' ') + m.title + QStringLiteral(": ") + m.text
+                          + (m.waitCursor ? QStringLiteral(" (wait cursor)") : QString());
         return result;
     }
 
@@ -196,6 +198,7 @@ private:
         m.parentIsWindow = w->parentWidget() == window;
         m.windowTitle = window->windowTitle();
         m.windowWidgets = shown(*window);
+        m.waitCursor = QApplication::overrideCursor() != nullptr;
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             m.kind = QStringLiteral("box");
             m.text = box->text();
@@ -245,10 +248,16 @@ struct Program {
     MainWindow window;
     QStringList titles;
 
+    // Every title after the first is set while the window works with the
+    // device, under the wait cursor: a title set without it is marked.
     Program()
     {
         QObject::connect(&window, &QWidget::windowTitleChanged, &window,
-                         [this](const QString& title) { titles << title; });
+                         [this](const QString& title) {
+                             const QCursor* cursor = QApplication::overrideCursor();
+                             const bool waiting = cursor && cursor->shape() == Qt::WaitCursor;
+                             titles << title + (waiting ? "" : " (no wait cursor)");
+                         });
     }
 };
 
@@ -312,6 +321,7 @@ void TestMainWindow::cleanup()
 {
     program.reset();
     QDir::setCurrent(startDir);
+    QVERIFY2(!QApplication::overrideCursor(), "the wait cursor outlived the operation");
 }
 
 void TestMainWindow::start(bool deviceOpen)
@@ -332,7 +342,7 @@ void TestMainWindow::startsWithoutDevice()
     program->window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&program->window));
 
-    QCOMPARE(program->titles, QStringList{kDisconnected});
+    QCOMPARE(program->titles, QStringList{kDisconnected + " (no wait cursor)"});
     QCOMPARE(program->window.windowTitle(), kDisconnected);
     QCOMPARE(shown(program->window), kDefaultWidgets);
     QVERIFY(UsbSim::calls().empty());

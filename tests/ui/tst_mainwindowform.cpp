@@ -411,6 +411,20 @@ void TestMainWindowForm::texts_data()
     row("label_6", "text", "3rd");
     row("label_7", "text", "Volume");
     row("menuSonvale", "title", "Settings");
+
+    // What a screen reader calls each control (the label and the button by
+    // their texts); atspi_mainwindow reads them with their descriptions.
+    row("label", "accessibleName", "");
+    row("volumeSlider", "accessibleName", "Volume");
+    row("mclkBox", "accessibleName", "Clock setting value");
+    row("mclkFreqBox", "accessibleName", "Clock setting");
+    row("secondThdEdit", "accessibleName", "THD DAC LEFT 2nd");
+    row("thirdThdEdit", "accessibleName", "THD DAC LEFT 3rd");
+    row("filterBox", "accessibleName", "Filter shape");
+    row("filterFreqBox", "accessibleName", "Filter entry");
+    row("startDRTestBtn", "accessibleName", "");
+    row("secondThdEdit_2", "accessibleName", "THD DAC RIGHT 2nd");
+    row("thirdThdEdit_2", "accessibleName", "THD DAC RIGHT 3rd");
 }
 
 void TestMainWindowForm::texts()
@@ -462,6 +476,14 @@ void TestMainWindowForm::translationLookupsInOrder()
     for (const BracketTranslator::Call& call : translator.calls) {
         asked << call.source;
         QVERIFY2(call.plain, qPrintable("disambiguation or plural count for " + call.source));
+    }
+    // Each widget's accessible name and description is looked up with the
+    // widget's texts (texts_data checks them); the texts keep their order.
+    for (QWidget* w : form.window.findChildren<QWidget*>()) {
+        for (const QString& text : {w->accessibleName(), w->accessibleDescription()}) {
+            if (!text.isEmpty())
+                QVERIFY2(asked.removeOne(text.mid(1, text.size() - 2)), qPrintable(text));
+        }
     }
     QCOMPARE(asked, expected);
     // Setting the current text after the items leaves the first row selected.
