@@ -490,23 +490,38 @@ void TestControlTool::factoryRestore()
     QCOMPARE(deviceBlock(), factory);
 }
 
-// The DAC goes away mid-command, or keeps its block whatever it is sent:
-// exit status 1, one line naming the cause, and no file from a failed read.
+// The DAC goes away mid-command (as Linux's libusb and as Windows' HID driver
+// show it), fails its transfers while it stays, or keeps its block whatever
+// it is sent: exit status 1, one line naming the cause, and no file from a
+// failed read.
 void TestControlTool::faults_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("fault");       // the simulated DAC's variables, space-separated
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("requests");
 
-    QTest::newRow("unplugged during show") << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5"
-                                           << "the DAC was disconnected" << 5;
-    QTest::newRow("unplugged during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=11"
-                                           << "the DAC was disconnected" << 11;
-    QTest::newRow("unplugged during load") << QStringList{"load", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=4"
-                                           << "the DAC was disconnected" << 4;
-    QTest::newRow("unplugged during get") << QStringList{"get", "volume", "dsd_filter"} << "SONVALE_SIM_UNPLUG_AFTER=1"
-                                          << "the DAC was disconnected" << 1;
+    const struct {
+        const char* command;
+        QStringList arguments;
+        int answers;
+    } unplugs[] = {
+        {"show", {"show"}, 5},
+        {"save", {"save", "kept.sonvale"}, 11},
+        {"load", {"load", "kept.sonvale"}, 4},
+        {"get", {"get", "volume", "dsd_filter"}, 1},
+    };
+    for (bool windows : {false, true}) {
+        const QString way = windows ? " SONVALE_SIM_WINDOWS_UNPLUG=1" : "";
+        for (const auto& u : unplugs)
+            QTest::addRow("unplugged during %s, %s", u.command, windows ? "Windows" : "Linux")
+                << u.arguments << QString("SONVALE_SIM_UNPLUG_AFTER=%1").arg(u.answers) + way
+                << "the DAC was disconnected" << u.answers;
+    }
+    QTest::newRow("stalls during get") << QStringList{"get", "mute"} << "SONVALE_SIM_TRANSFER_ERROR=-9"
+                                       << "the DAC did not answer the read at 0 (LIBUSB_ERROR_PIPE)" << 0;
+    QTest::newRow("I/O error during get") << QStringList{"get", "mute"} << "SONVALE_SIM_TRANSFER_ERROR=-1"
+                                          << "the DAC did not answer the read at 0 (LIBUSB_ERROR_IO)" << 0;
     QTest::newRow("silent during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_SILENT=1"
                                         << "the read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, "
                                            "12, 16, 20, 24, 28, 32, 36, 40, 44)"
@@ -541,7 +556,7 @@ void TestControlTool::faults()
     // save must leave it as it is.
     const QByteArray kept = presetFile(patched(factory, 2, "01"));
     QVERIFY(writeFile(path("kept.sonvale"), kept));
-    const Run run = ctl(arguments, {fault});
+    const Run run = ctl(arguments, fault.split(' '));
     QCOMPARE(run.err, "sonvalectl: " + message + "\n");
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());
