@@ -490,36 +490,26 @@ void TestControlTool::factoryRestore()
     QCOMPARE(deviceBlock(), factory);
 }
 
-// The DAC goes away mid-command (as Linux's libusb and as Windows' HID driver
-// show it), fails its transfers while it stays, or keeps its block whatever
-// it is sent: exit status 1, one line naming the cause, and no file from a
-// failed read.
+// The DAC goes away mid-command (as Linux and as Windows show it), fails its
+// requests while it stays, or keeps its block whatever it is sent: exit
+// status 1, one line naming the cause, and no file from a failed read.
 void TestControlTool::faults_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("fault");       // the simulated DAC's variables, space-separated
+    QTest::addColumn<QString>("fault");      // the simulated DAC's variables, space-separated
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("requests");
 
-    const struct {
-        const char* command;
-        QStringList arguments;
-        int answers;
-    } unplugs[] = {
-        {"show", {"show"}, 5},
-        {"save", {"save", "kept.sonvale"}, 11},
-        {"load", {"load", "kept.sonvale"}, 4},
-        {"get", {"get", "volume", "dsd_filter"}, 1},
-    };
-    for (bool windows : {false, true}) {
-        const QString way = windows ? " SONVALE_SIM_WINDOWS_UNPLUG=1" : "";
-        for (const auto& u : unplugs)
-            QTest::addRow("unplugged during %s, %s", u.command, windows ? "Windows" : "Linux")
-                << u.arguments << QString("SONVALE_SIM_UNPLUG_AFTER=%1").arg(u.answers) + way
-                << "the DAC was disconnected" << u.answers;
+    for (const QString way : {"", " SONVALE_SIM_WINDOWS_UNPLUG=1"}) {
+        QTest::addRow("unplugged during show%s", qPrintable(way))
+            << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5" + way << "the DAC was disconnected" << 5;
+        QTest::addRow("unplugged during save%s", qPrintable(way)) << QStringList{"save", "kept.sonvale"}
+            << "SONVALE_SIM_UNPLUG_AFTER=11" + way << "the DAC was disconnected" << 11;
+        QTest::addRow("unplugged during load%s", qPrintable(way)) << QStringList{"load", "kept.sonvale"}
+            << "SONVALE_SIM_UNPLUG_AFTER=4" + way << "the DAC was disconnected" << 4;
+        QTest::addRow("unplugged during get%s", qPrintable(way)) << QStringList{"get", "volume", "dsd_filter"}
+            << "SONVALE_SIM_UNPLUG_AFTER=1" + way << "the DAC was disconnected" << 1;
     }
-    QTest::newRow("stalls during get") << QStringList{"get", "mute"} << "SONVALE_SIM_TRANSFER_ERROR=-9"
-                                       << "the DAC did not answer the read at 0 (LIBUSB_ERROR_PIPE)" << 0;
     QTest::newRow("I/O error during get") << QStringList{"get", "mute"} << "SONVALE_SIM_TRANSFER_ERROR=-1"
                                           << "the DAC did not answer the read at 0 (LIBUSB_ERROR_IO)" << 0;
     QTest::newRow("silent during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_SILENT=1"

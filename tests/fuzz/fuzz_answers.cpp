@@ -6,9 +6,7 @@
 // restore, reads of the command layer's own, invalid-answer mode), interleaved with a script of
 // what happens on each exchange: the device's own answer, a scripted 7-byte
 // answer, a failed SET_REPORT or GET_REPORT with a given result, or the DAC
-// leaving the bus before the request or before the answer, as Windows' HID
-// driver shows it (the transfer fails with LIBUSB_ERROR_IO and only the bus
-// tells that the DAC has gone).
+// leaving the bus before either, as Windows' HID driver shows it.
 //
 // Beside the real objects the harness keeps a model of the mirror's two
 // blocks, driven by the answers the link actually delivers. After every
@@ -170,8 +168,7 @@ void onPause(unsigned long ms)
     harness().pause(ms);
 }
 
-// Not a result: the DAC leaves the bus at this transfer.
-constexpr int kLeaves = 1000;
+constexpr int kLeaves = 1000;   // not a result: the DAC leaves the bus before the transfer
 
 // Results a failed transfer can give: libusb error codes and short counts.
 int transferResult(uint8_t k)
@@ -203,7 +200,7 @@ void Harness::loadStep()
     }
     case 2:
         if (transferResult(control >> 2) == kLeaves)
-            UsbSim::unplugAfterRequests(1);   // it takes the request, then goes
+            UsbSim::unplugAfterRequests(1);
         else
             UsbSim::failNextGetReport(transferResult(control >> 2));
         break;
@@ -422,8 +419,8 @@ void Harness::finish()
 }
 
 // A transfer that met LIBUSB_ERROR_NO_DEVICE, or the DAC's absence from the
-// bus, ended the connection; the user plugs the DAC in again if it has left,
-// and Connect&Read brings it back. The mirror keeps what it had.
+// bus, ended the connection; plugged in again if it left, the user's
+// Connect&Read brings it back. The mirror keeps what it had.
 void Harness::reconnectIfLost()
 {
     if (dac.isConnected())

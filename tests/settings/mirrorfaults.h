@@ -46,15 +46,14 @@ inline const QString identity = "Manufacturer:\tSonvale Labs\n"
                          "Serial number:\tSV9038-0001\n";
 
 // The line of the exchange that meets the DAC's absence: libusb says it has
-// gone (LIBUSB_ERROR_NO_DEVICE, Linux), or the request merely fails
-// (LIBUSB_ERROR_IO, through Windows' HID driver) and the link finds the DAC
-// gone from the bus.
+// gone (Linux), or only that the request failed (Windows' HID driver).
 inline QString unplugged(bool windows)
 {
     return QString::asprintf("Error sending data over usb.(ret=%d\n", windows ? -1 : -4);
 }
 
-// A sweep's rows, each in both ways of leaving.
+// A sweep's rows, the DAC leaving after each count of answers below
+// `exchanges` in both ways; the row at `rereadAt` reads the block afresh.
 inline void addLeavingRows(int exchanges, int rereadAt)
 {
     QTest::addColumn<int>("answers");
@@ -62,8 +61,7 @@ inline void addLeavingRows(int exchanges, int rereadAt)
     QTest::addColumn<bool>("windows");
     for (bool windows : {false, true})
         for (int n = 0; n < exchanges; ++n)
-            QTest::addRow("after %d answers, %s", n, windows ? "Windows" : "Linux")
-                << n << (n == rereadAt) << windows;
+            QTest::addRow("after %d answers%s", n, windows ? ", Windows" : "") << n << (n == rereadAt) << windows;
 }
 
 inline QString response(uint8_t id, uint8_t addr, uint8_t length, const uint8_t* data)

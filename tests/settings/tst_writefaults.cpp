@@ -1,11 +1,11 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The mirror's write-all when the DAC is unplugged at each of its thirteen
-// exchanges, as Linux's libusb and as Windows' HID driver show it: nothing
-// crashes, the mirror's copy stays as it is, the windows
+// exchanges: nothing crashes, the mirror's copy stays as it is, the windows
 // written before the loss stay written on the device, the console shows the
 // link's line for the exchange that met the loss and nothing after it, and
-// the next reconnect starts afresh.
+// the next reconnect starts afresh. The DAC leaves as Linux and as Windows
+// show it.
 //
 // Every exchange that reaches the DAC costs at least 120 ms of pauses (100 ms after a
 // request that fails), so a row takes about 1.5 s; a full re-read after the
