@@ -4,8 +4,9 @@
 // (run in-process, as the program runs it), timed against the simulated
 // DAC and set beside the least the device allows: every exchange waits
 // 100 ms for the answer and rests 20 ms after it, so an operation of n
-// exchanges cannot take less than n x 120 ms. The ratio shows what the
-// program adds to the device's own pauses.
+// exchanges cannot take less than n x 120 ms; a request the device refuses
+// waits its 100 ms and fetches no answer. The ratio shows what the program
+// adds to the device's own pauses.
 //
 // The excess over the floor is split in two. The pauses oversleep: the
 // operating system wakes a sleeping thread a little after its time. That is
@@ -24,6 +25,7 @@
 #include "usbsim.h"
 
 #include <QApplication>
+#include <libusb.h>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -42,6 +44,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr double kExchangeMs = 120;     // 100 ms before the answer, 20 ms after it
+constexpr double kRefusedMs = 100;      // a refused request: its 100 ms, no answer
 
 struct Operation {
     const char* name;
@@ -49,6 +52,7 @@ struct Operation {
     std::function<void()> run;
     std::vector<double> ms;
     std::vector<double> cpuMs;
+    int refused = 0;    // requests that fail, each one transfer
 };
 
 double msSince(Clock::time_point start)
@@ -113,6 +117,14 @@ int main(int argc, char* argv[])
     };
 
     int calls = 0;   // every change alternates between two values
+    const auto refusedVolume = [&](int error) {
+        UsbSim::failNextSetReport(error);
+        window.onSliderChanged(100 + ++calls % 2);
+        if (!dac.isConnected()) {
+            std::fprintf(stderr, "the link let go of a DAC that is still there\n");
+            std::exit(1);
+        }
+    };
     std::vector<Operation> operations = {
         {"bare pauses", 1, [] {
              QThread::msleep(100);
@@ -129,6 +141,11 @@ int main(int argc, char* argv[])
         {"volume change", 1, [&] { window.onSliderChanged(100 + ++calls % 2); }, {}, {}},
         {"MCLK change", 2, [&] { window.onMclkUpdate(6 + ++calls % 2); }, {}, {}},
         {"filter change", 2, [&] { window.onFilterUpdate(3 + ++calls % 2); }, {}, {}},
+        // A volume change whose request fails. A time-out is a device that
+        // is there; after a stall the link lists the bus once to see that the
+        // DAC is still on it. The difference between the two is that walk.
+        {"volume timeout", 0, [&] { refusedVolume(LIBUSB_ERROR_TIMEOUT); }, {}, {}, 1},
+        {"volume stall", 0, [&] { refusedVolume(LIBUSB_ERROR_PIPE); }, {}, {}, 1},
         // sonvalectl's commands, each with its own connection as a run of
         // the program has.
         {"ctl status", 0, [&] { ctl({"status"}); }, {}, {}},
@@ -148,7 +165,7 @@ int main(int argc, char* argv[])
         op.ms.push_back(msSince(start));
         op.cpuMs.push_back(threadCpuMs() - cpuStart);
         const size_t sent = UsbSim::transfers().size() - before;
-        const size_t expected = &op == &operations.front() ? 0 : size_t(2 * op.exchanges);
+        const size_t expected = &op == &operations.front() ? 0 : size_t(2 * op.exchanges + op.refused);
         if (sent != expected) {
             std::fprintf(stderr, "%s made %zu transfers, not %zu\n", op.name, sent, expected);
             std::exit(1);
@@ -161,7 +178,7 @@ int main(int argc, char* argv[])
     // the first time the window draws the values it then shows.
     for (int round = -1; round < runs; ++round) {
         for (Operation& op : operations)
-            for (int repeat = op.exchanges <= 2 ? 5 : 1; repeat > 0; --repeat)
+            for (int repeat = op.exchanges + op.refused <= 2 ? 5 : 1; repeat > 0; --repeat)
                 measure(op);
         if (round < 0) {
             for (Operation& op : operations) {
@@ -180,18 +197,19 @@ int main(int argc, char* argv[])
                  "median ms", "floor ms", "ratio", "oversleep ms", "program ms", "CPU ms");
     for (const Operation& op : operations) {
         const double m = median(op.ms);
-        const double floor = op.exchanges * kExchangeMs;
-        const double oversleep = op.exchanges * pairOversleepMs;
+        const double floor = op.exchanges * kExchangeMs + op.refused * kRefusedMs;
+        const double oversleep = (op.exchanges + op.refused) * pairOversleepMs;
         char ratio[16] = "-";
         if (floor > 0)
             std::snprintf(ratio, sizeof ratio, "%.4f", m / floor);
         std::fprintf(report, "%-14s %9d %10.2f %9.0f %7s %13.2f %11.2f %7.2f\n", op.name,
-                     op.exchanges, m, floor, ratio, oversleep, m - floor - oversleep,
+                     op.exchanges + op.refused, m, floor, ratio, oversleep, m - floor - oversleep,
                      median(op.cpuMs));
     }
     std::fprintf(report,
-                 "floor: 120 ms an exchange. oversleep: the bare pauses' excess, %.3f ms, once an\n"
-                 "exchange. program: the rest of the excess. CPU: the thread's CPU time.\n"
+                 "floor: 120 ms an exchange, 100 ms a refused request. oversleep: the bare pauses'\n"
+                 "excess, %.3f ms, once an exchange. program: the rest of the excess. CPU: the\n"
+                 "thread's CPU time.\n"
                  "Goals: every ratio at most 1.005 for the window's operations, 1.01 for\n"
                  "sonvalectl's commands.\n",
                  pairOversleepMs);

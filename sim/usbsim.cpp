@@ -63,6 +63,10 @@ struct Bus {
     bool hasNextGetReport = false;
     int nextGetReport = 0;
     int answersBeforeUnplug = -1;     // negative: stays plugged in
+    int requestsBeforeUnplug = -1;
+    bool windowsUnplug = false;
+    bool listedSinceDeparture = false;
+    int transferError = 0;
 
     // From the environment; empty when not given.
     std::string blockFile;
@@ -136,6 +140,10 @@ void applyEnvironment(Bus& b)
         b.answersBeforeUnplug = std::atoi(count);
     if (const char* keep = std::getenv("SONVALE_SIM_KEEP_BLOCK"))
         b.dac.setKeepsBlock(std::atoi(keep) != 0);
+    if (const char* windows = std::getenv("SONVALE_SIM_WINDOWS_UNPLUG"))
+        b.windowsUnplug = std::atoi(windows) != 0;
+    if (const char* code = std::getenv("SONVALE_SIM_TRANSFER_ERROR"))
+        b.transferError = std::atoi(code);
     if (const char* silent = std::getenv("SONVALE_SIM_SILENT"))
         b.dac.setSilent(std::atoi(silent) != 0);
     if (const char* code = std::getenv("SONVALE_SIM_OPEN_ERROR"))
@@ -232,6 +240,15 @@ bool present(const libusb_device* dev)
     return std::find(list.begin(), list.end(), dev->device) != list.end();
 }
 
+// What a call on a handle to a device that has left the bus fails with.
+int goneError()
+{
+    const Bus& b = bus();
+    if (!b.windowsUnplug)
+        return LIBUSB_ERROR_NO_DEVICE;
+    return b.listedSinceDeparture ? LIBUSB_ERROR_NOT_FOUND : LIBUSB_ERROR_IO;
+}
+
 // A handle the program may use; reports a misuse otherwise.
 bool usable(libusb_device_handle* handle, const char* function)
 {
@@ -264,9 +281,11 @@ int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t r
 {
     Bus& b = bus();
     if (!present(handle->device))
-        return LIBUSB_ERROR_NO_DEVICE;
+        return goneError();
     if (!handle->device->device->dac)
         return LIBUSB_ERROR_PIPE;
+    if (b.transferError < 0)
+        return b.transferError;
     const bool toInterface0 = (requestType & 0x1F) == LIBUSB_RECIPIENT_INTERFACE && (index & 0xFF) == 0;
     if (toInterface0 && b.kernelDriverBound)
         return LIBUSB_ERROR_BUSY;
@@ -285,6 +304,8 @@ int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t r
             logRequest(b, data);
         if (!b.blockFile.empty() && b.dac.block() != before)
             writeBlockFile(b);
+        if (b.requestsBeforeUnplug > 0 && --b.requestsBeforeUnplug == 0)
+            UsbSim::unplug();
         return kReportSize;
     }
     if (report == VirtualDac::ReportTransfer::Get) {
@@ -329,6 +350,9 @@ void UsbSim::reset()
     b.hasNextSetReport = false;
     b.hasNextGetReport = false;
     b.answersBeforeUnplug = -1;
+    b.requestsBeforeUnplug = -1;
+    b.windowsUnplug = false;
+    b.transferError = 0;
     b.log.clear();
     b.misuses.clear();
     b.maxContexts = countLiveContexts();
@@ -354,6 +378,7 @@ void UsbSim::setDevices(const std::vector<Device>& devices)
 {
     auto& list = bus().devices;
     list.clear();
+    bus().listedSinceDeparture = false;
     for (const Device& d : devices)
         list.push_back(std::make_shared<Device>(d));
 }
@@ -368,6 +393,7 @@ std::vector<UsbSim::Device> UsbSim::devices()
 
 void UsbSim::unplug()
 {
+    bus().listedSinceDeparture = false;
     auto& list = bus().devices;
     list.erase(std::remove_if(list.begin(), list.end(),
                               [](const std::shared_ptr<Device>& d) { return d->dac; }),
@@ -379,6 +405,13 @@ void UsbSim::unplugAfterAnswers(int answers)
     bus().answersBeforeUnplug = answers;
 }
 
+void UsbSim::unplugAfterRequests(int requests)
+{
+    bus().requestsBeforeUnplug = requests;
+}
+
+void UsbSim::setWindowsUnplug(bool windows) { bus().windowsUnplug = windows; }
+
 void UsbSim::failInit(int code) { bus().initError = code; }
 void UsbSim::setHotplugCapable(bool capable) { bus().hotplugCapable = capable; }
 void UsbSim::failHotplugRegistration(int code) { bus().hotplugError = code; }
@@ -388,6 +421,7 @@ void UsbSim::failAutoDetach(int code) { bus().autoDetachError = code; }
 void UsbSim::failClaim(int code) { bus().claimError = code; }
 void UsbSim::failRelease(int code) { bus().releaseError = code; }
 void UsbSim::setKernelDriverBound(bool bound) { bus().kernelDriverBound = bound; }
+void UsbSim::failTransfers(int code) { bus().transferError = code; }
 
 void UsbSim::failNextSetReport(int result)
 {
@@ -645,6 +679,7 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context* ctx, libusb_device***
         b.deviceObjects.push_back(std::move(dev));
     }
     array[count] = nullptr;
+    b.listedSinceDeparture = true;
     *list = array.get();
     b.liveLists.push_back(array.get());
     b.lists.push_back(std::move(array));
@@ -720,6 +755,38 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev,
     return 0;
 }
 
+uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device* dev)
+{
+    UsbSim::Call& call = record("libusb_get_bus_number", {idOf(dev)});
+    if (!dev || !known(dev) || dev->refs <= 0) {
+        misuse("libusb_get_bus_number on a device without a reference");
+        return 0;
+    }
+    call.result = dev->device->busNumber;
+    return dev->device->busNumber;
+}
+
+int LIBUSB_CALL libusb_get_port_numbers(libusb_device* dev, uint8_t* port_numbers,
+                                        int port_numbers_len)
+{
+    UsbSim::Call& call = record("libusb_get_port_numbers", {idOf(dev), port_numbers_len});
+    auto done = [&call](int result) {
+        call.result = result;
+        return result;
+    };
+    if (!dev || !known(dev) || dev->refs <= 0) {
+        misuse("libusb_get_port_numbers on a device without a reference");
+        return done(LIBUSB_ERROR_INVALID_PARAM);
+    }
+    const std::vector<uint8_t>& ports = dev->device->portNumbers;
+    if (port_numbers_len <= 0)
+        return done(LIBUSB_ERROR_INVALID_PARAM);
+    if (ports.size() > size_t(port_numbers_len))
+        return done(LIBUSB_ERROR_OVERFLOW);
+    std::copy(ports.begin(), ports.end(), port_numbers);
+    return done(static_cast<int>(ports.size()));
+}
+
 int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** dev_handle)
 {
     Bus& b = bus();
@@ -786,7 +853,7 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* dev_han
     if (desc_index == 0 || !data || length <= 0)
         return fail(LIBUSB_ERROR_INVALID_PARAM);
     if (!present(dev_handle->device))
-        return fail(LIBUSB_ERROR_NO_DEVICE);
+        return fail(goneError());
     const UsbSim::Device& d = *dev_handle->device->device;
     const UsbSim::StringDescriptor* found = nullptr;
     for (const UsbSim::StringDescriptor* s : {&d.manufacturer, &d.product, &d.serial})
@@ -834,7 +901,7 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* dev_handle, int int
     if (b.claimError < 0)
         return fail(b.claimError);
     if (!present(dev_handle->device))
-        return fail(LIBUSB_ERROR_NO_DEVICE);
+        return fail(goneError());
     if (interface_number != 0)
         return fail(LIBUSB_ERROR_NOT_FOUND);
     if (b.kernelDriverBound && dev_handle->device->device->dac) {
@@ -862,7 +929,7 @@ int LIBUSB_CALL libusb_release_interface(libusb_device_handle* dev_handle, int i
         return fail(LIBUSB_ERROR_NOT_FOUND);
     dev_handle->claimed = false;
     if (!present(dev_handle->device))
-        return fail(LIBUSB_ERROR_NO_DEVICE);
+        return fail(goneError());
     if (dev_handle->autoDetach && dev_handle->device->device->dac)
         b.kernelDriverBound = kernelDriverDefault();
     return 0;

@@ -35,6 +35,10 @@
 //                               FILE as a line of hex bytes, "04 00 04 00 00 00 00"
 //   SONVALE_SIM_UNPLUG_AFTER=N  the DAC leaves the bus once it has handed out
 //                               N answers (unplugAfterAnswers)
+//   SONVALE_SIM_WINDOWS_UNPLUG=1  it leaves as through Windows' HID driver
+//                               (setWindowsUnplug)
+//   SONVALE_SIM_TRANSFER_ERROR=N  every transfer to the DAC fails with N, the
+//                               DAC staying on the bus (failTransfers)
 //   SONVALE_SIM_KEEP_BLOCK=1    the block does not take writes (setKeepsBlock)
 //   SONVALE_SIM_SILENT=1        the DAC takes nothing and never answers
 //   SONVALE_SIM_OPEN_ERROR=N    libusb_open fails with N (failOpen)
@@ -59,6 +63,8 @@ public:
         int descriptorError = 0;      // negative: descriptor read fails with it
         int openDescriptorError = 0;  // negative: the same, but only while the device is open
         bool dac = true;
+        uint8_t busNumber = 1;
+        std::vector<uint8_t> portNumbers{1};   // from the root hub down; empty: not known
     };
 
     // One libusb call. Pointers appear as numbers: contexts and handles by
@@ -74,6 +80,8 @@ public:
     //   libusb_get_device_list             {context}               result: count
     //   libusb_free_device_list            {unref_devices}
     //   libusb_get_device_descriptor       {device}
+    //   libusb_get_bus_number              {device}                result: the bus
+    //   libusb_get_port_numbers            {device, length}        result: count or error
     //   libusb_open                        {device, new handle}
     //   libusb_close                       {handle}
     //   libusb_get_device                  {handle}                result: device or 0
@@ -119,8 +127,14 @@ public:
     // handle open to it fails with LIBUSB_ERROR_NO_DEVICE.
     static void unplug();
     // The DAC leaves the bus right after it has handed out `answers` more
-    // answers; a negative count cancels.
+    // answers, or taken `requests` more requests; a negative count cancels.
     static void unplugAfterAnswers(int answers);
+    static void unplugAfterRequests(int requests);
+    // A device that has left the bus (unplugged, or dropped by setDevices)
+    // shows it as through Windows' HID driver: those calls fail with
+    // LIBUSB_ERROR_IO, and with LIBUSB_ERROR_NOT_FOUND once the bus has been
+    // listed again (on any context).
+    static void setWindowsUnplug(bool windows);
 
     // Faults.
     static void failInit(int code);
@@ -134,6 +148,7 @@ public:
     static void setKernelDriverBound(bool bound);
     static void failNextSetReport(int result);     // an error, or a short count 0..6
     static void failNextGetReport(int result);     // an error (-7 time-out), or a short count
+    static void failTransfers(int code);           // every transfer to the DAC; 0: none
 
     // Calls the hotplug callbacks registered on live contexts as libusb's
     // event handling would on arrival of the DAC; returns how many ran.

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <libusb.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -43,7 +44,8 @@ int LIBUSB_CALL onHotplug(libusb_context*, libusb_device*, libusb_hotplug_event,
 
 CT7601::CT7601()
     : vendorId(0x2FC6), productId(0x6013), listener(nullptr),
-      context(nullptr), handle(nullptr), connected(false), busy(false), claimed(false)
+      context(nullptr), handle(nullptr), connected(false), busy(false), claimed(false),
+      busNumber(0), portNumbers{}, portCount(0)
 {
 }
 
@@ -109,8 +111,11 @@ bool CT7601::connect()
     }
 
     int rc = 0;
-    if (device)
+    if (device) {
         rc = libusb_open(device, &handle);
+        busNumber = libusb_get_bus_number(device);
+        portCount = libusb_get_port_numbers(device, portNumbers, sizeof portNumbers);
+    }
     if (list)
         libusb_free_device_list(list, 1);
 
@@ -132,6 +137,37 @@ bool CT7601::connect()
     printIdentity();
     connected = true;
     return true;
+}
+
+// Whether a failed transfer means that the device has left the bus. libusb
+// says so on Linux (LIBUSB_ERROR_NO_DEVICE); through Windows' HID driver a
+// device that has gone only fails the request (LIBUSB_ERROR_IO, or
+// LIBUSB_ERROR_NOT_FOUND once libusb has listed the bus again), as one that
+// stalls does. So on any other error the bus is asked whether a device with
+// our identifiers still sits where ours did. A time-out, or a count of bytes
+// however short, comes from a device that is there; so does an error when the
+// bus cannot be listed, for want of proof that it has gone.
+bool CT7601::leftTheBus(int result)
+{
+    if (result == LIBUSB_ERROR_NO_DEVICE)
+        return true;
+    if (result >= 0 || result == LIBUSB_ERROR_TIMEOUT)
+        return false;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    bool found = count < 0;
+    for (ssize_t i = 0; i < count && !found; ++i) {
+        uint8_t ports[sizeof portNumbers];
+        libusb_device_descriptor descriptor;
+        found = libusb_get_bus_number(list[i]) == busNumber
+                && libusb_get_port_numbers(list[i], ports, sizeof ports) == portCount
+                && std::equal(ports, ports + std::max(portCount, 0), portNumbers)
+                && libusb_get_device_descriptor(list[i], &descriptor) == 0
+                && descriptor.idVendor == vendorId && descriptor.idProduct == productId;
+    }
+    if (list)
+        libusb_free_device_list(list, 1);
+    return !found;
 }
 
 void CT7601::claimInterface()
@@ -205,7 +241,7 @@ int CT7601::sendReport(const Report& request)
     QThread::msleep(kAnswerDelayMs);
     if (ret != kReportSize) {
         printf("Error sending data over usb.(ret=%d\n", ret);
-        if (ret == LIBUSB_ERROR_NO_DEVICE)
+        if (leftTheBus(ret))
             release();
         busy = false;
         return ret;
@@ -224,8 +260,9 @@ int CT7601::sendReport(const Report& request)
 
     QThread::msleep(kRestAfterAnswerMs);
     // A device that has left the bus will not come back on this handle; a
-    // silent or confused one may, so only this error ends the connection.
-    if (ret == LIBUSB_ERROR_NO_DEVICE)
+    // silent, stalling or confused one may, so only its absence ends the
+    // connection.
+    if (leftTheBus(ret))
         release();
     busy = false;
     return ret;

@@ -36,6 +36,7 @@ public:
 
 private:
     void release();
+    bool leftTheBus(int result);
     void claimInterface();
     void closeHandle();
     void printIdentity();
@@ -45,4 +46,10 @@ private:
     bool connected;
     bool busy;
     bool claimed;    // interface 0 is ours and must be released before closing
+    // Where the open device sits, read at connect: the bus, and the ports
+    // from the root hub down (their count, or an error where the platform
+    // does not give them).
+    uint8_t busNumber;
+    uint8_t portNumbers[7];
+    int portCount;
 };

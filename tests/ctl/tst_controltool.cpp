@@ -490,23 +490,28 @@ void TestControlTool::factoryRestore()
     QCOMPARE(deviceBlock(), factory);
 }
 
-// The DAC goes away mid-command, or keeps its block whatever it is sent:
-// exit status 1, one line naming the cause, and no file from a failed read.
+// The DAC goes away mid-command (as Linux and as Windows show it), fails its
+// requests while it stays, or keeps its block whatever it is sent: exit
+// status 1, one line naming the cause, and no file from a failed read.
 void TestControlTool::faults_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("fault");      // the simulated DAC's variables, space-separated
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("requests");
 
-    QTest::newRow("unplugged during show") << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5"
-                                           << "the DAC was disconnected" << 5;
-    QTest::newRow("unplugged during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=11"
-                                           << "the DAC was disconnected" << 11;
-    QTest::newRow("unplugged during load") << QStringList{"load", "kept.sonvale"} << "SONVALE_SIM_UNPLUG_AFTER=4"
-                                           << "the DAC was disconnected" << 4;
-    QTest::newRow("unplugged during get") << QStringList{"get", "volume", "dsd_filter"} << "SONVALE_SIM_UNPLUG_AFTER=1"
-                                          << "the DAC was disconnected" << 1;
+    for (const QString way : {"", " SONVALE_SIM_WINDOWS_UNPLUG=1"}) {
+        QTest::addRow("unplugged during show%s", qPrintable(way))
+            << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5" + way << "the DAC was disconnected" << 5;
+        QTest::addRow("unplugged during save%s", qPrintable(way)) << QStringList{"save", "kept.sonvale"}
+            << "SONVALE_SIM_UNPLUG_AFTER=11" + way << "the DAC was disconnected" << 11;
+        QTest::addRow("unplugged during load%s", qPrintable(way)) << QStringList{"load", "kept.sonvale"}
+            << "SONVALE_SIM_UNPLUG_AFTER=4" + way << "the DAC was disconnected" << 4;
+        QTest::addRow("unplugged during get%s", qPrintable(way)) << QStringList{"get", "volume", "dsd_filter"}
+            << "SONVALE_SIM_UNPLUG_AFTER=1" + way << "the DAC was disconnected" << 1;
+    }
+    QTest::newRow("I/O error during get") << QStringList{"get", "mute"} << "SONVALE_SIM_TRANSFER_ERROR=-1"
+                                          << "the DAC did not answer the read at 0 (LIBUSB_ERROR_IO)" << 0;
     QTest::newRow("silent during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_SILENT=1"
                                         << "the read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, "
                                            "12, 16, 20, 24, 28, 32, 36, 40, 44)"
@@ -541,7 +546,7 @@ void TestControlTool::faults()
     // save must leave it as it is.
     const QByteArray kept = presetFile(patched(factory, 2, "01"));
     QVERIFY(writeFile(path("kept.sonvale"), kept));
-    const Run run = ctl(arguments, {fault});
+    const Run run = ctl(arguments, fault.split(' '));
     QCOMPARE(run.err, "sonvalectl: " + message + "\n");
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());

@@ -388,6 +388,32 @@ void TestCT7601::exchangeOutcome_data()
     QTest::newRow("device gone before the answer")
         << Fault([] { UsbSim::failNextGetReport(LIBUSB_ERROR_NO_DEVICE); }) << read0
         << "Usb response error. Ret=-4 ID=0\n" << -4 << false << 2 << false;
+    QTest::newRow("answer fails otherwise") << Fault([] { UsbSim::failNextGetReport(LIBUSB_ERROR_OTHER); })
+                                            << read0 << "Usb response error. Ret=-99 ID=0\n" << -99 << false
+                                            << 2 << true;
+    // Through Windows' HID driver a DAC that has gone only fails the request
+    // (LIBUSB_ERROR_NOT_FOUND once the bus has been listed again): the bus
+    // shows it gone, or another DAC of its kind at another port.
+    QTest::newRow("unplugged, Windows") << Fault([] {
+        UsbSim::setWindowsUnplug(true);
+        UsbSim::unplug();
+    }) << read0 << "Error sending data over usb.(ret=-1\n" << -1 << false << 1 << false;
+    QTest::newRow("unplugged, Windows, bus listed since") << Fault([] {
+        UsbSim::setWindowsUnplug(true);
+        UsbSim::unplug();
+        ConsoleCapture quiet;
+        CT7601().connect();
+    }) << read0 << "Error sending data over usb.(ret=-5\n" << -5 << false << 1 << false;
+    QTest::newRow("gone before the answer, Windows") << Fault([] {
+        UsbSim::setWindowsUnplug(true);
+        UsbSim::unplugAfterRequests(1);
+    }) << read0 << "Usb response error. Ret=-1 ID=0\n" << -1 << false << 2 << false;
+    QTest::newRow("replaced at another port, Windows") << Fault([] {
+        UsbSim::Device d;
+        d.portNumbers = {2};
+        UsbSim::setWindowsUnplug(true);
+        UsbSim::setDevices({d});
+    }) << read0 << "Error sending data over usb.(ret=-1\n" << -1 << false << 1 << false;
 }
 
 void TestCT7601::exchangeOutcome()
@@ -408,8 +434,8 @@ void TestCT7601::exchangeOutcome()
         QVERIFY(link.connect());
     }
     const size_t claimed = UsbSim::calls("libusb_claim_interface").size();   // Linux only
-    UsbSim::clearLog();
     fault();
+    UsbSim::clearLog();
 
     Report report;
     std::copy(request.begin(), request.end(), report.bytes());
@@ -435,6 +461,10 @@ void TestCT7601::exchangeOutcome()
     // go of the interface, the handle and the context, and later exchanges
     // are refused without a word, as on a link never connected.
     QCOMPARE(link.isConnected(), stays);
+    // Unless libusb says the DAC has gone, any error but a time-out costs one
+    // look at the bus; nothing else does.
+    const bool looks = result < 0 && result != LIBUSB_ERROR_TIMEOUT && result != LIBUSB_ERROR_NO_DEVICE;
+    QCOMPARE(UsbSim::calls("libusb_get_device_list").size(), size_t(looks));
     QCOMPARE(UsbSim::liveHandles(), stays ? 1 : 0);
     QCOMPARE(UsbSim::liveContexts(), stays ? 1 : 0);
     QCOMPARE(UsbSim::misuses(), std::vector<std::string>());

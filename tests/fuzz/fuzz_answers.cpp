@@ -5,7 +5,8 @@
 // (full reads with and without a listener, single edits, write-alls, factory
 // restore, reads of the command layer's own, invalid-answer mode), interleaved with a script of
 // what happens on each exchange: the device's own answer, a scripted 7-byte
-// answer, or a failed SET_REPORT or GET_REPORT with a given result.
+// answer, a failed SET_REPORT or GET_REPORT with a given result, or the DAC
+// leaving the bus before either, as Windows' HID driver shows it.
 //
 // Beside the real objects the harness keeps a model of the mirror's two
 // blocks, driven by the answers the link actually delivers. After every
@@ -167,12 +168,15 @@ void onPause(unsigned long ms)
     harness().pause(ms);
 }
 
+constexpr int kLeaves = 1000;   // not a result: the DAC leaves the bus before the transfer
+
 // Results a failed transfer can give: libusb error codes and short counts.
 int transferResult(uint8_t k)
 {
     static const int results[] = {
         LIBUSB_ERROR_TIMEOUT, LIBUSB_ERROR_NO_DEVICE, LIBUSB_ERROR_IO, LIBUSB_ERROR_PIPE,
         LIBUSB_ERROR_BUSY,    LIBUSB_ERROR_OVERFLOW,  LIBUSB_ERROR_OTHER, 0, 1, 2, 3, 4, 5, 6,
+        LIBUSB_ERROR_NOT_FOUND, kLeaves,
     };
     return results[k % (sizeof results / sizeof results[0])];
 }
@@ -195,10 +199,16 @@ void Harness::loadStep()
         break;
     }
     case 2:
-        UsbSim::failNextGetReport(transferResult(control >> 2));
+        if (transferResult(control >> 2) == kLeaves)
+            UsbSim::unplugAfterRequests(1);
+        else
+            UsbSim::failNextGetReport(transferResult(control >> 2));
         break;
     case 3:
-        UsbSim::failNextSetReport(transferResult(control >> 2));
+        if (transferResult(control >> 2) == kLeaves)
+            UsbSim::unplug();
+        else
+            UsbSim::failNextSetReport(transferResult(control >> 2));
         break;
     }
 }
@@ -408,9 +418,9 @@ void Harness::finish()
     FUZZ_CHECK(UsbSim::misuses().empty(), "libusb misuse: %s", UsbSim::misuses().front().c_str());
 }
 
-// A transfer that met LIBUSB_ERROR_NO_DEVICE ended the connection; the DAC
-// itself is still on the simulated bus, so the user's Connect&Read brings it
-// back. The mirror keeps what it had.
+// A transfer that met LIBUSB_ERROR_NO_DEVICE, or the DAC's absence from the
+// bus, ended the connection; plugged in again if it left, the user's
+// Connect&Read brings it back. The mirror keeps what it had.
 void Harness::reconnectIfLost()
 {
     if (dac.isConnected())
@@ -418,6 +428,8 @@ void Harness::reconnectIfLost()
     FUZZ_CHECK(UsbSim::liveContexts() == 0 && UsbSim::liveHandles() == 0,
                "a lost link still holds %d contexts and %d handles", UsbSim::liveContexts(),
                UsbSim::liveHandles());
+    if (UsbSim::devices().empty())
+        UsbSim::setDevices({UsbSim::Device()});
     FUZZ_CHECK(dac.reconnect(), "cannot reconnect to the simulated DAC");
 }
 
@@ -429,6 +441,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     replaceMsleep();
 #endif
     UsbSim::reset();
+    UsbSim::setWindowsUnplug(true);
     Harness& h = harness();
     h.dac.link->listener = &h;
     FUZZ_CHECK(h.dac.reconnect(), "cannot connect to the simulated DAC");

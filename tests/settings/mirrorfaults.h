@@ -45,7 +45,24 @@ inline const QString identity = "Manufacturer:\tSonvale Labs\n"
                          "Product:\tSonvale ES9038 USB DAC\n"
                          "Serial number:\tSV9038-0001\n";
 
-inline const QString unplugged = "Error sending data over usb.(ret=-4\n";
+// The line of the exchange that meets the DAC's absence: libusb says it has
+// gone (Linux), or only that the request failed (Windows' HID driver).
+inline QString unplugged(bool windows)
+{
+    return QString::asprintf("Error sending data over usb.(ret=%d\n", windows ? -1 : -4);
+}
+
+// A sweep's rows, the DAC leaving after each count of answers below
+// `exchanges` in both ways; the row at `rereadAt` reads the block afresh.
+inline void addLeavingRows(int exchanges, int rereadAt)
+{
+    QTest::addColumn<int>("answers");
+    QTest::addColumn<bool>("reread");
+    QTest::addColumn<bool>("windows");
+    for (bool windows : {false, true})
+        for (int n = 0; n < exchanges; ++n)
+            QTest::addRow("after %d answers%s", n, windows ? ", Windows" : "") << n << (n == rereadAt) << windows;
+}
 
 inline QString response(uint8_t id, uint8_t addr, uint8_t length, const uint8_t* data)
 {

@@ -7,7 +7,7 @@
 // link's line for the exchange that met it and ends the connection, so the
 // rest of the read is refused in silence; a silent or confused device keeps
 // its connection and every exchange shows its line. The next reconnect
-// starts afresh.
+// starts afresh. The DAC leaves as Linux and as Windows show it.
 //
 // Every exchange that reaches the DAC costs at least 120 ms of pauses (100 ms after a
 // request that fails), so a sweep row takes about 1.5 s; a full re-read after
@@ -37,16 +37,15 @@ void TestReadFaults::init()
 
 void TestReadFaults::unplugDuringRead_data()
 {
-    QTest::addColumn<int>("answers");
-    QTest::addColumn<bool>("reread");
-    for (int n = 0; n < kWindows; ++n)
-        QTest::addRow("after %d answers", n) << n << (n == 6);
+    addLeavingRows(kWindows, 6);
 }
 
 void TestReadFaults::unplugDuringRead()
 {
     QFETCH(int, answers);
     QFETCH(bool, reread);
+    QFETCH(bool, windows);
+    UsbSim::setWindowsUnplug(windows);
 
     ES9038 dac;
     ES9038State state(&dac);
@@ -57,7 +56,7 @@ void TestReadFaults::unplugDuringRead()
 
     QString expected;
     for (int w = 0; w < kWindows; ++w)
-        expected += w < answers ? readResponse(deviceBlock, w) : w == answers ? unplugged : "";
+        expected += w < answers ? readResponse(deviceBlock, w) : w == answers ? unplugged(windows) : "";
     {
         UnplugAfter unplug(dac, answers);
         ConsoleCapture console;

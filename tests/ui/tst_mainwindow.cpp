@@ -435,27 +435,32 @@ void TestMainWindow::connectionFails()
 
 void TestMainWindow::deviceDoesNotAnswer_data()
 {
-    QTest::addColumn<bool>("silent");
-    QTest::newRow("silent device") << true;
-    QTest::newRow("answers without the valid bit") << false;
+    QTest::addColumn<int>("fault");     // every request fails with it; 0: silent, 1: invalid answers
+    QTest::newRow("silent device") << 0;
+    QTest::newRow("answers without the valid bit") << 1;
+    QTest::newRow("stalls") << int(LIBUSB_ERROR_PIPE);
+    QTest::newRow("I/O error") << int(LIBUSB_ERROR_IO);
 }
 
+// A device still on the bus keeps its connection: the read and the edit
+// after it reach it, the title stays, and the window keeps the edit.
 void TestMainWindow::deviceDoesNotAnswer()
 {
-    QFETCH(bool, silent);
+    QFETCH(int, fault);
     start(false);
-    if (silent)
-        UsbSim::dac().setSilent(true);
-    else
-        UsbSim::dac().setAnswersInvalid(true);
+    UsbSim::dac().setSilent(fault == 0);
+    UsbSim::dac().setAnswersInvalid(fault == 1);
+    UsbSim::failTransfers(std::min(fault, 0));
     ModalHandler modals(&program->window);
 
     QTest::mouseClick(widget<QPushButton>(program->window, "startDRTestBtn"), Qt::LeftButton);
+    widget<QSlider>(program->window, "volumeSlider")->setValue(200);
 
     QCOMPARE(program->titles, QStringList{kInit});
     QCOMPARE(program->window.windowTitle(), kInit);
-    QCOMPARE(shown(program->window), kDefaultWidgets);
-    QCOMPARE(requests(), fullRead());
+    QCOMPARE(shown(program->window), widgets(200, "-27.5dB", 0, 130, 0, 130, "15", "Linear phase apo"));
+    QCOMPARE(requests(), fullRead() << "06 00 02 37 37 00 00");
+    QVERIFY(program->dac.isConnected());
     QCOMPARE(modals.boxes(), QStringList{});
 }
 
@@ -466,25 +471,29 @@ void TestMainWindow::deviceLeaves_data()
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QStringList>("after");
+    QTest::addColumn<bool>("windows");         // it leaves as Windows' HID driver shows it
 
     const QStringList edited = widgets(200, "-27.5dB", 0, 130, 0, 130, "15", "Linear phase apo");
     const QStringList mclkEdited = widgets(255, "0dB", 0, 130, 0, 130, "3", "Linear phase apo");
-    QTest::newRow("volume edit") << "volume" << 0 << QStringList{kDisconnected} << QStringList{}
-                                 << edited;
-    for (int n : {0, 1})
-        QTest::addRow("MCLK edit, after %d answers", n)
-            << "mclk" << n << QStringList{kDisconnected} << QStringList{} << mclkEdited;
-    for (int n : {0, 5, 11})
-        QTest::addRow("Connect&Read, after %d answers", n)
-            << "connect" << n << QStringList{kInit, kDisconnected} << QStringList{}
-            << kDefaultWidgets;
-    for (int n : {0, 1, 12})
-        QTest::addRow("preset import, after %d answers", n)
-            << "import" << n << QStringList{kDisconnected}
-            << QStringList{"box Info: Success import."} << kDefaultWidgets;
-    for (int n : {0, 1})
-        QTest::addRow("factory restore, after %d answers", n)
-            << "factory" << n << QStringList{kDisconnected} << QStringList{} << kDefaultWidgets;
+    for (bool windows : {false, true}) {
+        const char* way = windows ? ", Windows" : "";
+        QTest::addRow("volume edit%s", way) << "volume" << 0 << QStringList{kDisconnected}
+                                            << QStringList{} << edited << windows;
+        for (int n : {0, 1})
+            QTest::addRow("MCLK edit, after %d answers%s", n, way)
+                << "mclk" << n << QStringList{kDisconnected} << QStringList{} << mclkEdited << windows;
+        for (int n : {0, 5, 11})
+            QTest::addRow("Connect&Read, after %d answers%s", n, way)
+                << "connect" << n << QStringList{kInit, kDisconnected} << QStringList{}
+                << kDefaultWidgets << windows;
+        for (int n : {0, 1, 12})
+            QTest::addRow("preset import, after %d answers%s", n, way)
+                << "import" << n << QStringList{kDisconnected}
+                << QStringList{"box Info: Success import."} << kDefaultWidgets << windows;
+        for (int n : {0, 1})
+            QTest::addRow("factory restore, after %d answers%s", n, way)
+                << "factory" << n << QStringList{kDisconnected} << QStringList{} << kDefaultWidgets << windows;
+    }
 }
 
 // The DAC leaves the bus during an operation: the link lets go of it at the
@@ -497,6 +506,8 @@ void TestMainWindow::deviceLeaves()
     QFETCH(QStringList, titles);
     QFETCH(QStringList, boxes);
     QFETCH(QStringList, after);
+    QFETCH(bool, windows);
+    UsbSim::setWindowsUnplug(windows);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString preset = QDir(dir.path()).filePath(QStringLiteral("good.sonvale"));
@@ -530,7 +541,7 @@ void TestMainWindow::deviceLeaves()
     const QString output = console.stop();
     unplug.reset();
 
-    QCOMPARE(output.count(QStringLiteral("Error sending data over usb.(ret=-4\n")), 1);
+    QCOMPARE(output.count(QString::asprintf("Error sending data over usb.(ret=%d\n", windows ? -1 : -4)), 1);
     QVERIFY(!output.contains(QLatin1String("Usb response error")));
     QCOMPARE(program->titles, titles);
     QStringList shownBoxes = modals.boxes().filter(QStringLiteral("box "));
