@@ -4,7 +4,7 @@
 #include "ctl/controltool.h"
 
 #include "app/version.h"
-#include "ctl/consoleredirect.h"
+#include "device/diagnostics.h"
 #include "settings/fieldassignment.h"
 #include "settings/presetfile.h"
 #include "settings/settingsblock.h"
@@ -267,26 +267,30 @@ int ControlTool::refuse(const std::string& message)
 
 int ControlTool::fail(const std::string& cause)
 {
-    ConsoleRedirect::flush();
     std::fprintf(stderr, "sonvalectl: %s\n", cause.c_str());
     return Failed;
 }
 
+// Standard output carries only the command's result: the diagnostics of
+// the device code go to standard error with --verbose, otherwise nowhere.
 int ControlTool::withDac(const std::function<bool(DacSession&)>& work)
 {
+    std::FILE* const diagnostics = Diagnostics::redirect(verbose ? stderr : nullptr);
+    bool done = false;
     std::string cause;
     {
-        ConsoleRedirect console(verbose);
-        DacSession session(vendorId, productId, console);
+        DacSession session(vendorId, productId);
         failure.clear();
-        if (session.open() && work(session)) {
+        done = session.open() && work(session);
+        if (done) {
             identity = session.identity();
             interfaceProblem = session.interfaceProblem();
-            return Done;
+        } else {
+            cause = failure.empty() ? session.error() : failure;
         }
-        cause = failure.empty() ? session.error() : failure;
-    }
-    return fail(cause);
+    }   // the DAC is closed here
+    Diagnostics::redirect(diagnostics);
+    return done ? Done : fail(cause);
 }
 
 // Reads the whole block into `block`, with what the window shows of it.

@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 
 #include "app/windowtitle.h"
+#include "device/diagnostics.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QMessageBox>
 
 #include <algorithm>
-#include <iostream>
 
 namespace {
 
@@ -110,7 +110,7 @@ void MainWindow::onSecondThdEdit(int value)
 {
     if (!state)
         return;
-    std::cout << "onSecondThdEdit:" << '\n';
+    Diagnostics::print("onSecondThdEdit:\n");
     state->setThd2nd(0, clampThd(value));
     noteLostDevice();
 }
@@ -119,7 +119,7 @@ void MainWindow::onSecondThdEdit_2(int value)
 {
     if (!state)
         return;
-    std::cout << "onSecondThdEdit:" << '\n';
+    Diagnostics::print("onSecondThdEdit:\n");
     state->setThd2nd(1, clampThd(value));
     noteLostDevice();
 }
@@ -128,7 +128,7 @@ void MainWindow::onThirdThdEdit(int value)
 {
     if (!state)
         return;
-    std::cout << "onThirdThdEdit:" << '\n';
+    Diagnostics::print("onThirdThdEdit:\n");
     state->setThd3rd(0, clampThd(value));
     noteLostDevice();
 }
@@ -137,7 +137,7 @@ void MainWindow::onThirdThdEdit_2(int value)
 {
     if (!state)
         return;
-    std::cout << "onThirdThdEdit:" << '\n';
+    Diagnostics::print("onThirdThdEdit:\n");
     state->setThd3rd(1, clampThd(value));
     noteLostDevice();
 }
@@ -162,7 +162,7 @@ void MainWindow::onReadStateClick()
 {
     if (!state)
         return;
-    std::cout << "onReadStateClick:" << '\n';
+    Diagnostics::print("onReadStateClick:\n");
     state->readState(this);
     noteLostDevice();
 }
@@ -171,7 +171,7 @@ void MainWindow::onRestoreFactoryClick()
 {
     if (!state)
         return;
-    std::cout << "onRestoreFactoryClick:" << '\n';
+    Diagnostics::print("onRestoreFactoryClick:\n");
     state->commandLayer->restoreFactory();
     state->readState(this);
     noteLostDevice();
