@@ -24,6 +24,7 @@
 #include "usbsim.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -101,9 +102,11 @@ int main(int argc, char* argv[])
 
     // A sonvalectl command; its own interface claim gives the kernel's
     // driver the interface back at the end, which the window's connection,
-    // still open, does not expect.
+    // still open, does not expect. Its history goes to a folder of the
+    // benchmark's own, and grows to the 100 entries it keeps.
     QTemporaryDir folder;
     const std::string saved = folder.filePath("saved.sonvale").toStdString();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(folder.filePath("data")));
     const auto ctl = [](const std::vector<std::string>& arguments) {
         if (ControlTool().run(arguments) != ControlTool::Done) {
             std::fprintf(stderr, "sonvalectl failed\n");
@@ -135,9 +138,18 @@ int main(int argc, char* argv[])
         {"ctl show", 12, [&] { ctl({"show", "--json"}); }, {}, {}},
         {"ctl get", 2, [&] { ctl({"get", "pcm_mclk"}); }, {}, {}},
         {"ctl set", 25, [&] { ctl({"set", "pcm_mclk[5]=" + std::to_string(6 + ++calls % 2)}); }, {}, {}},
-        {"ctl load", 26, [&] { ctl({"load", SONVALE_BENCH_PRESET}); }, {}, {}},
+        {"ctl load", 37, [&] { ctl({"load", SONVALE_BENCH_PRESET}); }, {}, {}},
         {"ctl save", 12, [&] { ctl({"save", saved}); }, {}, {}},
-        {"ctl factory", 13, [&] { ctl({"factory", "--yes"}); }, {}, {}},
+        {"ctl factory", 25, [&] { ctl({"factory", "--yes"}); }, {}, {}},
+        {"ctl diff", 12, [&] {
+             if (ControlTool().run({"diff", SONVALE_BENCH_PRESET}) == ControlTool::DiffFailed) {
+                 std::fprintf(stderr, "sonvalectl diff failed\n");
+                 std::exit(1);
+             }
+             UsbSim::setKernelDriverBound(false);
+         }, {}, {}},
+        {"ctl history", 0, [&] { ctl({"history"}); }, {}, {}},
+        {"ctl undo", 37, [&] { ctl({"undo"}); }, {}, {}},
     };
 
     const auto measure = [&](Operation& op) {
