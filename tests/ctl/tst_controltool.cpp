@@ -427,10 +427,11 @@ void TestControlTool::set()
     QCOMPARE(run.requests, fullRead() + writes + fullRead());
     QCOMPARE(spacedHex(deviceBlock()), spacedHex(block));
 
-    // Set again, nothing changes: nothing is sent and nothing read back.
+    // Set again, nothing changes: nothing is sent, read back or kept.
     const Run again = ctl(QStringList{"set"} + assignments);
     QCOMPARE(again.exitCode, 0);
     QCOMPARE(again.requests, fullRead());
+    QCOMPARE(entries().size(), 1);
 }
 
 // Before set, load and factory change the DAC, its whole block is read and
@@ -482,7 +483,6 @@ void TestControlTool::recorded()
         return;
     }
     QCOMPARE(entries().size(), 1);
-    QVERIFY2(QFileInfo(entries()[0]).fileName().startsWith("00000001-"), qPrintable(entries()[0]));
     const QByteArray entry = readFile(entries()[0]);
     QCOMPARE(spacedHex(entry.left(50)), spacedHex(presetFile(earlier)));
     const QRegularExpression record("^sonvalectl history\ntime: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(?:Z|[+-]\\d\\d:\\d\\d)\n"
@@ -490,12 +490,6 @@ void TestControlTool::recorded()
     const QRegularExpressionMatch match = record.match(QString::fromUtf8(entry.mid(50)));
     QVERIFY2(match.hasMatch(), entry.mid(50).constData());
     QCOMPARE(match.captured(1), command);
-
-    // set again: nothing changes, nothing is sent and nothing kept.
-    if (arguments[0] == "set") {
-        QCOMPARE(ctl(arguments).requests, fullRead());
-        QCOMPARE(entries().size(), 1);
-    }
 }
 
 // When the history cannot be kept, nothing is sent.
@@ -539,30 +533,21 @@ void TestControlTool::undoTwice()
     QCOMPARE(undo.exitCode, 0);
     QCOMPARE(undo.requests, fullRead() + writeAll(changed) + fullRead());
     QCOMPARE(spacedHex(deviceBlock()), spacedHex(changed));
-    QCOMPARE(ctl({"undo"}).exitCode, 0);
+    QCOMPARE(ctl({"undo", "1"}).exitCode, 0);
     QCOMPARE(spacedHex(deviceBlock()), spacedHex(warm));
-    QCOMPARE(ctl({"undo", "4"}).exitCode, 0);
-    QCOMPARE(spacedHex(deviceBlock()), spacedHex(factory));
 
     const Run list = ctl({"history"});
-    QCOMPARE(list.exitCode, 0);
     QCOMPARE(list.requests, QStringList());
-    const QRegularExpression line("^  (\\d)  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  (.*)$");
-    QStringList listed;
-    for (const QString& text : list.out.split('\n', Qt::SkipEmptyParts))
-        listed << line.match(text).captured(1) + " " + line.match(text).captured(2);
-    QCOMPARE(listed, (QStringList{"1 undo 4", "2 undo", "3 undo", "4 load warm.sonvale", "5 set pcm_mclk[5]=3"}));
-
-    const QJsonObject json = QJsonDocument::fromJson(ctl({"history", "--json"}).out.toUtf8()).object();
-    QCOMPARE(json.value("serial").toString(), QStringLiteral("SV9038-0001"));
-    const QJsonArray kept = json.value("entries").toArray();
-    QCOMPARE(kept.size(), 5);
-    QCOMPARE(kept[4].toObject().value("command").toString(), QStringLiteral("set pcm_mclk[5]=3"));
-    QCOMPARE(kept[4].toObject().value("number").toInt(), 5);
-    QCOMPARE(QDir::cleanPath(kept[0].toObject().value("file").toString()), QDir::cleanPath(entries()[0]));
+    const QRegularExpression lines("^  1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  undo 1\n  2  .*  undo\n"
+                                   "  3  .*  load warm.sonvale\n  4  .*  set pcm_mclk\\[5\\]=3\n$");
+    QVERIFY2(lines.match(list.out).hasMatch(), qPrintable(list.out));
+    const QJsonArray kept = QJsonDocument::fromJson(ctl({"history", "--json"}).out.toUtf8())["entries"].toArray();
+    QCOMPARE(kept[3]["command"].toString(), QStringLiteral("set pcm_mclk[5]=3"));
+    QCOMPARE(kept[3]["number"].toInt(), 4);
+    QCOMPARE(QDir::cleanPath(kept[0]["file"].toString()), QDir::cleanPath(entries()[0]));
 
     const Run beyond = ctl({"undo", "7"});
-    QCOMPARE(beyond.err, "sonvalectl: the history of the DAC 2fc6:6013 holds 5 entries, not 7 (" + history + ")\n");
+    QCOMPARE(beyond.err, "sonvalectl: the history of the DAC 2fc6:6013 holds 4 entries, not 7 (" + history + ")\n");
     QCOMPARE(beyond.exitCode, 1);
     QCOMPARE(beyond.requests, QStringList());
 }

