@@ -122,7 +122,8 @@ private:
     QStringList entries() const   // the simulated DAC's history, newest first
     {
         QStringList names;
-        for (const QFileInfo& entry : QDir(history).entryInfoList({"*.sonvale"}, QDir::Files, QDir::Name | QDir::Reversed))
+        const QDir dir(history);
+        for (const QFileInfo& entry : dir.entryInfoList({"*.sonvale"}, QDir::Files, QDir::Name | QDir::Reversed))
             names << entry.filePath();
         return names;
     }
@@ -480,7 +481,8 @@ void TestControlTool::recorded()
     QCOMPARE(entries().size(), 1);
     const QByteArray entry = readFile(entries()[0]);
     QCOMPARE(spacedHex(entry.left(50)), spacedHex(presetFile(earlier)));
-    const QRegularExpression record("^sonvalectl history\ntime: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(?:Z|[+-]\\d\\d:\\d\\d)\n"
+    const QRegularExpression record("^sonvalectl history\n"
+                                    "time: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(?:Z|[+-]\\d\\d:\\d\\d)\n"
                                     "device: 2fc6:6013\nserial: SV9038-0001\ncommand: (.*)\n$");
     const QRegularExpressionMatch match = record.match(QString::fromUtf8(entry.mid(50)));
     QVERIFY2(match.hasMatch(), entry.mid(50).constData());
