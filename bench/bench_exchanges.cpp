@@ -17,6 +17,7 @@
 //
 //   bench_exchanges [--runs N]
 #include "ctl/controltool.h"
+#include "ctl/history.h"
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"
@@ -103,10 +104,19 @@ int main(int argc, char* argv[])
     // A sonvalectl command; its own interface claim gives the kernel's
     // driver the interface back at the end, which the window's connection,
     // still open, does not expect. Its history goes to a folder of the
-    // benchmark's own, and grows to the 100 entries it keeps.
+    // benchmark's own, and holds the 100 entries it keeps from the start, as
+    // a history in use does: each new entry drops the oldest.
     QTemporaryDir folder;
     const std::string saved = folder.filePath("saved.sonvale").toStdString();
     qputenv("XDG_DATA_HOME", QFile::encodeName(folder.filePath("data")));
+    const History history(0x2FC6, 0x6013, UsbSim::devices().front().serial.text);
+    std::string error;
+    for (int entry = 0; entry < History::kept; ++entry) {
+        if (!history.record(UsbSim::block().data(), "set mute=1", error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+    }
     const auto ctl = [](const std::vector<std::string>& arguments) {
         if (ControlTool().run(arguments) != ControlTool::Done) {
             std::fprintf(stderr, "sonvalectl failed\n");
