@@ -80,9 +80,10 @@ const char usage[] =
     "  history [--json]   lists the history of the DAC, newest first: the number of\n"
     "                     each entry, when it was kept and the command that followed\n"
     "  undo [N]           loads entry N of the history (default 1, the newest) as\n"
-    "                     load does, also values the window never sets, and checks\n"
-    "                     it; undo is kept in the history too, so a second undo\n"
-    "                     returns to what the first one replaced\n"
+    "                     load does and checks it, but the whole block as the DAC\n"
+    "                     held it, hwType and values the window never sets\n"
+    "                     included; undo is kept in the history too, so a second\n"
+    "                     undo returns to what the first one replaced\n"
     "\n"
     "History: before set, load, factory and undo change anything, the whole block\n"
     "is read and kept as a preset file, with the time, the DAC and the command, in\n"
@@ -360,11 +361,11 @@ bool ControlTool::keep(DacSession& session, const Block* held)
     return false;
 }
 
-// Writes bytes 1 to 47 of `wanted` as the window's import does, the DAC
-// keeping its own byte 0, and checks what it then holds. With the history,
-// the whole block is read and kept first; without, only the window that
-// holds byte 0 is read.
-bool ControlTool::import(DacSession& session, Block wanted)
+// Writes `wanted` as the window's import does, and checks what the DAC then
+// holds. A preset's byte 0 (hwType) gives way to the DAC's own; a block the
+// DAC itself held (`itsOwn`) goes back whole. With the history, the whole
+// block is read and kept first; without, only the window that holds byte 0.
+bool ControlTool::import(DacSession& session, Block wanted, bool itsOwn)
 {
     Block held{};
     if (keepHistory) {
@@ -373,7 +374,8 @@ bool ControlTool::import(DacSession& session, Block wanted)
     } else if (!session.readWindows({0}, held)) {
         return false;
     }
-    wanted[0] = held[0];
+    if (!itsOwn)
+        wanted[0] = held[0];
     for (int address = 0; address < kBlockSize; address += kWindow) {
         if (!session.writeWindow(uint8_t(address), wanted))
             return false;
@@ -592,7 +594,7 @@ int ControlTool::load(const Arguments& arguments)
                     + "; pcm_mclk goes to 15, pcm_filter uses bits 7..5 only); --force loads it unchanged");
     }
 
-    return withDac([&](DacSession& session) { return import(session, wanted); });
+    return withDac([&](DacSession& session) { return import(session, wanted, false); });
 }
 
 int ControlTool::save(const Arguments& arguments)
@@ -724,8 +726,8 @@ int ControlTool::undo(const Arguments& arguments)
                       + std::to_string(number) + " (" + kept.folder() + ")";
             return false;
         }
-        // What the DAC held once goes back as it was, whatever the window
-        // would have set.
+        // What the DAC held once goes back as it was, hwType and whatever the
+        // window would not have set included.
         const std::string& path = entries[number - 1].path;
         std::vector<unsigned char> bytes;
         const std::string fault = PresetFile::read(path, bytes);
@@ -735,6 +737,6 @@ int ControlTool::undo(const Arguments& arguments)
         }
         Block wanted;
         std::copy_n(bytes.begin(), kBlockSize, wanted.begin());
-        return import(session, wanted);
+        return import(session, wanted, true);
     });
 }

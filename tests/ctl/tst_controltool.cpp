@@ -489,14 +489,14 @@ void TestControlTool::recorded()
     QCOMPARE(match.captured(1), command);
 }
 
-// undo loads an entry as load does and is itself kept, so a second undo
-// returns to what the first replaced.
+// undo loads an entry as load does, hwType included, and is itself kept, so
+// a second undo returns to what the first replaced.
 void TestControlTool::undoTwice()
 {
     const QByteArray warm = patched(factory, 36, "E0 80");
     QVERIFY(writeFile(path("warm.sonvale"), presetFile(warm)));
-    QCOMPARE(ctl({"set", "pcm_mclk[5]=3"}).exitCode, 0);
-    const QByteArray changed = patched(factory, 29, "03");
+    QCOMPARE(ctl({"set", "pcm_mclk[5]=3", "hwType=x"}).exitCode, 0);
+    const QByteArray changed = patched(patched(factory, 29, "03"), 0, "78");
     QCOMPARE(ctl({"load", "warm.sonvale"}).exitCode, 0);
 
     const Run undo = ctl({"undo"});
@@ -505,19 +505,21 @@ void TestControlTool::undoTwice()
     QCOMPARE(undo.requests, fullRead() + writeAll(changed) + fullRead());
     QCOMPARE(spacedHex(deviceBlock()), spacedHex(changed));
     QCOMPARE(ctl({"undo", "1"}).exitCode, 0);
-    QCOMPARE(spacedHex(deviceBlock()), spacedHex(warm));
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(patched(warm, 0, "78")));
+    QCOMPARE(ctl({"undo", "4"}).exitCode, 0);   // back before the set, hwType too
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(factory));
 
     const Run list = ctl({"history"});
     QCOMPARE(list.requests, QStringList());
-    const QRegularExpression lines("^  1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  undo 1\n  2  .*  undo\n"
-                                   "  3  .*  load warm.sonvale\n  4  .*  set pcm_mclk\\[5\\]=3\n$");
+    const QRegularExpression lines("^  1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  undo 4\n  2  .*  undo 1\n  3  .*  undo\n"
+                                   "  4  .*  load warm.sonvale\n  5  .*  set pcm_mclk\\[5\\]=3 hwType=x\n$");
     QVERIFY2(lines.match(list.out).hasMatch(), qPrintable(list.out));
     const QJsonArray kept = QJsonDocument::fromJson(ctl({"history", "--json"}).out.toUtf8())["entries"].toArray();
-    QCOMPARE(kept[3]["command"].toString(), QStringLiteral("set pcm_mclk[5]=3"));
-    QCOMPARE(kept[3]["number"].toInt(), 4);
+    QCOMPARE(kept[4]["command"].toString(), QStringLiteral("set pcm_mclk[5]=3 hwType=x"));
+    QCOMPARE(kept[4]["number"].toInt(), 5);
 
     const Run beyond = ctl({"undo", "7"});
-    QCOMPARE(beyond.err, "sonvalectl: the history of the DAC 2fc6:6013 holds 4 entries, not 7 (" + history + ")\n");
+    QCOMPARE(beyond.err, "sonvalectl: the history of the DAC 2fc6:6013 holds 5 entries, not 7 (" + history + ")\n");
     QCOMPARE(beyond.exitCode, 1);
     QCOMPARE(beyond.requests, QStringList());
 }
