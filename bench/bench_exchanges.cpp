@@ -18,6 +18,7 @@
 //
 //   bench_exchanges [--runs N]
 #include "ctl/controltool.h"
+#include "ctl/history.h"
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"
@@ -25,6 +26,7 @@
 #include "usbsim.h"
 
 #include <QApplication>
+#include <QFile>
 #include <libusb.h>
 #include <QTemporaryDir>
 #include <QThread>
@@ -105,9 +107,20 @@ int main(int argc, char* argv[])
 
     // A sonvalectl command; its own interface claim gives the kernel's
     // driver the interface back at the end, which the window's connection,
-    // still open, does not expect.
+    // still open, does not expect. Its history goes to a folder of the
+    // benchmark's own, and holds the 100 entries it keeps from the start, as
+    // a history in use does: each new entry drops the oldest.
     QTemporaryDir folder;
     const std::string saved = folder.filePath("saved.sonvale").toStdString();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(folder.filePath("data")));
+    const History history(0x2FC6, 0x6013, UsbSim::devices().front().serial.text);
+    std::string error;
+    for (int entry = 0; entry < History::kept; ++entry) {
+        if (!history.record(UsbSim::block().data(), "set mute=1", error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+    }
     const auto ctl = [](const std::vector<std::string>& arguments) {
         if (ControlTool().run(arguments) != ControlTool::Done) {
             std::fprintf(stderr, "sonvalectl failed\n");
@@ -152,9 +165,18 @@ int main(int argc, char* argv[])
         {"ctl show", 12, [&] { ctl({"show", "--json"}); }, {}, {}},
         {"ctl get", 2, [&] { ctl({"get", "pcm_mclk"}); }, {}, {}},
         {"ctl set", 25, [&] { ctl({"set", "pcm_mclk[5]=" + std::to_string(6 + ++calls % 2)}); }, {}, {}},
-        {"ctl load", 26, [&] { ctl({"load", SONVALE_BENCH_PRESET}); }, {}, {}},
+        {"ctl load", 37, [&] { ctl({"load", SONVALE_BENCH_PRESET}); }, {}, {}},
         {"ctl save", 12, [&] { ctl({"save", saved}); }, {}, {}},
-        {"ctl factory", 13, [&] { ctl({"factory", "--yes"}); }, {}, {}},
+        {"ctl factory", 25, [&] { ctl({"factory", "--yes"}); }, {}, {}},
+        {"ctl diff", 12, [&] {
+             if (ControlTool().run({"diff", SONVALE_BENCH_PRESET}) == ControlTool::DiffFailed) {
+                 std::fprintf(stderr, "sonvalectl diff failed\n");
+                 std::exit(1);
+             }
+             UsbSim::setKernelDriverBound(false);
+         }, {}, {}},
+        {"ctl history", 0, [&] { ctl({"history"}); }, {}, {}},
+        {"ctl undo", 37, [&] { ctl({"undo"}); }, {}, {}},
     };
 
     const auto measure = [&](Operation& op) {

@@ -4,6 +4,7 @@
 #include "app/commandline.h"
 
 #include "device/ct7601.h"
+#include "device/diagnostics.h"
 
 #include <cstdio>
 
@@ -15,10 +16,8 @@ void applyCommandLine(int argc, char* argv[], CT7601& link)
     unsigned int productId = link.productId;
     sscanf(argv[1], "%x", &vendorId);
     sscanf(argv[2], "%x", &productId);
-    printf("vid=0x%x pid=0x%x", vendorId, productId);
-    // Without a line end the echo would wait in the buffer of a piped or
-    // redirected stdout until the program ends.
-    fflush(stdout);
+    // No line end: the next diagnostic continues the line.
+    Diagnostics::print("vid=0x%x pid=0x%x", vendorId, productId);
     link.vendorId = vendorId;
     link.productId = productId;
 }

@@ -4,7 +4,8 @@
 #include "ctl/controltool.h"
 
 #include "app/version.h"
-#include "ctl/consoleredirect.h"
+#include "ctl/history.h"
+#include "device/diagnostics.h"
 #include "settings/fieldassignment.h"
 #include "settings/presetfile.h"
 #include "settings/settingsblock.h"
@@ -19,7 +20,7 @@ namespace {
 const char* const kProgram = "sonvalectl";
 
 const char usage[] =
-    "Usage: sonvalectl [--device VID:PID] [--verbose] COMMAND [ARGUMENTS]\n"
+    "Usage: sonvalectl [--device VID:PID] [--verbose] [--no-history] COMMAND [ARGUMENTS]\n"
     "  or:  sonvalectl --help | --version\n"
     "\n"
     "Drives a Sonvale DAC from a terminal: reads and changes its settings exactly\n"
@@ -33,6 +34,8 @@ const char usage[] =
     "                     hexadecimal (default 2fc6:6013)\n"
     "  --verbose          print the exchanges with the DAC (\"Response: ...\") and\n"
     "                     the link's other diagnostics on standard error\n"
+    "  --no-history       set, load, factory and undo keep nothing in the history\n"
+    "                     (below), and load and factory read the DAC less\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"
@@ -52,28 +55,54 @@ const char usage[] =
     "                     block, sends only what changes (the channel volumes with\n"
     "                     the volume command, every other field in the four-byte\n"
     "                     window that holds it), then reads the block back and\n"
-    "                     checks it\n"
+    "                     checks it; when nothing changes, nothing is sent\n"
     "  load FILE [--force]\n"
     "                     loads a preset into the DAC as the window's import does:\n"
-    "                     bytes 1 to 47 of the file, the DAC keeping its own byte 0\n"
-    "                     (hwType); then reads the block back and checks it. A file\n"
-    "                     that is no valid preset is refused, and so is one holding\n"
-    "                     values the window never sets (a pcm_mclk entry above 15,\n"
-    "                     a pcm_filter byte with any of bits 4..0 set) unless\n"
-    "                     --force is given\n"
+    "                     reads the whole block for the history (12 exchanges; with\n"
+    "                     --no-history 1, the window of byte 0), writes bytes 1 to\n"
+    "                     47 of the file, the DAC keeping its own byte 0 (hwType),\n"
+    "                     and commits them (13), then reads the block back and\n"
+    "                     checks it (12). A file that is no valid preset is\n"
+    "                     refused, and so is one holding values the window never\n"
+    "                     sets (a pcm_mclk entry above 15, a pcm_filter byte with\n"
+    "                     any of bits 4..0 set) unless --force is given\n"
     "  save FILE          reads the block and writes it as a preset file, all at\n"
     "                     once through a temporary file beside FILE: a failed read\n"
     "                     leaves no file\n"
-    "  factory --yes      restores the DAC's factory settings, then reads and shows\n"
-    "                     them; without --yes nothing is done, as every setting\n"
-    "                     would be lost (keep them first with 'save FILE')\n"
+    "  factory --yes [--json]\n"
+    "                     reads the block for the history (12 exchanges; none with\n"
+    "                     --no-history), restores the DAC's factory settings (1),\n"
+    "                     then reads and shows them (12); without --yes nothing is\n"
+    "                     done\n"
+    "  diff FILE          reads the block and prints each value where the DAC and\n"
+    "                     the preset FILE differ, one a line, byte 0 (hwType) left\n"
+    "                     out as load leaves it: 'pcm_mclk[2]: DAC 4, file 7'\n"
+    "  history [--json]   lists the history of the DAC, newest first: the number of\n"
+    "                     each entry, when it was kept and the command that followed\n"
+    "  undo [N]           loads entry N of the history (default 1, the newest) as\n"
+    "                     load does and checks it, but the whole block as the DAC\n"
+    "                     held it, hwType and values the window never sets\n"
+    "                     included; undo is kept in the history too, so a second\n"
+    "                     undo returns to what the first one replaced\n"
+    "\n"
+    "History: before set, load, factory and undo change anything, the whole block\n"
+    "is read and kept as a preset file, with the time, the DAC and the command, in\n"
+    "the user's data folder (Qt's GenericDataLocation: on Linux\n"
+    "$XDG_DATA_HOME/sonvale/history, by default ~/.local/share/sonvale/history; on\n"
+    "Windows %LOCALAPPDATA%\\sonvale\\history), in a folder of each DAC's own,\n"
+    "named by its identifiers and serial number. The newest 100 entries of each\n"
+    "DAC are kept. When an entry cannot be written, nothing is changed on the DAC\n"
+    "(exit status 1); --no-history does without. A set that changes nothing keeps\n"
+    "nothing.\n"
     "\n";
 
 const char trailer[] =
     "\n"
     "Exit status: 0 done; 1 the DAC or a file failed (not found, not opened, an\n"
     "exchange failed, a read incomplete, the block read back differs from what was\n"
-    "sent); 2 bad command line, nothing sent to the DAC and nothing written.\n"
+    "sent, the history could not be kept); 2 bad command line, nothing sent to the\n"
+    "DAC and nothing written. diff, as diff(1) does: 0 the same, 1 different, 2 bad\n"
+    "command line, 3 the DAC or the file failed.\n"
     "\n"
     "Examples:\n"
     "  sonvalectl save before.sonvale\n"
@@ -82,8 +111,12 @@ const char trailer[] =
     "                     a filter shape and the volume of both channels\n"
     "  sonvalectl show --json | jq .settings.pcm_filter\n"
     "                     the filter bytes, as numbers\n"
+    "  sonvalectl diff before.sonvale\n"
+    "                     what has changed since\n"
     "  sonvalectl load before.sonvale\n"
     "                     and back\n"
+    "  sonvalectl undo\n"
+    "                     back to what the DAC held before the last load\n"
     "\n"
     "On Linux the DAC can be opened without root once the udev rule that Sonvale\n"
     "installs (70-sonvale.rules) is in place; on Windows its interface 0 needs a\n"
@@ -128,22 +161,21 @@ std::string joined(const std::vector<long>& values, const char* separator)
     return text;
 }
 
+// UTF-8 passes as it is (a byte that is not UTF-8 becomes U+FFFD).
 std::string jsonString(const std::string& text)
 {
-    std::string quoted = "\"";
-    for (unsigned char c : text) {
+    QString quoted = QStringLiteral("\"");
+    for (QChar c : QString::fromStdString(text)) {
         if (c == '"' || c == '\\') {
             quoted += '\\';
-            quoted += char(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            quoted += escape;
+            quoted += c;
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            quoted += QString::asprintf("\\u%04x", c.unicode());
         } else {
-            quoted += char(c);
+            quoted += c;
         }
     }
-    return quoted + "\"";
+    return (quoted + '"').toStdString();
 }
 
 std::string jsonStringOrNull(const std::string& text)
@@ -151,14 +183,31 @@ std::string jsonStringOrNull(const std::string& text)
     return text.empty() ? "null" : jsonString(text);
 }
 
-// What a value of `field` reads as in a failure message: "pcm_mclk[3]=16".
-std::string valueText(const std::string& name, const DacSession::Block& bytes, int offset)
+// The command as the history keeps it: its words, those with a space or a
+// quote in double quotes.
+std::string commandText(const std::string& command, const std::vector<std::string>& arguments)
 {
-    FieldAssignment field(kProgram);
-    std::string ignored;
-    if (!field.parseField(name, ignored))
-        return name + "=" + std::to_string(bytes[size_t(offset)]);
-    return name + "=" + joined(field.valuesIn(hostBlock(bytes)), " ");
+    std::string text = command;
+    for (const std::string& argument : arguments) {
+        if (argument.find_first_of(" \t\"'") == std::string::npos && !argument.empty()) {
+            text += " " + argument;
+            continue;
+        }
+        text += " \"";
+        for (char c : argument)
+            text += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+        text += "\"";
+    }
+    return text;
+}
+
+// A positive whole number, digits only.
+bool parseCount(const std::string& text, size_t& count)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    count = size_t(std::stoul(text));
+    return count > 0;
 }
 
 } // namespace
@@ -178,6 +227,8 @@ int ControlTool::run(const Arguments& arguments)
         }
         if (option == "--verbose") {
             verbose = true;
+        } else if (option == "--no-history") {
+            keepHistory = false;
         } else if (option == "--device" || option.rfind("--device=", 0) == 0) {
             std::string value;
             if (option == "--device") {
@@ -202,13 +253,15 @@ int ControlTool::run(const Arguments& arguments)
     const Arguments rest(arguments.begin() + long(next) + 1, arguments.end());
     if (std::find(rest.begin(), rest.end(), "--help") != rest.end())
         return run({"--help"});
+    commandLine = commandText(command, rest);
     const struct {
         const char* name;
         int (ControlTool::*run)(const Arguments&);
     } commands[] = {
         {"status", &ControlTool::status}, {"show", &ControlTool::show}, {"get", &ControlTool::get},
         {"set", &ControlTool::set},       {"load", &ControlTool::load}, {"save", &ControlTool::save},
-        {"factory", &ControlTool::factory},
+        {"factory", &ControlTool::factory}, {"diff", &ControlTool::diff},
+        {"history", &ControlTool::history}, {"undo", &ControlTool::undo},
     };
     for (const auto& c : commands) {
         if (command == c.name)
@@ -267,26 +320,67 @@ int ControlTool::refuse(const std::string& message)
 
 int ControlTool::fail(const std::string& cause)
 {
-    ConsoleRedirect::flush();
     std::fprintf(stderr, "sonvalectl: %s\n", cause.c_str());
     return Failed;
 }
 
+// Standard output carries only the command's result: the diagnostics of
+// the device code go to standard error with --verbose, otherwise nowhere.
 int ControlTool::withDac(const std::function<bool(DacSession&)>& work)
 {
+    std::FILE* const diagnostics = Diagnostics::redirect(verbose ? stderr : nullptr);
+    bool done = false;
     std::string cause;
     {
-        ConsoleRedirect console(verbose);
-        DacSession session(vendorId, productId, console);
+        DacSession session(vendorId, productId);
         failure.clear();
-        if (session.open() && work(session)) {
+        done = session.open() && work(session);
+        if (done) {
             identity = session.identity();
             interfaceProblem = session.interfaceProblem();
-            return Done;
+        } else {
+            cause = failure.empty() ? session.error() : failure;
         }
-        cause = failure.empty() ? session.error() : failure;
+    }   // the DAC is closed here
+    Diagnostics::redirect(diagnostics);
+    return done ? Done : fail(cause);
+}
+
+// Before anything is sent that changes the DAC: the history's folder must
+// be there (`held` null), then the block the DAC holds is kept in it.
+bool ControlTool::keep(DacSession& session, const Block* held)
+{
+    if (!keepHistory)
+        return true;
+    const History history(vendorId, productId, session.identity().serial);
+    std::string error;
+    if (held ? history.record(held->data(), commandLine, error) : history.prepare(error))
+        return true;
+    failure = "the DAC's settings cannot be kept in its history, so the DAC was left as it was: " + error
+              + " (--no-history does without the history)";
+    return false;
+}
+
+// Writes `wanted` as the window's import does, and checks what the DAC then
+// holds. A preset's byte 0 (hwType) gives way to the DAC's own; a block the
+// DAC itself held (`itsOwn`) goes back whole. With the history, the whole
+// block is read and kept first; without, only the window that holds byte 0.
+bool ControlTool::import(DacSession& session, Block wanted, bool itsOwn)
+{
+    Block held{};
+    if (keepHistory) {
+        if (!keep(session, nullptr) || !session.readBlock(held) || !keep(session, &held))
+            return false;
+    } else if (!session.readWindows({0}, held)) {
+        return false;
     }
-    return fail(cause);
+    if (!itsOwn)
+        wanted[0] = held[0];
+    for (int address = 0; address < kBlockSize; address += kWindow) {
+        if (!session.writeWindow(uint8_t(address), wanted))
+            return false;
+    }
+    return session.commit() && verify(session, wanted);
 }
 
 // Reads the whole block into `block`, with what the window shows of it.
@@ -307,14 +401,9 @@ bool ControlTool::verify(DacSession& session, const Block& sent)
     if (!session.readBlock(held))
         return false;
     std::string differences;
-    std::string last;
-    for (int offset = 0; offset < kBlockSize; ++offset) {
-        const std::string name = FieldAssignment::nameAt(offset);
-        if (held[size_t(offset)] == sent[size_t(offset)] || name == last)
-            continue;
-        last = name;
-        differences += (differences.empty() ? "" : ", ") + valueText(name, held, offset) + " (sent "
-                       + valueText(name, sent, offset).substr(name.size() + 1) + ")";
+    for (const FieldAssignment::Difference& d : FieldAssignment::differences(held.data(), sent.data())) {
+        differences += (differences.empty() ? "" : ", ") + d.name + "=" + std::to_string(d.first) + " (sent "
+                       + std::to_string(d.second) + ")";
     }
     if (differences.empty())
         return true;
@@ -439,7 +528,7 @@ int ControlTool::set(const Arguments& arguments)
         return refuse("set needs at least one FIELD=VALUE, e.g. set pcm_mclk[0]=7");
 
     return withDac([&](DacSession& session) {
-        if (!session.readBlock(block))
+        if (!keep(session, nullptr) || !session.readBlock(block))
             return false;
         SettingsBlock settings = hostBlock(block);
         for (const FieldAssignment& assignment : assignments)
@@ -459,13 +548,17 @@ int ControlTool::set(const Arguments& arguments)
             else if (windows.empty() || windows.back() != windowOf(offset))
                 windows.push_back(windowOf(offset));
         }
+        if (windows.empty() && !volume)
+            return true;
+        if (!keep(session, &block))
+            return false;
         for (uint8_t address : windows) {
             if (!session.writeWindow(address, wanted))
                 return false;
         }
         if (volume && !session.setVolume(wanted[kVolumeLeft], wanted[kVolumeRight]))
             return false;
-        return (windows.empty() && !volume) || verify(session, wanted);
+        return verify(session, wanted);
     });
 }
 
@@ -501,18 +594,7 @@ int ControlTool::load(const Arguments& arguments)
                     + "; pcm_mclk goes to 15, pcm_filter uses bits 7..5 only); --force loads it unchanged");
     }
 
-    return withDac([&](DacSession& session) {
-        // Byte 0 (hwType) stays the device's own; it is all the import keeps.
-        Block head{};
-        if (!session.readWindows({0}, head))
-            return false;
-        wanted[0] = head[0];
-        for (int address = 0; address < kBlockSize; address += kWindow) {
-            if (!session.writeWindow(uint8_t(address), wanted))
-                return false;
-        }
-        return session.commit() && verify(session, wanted);
-    });
+    return withDac([&](DacSession& session) { return import(session, wanted, false); });
 }
 
 int ControlTool::save(const Arguments& arguments)
@@ -548,9 +630,113 @@ int ControlTool::factory(const Arguments& arguments)
                       "with 'sonvalectl save FILE', then run 'sonvalectl factory --yes'");
     }
     const int result = withDac([this](DacSession& session) {
+        Block held;
+        if (keepHistory && !(keep(session, nullptr) && session.readBlock(held) && keep(session, &held)))
+            return false;
         return session.restoreFactory() && readAndKeep(session);
     });
     if (result == Done)
         printBlock(given[1]);
     return result;
+}
+
+int ControlTool::diff(const Arguments& arguments)
+{
+    std::vector<bool> given;
+    Arguments operands;
+    if (!parseOptions(arguments, {}, given, operands))
+        return BadUsage;
+    if (operands.size() != 1)
+        return refuse("diff takes exactly one FILE");
+    const std::string& path = operands[0];
+
+    std::vector<unsigned char> bytes;
+    const std::string fault = PresetFile::read(path, bytes);
+    if (!fault.empty()) {
+        fail(path + ": " + fault);
+        return DiffFailed;
+    }
+    if (withDac([this](DacSession& session) { return session.readBlock(block); }) != Done)
+        return DiffFailed;
+    // Byte 0 stays the DAC's own when the file is loaded.
+    const auto differences = FieldAssignment::differences(block.data(), bytes.data(), 1);
+    for (const FieldAssignment::Difference& d : differences)
+        std::printf("%s: DAC %ld, file %ld\n", d.name.c_str(), d.first, d.second);
+    return differences.empty() ? Done : Different;
+}
+
+int ControlTool::history(const Arguments& arguments)
+{
+    std::vector<bool> given;
+    Arguments operands;
+    if (!parseOptions(arguments, {"--json"}, given, operands))
+        return BadUsage;
+    if (!operands.empty())
+        return refuse("history takes no arguments but --json");
+    // Only the DAC's serial number is needed, to find its history.
+    const int result = withDac([](DacSession&) { return true; });
+    if (result != Done)
+        return result;
+    const History kept(vendorId, productId, identity.serial);
+    const std::vector<History::Entry> entries = kept.entries();
+
+    if (given[0]) {
+        std::string text = "{\n";
+        text += "  \"device\": " + jsonString(DacSession::identifiers(vendorId, productId)) + ",\n";
+        text += "  \"serial\": " + jsonStringOrNull(identity.serial) + ",\n";
+        text += "  \"folder\": " + jsonStringOrNull(kept.folder()) + ",\n";
+        text += "  \"entries\": [";
+        for (size_t i = 0; i < entries.size(); ++i) {
+            text += std::string(i ? "," : "") + "\n    {\"number\": " + std::to_string(i + 1)
+                    + ", \"time\": " + jsonStringOrNull(entries[i].time)
+                    + ", \"command\": " + jsonString(entries[i].command)
+                    + ", \"file\": " + jsonString(entries[i].path) + "}";
+        }
+        text += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
+        std::fputs(text.c_str(), stdout);
+        return Done;
+    }
+    if (entries.empty()) {
+        std::fprintf(stderr, "sonvalectl: the history of the DAC %s is empty (%s)\n",
+                     DacSession::identifiers(vendorId, productId).c_str(), kept.folder().c_str());
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        std::printf("%3zu  %s  %s\n", i + 1, History::localTime(entries[i].time).c_str(),
+                    entries[i].command.c_str());
+    }
+    return Done;
+}
+
+int ControlTool::undo(const Arguments& arguments)
+{
+    std::vector<bool> given;
+    Arguments operands;
+    if (!parseOptions(arguments, {}, given, operands))
+        return BadUsage;
+    size_t number = 1;
+    if (operands.size() > 1 || (operands.size() == 1 && !parseCount(operands[0], number)))
+        return refuse("undo takes the number of an entry of 'sonvalectl history' (1, the newest, if none)");
+
+    return withDac([&](DacSession& session) {
+        const History kept(vendorId, productId, session.identity().serial);
+        const std::vector<History::Entry> entries = kept.entries();
+        if (number > entries.size()) {
+            failure = "the history of the DAC " + DacSession::identifiers(vendorId, productId) + " holds "
+                      + std::to_string(entries.size()) + (entries.size() == 1 ? " entry" : " entries") + ", not "
+                      + std::to_string(number) + " (" + kept.folder() + ")";
+            return false;
+        }
+        // What the DAC held once goes back as it was, hwType and whatever the
+        // window would not have set included.
+        const std::string& path = entries[number - 1].path;
+        std::vector<unsigned char> bytes;
+        const std::string fault = PresetFile::read(path, bytes);
+        if (!fault.empty()) {
+            failure = path + ": " + fault;
+            return false;
+        }
+        Block wanted;
+        std::copy_n(bytes.begin(), kBlockSize, wanted.begin());
+        return import(session, wanted, true);
+    });
 }

@@ -23,6 +23,8 @@ public:
         Done = 0,
         Failed = 1,     // the device or a file failed
         BadUsage = 2,   // bad command line; nothing sent, nothing written
+        Different = 1,  // diff: the DAC and the file differ
+        DiffFailed = 3, // diff: the device or the file failed
     };
 
     // `arguments` without the program name, file names in UTF-8.
@@ -39,9 +41,14 @@ private:
     int load(const Arguments& arguments);
     int save(const Arguments& arguments);
     int factory(const Arguments& arguments);
+    int diff(const Arguments& arguments);
+    int history(const Arguments& arguments);
+    int undo(const Arguments& arguments);
 
     // Opens the DAC and runs `work` on it with its diagnostics redirected.
     int withDac(const std::function<bool(DacSession&)>& work);
+    bool keep(DacSession& session, const Block* held);
+    bool import(DacSession& session, Block wanted, bool itsOwn);
     bool readAndKeep(DacSession& session);
     bool verify(DacSession& session, const Block& sent);
     void printBlock(bool json) const;
@@ -55,6 +62,8 @@ private:
     uint16_t vendorId = 0x2FC6;
     uint16_t productId = 0x6013;
     bool verbose = false;
+    bool keepHistory = true;
+    std::string commandLine;          // the command as the history keeps it
     std::string failure;              // the cause of a failure found after the exchanges
 
     // What a command read, for printing once the device is closed.

@@ -3,14 +3,10 @@
 
 #include "ctl/dacsession.h"
 
-#include "ctl/consoleredirect.h"
-
 #include <libusb.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -19,22 +15,6 @@ constexpr int kWindows = 12;
 constexpr uint8_t kReadAnswer = 0x84;
 constexpr int kReportSize = 7;
 
-// What the link prints while it connects (its own texts).
-const char* const kNotConnected = "is not connected.";
-const char* const kNotOpen = "is not open. Error code = ";
-const char* const kInitError = "Libusb init error.";
-const char* const kHotplugError = "Error registering hotplug callback.";
-const char* const kClaimError = "Cannot claim interface 0 of the device. Error code = ";
-
-std::string lineAfter(const std::string& text, const char* label)
-{
-    const size_t at = text.find(label);
-    if (at == std::string::npos)
-        return std::string();
-    const size_t start = at + std::strlen(label);
-    return text.substr(start, text.find('\n', start) - start);
-}
-
 std::string errorName(int code)
 {
     return libusb_error_name(code);
@@ -42,8 +22,8 @@ std::string errorName(int code)
 
 } // namespace
 
-DacSession::DacSession(uint16_t vendorId, uint16_t productId, ConsoleRedirect& console)
-    : console(console), state(&dac), ids(identifiers(vendorId, productId)), name("the DAC " + ids)
+DacSession::DacSession(uint16_t vendorId, uint16_t productId)
+    : state(&dac), ids(identifiers(vendorId, productId)), name("the DAC " + ids)
 {
     dac.link->vendorId = vendorId;
     dac.link->productId = productId;
@@ -59,35 +39,31 @@ std::string DacSession::identifiers(uint16_t vendorId, uint16_t productId)
 
 bool DacSession::open()
 {
-    bool connected = false;
-    const std::string diagnostics = console.capture([&] { connected = dac.reconnect(); });
-    if (!connected)
-        return openFailed(diagnostics);
+    if (!dac.reconnect())
+        return openFailed();
     // The link goes on without the interface, as the window does; should
     // the exchanges then fail, their message says why they may have.
-    const std::string claim = lineAfter(diagnostics, kClaimError);
-    if (!claim.empty()) {
-        claimProblem = "its interface 0 could not be claimed (" + errorName(std::atoi(claim.c_str()))
+    if (dac.link->claimError() != 0) {
+        claimProblem = "its interface 0 could not be claimed (" + errorName(dac.link->claimError())
                        + "): is another program, such as Sonvale's window, using the DAC?";
     }
-    identity_.manufacturer = lineAfter(diagnostics, "Manufacturer:\t");
-    identity_.product = lineAfter(diagnostics, "Product:\t");
-    identity_.serial = lineAfter(diagnostics, "Serial number:\t");
     return true;
 }
 
-bool DacSession::openFailed(const std::string& diagnostics)
+bool DacSession::openFailed()
 {
-    if (diagnostics.find(kInitError) != std::string::npos)
+    switch (dac.link->failure()) {
+    case CT7601::Failure::Init:
         return fail("libusb cannot be initialised");
-    if (diagnostics.find(kHotplugError) != std::string::npos)
+    case CT7601::Failure::Hotplug:
         return fail("libusb cannot watch the bus for the DAC (hotplug registration failed)");
-    if (diagnostics.find(kNotConnected) != std::string::npos)
+    case CT7601::Failure::NotFound:
         return fail("no DAC " + ids + " is connected");
-    const std::string code = lineAfter(diagnostics, kNotOpen);
-    if (code.empty())
-        return fail(name + " cannot be opened");
-    const int error = std::atoi(code.c_str());
+    case CT7601::Failure::None:
+    case CT7601::Failure::Open:
+        break;
+    }
+    const int error = dac.link->failureCode();
     if (error != LIBUSB_ERROR_ACCESS)
         return fail(name + " cannot be opened (" + errorName(error) + ")");
 #ifdef _WIN32
@@ -189,7 +165,7 @@ bool DacSession::restoreFactory()
 
 const DacSession::Identity& DacSession::identity() const
 {
-    return identity_;
+    return dac.link->identity();
 }
 
 const ES9038State& DacSession::mirror() const

@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-class ConsoleRedirect;
-
 // One connection to the DAC for one sonvalectl command, through the
 // program's own command layer and mirror, so that every exchange is the one
 // the window makes. Every answer is counted on its way up from the link:
@@ -26,13 +24,9 @@ class DacSession : public CT7601::OnReadDataListener, public ES9038State::OnImpo
 public:
     using Block = std::array<uint8_t, 48>;    // device order, as on the wire
 
-    struct Identity {
-        std::string manufacturer;             // empty when the device has none
-        std::string product;
-        std::string serial;
-    };
+    using Identity = CT7601::Identity;
 
-    DacSession(uint16_t vendorId, uint16_t productId, ConsoleRedirect& console);
+    DacSession(uint16_t vendorId, uint16_t productId);
 
     bool open();
     // The whole block, read as the window reads it (the mirror's twelve
@@ -58,14 +52,12 @@ public:
     void onImportFinish(ES9038State* state) override;
 
 private:
-    bool openFailed(const std::string& diagnostics);
+    bool openFailed();
     bool answered(int result, int answersBefore, const std::string& what);
     bool fail(const std::string& cause);
 
-    ConsoleRedirect& console;
     ES9038 dac;
     ES9038State state;
-    Identity identity_;
     std::string error_;
     std::string claimProblem;
     std::string ids;          // "2fc6:6013"

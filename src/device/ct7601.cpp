@@ -3,14 +3,13 @@
 
 #include "device/ct7601.h"
 
+#include "device/diagnostics.h"
 #include "device/timerresolution.h"
 
 #include <QThread>
 #include <libusb.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <iostream>
 
 namespace {
 
@@ -36,7 +35,7 @@ libusb_hotplug_callback_handle hotplugHandle;
 
 int LIBUSB_CALL onHotplug(libusb_context*, libusb_device*, libusb_hotplug_event, void*)
 {
-    std::cout << "HotPlug!" << std::endl;
+    Diagnostics::print("HotPlug!\n");
     return 0;
 }
 
@@ -80,10 +79,14 @@ void CT7601::release()
 bool CT7601::connect()
 {
     release();
+    identity_ = Identity();
+    failure_ = Failure::None;
+    claimError_ = 0;
 
     if (libusb_init(&context) < 0) {
         context = nullptr;
-        printf("Libusb init error.\n");
+        failure_ = Failure::Init;
+        Diagnostics::print("Libusb init error.\n");
         return false;
     }
 
@@ -94,7 +97,9 @@ bool CT7601::connect()
         if (rc < 0) {
             libusb_exit(context);
             context = nullptr;
-            printf("Error registering hotplug callback.\n");
+            failure_ = Failure::Hotplug;
+            failureCode_ = rc;
+            Diagnostics::print("Error registering hotplug callback.\n");
             return false;
         }
     }
@@ -122,14 +127,17 @@ bool CT7601::connect()
     if (!device) {
         libusb_exit(context);
         context = nullptr;
-        printf("Device (vid=%x pid=%x) is not connected.\n", vendorId, productId);
+        failure_ = Failure::NotFound;
+        Diagnostics::print("Device (vid=%x pid=%x) is not connected.\n", vendorId, productId);
         return false;
     }
     if (rc != 0) {
         handle = nullptr;
         libusb_exit(context);
         context = nullptr;
-        printf("Device (vid=%x pid=%x) is not open. Error code = %d\n", vendorId, productId, rc);
+        failure_ = Failure::Open;
+        failureCode_ = rc;
+        Diagnostics::print("Device (vid=%x pid=%x) is not open. Error code = %d\n", vendorId, productId, rc);
         return false;
     }
 
@@ -179,8 +187,10 @@ void CT7601::claimInterface()
     int rc = libusb_claim_interface(handle, kInterface);
     if (rc == 0)
         claimed = true;
-    else if (rc != LIBUSB_ERROR_NOT_SUPPORTED)
-        printf("Cannot claim interface 0 of the device. Error code = %d\n", rc);
+    else if (rc != LIBUSB_ERROR_NOT_SUPPORTED) {
+        claimError_ = rc;
+        Diagnostics::print("Cannot claim interface 0 of the device. Error code = %d\n", rc);
+    }
 #endif
 }
 
@@ -188,29 +198,32 @@ void CT7601::printIdentity()
 {
     libusb_device* device = libusb_get_device(handle);
     if (!device) {
-        printf("Device (vid=%x pid=%x) is not getting from handle.", vendorId, productId);
+        Diagnostics::print("Device (vid=%x pid=%x) is not getting from handle.", vendorId, productId);
         return;
     }
     libusb_device_descriptor descriptor;
     if (libusb_get_device_descriptor(device, &descriptor) < 0) {
-        printf("Error in getting device descriptor.\n");
+        Diagnostics::print("Error in getting device descriptor.\n");
         return;
     }
 
     const struct {
         uint8_t index;
         const char* format;
+        std::string* kept;
     } strings[] = {
-        {descriptor.iManufacturer, "Manufacturer:\t%s\n"},
-        {descriptor.iProduct, "Product:\t%s\n"},
-        {descriptor.iSerialNumber, "Serial number:\t%s\n"},
+        {descriptor.iManufacturer, "Manufacturer:\t%s\n", &identity_.manufacturer},
+        {descriptor.iProduct, "Product:\t%s\n", &identity_.product},
+        {descriptor.iSerialNumber, "Serial number:\t%s\n", &identity_.serial},
     };
     for (const auto& s : strings) {
         if (s.index == 0)
             continue;
         unsigned char text[80];
-        if (libusb_get_string_descriptor_ascii(handle, s.index, text, sizeof text) > 0)
-            printf(s.format, reinterpret_cast<const char*>(text));
+        if (libusb_get_string_descriptor_ascii(handle, s.index, text, sizeof text) > 0) {
+            *s.kept = reinterpret_cast<const char*>(text);
+            Diagnostics::print(s.format, s.kept->c_str());
+        }
     }
 }
 
@@ -225,12 +238,32 @@ bool CT7601::isConnected() const
     return connected;
 }
 
+const CT7601::Identity& CT7601::identity() const
+{
+    return identity_;
+}
+
+CT7601::Failure CT7601::failure() const
+{
+    return failure_;
+}
+
+int CT7601::failureCode() const
+{
+    return failureCode_;
+}
+
+int CT7601::claimError() const
+{
+    return claimError_;
+}
+
 int CT7601::sendReport(const Report& request)
 {
     if (!connected)
         return -1;
     if (busy) {
-        printf("Usb busy.\n");
+        Diagnostics::print("Usb busy.\n");
         return -1;
     }
     busy = true;
@@ -240,7 +273,7 @@ int CT7601::sendReport(const Report& request)
                                       const_cast<uint8_t*>(request.bytes()), kReportSize, kTimeoutMs);
     QThread::msleep(kAnswerDelayMs);
     if (ret != kReportSize) {
-        printf("Error sending data over usb.(ret=%d\n", ret);
+        Diagnostics::print("Error sending data over usb.(ret=%d\n", ret);
         if (leftTheBus(ret))
             release();
         busy = false;
@@ -251,11 +284,11 @@ int CT7601::sendReport(const Report& request)
     ret = libusb_control_transfer(handle, kGetReportType, kGetReport, kInputReport, kInterface,
                                   answer.bytes(), kReportSize, kTimeoutMs);
     if (ret == kReportSize && (answer.id & 0x80)) {
-        std::cout << "Response: " << answer.toString().toUtf8().constData() << std::endl;
+        Diagnostics::print("Response: %s\n", answer.toString().toUtf8().constData());
         if (listener)
             listener->onReadData(answer);
     } else {
-        std::cout << "Usb response error. Ret=" << ret << " ID=" << unsigned(answer.id) << std::endl;
+        Diagnostics::print("Usb response error. Ret=%d ID=%u\n", ret, unsigned(answer.id));
     }
 
     QThread::msleep(kRestAfterAnswerMs);

@@ -6,6 +6,7 @@
 #include "device/report.h"
 
 #include <cstdint>
+#include <string>
 
 struct libusb_context;
 struct libusb_device_handle;
@@ -21,6 +22,17 @@ public:
         virtual void onReadData(Report report) = 0;
     };
 
+    // The strings the device gave while it was being connected; empty where
+    // it has none or it could not be read.
+    struct Identity {
+        std::string manufacturer;
+        std::string product;
+        std::string serial;
+    };
+
+    // Where the last connect stopped, beside its console line.
+    enum class Failure { None, Init, Hotplug, NotFound, Open };
+
     CT7601();
     ~CT7601();
     CT7601(const CT7601&) = delete;
@@ -29,6 +41,10 @@ public:
     void close();
     bool isConnected() const;
     int sendReport(const Report& request);
+    const Identity& identity() const;
+    Failure failure() const;
+    int failureCode() const;    // libusb's code for a Hotplug or Open failure
+    int claimError() const;     // interface 0 not claimed: libusb's code; otherwise 0
 
     uint32_t vendorId;                 // public: start-up writes them
     uint32_t productId;
@@ -52,4 +68,8 @@ private:
     uint8_t busNumber;
     uint8_t portNumbers[7];
     int portCount;
+    Identity identity_;
+    Failure failure_ = Failure::None;
+    int failureCode_ = 0;
+    int claimError_ = 0;
 };

@@ -17,6 +17,7 @@ const char usage[] =
     "  or:  sonvale-preset show FILE\n"
     "  or:  sonvale-preset check FILE\n"
     "  or:  sonvale-preset set FILE FIELD=VALUE ...\n"
+    "  or:  sonvale-preset diff FILE1 FILE2\n"
     "  or:  sonvale-preset --help | --version\n"
     "\n"
     "Makes and edits preset files for Sonvale: the DAC's 48-byte settings block\n"
@@ -30,6 +31,9 @@ const char usage[] =
     "  check  prints \"ok\" for a valid preset, otherwise why it is not one\n"
     "  set    changes fields of a valid preset; every other byte, the unnamed ones\n"
     "         and anything after the checksum included, stays as it was\n"
+    "  diff   prints each value where two presets differ, one a line, byte 0\n"
+    "         (hwType) left out as a load leaves it, 'pcm_mclk[2]: FILE1 4, FILE2 7';\n"
+    "         sonvalectl diff compares a preset with the DAC\n"
     "\n";
 
 const char exitStatus[] =
@@ -38,7 +42,9 @@ const char exitStatus[] =
     "same folder, renamed over FILE only when complete.\n"
     "\n"
     "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
-    "preset or cannot be read or written; 2 bad command line, nothing written.\n";
+    "preset or cannot be read or written; 2 bad command line, nothing written.\n"
+    "diff, as diff(1) does: 0 the same, 1 different, 2 bad command line, 3 a file\n"
+    "is not a valid preset or cannot be read.\n";
 
 } // namespace
 
@@ -63,6 +69,8 @@ int PresetTool::run(const std::vector<std::string>& arguments)
         return check(arguments);
     if (command == "set")
         return set(arguments);
+    if (command == "diff")
+        return diff(arguments);
     return refuse("unknown command '" + command + "'");
 }
 
@@ -130,6 +138,27 @@ int PresetTool::set(const std::vector<std::string>& arguments)
         assignment.applyTo(block);
     block.toDeviceBytes(bytes.data());
     return save(arguments[1], bytes);
+}
+
+int PresetTool::diff(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() != 3)
+        return refuse("diff takes exactly two FILEs");
+    std::vector<unsigned char> bytes[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string fault = PresetFile::read(arguments[size_t(i) + 1], bytes[i]);
+        if (!fault.empty()) {
+            std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[size_t(i) + 1].c_str(), fault.c_str());
+            return DiffFailed;
+        }
+    }
+    // Byte 0 stays the DAC's own when a preset is loaded.
+    const auto differences = FieldAssignment::differences(bytes[0].data(), bytes[1].data(), 1);
+    for (const FieldAssignment::Difference& d : differences) {
+        std::printf("%s: %s %ld, %s %ld\n", d.name.c_str(), arguments[1].c_str(), d.first, arguments[2].c_str(),
+                    d.second);
+    }
+    return differences.empty() ? Done : Different;
 }
 
 int PresetTool::refuse(const std::string& message)

@@ -17,6 +17,8 @@ public:
         Done = 0,
         NotValid = 1,   // the file is no valid preset, or cannot be read or written
         BadUsage = 2,   // bad command line; nothing was written
+        Different = 1,  // diff: the presets differ
+        DiffFailed = 3, // diff: a file is no valid preset, or cannot be read
     };
 
     // `arguments` without the program name, file names in UTF-8.
@@ -27,6 +29,7 @@ private:
     int show(const std::vector<std::string>& arguments);
     int check(const std::vector<std::string>& arguments);
     int set(const std::vector<std::string>& arguments);
+    int diff(const std::vector<std::string>& arguments);
 
     static int refuse(const std::string& message);
     static bool parseAssignments(const std::vector<std::string>& arguments, size_t first,

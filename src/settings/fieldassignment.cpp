@@ -263,16 +263,47 @@ std::vector<long> FieldAssignment::fieldValues(int field, const SettingsBlock& b
 
 std::string FieldAssignment::nameAt(int offset)
 {
-    for (const Field& f : fields) {
+    int index = 0;
+    const int field = fieldAt(offset, index);
+    if (field < 0)
+        return "byte " + std::to_string(offset);
+    if (fields[field].entries == 1)
+        return fields[field].name;
+    return std::string(fields[field].name) + "[" + std::to_string(index) + "]";
+}
+
+int FieldAssignment::fieldAt(int offset, int& index)
+{
+    for (int field = 0; field < fieldCount(); ++field) {
+        const Field& f = fields[field];
         const int first = offsetOf(f);
         const int size = elementSize(f);
         if (offset < first || offset >= first + f.entries * size)
             continue;
-        if (f.entries == 1)
-            return f.name;
-        return std::string(f.name) + "[" + std::to_string((offset - first) / size) + "]";
+        index = (offset - first) / size;
+        return field;
     }
-    return "byte " + std::to_string(offset);
+    return -1;
+}
+
+std::vector<FieldAssignment::Difference> FieldAssignment::differences(const uint8_t* first, const uint8_t* second,
+                                                                      int from)
+{
+    const SettingsBlock a = SettingsBlock::fromDeviceBytes(first);
+    const SettingsBlock b = SettingsBlock::fromDeviceBytes(second);
+    std::vector<Difference> found;
+    for (int offset = from; offset < int(sizeof(SettingsBlock)); ++offset) {
+        const std::string name = nameAt(offset);
+        if (first[offset] == second[offset] || (!found.empty() && found.back().name == name))
+            continue;
+        int index = 0;
+        const int field = fieldAt(offset, index);
+        if (field < 0)
+            found.push_back({name, first[offset], second[offset]});
+        else
+            found.push_back({name, fieldValues(field, a)[size_t(index)], fieldValues(field, b)[size_t(index)]});
+    }
+    return found;
 }
 
 const char* FieldAssignment::shapeName(int shape)

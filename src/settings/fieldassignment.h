@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,16 @@ public:
     // "pcm_filter[2]"); "byte 22" for the unnamed ones.
     static std::string nameAt(int offset);
 
+    // Where two blocks in device order differ, from byte `from` on, in block
+    // order: each value by the name nameAt() gives it, with what each block
+    // holds as get prints it (a THD value signed, an unnamed byte as it is).
+    struct Difference {
+        std::string name;
+        long first;
+        long second;
+    };
+    static std::vector<Difference> differences(const uint8_t* first, const uint8_t* second, int from = 0);
+
     // The filter shape (bits 7..5 of a pcm_filter byte) as the window names it.
     static const char* shapeName(int shape);
 
@@ -53,6 +64,9 @@ public:
     static std::string fieldHelp();
 
 private:
+    // The row of the field that holds byte `offset`, and the entry in
+    // `index`; -1 for an unnamed byte.
+    static int fieldAt(int offset, int& index);
     bool parseTarget(const std::string& target, bool wholeAllowed, std::string& error);
 
     const char* program;

@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 
 #include "app/windowtitle.h"
+#include "device/diagnostics.h"
 #include "ui/accessiblecombobox.h"
 #include "ui/busycursor.h"
 #include "ui_mainwindow.h"
@@ -13,7 +14,6 @@
 #include <QMessageBox>
 
 #include <algorithm>
-#include <iostream>
 
 namespace {
 
@@ -115,7 +115,7 @@ void MainWindow::onSecondThdEdit(int value)
     BusyCursor busy;
     if (!state)
         return;
-    std::cout << "onSecondThdEdit:" << '\n';
+    Diagnostics::print("onSecondThdEdit:\n");
     state->setThd2nd(0, clampThd(value));
     noteLostDevice();
 }
@@ -125,7 +125,7 @@ void MainWindow::onSecondThdEdit_2(int value)
     BusyCursor busy;
     if (!state)
         return;
-    std::cout << "onSecondThdEdit:" << '\n';
+    Diagnostics::print("onSecondThdEdit:\n");
     state->setThd2nd(1, clampThd(value));
     noteLostDevice();
 }
@@ -135,7 +135,7 @@ void MainWindow::onThirdThdEdit(int value)
     BusyCursor busy;
     if (!state)
         return;
-    std::cout << "onThirdThdEdit:" << '\n';
+    Diagnostics::print("onThirdThdEdit:\n");
     state->setThd3rd(0, clampThd(value));
     noteLostDevice();
 }
@@ -145,7 +145,7 @@ void MainWindow::onThirdThdEdit_2(int value)
     BusyCursor busy;
     if (!state)
         return;
-    std::cout << "onThirdThdEdit:" << '\n';
+    Diagnostics::print("onThirdThdEdit:\n");
     state->setThd3rd(1, clampThd(value));
     noteLostDevice();
 }
@@ -173,7 +173,7 @@ void MainWindow::onReadStateClick()
     BusyCursor busy;
     if (!state)
         return;
-    std::cout << "onReadStateClick:" << '\n';
+    Diagnostics::print("onReadStateClick:\n");
     state->readState(this);
     noteLostDevice();
 }
@@ -183,7 +183,7 @@ void MainWindow::onRestoreFactoryClick()
     BusyCursor busy;
     if (!state)
         return;
-    std::cout << "onRestoreFactoryClick:" << '\n';
+    Diagnostics::print("onRestoreFactoryClick:\n");
     state->commandLayer->restoreFactory();
     state->readState(this);
     noteLostDevice();

@@ -14,6 +14,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,6 +71,9 @@ QByteArray patched(QByteArray block, int offset, const char* bytes)
     return block.replace(offset, b.size(), b);
 }
 
+// A block the device may hold before a command, unlike the factory block.
+const QByteArray earlier = patched(factory, 25, "01");
+
 struct Run {
     int exitCode;
     QString out;
@@ -83,6 +88,7 @@ class TestControlTool : public QObject {
 
 private slots:
     void init();
+    void cleanup();
     void helpAndVersion();
     void badCommandLine_data();
     void badCommandLine();
@@ -94,7 +100,12 @@ private slots:
     void get();
     void set_data();
     void set();
-    void load();
+    void recorded_data();
+    void recorded();
+    void undoTwice();
+    void historyKeepsTheNewest100();
+    void diff_data();
+    void diff();
     void loadRefused_data();
     void loadRefused();
     void loadForced();
@@ -108,15 +119,38 @@ private:
     QByteArray deviceBlock() const { return readFile(path("dac.block")); }
     QString path(const QString& name) const { return dir->filePath(name); }
     QStringList files() const { return QDir(dir->path()).entryList(QDir::Files | QDir::Hidden); }
+    QStringList entries() const   // the simulated DAC's history, newest first
+    {
+        QStringList names;
+        const QDir dir(history);
+        for (const QFileInfo& entry : dir.entryInfoList({"*.sonvale"}, QDir::Files, QDir::Name | QDir::Reversed))
+            names << entry.filePath();
+        return names;
+    }
 
     QScopedPointer<QTemporaryDir> dir;
+    QString history;
 };
 
-// Each case starts with the factory block on the device.
+// Each case starts with the factory block on the device and an empty
+// history: on Linux in the case's folder (XDG_DATA_HOME, which the tool
+// inherits); on Windows the data folder is the wine prefix's own, and the
+// simulated DAC's history there is emptied.
 void TestControlTool::init()
 {
     dir.reset(new QTemporaryDir);
     QVERIFY(writeFile(path("dac.block"), factory));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
+    history = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+              + "/sonvale/history/2fc6-6013-SV9038-0001";
+    QDir(history).removeRecursively();
+    QFile::remove(history);
+}
+
+void TestControlTool::cleanup()
+{
+    QDir(history).removeRecursively();
+    QFile::remove(history);
 }
 
 // Runs sonvalectl-sim in the case's folder; the requests are those of this
@@ -156,10 +190,13 @@ void TestControlTool::helpAndVersion()
 {
     const Run help = ctl({"--help"});
     QCOMPARE(help.exitCode, 0);
-    QVERIFY2(help.out.startsWith("Usage: sonvalectl [--device VID:PID] [--verbose] COMMAND [ARGUMENTS]\n"),
+    QVERIFY2(help.out.startsWith("Usage: sonvalectl [--device VID:PID] [--verbose] [--no-history] COMMAND "
+                                 "[ARGUMENTS]\n"),
              qPrintable(help.out.left(200) + "|" + help.err));
     for (const char* command : {"status", "show [--json]", "get FIELD...", "set FIELD=VALUE...", "load FILE [--force]",
-                                "save FILE", "factory --yes", "pcm_filter[0..7]", "Exit status:"})
+                                "save FILE", "factory --yes", "diff FILE", "history [--json]", "undo [N]",
+                                "~/.local/share/sonvale/history", "%LOCALAPPDATA%\\sonvale\\history",
+                                "pcm_filter[0..7]", "Exit status:"})
         QVERIFY2(help.out.contains(QLatin1String(command)), command);
     QCOMPARE(help.err, QString());
     QCOMPARE(ctl({"show", "--help"}).out, help.out);
@@ -199,6 +236,13 @@ void TestControlTool::badCommandLine_data()
     QTest::newRow("load, no file") << QStringList{"load", "--force"} << "load takes exactly one FILE";
     QTest::newRow("load, bad option") << QStringList{"load", "a.sonvale", "--yes"} << "unknown option '--yes'";
     QTest::newRow("save, two files") << QStringList{"save", "a.sonvale", "b.sonvale"} << "save takes exactly one FILE";
+    QTest::newRow("diff, no file") << QStringList{"diff"} << "diff takes exactly one FILE";
+    QTest::newRow("history, argument") << QStringList{"history", "5"} << "history takes no arguments but --json";
+    for (const char* number : {"0", "x", "-1", "1 2"}) {
+        QTest::addRow("undo %s", number) << ("undo " + QString(number)).split(' ')
+                                         << "undo takes the number of an entry of 'sonvalectl history' (1, the "
+                                            "newest, if none)";
+    }
     QTest::newRow("factory without --yes")
         << QStringList{"factory"}
         << "factory replaces every setting on the DAC with its factory settings; keep them first with "
@@ -381,28 +425,149 @@ void TestControlTool::set()
     QCOMPARE(run.requests, fullRead() + writes + fullRead());
     QCOMPARE(spacedHex(deviceBlock()), spacedHex(block));
 
-    // Set again, nothing changes: nothing is sent and nothing read back.
+    // Set again, nothing changes: nothing is sent, read back or kept.
     const Run again = ctl(QStringList{"set"} + assignments);
     QCOMPARE(again.exitCode, 0);
     QCOMPARE(again.requests, fullRead());
+    QCOMPARE(entries().size(), 1);
 }
 
-// load: one read for the device's byte 0, the window's twelve writes and
-// the commit, then the block read back.
-void TestControlTool::load()
+// Before set, load and factory change the DAC, its whole block is read and
+// kept in the history with the command; load sends the file's bytes 1 to 47
+// as the window's import does. Without the history, load reads byte 0 only.
+void TestControlTool::recorded_data()
 {
-    QByteArray block = patched(factory, 0, "78 05 01 01 30 30 10 F0");
-    block = patched(block, 22, "AB CD");
-    block = patched(block, 36, "E0 80");
-    QVERIFY(writeFile(path("warm.sonvale"), presetFile(block) + "tail"));
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<QString>("command");    // as kept; empty: nothing kept
 
-    const Run run = ctl({"load", "warm.sonvale"});
+    const QByteArray warm = patched(patched(patched(factory, 0, "73 05 01 01 30 30 10 F0"), 22, "AB CD"), 36, "E0 80");
+    const QByteArray shape = patched(earlier, 37, "C0");
+    QTest::newRow("set") << QStringList{"set", "pcm_filter[1]=Min phase slow"}
+                         << fullRead() + QStringList{"03 24 04 A0 C0 20 20"} + fullRead() << shape
+                         << "set \"pcm_filter[1]=Min phase slow\"";
+    QTest::newRow("load") << QStringList{"load", "warm.sonvale"} << fullRead() + writeAll(warm) + fullRead() << warm
+                          << "load warm.sonvale";
+    QTest::newRow("factory") << QStringList{"factory", "--yes"}
+                             << fullRead() + QStringList{"09 00 00 00 00 00 00"} + fullRead() << factory
+                             << "factory --yes";
+    QTest::newRow("load, no history") << QStringList{"--no-history", "load", "warm.sonvale"}
+                                      << QStringList{read(0)} + writeAll(warm) + fullRead() << warm << QString();
+    QTest::newRow("factory, no history") << QStringList{"--no-history", "factory", "--yes"}
+                                         << QStringList{"09 00 00 00 00 00 00"} + fullRead() << factory << QString();
+}
+
+void TestControlTool::recorded()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, requests);
+    QFETCH(QByteArray, block);
+    QFETCH(QString, command);
+
+    // A preset of another hwType, with bytes after its checksum.
+    QVERIFY(writeFile(path("dac.block"), earlier));
+    QVERIFY(writeFile(path("warm.sonvale"), presetFile(patched(block, 0, "78")) + "tail"));
+
+    const Run run = ctl(arguments);
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QString());
-    const QByteArray loaded = patched(block, 0, "73");     // the device keeps its hwType
-    QCOMPARE(run.requests, QStringList{read(0)} + writeAll(loaded) + fullRead());
-    QCOMPARE(spacedHex(deviceBlock()), spacedHex(loaded));
+    QCOMPARE(run.requests, requests);
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(block));
+    if (command.isEmpty()) {
+        QCOMPARE(entries(), QStringList());
+        return;
+    }
+    QCOMPARE(entries().size(), 1);
+    const QByteArray entry = readFile(entries()[0]);
+    QCOMPARE(spacedHex(entry.left(50)), spacedHex(presetFile(earlier)));
+    const QRegularExpression record("^sonvalectl history\n"
+                                    "time: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(?:Z|[+-]\\d\\d:\\d\\d)\n"
+                                    "device: 2fc6:6013\nserial: SV9038-0001\ncommand: (.*)\n$");
+    const QRegularExpressionMatch match = record.match(QString::fromUtf8(entry.mid(50)));
+    QVERIFY2(match.hasMatch(), entry.mid(50).constData());
+    QCOMPARE(match.captured(1), command);
+}
+
+// undo loads an entry as load does, hwType included, and is itself kept, so
+// a second undo returns to what the first replaced.
+void TestControlTool::undoTwice()
+{
+    const QByteArray warm = patched(factory, 36, "E0 80");
+    QVERIFY(writeFile(path("warm.sonvale"), presetFile(warm)));
+    QCOMPARE(ctl({"set", "pcm_mclk[5]=3", "hwType=x"}).exitCode, 0);
+    const QByteArray changed = patched(patched(factory, 29, "03"), 0, "78");
+    QCOMPARE(ctl({"load", "warm.sonvale"}).exitCode, 0);
+
+    const Run undo = ctl({"undo"});
+    QCOMPARE(undo.err, QString());
+    QCOMPARE(undo.exitCode, 0);
+    QCOMPARE(undo.requests, fullRead() + writeAll(changed) + fullRead());
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(changed));
+    QCOMPARE(ctl({"undo", "1"}).exitCode, 0);
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(patched(warm, 0, "78")));
+    QCOMPARE(ctl({"undo", "4"}).exitCode, 0);   // back before the set, hwType too
+    QCOMPARE(spacedHex(deviceBlock()), spacedHex(factory));
+
+    const Run list = ctl({"history"});
+    QCOMPARE(list.requests, QStringList());
+    const QRegularExpression lines("^  1  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  undo 4\n  2  .*  undo 1\n  3  .*  undo\n"
+                                   "  4  .*  load warm.sonvale\n  5  .*  set pcm_mclk\\[5\\]=3 hwType=x\n$");
+    QVERIFY2(lines.match(list.out).hasMatch(), qPrintable(list.out));
+    const QJsonArray kept = QJsonDocument::fromJson(ctl({"history", "--json"}).out.toUtf8())["entries"].toArray();
+    QCOMPARE(kept[4]["command"].toString(), QStringLiteral("set pcm_mclk[5]=3 hwType=x"));
+    QCOMPARE(kept[4]["number"].toInt(), 5);
+
+    const Run beyond = ctl({"undo", "7"});
+    QCOMPARE(beyond.err, "sonvalectl: the history of the DAC 2fc6:6013 holds 5 entries, not 7 (" + history + ")\n");
+    QCOMPARE(beyond.exitCode, 1);
+    QCOMPARE(beyond.requests, QStringList());
+}
+
+// The 101st entry takes the place of the oldest.
+void TestControlTool::historyKeepsTheNewest100()
+{
+    QCOMPARE(ctl({"set", "mute=1"}).exitCode, 0);
+    for (int number = 2; number <= 100; ++number)
+        QVERIFY(QFile::copy(entries().last(), history + QString::asprintf("/%08d-20260101T000000Z.sonvale", number)));
+    QCOMPARE(ctl({"set", "mute=0"}).exitCode, 0);
+    QCOMPARE(entries().size(), 100);
+    QCOMPARE(QFileInfo(entries().first()).fileName().left(9) + QFileInfo(entries().last()).fileName().left(9),
+             QStringLiteral("00000101-00000002-"));
+}
+
+// diff: each value where the DAC and the file differ, byte 0 left out; 0
+// the same, 1 different, 3 the device or the file failed.
+void TestControlTool::diff_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");    // standard output, then standard error
+
+    QTest::newRow("the same") << presetFile(factory) << QString() << 0 << QString();
+    QTest::newRow("hwType only") << presetFile(patched(factory, 0, "78")) << QString() << 0 << QString();
+    QTest::newRow("fields and an unnamed byte")
+        << presetFile(patched(patched(patched(factory, 26, "07"), 14, "FF F0"), 22, "01")) << QString() << 1
+        << "thd_range1[0]: DAC 45, file -16\nbyte 22: DAC 0, file 1\npcm_mclk[2]: DAC 15, file 7\n";
+    QTest::newRow("no preset") << presetFile(factory).left(49) << QString() << 3
+                               << "sonvalectl: FILE: shorter than 50 bytes (it has 49)\n";
+    QTest::newRow("no DAC") << presetFile(factory) << "SONVALE_SIM_OPEN_ERROR=-4" << 3
+                            << "sonvalectl: the DAC 2fc6:6013 cannot be opened (LIBUSB_ERROR_NO_DEVICE)\n";
+}
+
+void TestControlTool::diff()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, fault);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    QVERIFY(writeFile(path("other.sonvale"), file));
+    const Run run = ctl({"diff", path("other.sonvale")}, fault.isEmpty() ? QStringList() : QStringList{fault});
+    QCOMPARE(run.out + run.err, output.replace("FILE", path("other.sonvale")));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.requests, fault.isEmpty() && exitCode != 3 ? fullRead() : QStringList());
 }
 
 // A refused file sends nothing at all.
@@ -450,7 +615,7 @@ void TestControlTool::loadForced()
     const Run run = ctl({"load", "--force", "odd.sonvale"});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.requests, QStringList{read(0)} + writeAll(block) + fullRead());
+    QCOMPARE(run.requests, fullRead() + writeAll(block) + fullRead());
     QCOMPARE(spacedHex(deviceBlock()), spacedHex(block));
 }
 
@@ -485,7 +650,7 @@ void TestControlTool::factoryRestore()
     const Run run = ctl({"factory", "--yes"});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.requests, QStringList{"09 00 00 00 00 00 00"} + fullRead());
+    QCOMPARE(run.requests, fullRead() + QStringList{"09 00 00 00 00 00 00"} + fullRead());
     QCOMPARE(run.out, factoryText);
     QCOMPARE(deviceBlock(), factory);
 }
@@ -499,40 +664,50 @@ void TestControlTool::faults_data()
     QTest::addColumn<QString>("fault");      // the simulated DAC's variables, space-separated
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("kept");      // entries in the history
 
     for (const QString way : {"", " SONVALE_SIM_WINDOWS_UNPLUG=1"}) {
         QTest::addRow("unplugged during show%s", qPrintable(way))
-            << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5" + way << "the DAC was disconnected" << 5;
+            << QStringList{"show"} << "SONVALE_SIM_UNPLUG_AFTER=5" + way << "the DAC was disconnected" << 5 << 0;
         QTest::addRow("unplugged during save%s", qPrintable(way)) << QStringList{"save", "kept.sonvale"}
-            << "SONVALE_SIM_UNPLUG_AFTER=11" + way << "the DAC was disconnected" << 11;
+            << "SONVALE_SIM_UNPLUG_AFTER=11" + way << "the DAC was disconnected" << 11 << 0;
         QTest::addRow("unplugged during load%s", qPrintable(way)) << QStringList{"load", "kept.sonvale"}
-            << "SONVALE_SIM_UNPLUG_AFTER=4" + way << "the DAC was disconnected" << 4;
+            << "SONVALE_SIM_UNPLUG_AFTER=4" + way << "the DAC was disconnected" << 4 << 0;
         QTest::addRow("unplugged during get%s", qPrintable(way)) << QStringList{"get", "volume", "dsd_filter"}
-            << "SONVALE_SIM_UNPLUG_AFTER=1" + way << "the DAC was disconnected" << 1;
+            << "SONVALE_SIM_UNPLUG_AFTER=1" + way << "the DAC was disconnected" << 1 << 0;
     }
     QTest::newRow("I/O error during get") << QStringList{"get", "mute"} << "SONVALE_SIM_TRANSFER_ERROR=-1"
-                                          << "the DAC did not answer the read at 0 (LIBUSB_ERROR_IO)" << 0;
+                                          << "the DAC did not answer the read at 0 (LIBUSB_ERROR_IO)" << 0 << 0;
     QTest::newRow("silent during save") << QStringList{"save", "kept.sonvale"} << "SONVALE_SIM_SILENT=1"
                                         << "the read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, "
                                            "12, 16, 20, 24, 28, 32, 36, 40, 44)"
-                                        << 12;
+                                        << 12 << 0;
 #ifndef Q_OS_WIN   // only Linux claims the interface
     QTest::newRow("interface held") << QStringList{"get", "mute"} << "SONVALE_SIM_CLAIM_ERROR=-6"
                                     << "the DAC did not answer the read at 0 (LIBUSB_ERROR_BUSY); its interface 0 could "
                                        "not be claimed (LIBUSB_ERROR_BUSY): is another program, such as Sonvale's "
                                        "window, using the DAC?"
-                                    << 0;
+                                    << 0 << 0;
 #endif
     QTest::newRow("silent during get") << QStringList{"get", "mute"} << "SONVALE_SIM_SILENT=1"
-                                       << "the DAC did not answer the read at 0 (LIBUSB_ERROR_TIMEOUT)" << 1;
+                                       << "the DAC did not answer the read at 0 (LIBUSB_ERROR_TIMEOUT)" << 1 << 0;
     QTest::newRow("set not taken") << QStringList{"set", "pcm_mclk[7]=1", "thd_range2[1]=-1", "volume[1]=0"}
                                    << "SONVALE_SIM_KEEP_BLOCK=1"
                                    << "the block read back differs from what was sent: the DAC holds volume[1]=25 "
                                       "(sent 0), thd_range2[1]=25 (sent -1), pcm_mclk[7]=15 (sent 1)"
-                                   << 27;
+                                   << 27 << 1;
     QTest::newRow("load not taken") << QStringList{"load", "kept.sonvale"} << "SONVALE_SIM_KEEP_BLOCK=1"
                                     << "the block read back differs from what was sent: the DAC holds mute=0 (sent 1)"
-                                    << 26;
+                                    << 37 << 1;
+    // The entry is written before anything that changes the DAC is sent, and
+    // nothing is sent when it cannot be ("history": the folder is a file).
+    const QString notKept = "the DAC's settings cannot be kept in its history, so the DAC was left as it was: cannot "
+                            "create the folder HISTORY (--no-history does without the history)";
+    for (const QStringList& command : {QStringList{"set", "mute=1"}, {"load", "kept.sonvale"}, {"factory", "--yes"}})
+        QTest::addRow("history not kept, %s", qPrintable(command[0])) << command << "history" << notKept << 0 << 0;
+    QTest::newRow("unplugged after the read of load") << QStringList{"load", "kept.sonvale"}
+                                                      << "SONVALE_SIM_UNPLUG_AFTER=12" << "the DAC was disconnected"
+                                                      << 12 << 1;
 }
 
 void TestControlTool::faults()
@@ -541,18 +716,22 @@ void TestControlTool::faults()
     QFETCH(QString, fault);
     QFETCH(QString, message);
     QFETCH(int, requests);
+    QFETCH(int, kept);
 
     // A preset that differs from the device's block in one byte, for load;
     // save must leave it as it is.
-    const QByteArray kept = presetFile(patched(factory, 2, "01"));
-    QVERIFY(writeFile(path("kept.sonvale"), kept));
-    const Run run = ctl(arguments, fault.split(' '));
-    QCOMPARE(run.err, "sonvalectl: " + message + "\n");
+    const QByteArray preset = presetFile(patched(factory, 2, "01"));
+    QVERIFY(writeFile(path("kept.sonvale"), preset));
+    if (fault == "history")
+        QVERIFY(QDir().mkpath(QFileInfo(history).path()) && writeFile(history, "not a folder"));
+    const Run run = ctl(arguments, fault == "history" ? QStringList() : fault.split(' '));
+    QCOMPARE(run.err, "sonvalectl: " + message.replace("HISTORY", history) + "\n");
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());
     QCOMPARE(run.requests.size(), requests);
-    QCOMPARE(readFile(path("kept.sonvale")), kept);
+    QCOMPARE(readFile(path("kept.sonvale")), preset);
     QCOMPARE(files(), (QStringList{"dac.block", "kept.sonvale"}));
+    QCOMPARE(entries().size(), kept);
 }
 
 QTEST_GUILESS_MAIN(TestControlTool)

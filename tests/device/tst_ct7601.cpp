@@ -4,6 +4,7 @@
 // reads on the console, and what the link holds of libusb.
 
 #include "device/ct7601.h"
+#include "device/diagnostics.h"
 
 #include "consolecapture.h"
 #include "testbytes.h"
@@ -72,6 +73,7 @@ private slots:
     void connectOutcome_data();
     void connectOutcome();
     void hotplugRegistration();
+    void diagnosticsFollowTheirStream();
     void claimAndRelease_data();
     void claimAndRelease();
 
@@ -194,6 +196,7 @@ void TestCT7601::connectOutcome()
     QCOMPARE(text, console);
     QCOMPARE(result, connected);
     QCOMPARE(link.isConnected(), connected);
+
     QCOMPARE(UsbSim::liveContexts(), connected ? 1 : 0);
     QCOMPARE(UsbSim::liveHandles(), connected ? 1 : 0);
     QCOMPARE(UsbSim::liveDevices(), connected ? 1 : 0);   // the handle's own hold
@@ -234,6 +237,25 @@ void TestCT7601::hotplugRegistration()
     quietAgain.stop();
     QCOMPARE(UsbSim::calls("libusb_hotplug_register_callback").size(), size_t(2));
     QCOMPARE(UsbSim::hotplugRegistrations(), 1);
+}
+
+// Pointed at a file, the diagnostics are in it as soon as they are printed,
+// as a log needs; pointed nowhere, they are dropped.
+void TestCT7601::diagnosticsFollowTheirStream()
+{
+    QTemporaryDir dir;
+    std::FILE* file = std::fopen(QFile::encodeName(dir.filePath("log")).constData(), "wb");
+    ConsoleCapture capture;
+    std::FILE* const before = Diagnostics::redirect(file);
+    CT7601 link;
+    QVERIFY(link.connect());
+    QCOMPARE(QString::fromUtf8(readFile(dir.filePath("log"))), identity);   // the stream still open
+    Diagnostics::redirect(nullptr);
+    link.sendReport(Report(5, 0, 0, nullptr));
+    Diagnostics::redirect(before);
+    std::fclose(file);
+    QCOMPARE(QString::fromUtf8(readFile(dir.filePath("log"))), identity);
+    QCOMPARE(capture.stop(), QString());
 }
 
 void TestCT7601::claimAndRelease_data()

@@ -54,6 +54,8 @@ private slots:
     void check_data();
     void check();
     void showPrintsTheBlock();
+    void diff_data();
+    void diff();
     void helpAndVersion_data();
     void helpAndVersion();
     void nonAsciiNames_data();
@@ -162,6 +164,7 @@ void TestPresetTool::refusal_data()
     QTest::newRow("set, bad value") << QStringList{"set", kept, "volume[0]=1", "standby=-1"}
                                     << "value -1 of standby is out of range 0..255";
     QTest::newRow("set, no field") << QStringList{"set", kept} << "set needs at least one FIELD=VALUE after kept.sonvale";
+    QTest::newRow("diff, one file") << QStringList{"diff", kept} << "diff takes exactly two FILEs";
 }
 
 void TestPresetTool::refusal()
@@ -260,6 +263,35 @@ void TestPresetTool::showPrintsTheBlock()
                                      "dsd_filter[64 ...]: 0x20 0x20 0x20\n"));
 }
 
+// diff: each value where two presets differ, byte 0 left out as a load
+// leaves it; 0 the same, 1 different, 3 a file that is no preset.
+void TestPresetTool::diff_data()
+{
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");    // standard output, then standard error
+
+    QByteArray other = defaultPreset.left(48);
+    other.replace(0, 1, "x").replace(18, 2, hex("80 00")).replace(31, 1, hex("03")).replace(47, 1, hex("09"));
+    QTest::newRow("the same") << defaultPreset + "tail" << 0 << QString();
+    QTest::newRow("different") << presetFile(other) << 1
+                               << "thd_range2[0]: %1 -4, %2 -32768\npcm_mclk[7]: %1 15, %2 3\nbyte 47: %1 32, %2 9\n";
+    QTest::newRow("no preset") << defaultPreset.left(49) << 3
+                               << "sonvale-preset: %2: shorter than 50 bytes (it has 49)\n";
+}
+
+void TestPresetTool::diff()
+{
+    QFETCH(QByteArray, second);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    QVERIFY(writeFile(path("a.sonvale"), defaultPreset) && writeFile(path("b.sonvale"), second));
+    const Run run = tool({"diff", path("a.sonvale"), path("b.sonvale")});
+    QCOMPARE(run.out + run.err, output.replace("%1", path("a.sonvale")).replace("%2", path("b.sonvale")));
+    QCOMPARE(run.exitCode, exitCode);
+}
+
 // The man page is made from these two outputs: its synopsis from the usage
 // lines, its header and footer from the version.
 void TestPresetTool::helpAndVersion_data()
@@ -271,9 +303,12 @@ void TestPresetTool::helpAndVersion_data()
                           "  or:  sonvale-preset show FILE\n"
                           "  or:  sonvale-preset check FILE\n"
                           "  or:  sonvale-preset set FILE FIELD=VALUE ...\n"
+                          "  or:  sonvale-preset diff FILE1 FILE2\n"
                           "  or:  sonvale-preset --help | --version\n";
     const QString exitStatus = "Exit status: 0 done (check: the file is valid); 1 the file is not a valid\n"
-                               "preset or cannot be read or written; 2 bad command line, nothing written.\n";
+                               "preset or cannot be read or written; 2 bad command line, nothing written.\n"
+                               "diff, as diff(1) does: 0 the same, 1 different, 2 bad command line, 3 a file\n"
+                               "is not a valid preset or cannot be read.\n";
     QTest::newRow("--version") << "--version" << "sonvale-preset " SONVALE_VERSION "\n" SONVALE_LICENCE_LINES << QString();
     QTest::newRow("--help") << "--help" << usage << exitStatus;
     QTest::newRow("-h") << "-h" << usage << exitStatus;
