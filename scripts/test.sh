@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-# Every file states its copyright and licence (the REUSE specification).
+# Every file states its copyright and licence, as REUSE asks (reuse lint).
 reuse lint --quiet || { reuse lint; exit 1; }
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2
