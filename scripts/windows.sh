@@ -14,7 +14,7 @@
 #     all       the cross build, its tests, the release and its checks (the default)
 #
 # The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}. Qt takes
-# some 15 to 20 minutes on two cores the first time; later runs reuse it.
+# some 23 minutes on two cores the first time; later runs reuse it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -128,7 +128,7 @@ build_qt() {
     [ -f "$prefix/.complete" ] && qt_complete && return 0
     # Which third-party code went into each DLL only the build tree can tell:
     # a cache made before the notices were kept builds Qt again, once.
-    phase "Building Qt 6.4.2 (qtbase) for Windows into $prefix: some 25 minutes on two cores, once"
+    phase "Building Qt 6.4.2 (qtbase) for Windows into $prefix: some 23 minutes on two cores, once"
     if [ ! -d "$work/source" ]; then
         rm -rf "$work" && fetch_source qt6-base "$work"
         unpack "$(ls "$work"/qt6-base_6.4.2*.orig.tar.*)" "$work"
