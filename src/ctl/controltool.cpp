@@ -361,6 +361,14 @@ bool ControlTool::keep(DacSession& session, const Block* held)
     return false;
 }
 
+// Reads the whole block into `held` and keeps it in the history, the folder
+// made before the read, so that one that cannot be made stops the command
+// before anything is sent.
+bool ControlTool::keepWhatItHolds(DacSession& session, Block& held)
+{
+    return keep(session, nullptr) && session.readBlock(held) && keep(session, &held);
+}
+
 // Writes `wanted` as the window's import does, and checks what the DAC then
 // holds. A preset's byte 0 (hwType) gives way to the DAC's own; a block the
 // DAC itself held (`itsOwn`) goes back whole. With the history, the whole
@@ -368,12 +376,8 @@ bool ControlTool::keep(DacSession& session, const Block* held)
 bool ControlTool::import(DacSession& session, Block wanted, bool itsOwn)
 {
     Block held{};
-    if (keepHistory) {
-        if (!keep(session, nullptr) || !session.readBlock(held) || !keep(session, &held))
-            return false;
-    } else if (!session.readWindows({0}, held)) {
+    if (!(keepHistory ? keepWhatItHolds(session, held) : session.readWindows({0}, held)))
         return false;
-    }
     if (!itsOwn)
         wanted[0] = held[0];
     for (int address = 0; address < kBlockSize; address += kWindow) {
@@ -631,7 +635,7 @@ int ControlTool::factory(const Arguments& arguments)
     }
     const int result = withDac([this](DacSession& session) {
         Block held;
-        if (keepHistory && !(keep(session, nullptr) && session.readBlock(held) && keep(session, &held)))
+        if (keepHistory && !keepWhatItHolds(session, held))
             return false;
         return session.restoreFactory() && readAndKeep(session);
     });

@@ -48,6 +48,7 @@ private:
     // Opens the DAC and runs `work` on it with its diagnostics redirected.
     int withDac(const std::function<bool(DacSession&)>& work);
     bool keep(DacSession& session, const Block* held);
+    bool keepWhatItHolds(DacSession& session, Block& held);
     bool import(DacSession& session, Block wanted, bool itsOwn);
     bool readAndKeep(DacSession& session);
     bool verify(DacSession& session, const Block& sent);
