@@ -17,6 +17,7 @@
 // well; it includes the kernel's work for the pauses.
 //
 //   bench_exchanges [--runs N]
+#include "app/version.h"
 #include "ctl/controltool.h"
 #include "ctl/history.h"
 #include "device/es9038.h"
@@ -113,7 +114,7 @@ int main(int argc, char* argv[])
     QTemporaryDir folder;
     const std::string saved = folder.filePath("saved.sonvale").toStdString();
     qputenv("XDG_DATA_HOME", QFile::encodeName(folder.filePath("data")));
-    const History history(0x2FC6, 0x6013, UsbSim::devices().front().serial.text);
+    const History history(SONVALE_USB_VENDOR_ID, SONVALE_USB_PRODUCT_ID, UsbSim::devices().front().serial.text);
     std::string error;
     for (int entry = 0; entry < History::kept; ++entry) {
         if (!history.record(UsbSim::block().data(), "set mute=1", error)) {

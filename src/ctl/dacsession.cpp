@@ -3,6 +3,8 @@
 
 #include "ctl/dacsession.h"
 
+#include "settings/blocklayout.h"
+
 #include <libusb.h>
 
 #include <algorithm>
@@ -10,10 +12,8 @@
 
 namespace {
 
-constexpr uint8_t kWindow = 4;
-constexpr int kWindows = 12;
-constexpr uint8_t kReadAnswer = 0x84;
-constexpr int kReportSize = 7;
+using BlockLayout::window;
+using BlockLayout::windows;
 
 std::string errorName(int code)
 {
@@ -92,7 +92,7 @@ bool DacSession::answered(int result, int answersBefore, const std::string& what
     std::string why;
     if (result < 0)
         why = errorName(result);
-    else if (result == kReportSize)
+    else if (result == int(sizeof(Report)))
         why = "its answer lacks the valid bit";
     else
         why = "a transfer of " + std::to_string(result) + " bytes instead of 7";
@@ -108,14 +108,14 @@ bool DacSession::readBlock(Block& block)
         return fail("the DAC was disconnected");
     std::string missing;
     int count = 0;
-    for (int window = 0; window < kWindows; ++window) {
-        if (windowArrived[window])
+    for (int number = 0; number < windows; ++number) {
+        if (windowArrived[number])
             continue;
-        missing += (count++ ? ", " : "") + std::to_string(window * kWindow);
+        missing += (count++ ? ", " : "") + std::to_string(number * window);
     }
     if (count > 0) {
-        return fail("the read was incomplete: " + std::to_string(count) + " of the 12 windows did not arrive (at "
-                    + missing + ")");
+        return fail("the read was incomplete: " + std::to_string(count) + " of the " + std::to_string(windows)
+                    + " windows did not arrive (at " + missing + ")");
     }
     if (!readFinished)
         return fail("the read was incomplete");
@@ -126,14 +126,14 @@ bool DacSession::readBlock(Block& block)
 bool DacSession::readWindows(const std::vector<uint8_t>& addresses, Block& block)
 {
     for (uint8_t address : addresses) {
-        windowArrived[address / kWindow] = false;
+        windowArrived[address / window] = false;
         const int before = answers;
         const std::string what = "the read at " + std::to_string(address);
-        if (!answered(dac.readSettings(address, kWindow), before, what))
+        if (!answered(dac.readSettings(address, window), before, what))
             return false;
-        if (!windowArrived[address / kWindow])
+        if (!windowArrived[address / window])
             return fail("the DAC answered " + what + " with other bytes than asked for");
-        std::copy_n(received.begin() + address, kWindow, block.begin() + address);
+        std::copy_n(received.begin() + address, window, block.begin() + address);
     }
     return true;
 }
@@ -141,7 +141,7 @@ bool DacSession::readWindows(const std::vector<uint8_t>& addresses, Block& block
 bool DacSession::writeWindow(uint8_t address, const Block& block)
 {
     const int before = answers;
-    return answered(dac.writeSettings(address, block.data() + address, kWindow), before,
+    return answered(dac.writeSettings(address, block.data() + address, window), before,
                     "the write at " + std::to_string(address));
 }
 
@@ -186,10 +186,10 @@ const std::string& DacSession::interfaceProblem() const
 void DacSession::onReadData(Report report)
 {
     ++answers;
-    if (report.id == kReadAnswer && report.length == kWindow && report.addr % kWindow == 0
-        && report.addr < kWindows * kWindow) {
-        std::copy_n(report.data, kWindow, received.begin() + report.addr);
-        windowArrived[report.addr / kWindow] = true;
+    if (report.id == ES9038::readSettingsAnswer && report.length == window && report.addr % window == 0
+        && report.addr < windows * window) {
+        std::copy_n(report.data, window, received.begin() + report.addr);
+        windowArrived[report.addr / window] = true;
     }
     dac.onReadData(report);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device/es9038.h"
+#include "settings/blocklayout.h"
 #include "settings/es9038state.h"
 
 #include <QString>
@@ -22,7 +23,7 @@
 // The operations return false on failure and leave its cause in error().
 class DacSession : public CT7601::OnReadDataListener, public ES9038State::OnImportFinishListener {
 public:
-    using Block = std::array<uint8_t, 48>;    // device order, as on the wire
+    using Block = std::array<uint8_t, BlockLayout::size>;    // device order, as on the wire
 
     using Identity = CT7601::Identity;
 
@@ -65,6 +66,6 @@ private:
 
     int answers = 0;          // valid answers of any kind
     Block received{};         // the data of the settings reads answered
-    bool windowArrived[12] = {};
+    bool windowArrived[BlockLayout::windows] = {};
     bool readFinished = false;
 };

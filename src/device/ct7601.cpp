@@ -3,6 +3,7 @@
 
 #include "device/ct7601.h"
 
+#include "app/version.h"
 #include "device/diagnostics.h"
 #include "device/timerresolution.h"
 
@@ -42,7 +43,7 @@ int LIBUSB_CALL onHotplug(libusb_context*, libusb_device*, libusb_hotplug_event,
 } // namespace
 
 CT7601::CT7601()
-    : vendorId(0x2FC6), productId(0x6013), listener(nullptr),
+    : vendorId(SONVALE_USB_VENDOR_ID), productId(SONVALE_USB_PRODUCT_ID), listener(nullptr),
       context(nullptr), handle(nullptr), connected(false), busy(false), claimed(false),
       busNumber(0), portNumbers{}, portCount(0)
 {

@@ -7,8 +7,7 @@
 
 namespace {
 
-// Command codes of the DAC. The answer to a settings read carries the code
-// with bit 7 set.
+// Command codes of the DAC. Each answer carries the code with bit 7 set.
 enum Command : uint8_t {
     WriteByte = 1,
     ReadByte = 2,
@@ -20,7 +19,7 @@ enum Command : uint8_t {
     Command8 = 8,
     RestoreFactory = 9,
 };
-constexpr uint8_t kReadSettingsAnswer = 0x80 | ReadSettings;
+static_assert(ES9038::readSettingsAnswer == (0x80 | ReadSettings));
 
 } // namespace
 
@@ -94,7 +93,7 @@ int ES9038::restoreFactory()
 
 void ES9038::onReadData(Report report)
 {
-    if (report.id != kReadSettingsAnswer || !stateListener)
+    if (report.id != readSettingsAnswer || !stateListener)
         return;
-    stateListener->onGetState(report.addr, report.data, std::min<uint8_t>(report.length, 4));
+    stateListener->onGetState(report.addr, report.data, std::min<uint8_t>(report.length, sizeof report.data));
 }

@@ -35,6 +35,10 @@ public:
     int restoreFactory();
     void onReadData(Report report) override;
 
+    // The id of the answer to a settings read: the command's code with bit 7
+    // set, as every answer carries it.
+    static constexpr uint8_t readSettingsAnswer = 0x84;
+
     CT7601* link;                         // owned
     OnGetStateListener* stateListener;    // not owned
 };

@@ -4,6 +4,7 @@
 #include "presettool/presettool.h"
 
 #include "app/version.h"
+#include "cli/optionparser.h"
 #include "settings/fieldassignment.h"
 #include "settings/presetfile.h"
 #include "settings/settingsblock.h"
@@ -48,29 +49,39 @@ const char exitStatus[] =
 
 } // namespace
 
+PresetTool::PresetTool() : ToolConsole("sonvale-preset", "\nTry 'sonvale-preset --help'.")
+{
+}
+
 int PresetTool::run(const std::vector<std::string>& arguments)
 {
-    if (arguments.empty())
-        return refuse("missing command");
-    const std::string& command = arguments[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    // --help (or "help") and --version only in place of a command; every
+    // other word, whatever it starts with, is a command or its operand.
+    OptionParser options({{"--help", {}, true}, {"-h", {}, true}, {"help", {}, true}, {"--version", {}, true}},
+                         OptionParser::Scope::Leading, "-", OptionParser::Unknown::Operand);
+    options.parse(arguments);
+    if (!options.given().empty()) {
+        if (options.given().front().first == "--version") {
+            std::printf("sonvale-preset %s\n" SONVALE_LICENCE_LINES, SONVALE_VERSION);
+            return Done;
+        }
         std::printf("%s%s%s", usage, FieldAssignment::fieldHelp().c_str(), exitStatus);
         return Done;
     }
-    if (command == "--version") {
-        std::printf("sonvale-preset %s\n" SONVALE_LICENCE_LINES, SONVALE_VERSION);
-        return Done;
+    if (arguments.empty())
+        return refuse("missing command");
+    const std::string& command = arguments[0];
+    const struct {
+        const char* name;
+        int (PresetTool::*run)(const std::vector<std::string>&);
+    } commands[] = {
+        {"new", &PresetTool::makeNew}, {"show", &PresetTool::show}, {"check", &PresetTool::check},
+        {"set", &PresetTool::set},     {"diff", &PresetTool::diff},
+    };
+    for (const auto& c : commands) {
+        if (command == c.name)
+            return (this->*c.run)(arguments);
     }
-    if (command == "new")
-        return makeNew(arguments);
-    if (command == "show")
-        return show(arguments);
-    if (command == "check")
-        return check(arguments);
-    if (command == "set")
-        return set(arguments);
-    if (command == "diff")
-        return diff(arguments);
     return refuse("unknown command '" + command + "'");
 }
 
@@ -98,10 +109,8 @@ int PresetTool::show(const std::vector<std::string>& arguments)
         return refuse("show takes exactly one FILE");
     std::vector<unsigned char> bytes;
     const std::string fault = PresetFile::read(arguments[1], bytes);
-    if (!fault.empty()) {
-        std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[1].c_str(), fault.c_str());
-        return NotValid;
-    }
+    if (!fault.empty())
+        return fail(arguments[1] + ": " + fault);
     SettingsBlock::fromDeviceBytes(bytes.data()).dump();
     return Done;
 }
@@ -113,7 +122,7 @@ int PresetTool::check(const std::vector<std::string>& arguments)
     std::vector<unsigned char> bytes;
     const std::string fault = PresetFile::read(arguments[1], bytes);
     std::printf("%s\n", fault.empty() ? "ok" : fault.c_str());
-    return fault.empty() ? Done : NotValid;
+    return fault.empty() ? Done : Failed;
 }
 
 int PresetTool::set(const std::vector<std::string>& arguments)
@@ -128,10 +137,8 @@ int PresetTool::set(const std::vector<std::string>& arguments)
 
     std::vector<unsigned char> bytes;
     const std::string fault = PresetFile::read(arguments[1], bytes);
-    if (!fault.empty()) {
-        std::fprintf(stderr, "sonvale-preset: %s: %s; not changed\n", arguments[1].c_str(), fault.c_str());
-        return NotValid;
-    }
+    if (!fault.empty())
+        return fail(arguments[1] + ": " + fault + "; not changed");
 
     SettingsBlock block = SettingsBlock::fromDeviceBytes(bytes.data());
     for (const FieldAssignment& assignment : assignments)
@@ -148,7 +155,7 @@ int PresetTool::diff(const std::vector<std::string>& arguments)
     for (int i = 0; i < 2; ++i) {
         const std::string fault = PresetFile::read(arguments[size_t(i) + 1], bytes[i]);
         if (!fault.empty()) {
-            std::fprintf(stderr, "sonvale-preset: %s: %s\n", arguments[size_t(i) + 1].c_str(), fault.c_str());
+            fail(arguments[size_t(i) + 1] + ": " + fault);
             return DiffFailed;
         }
     }
@@ -161,14 +168,8 @@ int PresetTool::diff(const std::vector<std::string>& arguments)
     return differences.empty() ? Done : Different;
 }
 
-int PresetTool::refuse(const std::string& message)
-{
-    std::fprintf(stderr, "sonvale-preset: %s\nTry 'sonvale-preset --help'.\n", message.c_str());
-    return BadUsage;
-}
-
 bool PresetTool::parseAssignments(const std::vector<std::string>& arguments, size_t first,
-                                  std::vector<FieldAssignment>& assignments)
+                                  std::vector<FieldAssignment>& assignments) const
 {
     for (size_t i = first; i < arguments.size(); ++i) {
         FieldAssignment assignment;
@@ -182,12 +183,8 @@ bool PresetTool::parseAssignments(const std::vector<std::string>& arguments, siz
     return true;
 }
 
-int PresetTool::save(const std::string& path, std::vector<unsigned char>& bytes)
+int PresetTool::save(const std::string& path, std::vector<unsigned char>& bytes) const
 {
     std::string error;
-    if (!PresetFile::write(path, bytes, error)) {
-        std::fprintf(stderr, "sonvale-preset: %s\n", error.c_str());
-        return NotValid;
-    }
-    return Done;
+    return PresetFile::write(path, bytes, error) ? Done : fail(error);
 }

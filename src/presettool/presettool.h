@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "cli/toolconsole.h"
+
 #include <string>
 #include <vector>
 
@@ -11,15 +13,13 @@ class FieldAssignment;
 // The sonvale-preset command line: makes, shows, checks and edits preset
 // files through SettingsBlock and PresetFile, so that it reads and writes
 // exactly what the program itself reads.
-class PresetTool {
+//
+// Exit statuses as ToolConsole has them: Failed when the file is no valid
+// preset or cannot be read or written; diff's Different when the presets
+// differ, DiffFailed when one is no valid preset or cannot be read.
+class PresetTool : public ToolConsole {
 public:
-    enum ExitStatus {
-        Done = 0,
-        NotValid = 1,   // the file is no valid preset, or cannot be read or written
-        BadUsage = 2,   // bad command line; nothing was written
-        Different = 1,  // diff: the presets differ
-        DiffFailed = 3, // diff: a file is no valid preset, or cannot be read
-    };
+    PresetTool();
 
     // `arguments` without the program name, file names in UTF-8.
     int run(const std::vector<std::string>& arguments);
@@ -31,8 +31,7 @@ private:
     int set(const std::vector<std::string>& arguments);
     int diff(const std::vector<std::string>& arguments);
 
-    static int refuse(const std::string& message);
-    static bool parseAssignments(const std::vector<std::string>& arguments, size_t first,
-                                 std::vector<FieldAssignment>& assignments);
-    static int save(const std::string& path, std::vector<unsigned char>& bytes);
+    bool parseAssignments(const std::vector<std::string>& arguments, size_t first,
+                          std::vector<FieldAssignment>& assignments) const;
+    int save(const std::string& path, std::vector<unsigned char>& bytes) const;
 };

@@ -53,6 +53,28 @@ bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>
 
 #else
 
+namespace {
+
+// The rename lives in the folder: until the folder is on the disk, a power
+// cut may bring back the old file, or none. A file system that cannot sync
+// a folder (EINVAL) keeps its renames its own way.
+bool syncFolder(const std::string& path, std::string& error)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return true;   // a folder that cannot be opened for reading: the rename stands as the system keeps it
+    const bool synced = fsync(fd) == 0 || errno == EINVAL;
+    const int syncError = errno;
+    close(fd);
+    if (!synced)
+        error = "cannot write the folder of " + path + " to the disk: " + std::strerror(syncError);
+    return synced;
+}
+
+} // namespace
+
 bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
 {
     std::string temporary = path + ".XXXXXX";
@@ -94,7 +116,7 @@ bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>
         unlink(temporary.c_str());
         return false;
     }
-    return true;
+    return syncFolder(path, error);
 }
 
 #endif

@@ -9,9 +9,17 @@
 // Replaces a file all at once: the bytes go to a temporary file in the same
 // folder, which is renamed over the target only once it is complete. A reader
 // sees the old file or the new one, never a half-written one.
+//
+// QSaveFile does the same up to the rename, but not what the history needs
+// of it: that an entry, once written, is on the disk before the DAC is
+// changed. So the folder is synced after the rename too (on Windows the
+// rename is made with MOVEFILE_WRITE_THROUGH), which QSaveFile does not do.
+// It also replaces a read-only file as rename(2) does, where QSaveFile
+// refuses it, and its messages name the system's reason.
 class AtomicFile {
 public:
     // `path` is UTF-8. On failure returns false, leaves the target as it was,
-    // removes the temporary file and puts the reason into `error`.
+    // removes the temporary file and puts the reason into `error`; only when
+    // the folder cannot be synced has the target been replaced already.
     static bool write(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error);
 };

@@ -3,23 +3,13 @@
 
 #include "settings/es9038state.h"
 
-#include <cstddef>
+#include "settings/blocklayout.h"
+
 #include <cstring>
 
 namespace {
 
-// The whole block travels as twelve four-byte windows at 0, 4, ..., 44.
-constexpr uint8_t kWindow = 4;
-constexpr uint8_t kLastWindow = 44;
-
-constexpr uint8_t kThdFirst = offsetof(SettingsBlock, thd_range0);
-constexpr uint8_t kMclkFirst = offsetof(SettingsBlock, pcm_mclk);
-constexpr uint8_t kFilterFirst = offsetof(SettingsBlock, pcm_filter);
-constexpr int kEntries = 8;
-constexpr int kMaxRange = 2;
-constexpr uint8_t kMaxMclk = 15;
-constexpr uint8_t kMaxShape = 7;
-constexpr int kShapeShift = 5;        // the filter shape lives in bits 7..5
+using namespace BlockLayout;
 
 const uint8_t* bytesOf(const SettingsBlock& block)
 {
@@ -31,9 +21,12 @@ uint8_t* bytesOf(SettingsBlock& block)
     return reinterpret_cast<uint8_t*>(&block);
 }
 
+// The three THD ranges.
+constexpr int kMaxRange = 2;
+
 int clampIndex(int index)
 {
-    return index < 0 ? 0 : index >= kEntries ? kEntries - 1 : index;
+    return index < 0 ? 0 : index >= rateEntries ? rateEntries - 1 : index;
 }
 
 uint8_t clampRange(uint8_t range)
@@ -54,18 +47,18 @@ void ES9038State::readState(OnImportFinishListener* listener)
         return;
     importListener = listener;
     commandLayer->stateListener = this;
-    for (uint8_t address = 0; address <= kLastWindow; address += kWindow)
-        commandLayer->readSettings(address, kWindow);
+    for (uint8_t address = 0; address <= lastWindow; address += window)
+        commandLayer->readSettings(address, window);
 }
 
 void ES9038State::onGetState(uint8_t address, const uint8_t* data, uint8_t length)
 {
-    if (address > kLastWindow)
+    if (address > lastWindow)
         return;
-    if (length > kWindow)
-        length = kWindow;
+    if (length > window)
+        length = window;
     memcpy(bytesOf(transfer) + address, data, length);
-    if (address != kLastWindow)
+    if (address != lastWindow)
         return;
 
     // The last window has arrived: the block is complete.
@@ -154,14 +147,14 @@ void ES9038State::sendThdRange(uint8_t range)
 {
     SettingsBlock scratch = current;
     scratch.swapThdByteOrder();
-    const uint8_t address = kThdFirst + kWindow * range;
+    const uint8_t address = thdFirst + window * range;
     sendWindows(address, address, scratch);
 }
 
 void ES9038State::sendWindows(uint8_t first, uint8_t last, const SettingsBlock& block)
 {
-    for (uint8_t address = first; address <= last; address += kWindow)
-        commandLayer->writeSettings(address, bytesOf(block) + address, kWindow);
+    for (uint8_t address = first; address <= last; address += window)
+        commandLayer->writeSettings(address, bytesOf(block) + address, window);
 }
 
 uint8_t ES9038State::mclk(int index) const
@@ -171,23 +164,23 @@ uint8_t ES9038State::mclk(int index) const
 
 void ES9038State::setMclk(int index, uint8_t value)
 {
-    if (index < 0 || index >= kEntries || value > kMaxMclk)
+    if (index < 0 || index >= rateEntries || value > maxMclk)
         return;
     current.pcm_mclk[index] = value;
-    sendWindows(kMclkFirst, kMclkFirst + kWindow, current);
+    sendWindows(mclkFirst, mclkFirst + window, current);
 }
 
 uint8_t ES9038State::filter(int index) const
 {
-    return current.pcm_filter[clampIndex(index)] >> kShapeShift;
+    return current.pcm_filter[clampIndex(index)] >> shapeShift;
 }
 
 void ES9038State::setFilter(int index, uint8_t shape)
 {
-    if (index < 0 || index >= kEntries || shape > kMaxShape)
+    if (index < 0 || index >= rateEntries || shape > maxShape)
         return;
-    current.pcm_filter[index] = uint8_t(shape << kShapeShift);
-    sendWindows(kFilterFirst, kFilterFirst + kWindow, current);
+    current.pcm_filter[index] = uint8_t(shape << shapeShift);
+    sendWindows(filterFirst, filterFirst + window, current);
 }
 
 void ES9038State::writeAll()
@@ -196,7 +189,7 @@ void ES9038State::writeAll()
         return;
     transfer = current;
     transfer.swapThdByteOrder();
-    sendWindows(0, kLastWindow, transfer);
+    sendWindows(0, lastWindow, transfer);
     commandLayer->commitSettings();
 }
 

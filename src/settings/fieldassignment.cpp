@@ -3,6 +3,7 @@
 
 #include "settings/fieldassignment.h"
 
+#include "settings/blocklayout.h"
 #include "settings/settingsblock.h"
 
 #include <cctype>
@@ -44,9 +45,11 @@ const Field fields[] = {
     {"thd_range0", 2, Kind::Thd, -32768, 32767, nullptr, [](SettingsBlock& b) { return b.thd_range0; }},
     {"thd_range1", 2, Kind::Thd, -32768, 32767, nullptr, [](SettingsBlock& b) { return b.thd_range1; }},
     {"thd_range2", 2, Kind::Thd, -32768, 32767, nullptr, [](SettingsBlock& b) { return b.thd_range2; }},
-    {"pcm_mclk", 8, Kind::Byte, 0, 15, [](SettingsBlock& b) { return b.pcm_mclk; }, nullptr},
+    {"pcm_mclk", BlockLayout::rateEntries, Kind::Byte, 0, BlockLayout::maxMclk,
+     [](SettingsBlock& b) { return b.pcm_mclk; }, nullptr},
     {"dsd_mclk", 3, Kind::Byte, 0, 255, [](SettingsBlock& b) { return b.dsd_mclk; }, nullptr},
-    {"pcm_filter", 8, Kind::Filter, 0, 255, [](SettingsBlock& b) { return b.pcm_filter; }, nullptr},
+    {"pcm_filter", BlockLayout::rateEntries, Kind::Filter, 0, 255,
+     [](SettingsBlock& b) { return b.pcm_filter; }, nullptr},
     {"dsd_filter", 3, Kind::Byte, 0, 255, [](SettingsBlock& b) { return b.dsd_filter; }, nullptr},
 };
 
@@ -200,7 +203,7 @@ bool FieldAssignment::parse(const std::string& argument, std::string& error)
     if (f.kind == Kind::Filter) {
         for (int shape = 0; shape < static_cast<int>(std::size(shapeNames)); ++shape) {
             if (equalIgnoringCase(text, shapeNames[shape])) {
-                value = shape << 5;
+                value = shape << BlockLayout::shapeShift;
                 return true;
             }
         }
@@ -330,7 +333,8 @@ std::string FieldAssignment::fieldHelp()
         "                            stored in bits 7..5 (0..3: DAC1 to DAC4):\n";
     for (int shape = 0; shape < static_cast<int>(std::size(shapeNames)); ++shape) {
         char line[80];
-        std::snprintf(line, sizeof line, "                            0x%02X \"%s\"%s\n", shape << 5, shapeNames[shape],
+        std::snprintf(line, sizeof line, "                            0x%02X \"%s\"%s\n",
+                      shape << BlockLayout::shapeShift, shapeNames[shape],
                       shape + 1 < static_cast<int>(std::size(shapeNames)) ? "," : "");
         help += line;
     }

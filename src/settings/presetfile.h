@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "settings/blocklayout.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -19,7 +21,7 @@
 // wrap at 256 (not 255): A += b, then B += A, for every byte in turn.
 class PresetFile {
 public:
-    static constexpr int blockSize = 48;
+    static constexpr int blockSize = BlockLayout::size;
     static constexpr int minimumSize = blockSize + 2;
 
     struct Checksum {

@@ -8,6 +8,7 @@
 #include "testbytes.h"
 #include "virtualdac.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -528,6 +529,7 @@ void TestControlTool::undoTwice()
 void TestControlTool::historyKeepsTheNewest100()
 {
     QCOMPARE(ctl({"set", "mute=1"}).exitCode, 0);
+    QVERIFY2(!entries().isEmpty(), qPrintable("set mute=1 kept no entry in " + history));
     for (int number = 2; number <= 100; ++number)
         QVERIFY(QFile::copy(entries().last(), history + QString::asprintf("/%08d-20260101T000000Z.sonvale", number)));
     QCOMPARE(ctl({"set", "mute=0"}).exitCode, 0);
@@ -708,6 +710,25 @@ void TestControlTool::faults_data()
     QTest::newRow("unplugged after the read of load") << QStringList{"load", "kept.sonvale"}
                                                       << "SONVALE_SIM_UNPLUG_AFTER=12" << "the DAC was disconnected"
                                                       << 12 << 1;
+    QTest::newRow("unplugged during the writes of set")
+        << QStringList{"set", "pcm_mclk[7]=1", "thd_range2[1]=-1", "volume[1]=0"} << "SONVALE_SIM_UNPLUG_AFTER=13"
+        << "the DAC was disconnected" << 13 << 1;
+    // The folder is there, but the entry cannot be written ("entry": every
+    // name the entry may take is a folder already): the reads, then nothing.
+    // undo finds the entry of an earlier set.
+#ifdef Q_OS_WIN
+    const QString replaced = " (Windows error 5)";
+#else
+    const QString replaced = ": Is a directory";
+#endif
+    const QString entryNotKept = "the DAC's settings cannot be kept in its history, so the DAC was left as it was: "
+                                 "cannot replace HISTORY/0000000N-TIME.sonvale" + replaced
+                                 + " (--no-history does without the history)";
+    for (const QStringList& command :
+         {QStringList{"set", "mute=1"}, {"load", "kept.sonvale"}, {"factory", "--yes"}, {"undo"}}) {
+        QTest::addRow("entry not written, %s", qPrintable(command[0]))
+            << command << "entry" << entryNotKept << 12 << (command[0] == "undo" ? 1 : 0);
+    }
 }
 
 void TestControlTool::faults()
@@ -724,14 +745,39 @@ void TestControlTool::faults()
     QVERIFY(writeFile(path("kept.sonvale"), preset));
     if (fault == "history")
         QVERIFY(QDir().mkpath(QFileInfo(history).path()) && writeFile(history, "not a folder"));
-    const Run run = ctl(arguments, fault == "history" ? QStringList() : fault.split(' '));
-    QCOMPARE(run.err, "sonvalectl: " + message.replace("HISTORY", history) + "\n");
+    if (fault == "entry") {
+        if (arguments[0] == "undo")
+            QCOMPARE(ctl({"set", "mute=1"}).exitCode, 0);
+        // An entry is named by its number and the second it is kept in: a
+        // folder by each name it may take in the next two minutes.
+        const QString number = QString::asprintf("%08lld", qlonglong(entries().size() + 1));
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (int second = -2; second <= 120; ++second) {
+            const QString time = now.addSecs(second).toString("yyyyMMdd'T'HHmmss'Z'");
+            QVERIFY(QDir().mkpath(history + "/" + number + "-" + time + ".sonvale"));
+        }
+        message.replace("0000000N", number);
+    }
+    const QByteArray before = deviceBlock();
+    const QStringList environment = fault == "history" || fault == "entry" ? QStringList() : fault.split(' ');
+    const Run run = ctl(arguments, environment);
+    QString err = run.err;
+    err.replace(QRegularExpression("\\d{8}T\\d{6}Z(?=\\.sonvale)"), "TIME");
+    QCOMPARE(err, "sonvalectl: " + message.replace("HISTORY", history) + "\n");
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());
     QCOMPARE(run.requests.size(), requests);
+    if (fault == "history" || fault == "entry") {
+        QCOMPARE(run.requests.filter(QRegularExpression("^04 ")), run.requests);   // nothing but reads
+        QCOMPARE(deviceBlock(), before);
+    }
     QCOMPARE(readFile(path("kept.sonvale")), preset);
     QCOMPARE(files(), (QStringList{"dac.block", "kept.sonvale"}));
     QCOMPARE(entries().size(), kept);
+    // What the DAC held before the command, or before the set that undo
+    // would have undone.
+    if (kept > 0)
+        QCOMPARE(spacedHex(readFile(entries().first()).left(50)), spacedHex(presetFile(factory)));
 }
 
 QTEST_GUILESS_MAIN(TestControlTool)

@@ -1,0 +1,34 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <string>
+
+// What sonvalectl and sonvale-preset share on the console: their exit
+// statuses, and the one line on standard error that ends a refused command
+// line or a failure, beginning with the tool's name.
+class ToolConsole {
+public:
+    enum ExitStatus {
+        Done = 0,
+        Failed = 1,     // the device or a file failed
+        BadUsage = 2,   // bad command line; nothing sent, nothing written
+        Different = 1,  // diff: the two sides differ
+        DiffFailed = 3, // diff: the device or a file failed
+    };
+
+    // `usageHint` follows a refusal's message: where the usage is shown.
+    ToolConsole(const char* program, const char* usageHint);
+
+    const char* program() const;
+
+    // A bad command line: the message, the hint, BadUsage.
+    int refuse(const std::string& message) const;
+    // A failure: its cause, Failed.
+    int fail(const std::string& cause) const;
+
+private:
+    const char* name;
+    const char* hint;
+};

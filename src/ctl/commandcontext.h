@@ -1,0 +1,45 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "app/version.h"
+#include "cli/toolconsole.h"
+#include "ctl/dacsession.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// What every sonvalectl command runs with: the options given before it, the
+// command as the history keeps it, and the console its messages go to.
+class CommandContext : public ToolConsole {
+public:
+    using Arguments = std::vector<std::string>;
+    // One step with the DAC: an empty string when it went through, otherwise
+    // the cause of its failure.
+    using Work = std::function<std::string(DacSession&)>;
+
+    explicit CommandContext(const ToolConsole& console);
+
+    // "2fc6:6013"
+    std::string device() const;
+
+    // Opens the DAC and runs `work` on it, the link's diagnostics on
+    // standard error with --verbose and nowhere otherwise. Done, or Failed
+    // once the cause is printed; the DAC is closed either way.
+    int withDac(const Work& work) const;
+
+    // Splits a command's arguments into the options it knows (`known`) and
+    // its operands; refuses any other word that starts with "--". Returns
+    // false once refused.
+    bool splitOptions(const Arguments& arguments, const std::vector<std::string>& known, std::vector<bool>& given,
+                      Arguments& operands) const;
+
+    uint16_t vendorId = SONVALE_USB_VENDOR_ID;
+    uint16_t productId = SONVALE_USB_PRODUCT_ID;
+    bool verbose = false;
+    bool keepHistory = true;
+    std::string commandLine;   // "set pcm_mclk[2]=4"
+};

@@ -1,0 +1,41 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "ctl/commandcontext.h"
+
+#include <string>
+#include <vector>
+
+// sonvalectl's commands. Each takes the words after its name and returns
+// the exit status; a new command is a function here, one row in the table
+// (commandtable.cpp) with its usage lines, and its test.
+namespace Commands {
+
+using Arguments = CommandContext::Arguments;
+
+// The ones that only read (readcommands.cpp).
+int status(const CommandContext& context, const Arguments& arguments);
+int show(const CommandContext& context, const Arguments& arguments);
+int get(const CommandContext& context, const Arguments& arguments);
+int save(const CommandContext& context, const Arguments& arguments);
+int diff(const CommandContext& context, const Arguments& arguments);
+int history(const CommandContext& context, const Arguments& arguments);
+
+// The ones that change the DAC, keeping the history (changecommands.cpp).
+int set(const CommandContext& context, const Arguments& arguments);
+int load(const CommandContext& context, const Arguments& arguments);
+int factory(const CommandContext& context, const Arguments& arguments);
+int undo(const CommandContext& context, const Arguments& arguments);
+
+struct Command {
+    const char* name;
+    const char* usage;   // its lines in the help's list of commands
+    int (*run)(const CommandContext& context, const Arguments& arguments);
+};
+
+// In the order the help lists them.
+const std::vector<Command>& table();
+
+} // namespace Commands

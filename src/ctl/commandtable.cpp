@@ -1,0 +1,77 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+// sonvalectl's commands: each by its name, its lines in the help and the
+// function that runs it.
+
+#include "ctl/commands.h"
+
+const std::vector<Commands::Command>& Commands::table()
+{
+    static const std::vector<Command> commands = {
+        {"status",
+         "  status             whether the DAC is on the bus and can be opened; prints\n"
+         "                     its identifiers and its manufacturer, product and serial\n"
+         "                     number\n",
+         status},
+        {"show",
+         "  show [--json]      reads the whole settings block and prints every field as\n"
+         "                     'sonvale-preset show' does, with the volume in dB and the\n"
+         "                     filter shapes; --json prints one JSON document whose\n"
+         "                     member \"settings\" holds every field by its name\n",
+         show},
+        {"get",
+         "  get FIELD...       prints the value of each field on a line of its own, as a\n"
+         "                     decimal number; an array named without an index prints\n"
+         "                     all of its entries on one line\n",
+         get},
+        {"set",
+         "  set FIELD=VALUE...\n"
+         "                     changes fields on the DAC as the window does: reads the\n"
+         "                     block, sends only what changes (the channel volumes with\n"
+         "                     the volume command, every other field in the four-byte\n"
+         "                     window that holds it), then reads the block back and\n"
+         "                     checks it; when nothing changes, nothing is sent\n",
+         set},
+        {"load",
+         "  load FILE [--force]\n"
+         "                     loads a preset into the DAC as the window's import does:\n"
+         "                     reads the whole block for the history (12 exchanges; with\n"
+         "                     --no-history 1, the window of byte 0), writes bytes 1 to\n"
+         "                     47 of the file, the DAC keeping its own byte 0 (hwType),\n"
+         "                     and commits them (13), then reads the block back and\n"
+         "                     checks it (12). A file that is no valid preset is\n"
+         "                     refused, and so is one holding values the window never\n"
+         "                     sets (a pcm_mclk entry above 15, a pcm_filter byte with\n"
+         "                     any of bits 4..0 set) unless --force is given\n",
+         load},
+        {"save",
+         "  save FILE          reads the block and writes it as a preset file, all at\n"
+         "                     once through a temporary file beside FILE: a failed read\n"
+         "                     leaves no file\n",
+         save},
+        {"factory",
+         "  factory --yes [--json]\n"
+         "                     reads the block for the history (12 exchanges; none with\n"
+         "                     --no-history), restores the DAC's factory settings (1),\n"
+         "                     then reads and shows them (12); without --yes nothing is\n"
+         "                     done\n",
+         factory},
+        {"diff",
+         "  diff FILE          reads the block and prints each value where the DAC and\n"
+         "                     the preset FILE differ, one a line, byte 0 (hwType) left\n"
+         "                     out as load leaves it: 'pcm_mclk[2]: DAC 4, file 7'\n",
+         diff},
+        {"history",
+         "  history [--json]   lists the history of the DAC, newest first: the number of\n"
+         "                     each entry, when it was kept and the command that followed\n",
+         history},
+        {"undo",
+         "  undo [N]           loads entry N of the history (default 1, the newest) as\n"
+         "                     load does and checks it, but the whole block as the DAC\n"
+         "                     held it, hwType and values the window never sets\n"
+         "                     included; undo is kept in the history too, so a second\n"
+         "                     undo returns to what the first one replaced\n",
+         undo},
+    };
+    return commands;
+}
