@@ -3,9 +3,9 @@
 
 #include "ctl/controltool.h"
 
-#include "app/version.h"
+#include "base/diagnostics.h"
+#include "base/version.h"
 #include "ctl/history.h"
-#include "device/diagnostics.h"
 #include "settings/fieldassignment.h"
 #include "settings/presetfile.h"
 #include "settings/settingsblock.h"

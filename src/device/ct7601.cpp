@@ -3,7 +3,7 @@
 
 #include "device/ct7601.h"
 
-#include "device/diagnostics.h"
+#include "base/diagnostics.h"
 #include "device/timerresolution.h"
 
 #include <QThread>

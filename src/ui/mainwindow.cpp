@@ -4,7 +4,7 @@
 #include "ui/mainwindow.h"
 
 #include "app/windowtitle.h"
-#include "device/diagnostics.h"
+#include "base/diagnostics.h"
 #include "ui/accessiblecombobox.h"
 #include "ui/busycursor.h"
 #include "ui_mainwindow.h"
