@@ -17,7 +17,7 @@
 // well; it includes the kernel's work for the pauses.
 //
 //   bench_exchanges [--runs N]
-#include "app/version.h"
+#include "base/version.h"
 #include "ctl/controltool.h"
 #include "ctl/history.h"
 #include "device/es9038.h"

@@ -4,8 +4,8 @@
 # Builds the Debian package in build/ (or the directory given) and checks it:
 # the files it holds, its maintainer script, dependencies and recommends, the
 # desktop entry, AppStream metadata and preset file type as installed,
-# lintian, and the tools unpacked into a scratch folder. Exits non-zero on
-# any failure.
+# lintian, and the tools unpacked into a scratch folder (that they run, and
+# that they need no Qt Widgets or Gui). Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
@@ -124,6 +124,16 @@ for tool in "${tools[@]}"; do
     out=$(timeout 20 "$scratch/usr/bin/$tool" --version 2>&1 || true)
     if [ "$(head -n 1 <<<"$out")" = "$tool $version" ] && grep -qx 'License GPLv3+: .*' <<<"$out"; then pass
     else fail "unpacked $tool --version printed '$out', not '$tool $version' and the licence"; fi
+done
+
+# The tools stand on the layers below the window: none of them may need Qt's
+# widgets or its GUI module (sonvalectl-sim, which the tests run, neither).
+for binary in "$scratch/usr/bin/sonvalectl" "$scratch/usr/bin/sonvale-preset" "$dir/sonvalectl-sim"; do
+    if ! needed=$(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }'); then
+        fail "objdump cannot read $binary"
+    elif grep -qE '^libQt6(Widgets|Gui)\.' <<<"$needed"; then
+        fail "$(basename "$binary") needs Qt Widgets or Gui: $(tr '\n' ' ' <<<"$needed")"
+    else pass; fi
 done
 
 echo "package: $deb: $passed passed, $failed failed"

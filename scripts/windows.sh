@@ -204,7 +204,7 @@ stage=""
 
 make_release() {
     phase "Making the release in build-win64/dist/"
-    version=$(sed -n 's/^#define SONVALE_VERSION "\(.*\)"/\1/p' "$build/generated/app/version.h")
+    version=$(sed -n 's/^#define SONVALE_VERSION "\(.*\)"/\1/p' "$build/generated/base/version.h")
     local name=Sonvale-$version-win64
     stage=$dist/$name
     rm -rf "$dist" && mkdir -p "$stage/platforms" "$stage/styles" "$stage/Presets"

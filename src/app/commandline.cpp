@@ -3,8 +3,8 @@
 
 #include "app/commandline.h"
 
+#include "base/diagnostics.h"
 #include "device/ct7601.h"
-#include "device/diagnostics.h"
 
 #include <cstdio>
 

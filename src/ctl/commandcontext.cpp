@@ -4,7 +4,7 @@
 #include "ctl/commandcontext.h"
 
 #include "cli/optionparser.h"
-#include "device/diagnostics.h"
+#include "base/diagnostics.h"
 
 CommandContext::CommandContext(const ToolConsole& console) : ToolConsole(console)
 {

@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "app/version.h"
+#include "base/version.h"
 #include "cli/toolconsole.h"
 #include "ctl/dacsession.h"
 

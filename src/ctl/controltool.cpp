@@ -3,7 +3,7 @@
 
 #include "ctl/controltool.h"
 
-#include "app/version.h"
+#include "base/version.h"
 #include "cli/optionparser.h"
 #include "ctl/commands.h"
 

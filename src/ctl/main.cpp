@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // sonvalectl: the DAC from a terminal.
 
-#include "app/arguments.h"
+#include "base/arguments.h"
 #include "ctl/controltool.h"
 
 int main(int argc, char* argv[])

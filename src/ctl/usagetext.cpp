@@ -3,7 +3,7 @@
 // sonvalectl --help: what the tool does, its options, its commands (from
 // the command table), the history, the fields, the exit status, examples.
 
-#include "app/version.h"
+#include "base/version.h"
 #include "ctl/commands.h"
 #include "ctl/controltool.h"
 #include "settings/fieldassignment.h"

@@ -3,8 +3,8 @@
 
 #include "device/ct7601.h"
 
-#include "app/version.h"
-#include "device/diagnostics.h"
+#include "base/diagnostics.h"
+#include "base/version.h"
 #include "device/timerresolution.h"
 
 #include <QThread>

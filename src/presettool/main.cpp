@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // sonvale-preset: makes, shows, checks and edits Sonvale preset files.
 
-#include "app/arguments.h"
+#include "base/arguments.h"
 #include "presettool/presettool.h"
 
 int main(int argc, char* argv[])

@@ -3,7 +3,7 @@
 
 #include "presettool/presettool.h"
 
-#include "app/version.h"
+#include "base/version.h"
 #include "cli/optionparser.h"
 #include "settings/fieldassignment.h"
 #include "settings/presetfile.h"

@@ -4,7 +4,7 @@
 #include "ui/mainwindow.h"
 
 #include "app/windowtitle.h"
-#include "device/diagnostics.h"
+#include "base/diagnostics.h"
 #include "ui/accessiblecombobox.h"
 #include "ui/busycursor.h"
 #include "ui_mainwindow.h"
@@ -112,59 +112,54 @@ void MainWindow::onSliderChanged(int value)
 
 void MainWindow::onSecondThdEdit(int value)
 {
-    BusyCursor busy;
-    if (!state)
-        return;
-    Diagnostics::print("onSecondThdEdit:\n");
-    state->setThd2nd(0, clampThd(value));
-    noteLostDevice();
+    editThd("onSecondThdEdit", &ES9038State::setThd2nd, 0, value);
 }
 
 void MainWindow::onSecondThdEdit_2(int value)
 {
-    BusyCursor busy;
-    if (!state)
-        return;
-    Diagnostics::print("onSecondThdEdit:\n");
-    state->setThd2nd(1, clampThd(value));
-    noteLostDevice();
+    editThd("onSecondThdEdit", &ES9038State::setThd2nd, 1, value);
 }
 
 void MainWindow::onThirdThdEdit(int value)
 {
-    BusyCursor busy;
-    if (!state)
-        return;
-    Diagnostics::print("onThirdThdEdit:\n");
-    state->setThd3rd(0, clampThd(value));
-    noteLostDevice();
+    editThd("onThirdThdEdit", &ES9038State::setThd3rd, 0, value);
 }
 
 void MainWindow::onThirdThdEdit_2(int value)
 {
+    editThd("onThirdThdEdit", &ES9038State::setThd3rd, 1, value);
+}
+
+// Each THD field sets one harmonic of one volume range. The console line
+// names the first range's slot for that harmonic, whichever range is edited.
+void MainWindow::editThd(const char* consoleName, ThdSetter set, uint8_t range, int value)
+{
     BusyCursor busy;
     if (!state)
         return;
-    Diagnostics::print("onThirdThdEdit:\n");
-    state->setThd3rd(1, clampThd(value));
+    Diagnostics::print("%s:\n", consoleName);
+    (state->*set)(range, clampThd(value));
     noteLostDevice();
 }
 
 void MainWindow::onMclkUpdate(int value)
 {
-    BusyCursor busy;
-    if (!state)
-        return;
-    state->setMclk(ui->mclkFreqBox->currentIndex(), uint8_t(value));
-    noteLostDevice();
+    editPerRate(&ES9038State::setMclk, *ui->mclkFreqBox, value);
 }
 
 void MainWindow::onFilterUpdate(int value)
 {
+    editPerRate(&ES9038State::setFilter, *ui->filterFreqBox, value);
+}
+
+// The MCLK and the filter are kept per sample rate; the rate box beside each
+// choice says which rate's value the choice sets.
+void MainWindow::editPerRate(RateSetter set, const QComboBox& rates, int value)
+{
     BusyCursor busy;
     if (!state)
         return;
-    state->setFilter(ui->filterFreqBox->currentIndex(), uint8_t(value));
+    (state->*set)(rates.currentIndex(), uint8_t(value));
     noteLostDevice();
 }
 

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 class BusyCursor;
+class QComboBox;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow, public ES9038State::OnImportFinishListener {
@@ -32,7 +33,12 @@ public slots:
     void onStartDRTestClick();
     void onStartTHDTestClick();
 private:
+    using ThdSetter = void (ES9038State::*)(uint8_t range, int16_t value);
+    using RateSetter = void (ES9038State::*)(int rate, uint8_t value);
+
     void connectOutlets(bool connect);
+    void editThd(const char* consoleName, ThdSetter set, uint8_t range, int value);
+    void editPerRate(RateSetter set, const QComboBox& rates, int value);
     bool connectAndRead(BusyCursor& busy);
     void noteLostDevice();
     Ui_MainWindow* ui;

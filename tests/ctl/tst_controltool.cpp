@@ -4,7 +4,7 @@
 // device (every request, in order), the block it holds afterwards, what the
 // user reads on standard output and standard error, and the exit status.
 
-#include "app/version.h"
+#include "base/version.h"
 #include "testbytes.h"
 #include "virtualdac.h"
 

@@ -3,8 +3,8 @@
 // The link against the simulated DAC: what reaches the device, what the user
 // reads on the console, and what the link holds of libusb.
 
+#include "base/diagnostics.h"
 #include "device/ct7601.h"
-#include "device/diagnostics.h"
 
 #include "consolecapture.h"
 #include "testbytes.h"

@@ -4,7 +4,7 @@
 // program's own reader, and refusals, messages and exit codes are what a
 // user sees.
 
-#include "app/version.h"
+#include "base/version.h"
 #include "settings/settingsblock.h"
 #include "testbytes.h"
 

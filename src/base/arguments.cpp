@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/arguments.h"
+#include "base/arguments.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "device/diagnostics.h"
+#include "base/diagnostics.h"
 
 #include <cstdarg>
 
