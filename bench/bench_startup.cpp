@@ -15,6 +15,8 @@
 // window with a menu bar, then also with the form's fonts, the program's
 // window alone, and the program on the real libusb.
 //
+// Last, the two tools' --version, from fork to exit.
+//
 //   bench_startup [--rounds N] [--idle-seconds S]
 #include "measure.h"
 
@@ -135,6 +137,26 @@ bool runOnce(Program& program, bool record)
         program.peakMiB.push_back(double(shown.kib) / 1024);
     }
     return true;
+}
+
+// The tools run and exit at once: from just before fork to their exit.
+double toolRunMs(const char* path, const char* argument)
+{
+    const long long startNs = nowNs();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execl(path, path, argument, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (!finish(pid)) {
+        std::fprintf(stderr, "%s %s did not exit cleanly\n", path, argument);
+        std::exit(1);
+    }
+    return double(nowNs() - startNs) / 1e6;
 }
 
 struct CpuUse {
@@ -264,5 +286,28 @@ int main(int argc, char* argv[])
     for (const Program* program : {&base, &measured})
         if (!idleCheck(*program, idleSeconds))
             return 1;
+
+    // The tools link only the layers they use; --version shows what loading
+    // them costs before any work.
+    struct Tool {
+        const char* name;
+        const char* path;
+        std::vector<double> ms;
+    };
+    std::vector<Tool> tools = {
+        {"sonvalectl", SONVALE_BENCH_CTL, {}},
+        {"sonvale-preset", SONVALE_BENCH_PRESET, {}},
+    };
+    for (Tool& tool : tools)
+        toolRunMs(tool.path, "--version");
+    for (int round = 0; round < rounds * 10; ++round)
+        for (Tool& tool : tools)
+            tool.ms.push_back(toolRunMs(tool.path, "--version"));
+    std::printf("\n--version from fork to exit, %d rounds in turn\n", rounds * 10);
+    std::printf("%-16s %10s %8s %8s\n", "program", "median ms", "min ms", "max ms");
+    for (const Tool& tool : tools)
+        std::printf("%-16s %10.2f %8.2f %8.2f\n", tool.name, median(tool.ms),
+                    *std::min_element(tool.ms.begin(), tool.ms.end()),
+                    *std::max_element(tool.ms.begin(), tool.ms.end()));
     return 0;
 }
