@@ -34,14 +34,16 @@ check_notices() {
     check_audio_libraries
 }
 
-# PortAudio and KissFFT ship only when a program imports them (the release
-# makes it so; check_files finds any that is imported but missing), and
-# then licenses/README.txt names their versions and source packages.
+# PortAudio and KissFFT ship only when a program imports them (check_files
+# finds any that is imported but missing), and then licenses/README.txt
+# names their versions and source packages.
 check_audio_libraries() {
-    local dll named source found=""
+    local dll named source found="" wanted
+    wanted=$(imports "$stage"/*.exe)
     for dll in libportaudio-2.dll libkissfft-float.dll libkissfft-double.dll; do
         [ -f "$stage/$dll" ] || continue
         found+=" $dll"
+        grep -qxF "$dll" <<<"$wanted" || fail "the release ships $dll, which no program imports"
         case $dll in
         libportaudio-2.dll)
             # The version PortAudio reports, from the DLL itself.
