@@ -17,7 +17,7 @@
 #
 # The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}. Qt takes
 # some 23 minutes on two cores the first time, libusb, PortAudio and KissFFT
-# two together; later runs reuse them.
+# about one together; later runs reuse them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
