@@ -17,12 +17,14 @@ if(NOT SONVALE_WINE64 OR NOT SONVALE_WINESERVER)
     return()
 endif()
 
-# Where the DLLs are: Qt's bin folder, libusb's, and the MinGW runtime
-# (libstdc++, libgcc_s_seh, libwinpthread), which the compiler knows. Drive
-# Z: is the Unix root in every wine prefix.
+# Where the DLLs are: Qt's bin folder, libusb's, those the build was given
+# (scripts/windows.sh names the bin folders of the libraries it built), and
+# the MinGW runtime (libstdc++, libgcc_s_seh, libwinpthread), which the
+# compiler knows. Drive Z: is the Unix root in every wine prefix.
+set(SONVALE_WINE_DLL_DIRS "" CACHE STRING "Further folders of DLLs the Windows programs load under wine")
 get_target_property(qt_core_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
 get_filename_component(qt_bin ${qt_core_dll} DIRECTORY)
-set(dll_dirs ${qt_bin} ${LIBUSB_PREFIX}/bin)
+set(dll_dirs ${qt_bin} ${LIBUSB_PREFIX}/bin ${SONVALE_WINE_DLL_DIRS})
 foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
                     OUTPUT_VARIABLE runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
