@@ -27,6 +27,7 @@
 #include <complex>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ public:
     struct PairEffect {
         int step = 0;                  // the last step tried
         bool movesAnything = false;
-        int drives = -1;               // the output it was given; -1 none
+        std::vector<int> drives;       // the outputs it was given (0 left, 1 right)
         // Sensitivity per unit, [output][0] of H2, [output][1] of H3.
         std::vector<std::array<std::complex<double>, 2>> sensitivity;
     };
