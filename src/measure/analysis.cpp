@@ -40,21 +40,23 @@ double median(std::vector<double> values)
     return values[middle];
 }
 
-// Runs of three or more equal samples on the tone's crest where the fitted
-// sine rises above them: a flat top, as an input stage clipping below the
-// converter's full scale leaves it. A slow tone may repeat a sample on its
-// crest, but then the fit passes through the run.
-bool flatTopped(const double* samples, const std::vector<double>& model, std::size_t count,
-                double dc, double amplitude)
+// Runs of three or more equal samples on the tone's crest, longer than
+// quantisation explains: there a sine of this amplitude and frequency moves by
+// more than a 16-bit step, the coarsest a WAV file here holds. What is left
+// is a flat top, as an input stage clipping below full scale leaves it (a
+// slow tone may repeat a sample on its crest, but only for as long as it
+// moves by less than that step).
+bool flatTopped(const double* samples, std::size_t count, double dc, double amplitude, double omega)
 {
+    constexpr double coarsestStep = 1.0 / 32768;
     std::size_t start = 0;
     for (std::size_t i = 1; i <= count; ++i) {
         if (i < count && samples[i] == samples[start])
             continue;
         const std::size_t run = i - start;
         if (run >= 3 && std::abs(samples[start] - dc) >= 0.5 * amplitude) {
-            const double expected = model[start + run / 2];
-            if (std::abs(expected - dc) - std::abs(samples[start] - dc) > 1e-3 * amplitude)
+            const double halfSpan = omega * double(run - 1) / 2;
+            if (amplitude * halfSpan * halfSpan / 2 > coarsestStep)
                 return true;
         }
         start = i;
@@ -100,10 +102,20 @@ bool hasDropout(const std::vector<double>& residual, double omega, double amplit
     return false;
 }
 
+const char* const problemOrder[] = {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal};
+
+// Adds a problem once, keeping the order of the Problem list.
 void addProblem(std::vector<std::string>& problems, const char* problem)
 {
-    if (std::find(problems.begin(), problems.end(), problem) == problems.end())
-        problems.emplace_back(problem);
+    if (std::find(problems.begin(), problems.end(), problem) != problems.end())
+        return;
+    problems.emplace_back(problem);
+    std::vector<std::string> ordered;
+    for (const char* known : problemOrder) {
+        if (std::find(problems.begin(), problems.end(), known) != problems.end())
+            ordered.emplace_back(known);
+    }
+    problems = ordered;
 }
 
 ChannelAnalysis withoutTone(ChannelAnalysis result)
@@ -226,7 +238,7 @@ ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double 
     bandPower *= 2.0 / (double(fftLength) * Spectrum::hannEnergy(fftLength));
     result.thdnDb = linearToDb(std::sqrt(bandPower) / (amplitude / std::sqrt(2.0)));
 
-    if (flatTopped(samples, full, count, fit.dc, amplitude))
+    if (flatTopped(samples, count, fit.dc, amplitude, omega))
         addProblem(result.problems, Problem::clipping);
     if (hasDropout(residual, omega, amplitude, rateHz))
         addProblem(result.problems, Problem::dropout);
@@ -247,7 +259,7 @@ CaptureAnalysis analyseCapture(const std::vector<std::vector<double>>& channels,
         longest = std::max(longest, channel.size());
     }
     capture.seconds = rateHz > 0 ? double(longest) / rateHz : 0.0;
-    for (const char* problem : {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal}) {
+    for (const char* problem : problemOrder) {
         for (const ChannelAnalysis& channel : capture.channels) {
             if (std::find(channel.problems.begin(), channel.problems.end(), problem) != channel.problems.end()) {
                 capture.problems.emplace_back(problem);
