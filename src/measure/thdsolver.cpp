@@ -195,10 +195,29 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
             result.notes.push_back(pairName(pair) + " moves less than another pair on the same output; left as it was");
         }
     }
-    if (!anyDriver)
+    const double baseNoise = noiseDistortionOf(base);
+    auto worstDbc = [&](const CaptureAnalysis& capture) {
+        double worst = -std::numeric_limits<double>::infinity();
+        for (int output = 0; output < outputs; ++output) {
+            for (int which = 0; which < 2; ++which)
+                worst = std::max(worst, linearToDb(std::abs(harmonic(capture, output, which))));
+        }
+        return worst;
+    };
+    auto noiseReason = [&](double noise) {
+        return "the capture's own noise (" + formatDb(linearToDb(std::sqrt(noise / (2.0 * outputs))))
+               + " per harmonic) lies above the DAC's distortion (" + formatDb(worstDbc(base))
+               + "): nothing measurable to null";
+    };
+    // Noise alone gives distortionOf() a mean of `noise` and a spread of
+    // about half that: a change is real beyond twice it.
+    if (!anyDriver) {
+        if (distortionOf(base) <= 3 * baseNoise)
+            return finish(Outcome::NotImproved, noiseReason(baseNoise));
         return finish(Outcome::NotImproved,
                       "no THD value moves the measured distortion: is the DAC's output connected to the "
                       "input, and does the capture hear the DAC?");
+    }
 
     // Solve from the current point, then refine from each new one: the same
     // sensitivities, the projection of each harmonic on them to zero.
@@ -273,35 +292,29 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
 
     const double before = distortionOf(base);
     const double after = distortionOf(bestCapture);
-    const double noise = std::max(noiseDistortionOf(base), noiseDistortionOf(bestCapture));
-    double worstBeforeDbc = -std::numeric_limits<double>::infinity();
-    for (int output = 0; output < outputs; ++output) {
-        for (int which = 0; which < 2; ++which)
-            worstBeforeDbc = std::max(worstBeforeDbc, linearToDb(std::abs(harmonic(base, output, which))));
-    }
-    const std::string noiseText = formatDb(linearToDb(std::sqrt(noise / (2.0 * outputs))));
+    const double noise = std::max(baseNoise, noiseDistortionOf(bestCapture));
+    const double worstBeforeDbc = worstDbc(base);
     if (settings.interfaceDistortionDbc && worstBeforeDbc < *settings.interfaceDistortionDbc + 10.0) {
         return finish(Outcome::NotImproved,
                       "the audio interface's own distortion (" + formatDb(*settings.interfaceDistortionDbc)
                           + ") is not 10 dB below the DAC's (" + formatDb(worstBeforeDbc)
                           + "): a null would cancel the interface's, not the DAC's");
     }
-    if (before - after > 4 * noise && after < before) {
-        result.values = best;
-        result.after = bestCapture;
-        if (clampedAny)
-            result.notes.push_back("a value reached the end of its range: the distortion it was set against may "
-                                   "not be the DAC's (the audio interface's own, or an overloaded input)");
-        return finish(Outcome::Improved, "");
-    }
-    if (before <= 4 * noise)
-        return finish(Outcome::NotImproved, "the capture's own noise (" + noiseText
-                                                + " per harmonic) lies above the DAC's distortion ("
-                                                + formatDb(worstBeforeDbc) + "): nothing measurable to null");
+    // A value the null needs beyond its range would pre-distort the DAC by
+    // the most it can against something that is not the DAC's own.
     if (clampedAny)
         return finish(Outcome::NotImproved,
                       "the values that would null it lie beyond their range: the distortion measured is most "
                       "likely not the DAC's (the audio interface's own, or an overloaded input)");
+    // Better by 3 dB at least, and by more than the noise moves it.
+    if (before - after > 2 * noise && after < 0.5 * before) {
+        result.values = best;
+        result.after = bestCapture;
+        return finish(Outcome::Improved, "");
+    }
+    // What was measured at the start holds the noise once over.
+    if (before <= 3 * noise)
+        return finish(Outcome::NotImproved, noiseReason(noise));
     if (floorSquared >= 0.5 * before)
         return finish(Outcome::NotImproved,
                       "what the values move lies in quadrature to the distortion measured ("
