@@ -78,13 +78,14 @@ bool hasDropout(const std::vector<double>& residual, double omega, double amplit
         return false;
     std::vector<double> rms(count);
     std::vector<double> deviation(count);
+    const std::vector<std::complex<double>> phasor = SineFit::phasors(-omega, count * segment, 0.0);
     for (std::size_t s = 0; s < count; ++s) {
         const double* r = residual.data() + s * segment;
+        const std::complex<double>* z = phasor.data() + s * segment;
         std::complex<double> sum = 0;
         double energy = 0;
         for (std::size_t i = 0; i < segment; ++i) {
-            const double phase = omega * double(s * segment + i);
-            sum += r[i] * std::complex<double>(std::cos(phase), -std::sin(phase));
+            sum += r[i] * z[i];
             energy += r[i] * r[i];
         }
         rms[s] = std::sqrt(energy / double(segment));

@@ -48,6 +48,22 @@ bool solveSymmetric(std::vector<double> a, std::vector<double>& b, int n)
 
 } // namespace
 
+std::vector<std::complex<double>> SineFit::phasors(double omega, std::size_t count, double origin)
+{
+    std::vector<std::complex<double>> values(count);
+    const double c = std::cos(omega), s = std::sin(omega);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i % 1024 == 0) {
+            values[i] = std::polar(1.0, omega * (double(i) - origin));
+        } else {
+            // Written out: std::complex's product also handles infinities.
+            const std::complex<double> last = values[i - 1];
+            values[i] = {last.real() * c - last.imag() * s, last.real() * s + last.imag() * c};
+        }
+    }
+    return values;
+}
+
 double SineFit::peakFrequency(const double* samples, std::size_t n, double lowest, double highest)
 {
     const std::size_t length = Spectrum::fastLength(n);
@@ -98,9 +114,10 @@ double SineFit::refineFrequency(const double* samples, std::size_t n, double ome
         // Columns: cos, sin, 1, t·(−a·sin + b·cos).
         double g[16] = {};
         double r[4] = {};
+        const std::vector<std::complex<double>> z = phasors(omega, n, middle);
         for (std::size_t i = 0; i < n; ++i) {
             const double t = double(i) - middle;
-            const double c = std::cos(omega * t), s = std::sin(omega * t);
+            const double c = z[i].real(), s = z[i].imag();
             const double col[4] = {c, s, 1.0, t * (b * c - a * s)};
             for (int p = 0; p < 4; ++p) {
                 r[p] += col[p] * samples[i];
@@ -119,7 +136,8 @@ double SineFit::refineFrequency(const double* samples, std::size_t n, double ome
         omega += step;
         if (!(std::abs(omega - start) < 4 * pi / double(n)))
             return start;   // wandered off by more than two bins: keep the FFT's
-        if (std::abs(step) * double(n) < 1e-10)
+        // The phase this moves across the block: below 1e-8 rad it is done.
+        if (std::abs(step) * double(n) < 1e-8)
             break;
     }
     return omega;
@@ -136,25 +154,45 @@ SineFit::Harmonics SineFit::fitHarmonics(const double* samples, std::size_t n, d
         used = k;
     }
     const int columns = 1 + 2 * used;
-    std::vector<double> g(columns * columns, 0.0), r(columns, 0.0), col(columns);
-    const double middle = (double(n) - 1) / 2;
+    // The normal equations of the columns 1, cos(kθ), sin(kθ) need only the
+    // sums S_m = Σ e^(jmθ), m = 0..2·used, since products of them are sums
+    // and differences of harmonics, and R_k = Σ x·e^(jkθ).
+    const std::vector<std::complex<double>> phasor = phasors(omega, n, (double(n) - 1) / 2);
+    std::vector<std::complex<double>> sums(2 * used + 1, 0.0), projections(used + 1, 0.0);
+    double sumX = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double t = double(i) - middle;
-        const std::complex<double> z(std::cos(omega * t), std::sin(omega * t));
-        std::complex<double> power = z;
-        col[0] = 1.0;
-        for (int k = 1; k <= used; ++k) {
-            col[2 * k - 1] = power.real();
-            col[2 * k] = power.imag();
-            power *= z;
-        }
+        const double zr = phasor[i].real(), zi = phasor[i].imag();
         const double x = samples[i];
-        for (int p = 0; p < columns; ++p) {
-            const double cp = col[p];
-            r[p] += cp * x;
-            double* row = &g[p * columns];
-            for (int q = p; q < columns; ++q)
-                row[q] += cp * col[q];
+        sumX += x;
+        double wr = zr, wi = zi;
+        for (int m = 1; m <= 2 * used; ++m) {
+            sums[m] += std::complex<double>(wr, wi);
+            if (m <= used)
+                projections[m] += std::complex<double>(x * wr, x * wi);
+            const double next = wr * zr - wi * zi;
+            wi = wr * zi + wi * zr;
+            wr = next;
+        }
+    }
+    sums[0] = double(n);
+    auto sum = [&](int m) { return m >= 0 ? sums[m] : std::conj(sums[-m]); };
+    std::vector<double> g(columns * columns, 0.0), r(columns, 0.0);
+    r[0] = sumX;
+    g[0] = double(n);
+    for (int p = 1; p <= used; ++p) {
+        const int cp = 2 * p - 1, sp = 2 * p;
+        r[cp] = projections[p].real();
+        r[sp] = projections[p].imag();
+        g[cp] = sums[p].real();
+        g[sp] = sums[p].imag();
+        for (int q = p; q <= used; ++q) {
+            const int cq = 2 * q - 1, sq = 2 * q;
+            const std::complex<double> plus = sum(p + q), minus = sum(p - q);
+            g[cp * columns + cq] = 0.5 * (plus.real() + minus.real());
+            g[sp * columns + sq] = 0.5 * (minus.real() - plus.real());
+            g[cp * columns + sq] = 0.5 * (plus.imag() - minus.imag());
+            // sin(pθ)·cos(qθ) = ½(sin((p+q)θ) + sin((p−q)θ)).
+            g[sp * columns + cq] = 0.5 * (plus.imag() + minus.imag());
         }
     }
     if (!solveSymmetric(g, r, columns))
@@ -171,10 +209,9 @@ std::vector<double> SineFit::model(const Harmonics& fit, double omega, std::size
 {
     std::vector<double> values(count, fit.dc);
     const int orders = std::min<int>(highestOrder, int(fit.amplitudes.size()) - 1);
-    const double middle = (double(fittedLength) - 1) / 2;
+    const std::vector<std::complex<double>> phasor = phasors(omega, count, (double(fittedLength) - 1) / 2);
     for (std::size_t i = 0; i < count; ++i) {
-        const double t = double(i) - middle;
-        const std::complex<double> z(std::cos(omega * t), std::sin(omega * t));
+        const std::complex<double> z = phasor[i];
         std::complex<double> power = z;
         double value = fit.dc;
         for (int k = 1; k <= orders; ++k) {

@@ -36,6 +36,11 @@ public:
     };
     static Harmonics fitHarmonics(const double* samples, std::size_t n, double omega, int orders);
 
+    // e^(j·omega·(i − origin)) for i = 0..count, by rotation, restarted from
+    // the exact value every 1024 samples (the rotation's rounding stays
+    // below 1e-12).
+    static std::vector<std::complex<double>> phasors(double omega, std::size_t count, double origin);
+
     // The fit's model, DC and harmonics 1..highestOrder, at samples
     // 0..count of a block whose fit covered its first `fittedLength`.
     static std::vector<double> model(const Harmonics& fit, double omega, std::size_t fittedLength,
