@@ -151,13 +151,15 @@ ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double 
                                const AnalysisOptions& options)
 {
     ChannelAnalysis result;
+    bool finite = true;
     for (std::size_t i = 0; i < count; ++i) {
-        if (std::abs(samples[i]) >= fullScale) {
+        if (std::abs(samples[i]) >= fullScale)
             addProblem(result.problems, Problem::clipping);
-            break;
-        }
+        finite = finite && std::isfinite(samples[i]);
     }
-    if (count < shortestCapture || !(rateHz > 0))
+    // A sample that is not a number holds no tone, and would make every
+    // figure one.
+    if (count < shortestCapture || !(rateHz > 0) || !finite)
         return withoutTone(result);
 
     // The tone: the FFT's peak, then the four-parameter fit.

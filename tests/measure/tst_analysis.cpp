@@ -233,6 +233,10 @@ void TestAnalysis::problems_data()
     QTest::newRow("too short") << std::vector<double>(cleanSamples.begin(), cleanSamples.begin() + 100) << none
                                << QStringList{"no signal"};
 
+    std::vector<double> notANumber = cleanSamples;
+    notANumber[1234] = std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("a sample not a number") << notANumber << none << QStringList{"no signal"};
+
     std::vector<double> hard = Synthetic::synthesize(tone(48000, 997, 1, 0, 0, -125, {}));
     for (double& x : hard)
         x = std::clamp(x, -1.0, 32767.0 / 32768);
