@@ -306,8 +306,8 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
         return finish(Outcome::NotImproved,
                       "the values that would null it lie beyond their range: the distortion measured is most "
                       "likely not the DAC's (the audio interface's own, or an overloaded input)");
-    // Better by 3 dB at least, and by more than the noise moves it.
-    if (before - after > 2 * noise && after < 0.5 * before) {
+    // Better by more than the noise moves it, and by half a decibel at least.
+    if (before - after > 2 * noise && after < 0.9 * before) {
         result.values = best;
         result.after = bestCapture;
         return finish(Outcome::Improved, "");

@@ -59,6 +59,7 @@ class TestThdSolver : public QObject {
 private slots:
     void reachesOptimum_data();
     void reachesOptimum();
+    void sharedPair();
     void noisyCapture_data();
     void noisyCapture();
     void cannotImprove_data();
@@ -134,6 +135,27 @@ void TestThdSolver::reachesOptimum()
     // The device was last left at values the solver measured; what it keeps
     // is one of them.
     QVERIFY(std::find(model.written.begin(), model.written.end(), result.values) != model.written.end());
+}
+
+// One pair drives both outputs, as one stereo chip would: its values are the
+// least-squares compromise, c = -(h_left + h_right) / 2k, since both outputs
+// move alike.
+void TestThdSolver::sharedPair()
+{
+    AnalogPath model = path(0, 0);
+    ThdSolver solver([&model](const ThdValues& v) { return model(v); });
+    const ThdSolver::Result result = solver.run(ThdValues());
+
+    QVERIFY2(result.outcome == ThdSolver::Outcome::Improved, qPrintable(describe(result)));
+    QCOMPARE(result.pairs[0].drives, (std::vector<int>{0, 1}));
+    QVERIFY(std::abs(result.values.pairs[0][0] - (-(model.h2[0] + model.h2[1]) / 2 / model.k2)) <= 2);
+    QVERIFY(std::abs(result.values.pairs[0][1] - (-(model.h3[0] + model.h3[1]) / 2 / model.k3)) <= 2);
+    QCOMPARE(notesOf(result), (QStringList{"thd_range1 moves nothing; left as it was",
+                                           "thd_range2 moves nothing; left as it was"}));
+    // What one value cannot cancel on both outputs stays, in phase with it:
+    // no quadrature floor beyond the noise.
+    QVERIFY(result.after.channels[0].harmonicDbc(2) > -120);
+    QVERIFY(result.floors[0].secondDbc < -140);
 }
 
 // Noise near what the values can null: the values land within what the
