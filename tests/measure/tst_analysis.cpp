@@ -223,6 +223,10 @@ void TestAnalysis::problems_data()
         << Synthetic::synthesize(tone(48000, 1001, -3, -100, 0, -125, {})) << none << QStringList();
     QTest::newRow("quiet: -60 dBFS in noise at -100 dBFS")
         << Synthetic::synthesize(tone(48000, 997, -60, 0, 0, -100, {})) << none << QStringList();
+    std::vector<double> hum = Synthetic::synthesize(tone(48000, 997, -3, 100, 0, -120, {{2, {-100, 0}}}));
+    for (std::size_t i = 0; i < hum.size(); ++i)
+        hum[i] += dbToLinear(-80) * std::cos(2 * Synthetic::pi * 50 * double(i) / 48000);
+    QTest::newRow("hum at -80 dBFS") << hum << none << QStringList();
     QTest::newRow("ten cycles of 20 Hz") << Synthetic::synthesize(tone(48000, 20, -3, 0, 0, -125, {}))
                                        << none << QStringList();
 
