@@ -64,6 +64,7 @@ public:
         int openDescriptorError = 0;  // negative: the same, but only while the device is open
         bool dac = true;
         uint8_t busNumber = 1;
+        uint8_t address = 0;    // libusb's device address; 0: its place in the bus list
         std::vector<uint8_t> portNumbers{1};   // from the root hub down; empty: not known
     };
 
@@ -81,6 +82,7 @@ public:
     //   libusb_free_device_list            {unref_devices}
     //   libusb_get_device_descriptor       {device}
     //   libusb_get_bus_number              {device}                result: the bus
+    //   libusb_get_device_address          {device}                result: the address
     //   libusb_get_port_numbers            {device, length}        result: count or error
     //   libusb_open                        {device, new handle}
     //   libusb_close                       {handle}
