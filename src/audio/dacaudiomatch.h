@@ -19,7 +19,7 @@
 //    and address tell two identical DACs apart.
 //  - Windows: the audio endpoints that are children of the USB device node
 //    with the DAC's identifiers carry the names WASAPI and the other host APIs
-//    list (see dacaudiomatch_win.cpp).
+//    list (see windowsendpoints.h).
 // Where that finds nothing, an output whose name contains the DAC's USB
 // product string is taken, but only when exactly one output does.
 class DacAudioMatch {
