@@ -43,7 +43,10 @@
 //   SONVALE_SIM_SILENT=1        the DAC takes nothing and never answers
 //   SONVALE_SIM_OPEN_ERROR=N    libusb_open fails with N (failOpen)
 //   SONVALE_SIM_CLAIM_ERROR=N   libusb_claim_interface fails with N (failClaim)
-// Without them the bus starts as reset() leaves it.
+// Without them the bus starts as reset() leaves it. A program linked with
+// the simulated analog path as well (sonvale_audiosim) takes
+//   SONVALE_SIM_ANALOG=key=value,...  the DAC's analog distortion and the
+//                               audio interface recording it (audiosim.h)
 class UsbSim {
 public:
     using Clock = std::chrono::steady_clock;
