@@ -15,6 +15,10 @@ packages=(
     shared-mime-info
     # the window read through AT-SPI by an accessibility client (tests/ui)
     at-spi2-core python3-pyatspi dbus xvfb xdotool
+    # audio through PortAudio; a real sound server with no hardware for the
+    # end-to-end test (tests/e2e/soundserver.sh)
+    portaudio19-dev pipewire pipewire-bin wireplumber pipewire-pulse pipewire-alsa
+    pulseaudio-utils
 )
 # Further packages a caller needs (scripts/windows.sh).
 packages+=("$@")
