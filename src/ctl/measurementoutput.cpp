@@ -19,6 +19,12 @@ std::string formatted(const char* format, double value)
     return text;
 }
 
+// A figure and its unit; "-" alone when there is no figure.
+std::string figure(double value, int decimals, const char* unit)
+{
+    return std::isfinite(value) ? MeasurementOutput::fixed(value, decimals) + " " + unit : "-";
+}
+
 // A figure with its unit, padded to line up the columns.
 std::string padded(std::string text, std::size_t width)
 {
@@ -102,17 +108,17 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
     for (std::size_t c = 0; c < channels; ++c) {
         const ChannelAnalysis& channel = analysis.channels[c];
         text += channelName(c, channels) + "\n";
-        text += "  fundamental  " + padded(fixed(channel.levelDbfs, 2) + " dBFS", 15)
-                + fixed(channel.frequencyHz, 3) + " Hz";
+        text += "  fundamental  " + padded(figure(channel.levelDbfs, 2, "dBFS"), 15)
+                + figure(channel.frequencyHz, 3, "Hz");
         if (c < setup.expectedLevels.size())
             text += "  (expected " + fixed(setup.expectedLevels[c], 2) + " dBFS)";
-        text += "\n  THD          " + padded(fixed(channel.thdDb, 2) + " dB", 15)
-                + (std::isfinite(channel.thdPercent) ? formatted("%.6f", channel.thdPercent) : "-") + " %\n";
-        text += "  THD+N        " + fixed(channel.thdnDb, 2) + " dB\n";
+        text += "\n  THD          " + padded(figure(channel.thdDb, 2, "dB"), 15)
+                + (std::isfinite(channel.thdPercent) ? formatted("%.3g", channel.thdPercent) + " %" : "-") + "\n";
+        text += "  THD+N        " + figure(channel.thdnDb, 2, "dB") + "\n";
         for (int order = 2; order <= lastShown; ++order) {
             text += "  H" + std::to_string(order) + "           "
-                    + padded(fixed(channel.harmonicDbc(order), 2) + " dBc", 15)
-                    + fixed(channel.harmonicPhaseDeg(order), 1) + " deg\n";
+                    + padded(figure(channel.harmonicDbc(order), 2, "dBc"), 15)
+                    + figure(channel.harmonicPhaseDeg(order), 1, "deg") + "\n";
         }
     }
     const std::string problems = problemText(analysis);
