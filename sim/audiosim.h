@@ -45,9 +45,10 @@
 //     adc2, adc3          the interface's own a2, a3 (default 0)
 //     input               connected (default) or silent: nothing reaches the
 //                         input but its noise (a cable come loose)
-//     dropout             SECONDS: that far into a recording the interface
-//                         loses 0.1 s of samples, unreported (the recording
-//                         closes up over the gap)
+//     dropout             SECONDS: that far into a recording (from the start
+//                         of the input stream, settling time included) the
+//                         interface loses 0.1 s of samples, unreported (the
+//                         recording closes up over the gap)
 // An unknown key or a value that is not what the key takes makes
 // Pa_Initialize fail; Pa_GetErrorText then names it, e.g.
 // "SONVALE_SIM_ANALOG: unknown key 'foo'".

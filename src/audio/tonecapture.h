@@ -29,7 +29,10 @@ public:
         double seconds = 1;           // kept
         double settleSeconds = 0.25;  // discarded first
         double fadeSeconds = 0.01;
-        double latencySeconds = 0.25; // suggested to both streams (at least the devices' high latency)
+        // Suggested to both streams (at least the devices' own high
+        // latency). Through ALSA's PipeWire plug-in, the default buffers
+        // dropped samples on a loaded machine and 0.5 s did not.
+        double latencySeconds = 0.5;
     };
 
     struct Result {
@@ -40,7 +43,7 @@ public:
         // mono input), full scale 1.0.
         std::vector<std::vector<double>> channels;
         // What the streams reported while the kept samples arrived.
-        int inputOverflows = 0;                // callbacks flagged paInputOverflow
+        int inputOverflows = 0;                // callbacks flagged paInputOverflow or paInputUnderflow
         int outputUnderflows = 0;              // callbacks flagged paOutputUnderflow
         // How the output was opened: the host API's name, and on Windows'
         // WASAPI "WASAPI exclusive" or "WASAPI shared".

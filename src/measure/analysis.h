@@ -22,6 +22,7 @@
 #include <array>
 #include <complex>
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,25 +55,27 @@ struct ChannelAnalysis {
     // False with "no signal": then every figure below is NaN.
     bool hasTone = false;
 
-    double frequencyHz;
-    double levelDbfs;       // the fundamental's peak
-    double dcOffset;        // full scale 1.0
-    double thdDb;           // √Σ|h_k|², k = 2..9, against the fundamental
-    double thdPercent;
-    double thdnDb;          // all but DC and the fundamental, 20 Hz..20 kHz, against the fundamental
-    double noiseDbfs;       // what remains after DC and all nine harmonics (whole band, RMS)
+    static constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    double frequencyHz = none;
+    double levelDbfs = none;    // the fundamental's peak
+    double dcOffset = none;     // full scale 1.0
+    double thdDb = none;        // √Σ|h_k|², k = 2..9, against the fundamental
+    double thdPercent = none;
+    double thdnDb = none;       // all but DC and the fundamental, 20 Hz..20 kHz, against the fundamental
+    double noiseDbfs = none;    // what remains after DC and all nine harmonics (whole band, RMS)
 
     // h_k = (a_k / |a_1|)·e^(−j·k·∠a_1), the complex amplitude of harmonic k
     // relative to the fundamental's and referred to its phase; index = order,
-    // [1] = 1, [0] unused. |h_k| in dBc and arg(h_k) are the figures a
-    // person reads; the THD solver works on the complex values.
-    std::array<std::complex<double>, highestHarmonic + 1> harmonics;
+    // [1] = 1, [0] unused; NaN for a harmonic at or above half the rate.
+    // |h_k| in dBc and arg(h_k) are the figures a person reads; the THD
+    // solver works on the complex values.
+    std::array<std::complex<double>, highestHarmonic + 1> harmonics{};
     // The standard deviation of the real and of the imaginary part of each
     // h_k that the capture's noise leaves (relative to the fundamental).
-    double harmonicNoise;
+    double harmonicNoise = none;
 
-    double seconds;         // the whole cycles analysed
-    double cycles;
+    double seconds = none;      // the whole cycles analysed, from the first sample
+    double cycles = none;
 
     // Of this channel; CaptureAnalysis::problems holds them all.
     std::vector<std::string> problems;

@@ -134,7 +134,7 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
         PairEffect& effect = result.pairs[pair];
         effect.sensitivity.assign(outputs, {Complex(0), Complex(0)});
         significant[pair].assign(outputs, {false, false});
-        int step = settings.initialStep;
+        int step = std::clamp(settings.initialStep, 1, highest);
         for (int attempt = 0; attempt < settings.probeAttempts; ++attempt) {
             ThdValues probe = start;
             int delta[2];
@@ -162,7 +162,7 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
             }
             if (effect.movesAnything || step >= highest)
                 break;
-            step = int(std::min<long>(highest, long(step) * settings.stepGrowth));
+            step = int(std::min<long>(highest, long(step) * std::max(2, settings.stepGrowth)));
         }
     }
 

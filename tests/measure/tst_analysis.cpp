@@ -68,6 +68,8 @@ private slots:
     void thdPlusNoise();
     void problems_data();
     void problems();
+    void expectedFrequency_data();
+    void expectedFrequency();
     void capture();
 };
 
@@ -227,6 +229,10 @@ void TestAnalysis::problems_data()
     for (std::size_t i = 0; i < hum.size(); ++i)
         hum[i] += dbToLinear(-80) * std::cos(2 * Synthetic::pi * 50 * double(i) / 48000);
     QTest::newRow("hum at -80 dBFS") << hum << none << QStringList();
+    Tone slow = tone(48000, 20, -0.5, 0, 0, -1000, {});
+    slow.quantiseBits = 16;
+    QTest::newRow("20 Hz at -0.5 dBFS in 16 bits: crests repeat samples") << Synthetic::synthesize(slow) << none
+                                                                          << QStringList();
     QTest::newRow("ten cycles of 20 Hz") << Synthetic::synthesize(tone(48000, 20, -3, 0, 0, -125, {}))
                                        << none << QStringList();
 
@@ -287,6 +293,33 @@ void TestAnalysis::problems()
         QVERIFY(std::isnan(result.levelDbfs));
         QVERIFY(std::isnan(result.thdDb));
     }
+}
+
+// The tone searched for near the frequency played: found through clock
+// offsets; where another tone carries the capture, "no signal" rather than
+// a measurement of something else.
+void TestAnalysis::expectedFrequency_data()
+{
+    QTest::addColumn<double>("playedHz");
+    QTest::addColumn<double>("expectedHz");
+    QTest::addColumn<QStringList>("problems");
+
+    QTest::newRow("997 Hz at 997 Hz") << 997.0 << 997.0 << QStringList();
+    QTest::newRow("997 Hz, 1 % off") << 997.0 * 1.01 << 997.0 << QStringList();
+    QTest::newRow("3 kHz where 1 kHz was played") << 3000.0 << 1000.0 << QStringList{"no signal"};
+}
+
+void TestAnalysis::expectedFrequency()
+{
+    QFETCH(double, playedHz);
+    QFETCH(double, expectedHz);
+    QFETCH(QStringList, problems);
+    AnalysisOptions options;
+    options.expectedFrequencyHz = expectedHz;
+    const ChannelAnalysis result = analyse(Synthetic::synthesize(tone(48000, playedHz, -3, 0, 0, -125, {})), 48000, options);
+    QCOMPARE(problemsOf(result.problems), problems);
+    if (problems.isEmpty())
+        QVERIFY(std::abs(result.frequencyHz - playedHz) < 1e-3);
 }
 
 // Interleaved frames as a stream delivers them: each channel on its own, the
