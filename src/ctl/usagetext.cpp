@@ -36,8 +36,8 @@ const char head[] =
 const char history[] =
     "\n"
     "History: before set, load, factory, undo and tune-thd change anything, the\n"
-    "whole block is read and kept as a preset file, with the time, the DAC and the command, in\n"
-    "the user's data folder (Qt's GenericDataLocation: on Linux\n"
+    "whole block is read and kept as a preset file, with the time, the DAC and\n"
+    "the command, in the user's data folder (Qt's GenericDataLocation: on Linux\n"
     "$XDG_DATA_HOME/sonvale/history, by default ~/.local/share/sonvale/history; on\n"
     "Windows %LOCALAPPDATA%\\sonvale\\history), in a folder of each DAC's own,\n"
     "named by its identifiers and serial number. The newest 100 entries of each\n"
