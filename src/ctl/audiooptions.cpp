@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {

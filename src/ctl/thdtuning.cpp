@@ -7,6 +7,7 @@
 #include "settings/blocklayout.h"
 #include "settings/settingsblock.h"
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
