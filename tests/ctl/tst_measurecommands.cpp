@@ -23,6 +23,11 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/types.h>
+#endif
+
 namespace {
 
 using namespace TestBytes;
@@ -142,6 +147,7 @@ private slots:
     void tune();
     void tuneFailures_data();
     void tuneFailures();
+    void tuneInterrupted();
 
 private:
     Run ctl(const QStringList& arguments, const QStringList& environment = {});
@@ -600,6 +606,36 @@ void TestMeasureCommands::tuneFailures()
         QCOMPARE(undo.exitCode, 0);
     }
     QCOMPARE(deviceBlock(), factory);
+}
+
+// Ctrl-C stops the tuning between two steps; the values held before go back.
+void TestMeasureCommands::tuneInterrupted()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("sends SIGINT to the process");
+#else
+    const QTemporaryDir console;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
+    env.remove("SONVALE_SIM_ANALOG");
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(QDir(console.path()).filePath("stdout"));
+    process.setStandardErrorFile(QDir(console.path()).filePath("stderr"));
+    process.start(QStringLiteral(SONVALECTL_SIM), {"tune-thd"});
+    QVERIFY(process.waitForStarted());
+    // Past the block's read (12 exchanges of 120 ms), into the captures.
+    QTest::qWait(2200);
+    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString err = consoleText(readFile(QDir(console.path()).filePath("stderr")));
+    QVERIFY2(err == "sonvalectl: interrupted (Ctrl-C); the values held before were written back\n"
+                 || err == "sonvalectl: interrupted (Ctrl-C); the DAC's values were left as they were\n",
+             qPrintable(err));
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(deviceBlock(), factory);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestMeasureCommands)
