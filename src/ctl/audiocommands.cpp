@@ -167,7 +167,7 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         if (options.levelGiven)
             setup.expectedLevels.assign(wav.channels.size(), options.levelDbfs);
     } else {
-        const int status = MeasurementRig::run(context, options, !options.output,
+        const int status = MeasurementRig::run(context, options, !options.output, false,
                                                [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
                                                    std::string error;
                                                    if (!rig.measure(analysis, error)) {

@@ -200,7 +200,8 @@ MeasurementOutput::Setup MeasurementRig::setup(std::size_t channels) const
     return setup;
 }
 
-int MeasurementRig::run(const CommandContext& context, const AudioOptions& options, bool needDac, const Work& work)
+int MeasurementRig::run(const CommandContext& context, const AudioOptions& options, bool needDac, bool wholeBlock,
+                        const Work& work)
 {
     std::FILE* const diagnostics = Diagnostics::redirect(context.verbose ? stderr : nullptr);
     int status = CommandContext::Done;
@@ -209,7 +210,10 @@ int MeasurementRig::run(const CommandContext& context, const AudioOptions& optio
         DacSession::Block block{};
         std::string cause;
         bool open = session.open();
-        if (open && !session.readBlock(block)) {
+        // measure needs only the volumes (one window); tune-thd the whole
+        // block, for the history and the THD values.
+        const std::vector<uint8_t> volumeWindow{BlockLayout::windowOf(BlockLayout::volumeLeft)};
+        if (open && !(wholeBlock ? session.readBlock(block) : session.readWindows(volumeWindow, block))) {
             open = false;
             cause = session.error();
         } else if (!open) {

@@ -31,11 +31,13 @@ public:
 
     explicit MeasurementRig(const AudioOptions& options);
 
-    // Opens the DAC and reads its block (a DAC that cannot be opened or read
+    // Opens the DAC and reads its block, whole when `wholeBlock`, otherwise
+    // only the window of the volumes (a DAC that cannot be opened or read
     // fails the command when `needDac`, otherwise it is done without),
     // prepares the rig and runs `work`. AudioFailed once the cause is
     // printed, when that fails; the DAC is closed at the end.
-    static int run(const CommandContext& context, const AudioOptions& options, bool needDac, const Work& work);
+    static int run(const CommandContext& context, const AudioOptions& options, bool needDac, bool wholeBlock,
+                   const Work& work);
 
     // Starts PortAudio and chooses the devices. `dac` and `block`: the DAC
     // the link has open (by these identifiers) and the block it holds, or

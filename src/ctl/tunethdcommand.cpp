@@ -171,7 +171,7 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
         return CommandContext::BadUsage;
     noteLevelCap(context, options);
 
-    return MeasurementRig::run(context, options, true, [&](DacSession* session, const DacSession::Block* block,
+    return MeasurementRig::run(context, options, true, true, [&](DacSession* session, const DacSession::Block* block,
                                                            MeasurementRig& rig) {
         // The whole block goes into the history before anything changes.
         const HistoryKeeper history(context, *session);

@@ -48,6 +48,7 @@ struct Run {
     int exitCode;
     QString out;
     QString err;
+    QStringList requests;   // what the DAC received
 };
 
 // The simulated path's defaults, and the factory block's THD pairs.
@@ -183,6 +184,7 @@ Run TestMeasureCommands::ctl(const QStringList& arguments, const QStringList& en
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
+        env.insert("SONVALE_SIM_REQUESTS", path("requests"));
         env.remove("SONVALE_SIM_ANALOG");
         for (const QString& assignment : environment)
             env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
@@ -194,7 +196,9 @@ Run TestMeasureCommands::ctl(const QStringList& arguments, const QStringList& en
         if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
             exitCode = process.exitCode();
     }
-    return {exitCode, consoleText(readFile(out)), consoleText(readFile(err))};
+    const QString requests = QString::fromLatin1(readFile(path("requests")));
+    QFile::remove(path("requests"));
+    return {exitCode, consoleText(readFile(out)), consoleText(readFile(err)), requests.split('\n', Qt::SkipEmptyParts)};
 }
 
 // A bad command line plays nothing, writes nothing and keeps nothing.
@@ -376,6 +380,8 @@ void TestMeasureCommands::measureSilent()
                       "the input the one named?)\n");
     QCOMPARE(run.err, QString("sonvalectl: the capture does not tell the DAC's distortion: no signal\n"));
     QCOMPARE(run.exitCode, 1);
+    // measure reads the window of the volumes, and changes nothing.
+    QCOMPARE(run.requests, QStringList{"04 04 04 00 00 00 00"});
     QCOMPARE(deviceBlock(), factory);
 }
 
@@ -513,6 +519,17 @@ void TestMeasureCommands::tune()
     QCOMPARE(run.exitCode, 0);
     const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
     QCOMPARE(document["outcome"].toString(), QString("improved"));
+    // The whole block read first (the history), then only THD windows
+    // written, as the window writes a THD range, and read back at the end.
+    QVERIFY(run.requests.size() > 12);
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(run.requests[i], QString::asprintf("04 %02X 04 00 00 00 00", i * 4));
+    for (const QString& request : run.requests.mid(12)) {
+        QVERIFY2(request.startsWith("03 0A 04 ") || request.startsWith("03 0E 04 ") || request.startsWith("03 12 04 ")
+                     || request.startsWith("04 08 04 ") || request.startsWith("04 0C 04 ")
+                     || request.startsWith("04 10 04 ") || request.startsWith("04 14 04 "),
+                 qPrintable(request));
+    }
     QVERIFY2(document["captures"].toInt() <= 16, qPrintable(QString::number(document["captures"].toInt())));
 
     Model model;
