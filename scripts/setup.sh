@@ -8,11 +8,17 @@ set -euo pipefail
 packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     qt6-base-dev libgl-dev libusb-1.0-0-dev
+    # the spectra of the THD measurement (src/measure)
+    libkissfft-dev
     umockdev libumockdev-dev
     librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream reuse
     shared-mime-info
     # the window read through AT-SPI by an accessibility client (tests/ui)
     at-spi2-core python3-pyatspi dbus xvfb xdotool
+    # audio through PortAudio; a real sound server with no hardware for the
+    # end-to-end test (tests/e2e/soundserver.sh)
+    portaudio19-dev pipewire pipewire-bin wireplumber pipewire-pulse pipewire-alsa
+    pulseaudio-utils
 )
 # Further packages a caller needs (scripts/windows.sh).
 packages+=("$@")

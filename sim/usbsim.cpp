@@ -766,6 +766,18 @@ uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device* dev)
     return dev->device->busNumber;
 }
 
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* dev)
+{
+    UsbSim::Call& call = record("libusb_get_device_address", {idOf(dev)});
+    if (!dev || !known(dev) || dev->refs <= 0) {
+        misuse("libusb_get_device_address on a device without a reference");
+        return 0;
+    }
+    const int address = dev->device->address ? dev->device->address : dev->address;
+    call.result = address;
+    return uint8_t(address);
+}
+
 int LIBUSB_CALL libusb_get_port_numbers(libusb_device* dev, uint8_t* port_numbers,
                                         int port_numbers_len)
 {

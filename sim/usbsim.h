@@ -43,7 +43,10 @@
 //   SONVALE_SIM_SILENT=1        the DAC takes nothing and never answers
 //   SONVALE_SIM_OPEN_ERROR=N    libusb_open fails with N (failOpen)
 //   SONVALE_SIM_CLAIM_ERROR=N   libusb_claim_interface fails with N (failClaim)
-// Without them the bus starts as reset() leaves it.
+// Without them the bus starts as reset() leaves it. A program linked with
+// the simulated analog path as well (sonvale_audiosim) takes
+//   SONVALE_SIM_ANALOG=key=value,...  the DAC's analog distortion and the
+//                               audio interface recording it (audiosim.h)
 class UsbSim {
 public:
     using Clock = std::chrono::steady_clock;
@@ -64,6 +67,7 @@ public:
         int openDescriptorError = 0;  // negative: the same, but only while the device is open
         bool dac = true;
         uint8_t busNumber = 1;
+        uint8_t address = 0;    // libusb's device address; 0: its place in the bus list
         std::vector<uint8_t> portNumbers{1};   // from the root hub down; empty: not known
     };
 
@@ -81,6 +85,7 @@ public:
     //   libusb_free_device_list            {unref_devices}
     //   libusb_get_device_descriptor       {device}
     //   libusb_get_bus_number              {device}                result: the bus
+    //   libusb_get_device_address          {device}                result: the address
     //   libusb_get_port_numbers            {device, length}        result: count or error
     //   libusb_open                        {device, new handle}
     //   libusb_close                       {handle}

@@ -16,6 +16,9 @@ public:
         BadUsage = 2,   // bad command line; nothing sent, nothing written
         Different = 1,  // diff: the two sides differ
         DiffFailed = 3, // diff: the device or a file failed
+        // measure, tune-thd: a capture with a problem, or nothing improved
+        NotImproved = 1,
+        AudioFailed = 3, // measure, tune-thd: the DAC, the audio or the file failed
     };
 
     // `usageHint` follows a refusal's message: where the usage is shown.

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "ctl/audiooptions.h"
 #include "ctl/commandcontext.h"
 
 #include <string>
@@ -28,6 +29,13 @@ int set(const CommandContext& context, const Arguments& arguments);
 int load(const CommandContext& context, const Arguments& arguments);
 int factory(const CommandContext& context, const Arguments& arguments);
 int undo(const CommandContext& context, const Arguments& arguments);
+
+// The ones that play and record (audiocommands.cpp, tunethdcommand.cpp).
+int audioDevices(const CommandContext& context, const Arguments& arguments);
+int measure(const CommandContext& context, const Arguments& arguments);
+int tuneThd(const CommandContext& context, const Arguments& arguments);
+// The note on standard error when --level asked for more than 0 dBFS.
+void noteLevelCap(const CommandContext& context, const AudioOptions& options);
 
 struct Command {
     const char* name;

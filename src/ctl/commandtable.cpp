@@ -72,6 +72,37 @@ const std::vector<Commands::Command>& Commands::table()
          "                     included; undo is kept in the history too, so a second\n"
          "                     undo returns to what the first one replaced\n",
          undo},
+        {"audio-devices",
+         "  audio-devices [--json]\n"
+         "                     lists every audio device: its index, its channels in and\n"
+         "                     out, its default rate, its host API and its name, marking\n"
+         "                     the defaults and, when the DAC can be opened, its output\n",
+         audioDevices},
+        {"measure",
+         "  measure [AUDIO OPTIONS] [--input-file FILE.wav] [--json]\n"
+         "                     plays a sine through the DAC, records it through an input\n"
+         "                     of an audio interface wired to the DAC's output, and\n"
+         "                     prints per channel the fundamental's level and frequency,\n"
+         "                     THD, THD+N and H2 to H5 with their phases, and what made\n"
+         "                     the capture unfit (clipping, dropout, level, no signal);\n"
+         "                     --input-file analyses a WAV recording instead (16-, 24-,\n"
+         "                     32-bit integer or 32-bit float, mono or stereo, 44.1 to\n"
+         "                     192 kHz), without the DAC: the level is checked only when\n"
+         "                     --level is given, the tone sought near --frequency only\n"
+         "                     when that is given\n",
+         measure},
+        {"tune-thd",
+         "  tune-thd [AUDIO OPTIONS] [--json]\n"
+         "                     finds the THD values (thd_range0..2) that null the 2nd\n"
+         "                     and 3rd harmonics at the DAC's outputs: keeps the block in\n"
+         "                     the history, measures, steps each pair to learn which\n"
+         "                     output it drives, writes the values solved for and\n"
+         "                     refines them at most twice; prints the measurements\n"
+         "                     before and after, the map of pairs to outputs, the\n"
+         "                     floor no value can cancel, the values written and the\n"
+         "                     captures taken. On a failure, Ctrl-C or no improvement\n"
+         "                     the values held before are written back\n",
+         tuneThd},
     };
     return commands;
 }

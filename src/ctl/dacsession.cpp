@@ -168,6 +168,11 @@ const DacSession::Identity& DacSession::identity() const
     return dac.link->identity();
 }
 
+CT7601::UsbLocation DacSession::location() const
+{
+    return dac.link->location();
+}
+
 const ES9038State& DacSession::mirror() const
 {
     return state;

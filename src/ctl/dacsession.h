@@ -41,6 +41,8 @@ public:
     bool restoreFactory();
 
     const Identity& identity() const;
+    // Where the open DAC sits on the bus: which audio device is its own.
+    CT7601::UsbLocation location() const;
     const ES9038State& mirror() const;
     const std::string& error() const;
     // Why interface 0 could not be claimed; empty when it was.

@@ -25,7 +25,8 @@ const char head[] =
     "                     hexadecimal (default " SONVALE_USB_IDS ")\n"
     "  --verbose          print the exchanges with the DAC (\"Response: ...\") and\n"
     "                     the link's other diagnostics on standard error\n"
-    "  --no-history       set, load, factory and undo keep nothing in the history\n"
+    "  --no-history       set, load, factory, undo and tune-thd keep nothing in the\n"
+    "                     history\n"
     "                     (below), and load and factory read the DAC less\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
@@ -34,9 +35,9 @@ const char head[] =
 
 const char history[] =
     "\n"
-    "History: before set, load, factory and undo change anything, the whole block\n"
-    "is read and kept as a preset file, with the time, the DAC and the command, in\n"
-    "the user's data folder (Qt's GenericDataLocation: on Linux\n"
+    "History: before set, load, factory, undo and tune-thd change anything, the\n"
+    "whole block is read and kept as a preset file, with the time, the DAC and\n"
+    "the command, in the user's data folder (Qt's GenericDataLocation: on Linux\n"
     "$XDG_DATA_HOME/sonvale/history, by default ~/.local/share/sonvale/history; on\n"
     "Windows %LOCALAPPDATA%\\sonvale\\history), in a folder of each DAC's own,\n"
     "named by its identifiers and serial number. The newest 100 entries of each\n"
@@ -45,13 +46,41 @@ const char history[] =
     "nothing.\n"
     "\n";
 
+const char audio[] =
+    "\n"
+    "Audio options (measure, tune-thd):\n"
+    "  --frequency HZ     the sine's frequency (default 997)\n"
+    "  --level DBFS       its peak level before the DAC's volume, 0 dBFS a\n"
+    "                     full-scale sine (default -3); above 0 it is capped at 0\n"
+    "  --rate HZ          the sample rate of both devices (default 48000)\n"
+    "  --seconds S        the length kept, after 0.25 s of settling (default 1)\n"
+    "  --output DEV       the device that plays: an index of audio-devices, an exact\n"
+    "                     name, a part of one name in any case, or 'default'; by\n"
+    "                     default the DAC's own audio output (found through the USB\n"
+    "                     device the link opens). Naming one, measure needs no DAC\n"
+    "  --input DEV        the device that records, named the same way (default:\n"
+    "                     'default')\n"
+    "The level the fundamental should arrive at is the level asked for plus the\n"
+    "DAC's volume in dB when the tone goes through the DAC; more than 1 dB away\n"
+    "is reported as \"level\". The sine fades in and out over 10 ms.\n"
+    "SAFETY: during a measurement connect the DAC's output to an input of your\n"
+    "audio interface (a line input), never to speakers or headphones: the tone\n"
+    "plays at the level asked for, up to full scale, for over a second.\n";
+
 const char trailer[] =
     "\n"
     "Exit status: 0 done; 1 the DAC or a file failed (not found, not opened, an\n"
     "exchange failed, a read incomplete, the block read back differs from what was\n"
     "sent, the history could not be kept); 2 bad command line, nothing sent to the\n"
     "DAC and nothing written. diff, as diff(1) does: 0 the same, 1 different, 2 bad\n"
-    "command line, 3 the DAC or the file failed.\n"
+    "command line, 3 the DAC or the file failed. measure: 0 measured; 1 the capture\n"
+    "has a problem (clipping, dropout, level, no signal), its figures printed all\n"
+    "the same; 2 bad command line; 3 the DAC, the audio or the file failed\n"
+    "(a refused WAV file names the reason). tune-thd: 0 the values found measure\n"
+    "better than the start and are kept; 1 nothing could be improved (the reason\n"
+    "follows) or Ctrl-C; 2 bad command line; 3 the DAC or the audio failed, or a\n"
+    "capture had a problem. Whenever tune-thd keeps nothing, the values held\n"
+    "before are written back, or it says that they could not be.\n"
     "\n"
     "Examples:\n"
     "  sonvalectl save before.sonvale\n"
@@ -66,6 +95,10 @@ const char trailer[] =
     "                     and back\n"
     "  sonvalectl undo\n"
     "                     back to what the DAC held before the last load\n"
+    "  sonvalectl measure --input 'Line In'\n"
+    "                     the DAC's distortion, recorded through an interface\n"
+    "  sonvalectl tune-thd --input 'Line In'\n"
+    "                     and its THD values tuned to null it\n"
     "\n"
     "On Linux the DAC can be opened without root once the udev rule that Sonvale\n"
     "installs (70-sonvale.rules) is in place; on Windows its interface 0 needs a\n"
@@ -78,5 +111,5 @@ std::string ControlTool::usage()
     std::string text = head;
     for (const Commands::Command& command : Commands::table())
         text += command.usage;
-    return text + history + FieldAssignment::fieldHelp() + trailer;
+    return text + audio + history + FieldAssignment::fieldHelp() + trailer;
 }

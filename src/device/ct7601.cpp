@@ -45,7 +45,7 @@ int LIBUSB_CALL onHotplug(libusb_context*, libusb_device*, libusb_hotplug_event,
 CT7601::CT7601()
     : vendorId(SONVALE_USB_VENDOR_ID), productId(SONVALE_USB_PRODUCT_ID), listener(nullptr),
       context(nullptr), handle(nullptr), connected(false), busy(false), claimed(false),
-      busNumber(0), portNumbers{}, portCount(0)
+      busNumber(0), deviceAddress(0), portNumbers{}, portCount(0)
 {
 }
 
@@ -120,6 +120,7 @@ bool CT7601::connect()
     if (device) {
         rc = libusb_open(device, &handle);
         busNumber = libusb_get_bus_number(device);
+        deviceAddress = libusb_get_device_address(device);
         portCount = libusb_get_port_numbers(device, portNumbers, sizeof portNumbers);
     }
     if (list)
@@ -242,6 +243,14 @@ bool CT7601::isConnected() const
 const CT7601::Identity& CT7601::identity() const
 {
     return identity_;
+}
+
+CT7601::UsbLocation CT7601::location() const
+{
+    // libusb numbers devices on a bus from 1; 0 is left for "not found yet".
+    if (deviceAddress == 0)
+        return {};
+    return {busNumber, deviceAddress};
 }
 
 CT7601::Failure CT7601::failure() const

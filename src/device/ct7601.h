@@ -30,6 +30,13 @@ public:
         std::string serial;
     };
 
+    // Where the open device sits on the bus, as libusb numbers it (and Linux's
+    // /proc/asound/cardN/usbbus writes it); -1 before a device was found.
+    struct UsbLocation {
+        int bus = -1;
+        int address = -1;
+    };
+
     // Where the last connect stopped, beside its console line.
     enum class Failure { None, Init, Hotplug, NotFound, Open };
 
@@ -42,6 +49,7 @@ public:
     bool isConnected() const;
     int sendReport(const Report& request);
     const Identity& identity() const;
+    UsbLocation location() const;
     Failure failure() const;
     int failureCode() const;    // libusb's code for a Hotplug or Open failure
     int claimError() const;     // interface 0 not claimed: libusb's code; otherwise 0
@@ -66,6 +74,7 @@ private:
     // from the root hub down (their count, or an error where the platform
     // does not give them).
     uint8_t busNumber;
+    uint8_t deviceAddress;
     uint8_t portNumbers[7];
     int portCount;
     Identity identity_;

@@ -92,9 +92,14 @@ float ES9038State::volume() const
 
 float ES9038State::volumeDb() const
 {
-    const float f = float(255 - current.volume[0]) / 255.0f;
-    const int max = current.volume[2];
-    const int min = current.volume[3];
+    return volumeDbOf(current.volume[0], current.volume[2], current.volume[3]);
+}
+
+float ES9038State::volumeDbOf(uint8_t attenuation, uint8_t maxByte, uint8_t minByte)
+{
+    const float f = float(255 - attenuation) / 255.0f;
+    const int max = maxByte;
+    const int min = minByte;
     const float level = f * float(max - min) + float(min);
     const float x = level * -0.5f;
     if (double(x) > -0.4)

@@ -24,6 +24,10 @@ public:
     void setVolume(float fraction);
     float volume() const;
     float volumeDb() const;
+    // The level in dB that the window shows for a channel's attenuation
+    // byte, between the block's max and min bytes (volumeDb() is the left
+    // channel's).
+    static float volumeDbOf(uint8_t attenuation, uint8_t max, uint8_t min);
     QString volumeDbText() const;
     int16_t thd2nd(uint8_t range) const;
     int16_t thd3rd(uint8_t range) const;

@@ -1,0 +1,87 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <string>
+
+// The simulated analog path behind the PortAudio C API: the Pa_* functions
+// defined in audiosim.cpp offer two devices on one host API, "Sonvale
+// simulation":
+//   0  "<the simulated DAC's USB product string>: USB Audio"  2 outputs, the
+//      DAC (the default output)
+//   1  "Sonvale loopback interface"  2 inputs, an audio interface whose inputs
+//      are wired to the DAC's outputs (the default input)
+// What the DAC plays reaches the interface, per channel (left, right), as
+//   v = x · 10^(volume/20)       x the played sample, full scale 1.0; volume in
+//                                dB as the window shows it, from that
+//                                channel's volume byte of the DAC's block
+//   y = v + a2·v² + a3·v³        a2 = h2 + k2·c2, a3 = h3 + k3·c3; c2, c3 the
+//                                2nd and 3rd values of the THD pair driving
+//                                that output (thd_range0 the left one and
+//                                thd_range1 the right one, or the other way
+//                                round; thd_range2 drives nothing)
+//   z = y' + adc2·y'² + adc3·y'³ + noise, clipped to ±1
+//                                y' is y as the interface's clock samples it:
+//                                its sample n is y at n·(1 + ppm·1e-6) of the
+//                                DAC's samples (band-limited interpolation),
+//                                so a tone arrives at f·(1 + ppm·1e-6)
+// and arrives one buffer (1024 frames) and the interpolator's 64 frames
+// later. The block is the simulated DAC's (UsbSim::block()) as it stands
+// when a stream starts. Callbacks run on a thread of the stand-in's own, as
+// fast as the program takes them: a second of audio takes far less than a
+// second. Streams take 32-bit float samples, interleaved or not, at any rate.
+//
+// The path is set from the environment at Pa_Initialize:
+//   SONVALE_SIM_ANALOG=key=value,...   comma-separated, any of
+//     h2l, h3l, h2r, h3r  the DAC's own a2, a3 on the left and right output
+//                         (defaults 2e-5, 1.5e-5, -1.2e-5, 2.5e-5)
+//     k2, k3              change of a2, a3 per unit of a THD value (1e-7, 1e-7)
+//     map                 straight: thd_range0 drives the left output and
+//                         thd_range1 the right; swapped: the other way round
+//     noise               the interface's noise, dBFS RMS (a full-scale sine
+//                         is 0 dBFS; default -130)
+//     ppm                 the interface's clock offset (default 0)
+//     adc2, adc3          the interface's own a2, a3 (default 0)
+//     input               connected (default) or silent: nothing reaches the
+//                         input but its noise (a cable come loose)
+//     dropout             SECONDS: that far into a recording (from the start
+//                         of the input stream, settling time included) the
+//                         interface loses 0.1 s of samples, unreported (the
+//                         recording closes up over the gap)
+// An unknown key or a value that is not what the key takes makes
+// Pa_Initialize fail; Pa_GetErrorText then names it, e.g.
+// "SONVALE_SIM_ANALOG: unknown key 'foo'".
+class AudioSim {
+public:
+    struct Analog {
+        double h2l = 2e-5;
+        double h3l = 1.5e-5;
+        double h2r = -1.2e-5;
+        double h3r = 2.5e-5;
+        double k2 = 1e-7;
+        double k3 = 1e-7;
+        bool swapped = false;
+        double noiseDbfs = -130;
+        double ppm = 0;
+        double adc2 = 0;
+        double adc3 = 0;
+        bool silentInput = false;
+        double dropoutSeconds = -1;     // negative: none
+    };
+
+    static constexpr int bufferFrames = 1024;
+    static constexpr int interpolatorHalfLength = 64;
+    static constexpr double dropoutLength = 0.1;
+
+    // The variable's text read into `analog` (which starts from the
+    // defaults); false with `error` naming the key or value at fault.
+    static bool parse(const std::string& text, Analog& analog, std::string& error);
+
+    // The DAC's output level in dB from its volume byte, as the window shows
+    // it (ES9038State::volumeDb).
+    static float volumeDb(unsigned char attenuation, unsigned char max, unsigned char min);
+
+    static const char* hostApiName();
+    static const char* inputName();
+};

@@ -1,0 +1,93 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "audio/devicechoice.h"
+
+#include <QStringList>
+
+namespace {
+
+int channels(const AudioDevice& device, DeviceChoice::Direction direction)
+{
+    return direction == DeviceChoice::Direction::Output ? device.maxOutputChannels
+                                                        : device.maxInputChannels;
+}
+
+QString described(const AudioDevice& device)
+{
+    return QStringLiteral("%1 \"%2\"").arg(device.index).arg(device.name);
+}
+
+} // namespace
+
+DeviceChoice::Result DeviceChoice::choose(const std::vector<AudioDevice>& devices,
+                                          const QString& text, Direction direction,
+                                          int defaultIndex)
+{
+    const QString kind = direction == Direction::Output ? QStringLiteral("output")
+                                                        : QStringLiteral("input");
+    Result result;
+    if (text.isEmpty()) {
+        result.error = QStringLiteral("no %1 device named").arg(kind);
+        return result;
+    }
+
+    if (text == QLatin1String("default")) {
+        for (const AudioDevice& device : devices)
+            if (device.index == defaultIndex && defaultIndex >= 0 && channels(device, direction) > 0) {
+                result.index = defaultIndex;
+                return result;
+            }
+        result.error = QStringLiteral("there is no default %1 device").arg(kind);
+        return result;
+    }
+
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber);
+    if (isNumber) {
+        for (const AudioDevice& device : devices) {
+            if (device.index != number)
+                continue;
+            if (channels(device, direction) == 0) {
+                result.error = QStringLiteral("device %1 has no %2 channels").arg(described(device), kind);
+                return result;
+            }
+            result.index = number;
+            return result;
+        }
+        result.error = QStringLiteral("there is no device %1 (see audio-devices)").arg(number);
+        return result;
+    }
+
+    std::vector<const AudioDevice*> exact, partial;
+    bool elsewhere = false;     // the name fits a device without such channels
+    for (const AudioDevice& device : devices) {
+        const bool exactName = device.name == text;
+        const bool partName = device.name.contains(text, Qt::CaseInsensitive);
+        if (channels(device, direction) == 0) {
+            elsewhere = elsewhere || partName;
+            continue;
+        }
+        if (exactName)
+            exact.push_back(&device);
+        if (partName)
+            partial.push_back(&device);
+    }
+    const std::vector<const AudioDevice*>& found = exact.empty() ? partial : exact;
+    if (found.size() == 1) {
+        result.index = found.front()->index;
+        return result;
+    }
+    if (found.empty()) {
+        result.error = elsewhere
+            ? QStringLiteral("no %1 device is named \"%2\" (a device of that name has no %1 channels)").arg(kind, text)
+            : QStringLiteral("no %1 device is named \"%2\" (see audio-devices)").arg(kind, text);
+        return result;
+    }
+    QStringList names;
+    for (const AudioDevice* device : found)
+        names << described(*device);
+    result.error = QStringLiteral("\"%1\" names more than one %2 device: %3; give its number")
+                       .arg(text, kind, names.join(QStringLiteral(", ")));
+    return result;
+}

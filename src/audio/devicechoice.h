@@ -1,0 +1,28 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "audio/audiodevice.h"
+
+#include <QString>
+
+#include <vector>
+
+// The device a user named after --output or --input: a device index; the
+// word "default" (PortAudio's default device for that direction); a device's
+// exact name; or a part of one name, in any case, that no other device of
+// that direction contains. Only devices with channels in that direction
+// count.
+class DeviceChoice {
+public:
+    enum class Direction { Output, Input };
+
+    struct Result {
+        int index = -1;     // the device; -1 with `error` set when none fits
+        QString error;      // for the user, e.g. "'USB' names more than one output: ..."
+    };
+
+    static Result choose(const std::vector<AudioDevice>& devices, const QString& text,
+                         Direction direction, int defaultIndex);
+};

@@ -1,0 +1,55 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+// Plays a sine through one device while recording another: the DAC's output
+// wired to an input of an audio interface. The two run as separate PortAudio
+// streams (their clocks are not the same), callback-driven with large buffers:
+// latency is of no concern here, dropouts are.
+//
+// The tone fades in and out over `fadeSeconds`, so that the DAC's output never
+// steps. Recording starts with the tone; what arrives during `settleSeconds`
+// and the output stream's reported latency is thrown away, the next
+// `seconds` are kept. The run ends when that many frames have been captured,
+// however long that takes on the clock (a simulated path runs faster than
+// real time); a device that stops delivering frames ends it with an error.
+//
+// Needs a live, ready AudioSystem.
+class ToneCapture {
+public:
+    struct Settings {
+        double frequencyHz = 997;
+        double levelDbfs = -3;        // peak level of the sine; above 0 dBFS is taken as 0
+        double sampleRate = 48000;    // both streams
+        double seconds = 1;           // kept
+        double settleSeconds = 0.25;  // discarded first
+        double fadeSeconds = 0.01;
+        // Suggested to both streams (at least the devices' own high
+        // latency). Through ALSA's PipeWire plug-in, the default buffers
+        // dropped samples on a loaded machine and 0.5 s did not.
+        double latencySeconds = 0.5;
+    };
+
+    struct Result {
+        bool ok = false;
+        QString error;                         // why not, for the user
+        double sampleRate = 0;
+        // The kept samples, one vector per input channel (two, or one for a
+        // mono input), full scale 1.0.
+        std::vector<std::vector<double>> channels;
+        // What the streams reported while the kept samples arrived.
+        int inputOverflows = 0;                // callbacks flagged paInputOverflow or paInputUnderflow
+        int outputUnderflows = 0;              // callbacks flagged paOutputUnderflow
+        // How the output was opened: the host API's name, and on Windows'
+        // WASAPI "WASAPI exclusive" or "WASAPI shared".
+        QString outputMode;
+        QString inputMode;
+    };
+
+    static Result run(int outputDevice, int inputDevice, const Settings& settings);
+};

@@ -1,0 +1,189 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The sonvalectl commands that play and record: the audio devices, and one
+// measurement of the DAC's distortion (tune-thd is in tunethdcommand.cpp).
+
+#include "audio/audiosystem.h"
+#include "audio/dacaudiomatch.h"
+#include "ctl/audiooptions.h"
+#include "ctl/commands.h"
+#include "ctl/measurementoutput.h"
+#include "ctl/measurementrig.h"
+#include "base/diagnostics.h"
+#include "measure/wavfile.h"
+
+#include <QJsonArray>
+
+#include <cstdio>
+
+namespace {
+
+// Which audio output is the DAC's, when the DAC can be opened; a note why
+// none is marked otherwise.
+std::string markDac(const CommandContext& context, std::vector<AudioDevice>& devices, DacAudioMatch::Match& match)
+{
+    std::FILE* const diagnostics = Diagnostics::redirect(context.verbose ? stderr : nullptr);
+    std::string note;
+    {
+        DacSession session(context.vendorId, context.productId);
+        if (session.open()) {
+            DacAudioMatch::DacUsb usb;
+            usb.vendorId = context.vendorId;
+            usb.productId = context.productId;
+            usb.bus = session.location().bus;
+            usb.address = session.location().address;
+            usb.product = QString::fromStdString(session.identity().product);
+            match = DacAudioMatch::mark(devices, usb);
+            if (match.index < 0)
+                note = "the DAC " + context.device() + " is open, but none of these devices is its audio output";
+        } else {
+            note = session.error();
+        }
+    }
+    Diagnostics::redirect(diagnostics);
+    return note;
+}
+
+std::string problemList(const CaptureAnalysis& analysis)
+{
+    std::string text;
+    for (const std::string& problem : analysis.problems)
+        text += (text.empty() ? "" : ", ") + problem;
+    return text;
+}
+
+void print(const MeasurementOutput::Setup& setup, const CaptureAnalysis& analysis, bool json)
+{
+    const std::string text = json ? MeasurementOutput::json(setup, analysis).lines() + "\n"
+                                  : MeasurementOutput::text(setup, analysis);
+    std::fputs(text.c_str(), stdout);
+}
+
+} // namespace
+
+void Commands::noteLevelCap(const CommandContext& context, const AudioOptions& options)
+{
+    if (options.levelCapped) {
+        std::fprintf(stderr, "%s: --level %s lies above 0 dBFS: the tone plays at 0 dBFS (the level is capped)\n",
+                     context.program(), MeasurementOutput::fixed(options.requestedLevelDbfs, 1).c_str());
+    }
+}
+
+int Commands::audioDevices(const CommandContext& context, const Arguments& arguments)
+{
+    std::vector<bool> given;
+    Arguments operands;
+    if (!context.splitOptions(arguments, {"--json"}, given, operands))
+        return CommandContext::BadUsage;
+    if (!operands.empty())
+        return context.refuse("audio-devices takes no arguments but --json");
+
+    DacAudioMatch::Match match;
+    std::vector<AudioDevice> devices;
+    std::string note;
+    int defaultOutput = -1, defaultInput = -1;
+    {
+        AudioSystem audio;
+        if (!audio.isReady()) {
+            context.fail("the audio system cannot start: " + audio.error().toStdString());
+            return CommandContext::AudioFailed;
+        }
+        devices = audio.devices();
+        defaultOutput = audio.defaultOutput();
+        defaultInput = audio.defaultInput();
+        note = markDac(context, devices, match);
+    }
+
+    if (given[0]) {
+        std::string list = "[";
+        for (const AudioDevice& device : devices) {
+            JsonText entry;
+            entry.add("index", device.index)
+                .add("name", device.name)
+                .add("host_api", device.hostApi)
+                .add("inputs", device.maxInputChannels)
+                .add("outputs", device.maxOutputChannels)
+                .add("default_rate", device.defaultSampleRate)
+                .add("dac", device.dac);
+            list += (list.size() > 1 ? ",\n    " : "\n    ") + entry.oneLine();
+        }
+        JsonText document;
+        document.addJson("devices", list + (devices.empty() ? "]" : "\n  ]"))
+            .add("default_output", defaultOutput >= 0 ? QJsonValue(defaultOutput) : QJsonValue())
+            .add("default_input", defaultInput >= 0 ? QJsonValue(defaultInput) : QJsonValue())
+            .add("dac", match.index >= 0 ? QJsonValue(match.index) : QJsonValue())
+            .add("dac_found_by", match.index >= 0 ? QJsonValue(DacAudioMatch::methodName(match.method)) : QJsonValue());
+        if (!note.empty())
+            document.add("dac_note", QString::fromStdString(note));
+        std::printf("%s\n", document.lines().c_str());
+        return CommandContext::Done;
+    }
+
+    std::printf("index  in  out  rate    host API              name\n");
+    for (const AudioDevice& device : devices) {
+        std::string flags;
+        if (device.index == defaultOutput)
+            flags += ", default output";
+        if (device.index == defaultInput)
+            flags += ", default input";
+        if (device.dac)
+            flags = ", the DAC" + flags;
+        std::printf("%-5d  %2d  %3d  %-6s  %-20s  %s%s\n", device.index, device.maxInputChannels,
+                    device.maxOutputChannels, MeasurementOutput::fixed(device.defaultSampleRate, 0).c_str(),
+                    device.hostApi.toUtf8().constData(), device.name.toUtf8().constData(),
+                    flags.empty() ? "" : (" (" + flags.substr(2) + ")").c_str());
+    }
+    if (match.index >= 0) {
+        std::printf("the DAC %s: device %d (found by its %s)\n", context.device().c_str(), match.index,
+                    DacAudioMatch::methodName(match.method).toUtf8().constData());
+    } else {
+        std::printf("the DAC %s: none marked (%s)\n", context.device().c_str(), note.c_str());
+    }
+    return CommandContext::Done;
+}
+
+int Commands::measure(const CommandContext& context, const Arguments& arguments)
+{
+    AudioOptions options;
+    if (!options.parse(context, "measure", arguments, true))
+        return CommandContext::BadUsage;
+    noteLevelCap(context, options);
+
+    MeasurementOutput::Setup setup;
+    CaptureAnalysis analysis;
+    if (options.inputFile) {
+        // A recording made elsewhere: no DAC, no audio.
+        const std::string& path = *options.inputFile;
+        WavFile wav;
+        std::string error;
+        if (!wav.read(path, error)) {
+            context.fail(path + ": " + error);
+            return CommandContext::AudioFailed;
+        }
+        analysis = MeasurementRig::analyseFile(wav.channels, wav.rateHz, options);
+        setup.file = path;
+        setup.fileFormat = wav.formatName() + (wav.channels.size() == 1 ? ", mono" : ", stereo");
+        setup.frequencyHz = options.frequencyGiven ? options.frequencyHz : 0;
+        if (options.levelGiven)
+            setup.expectedLevels.assign(wav.channels.size(), options.levelDbfs);
+    } else {
+        const int status = MeasurementRig::run(context, options, !options.output, false,
+                                               [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
+                                                   std::string error;
+                                                   if (!rig.measure(analysis, error)) {
+                                                       context.fail(error);
+                                                       return int(CommandContext::AudioFailed);
+                                                   }
+                                                   setup = rig.setup(analysis.channels.size());
+                                                   return int(CommandContext::Done);
+                                               });
+        if (status != CommandContext::Done)
+            return status;
+    }
+    print(setup, analysis, options.json);
+    if (!analysis.ok()) {
+        context.fail("the capture does not tell the DAC's distortion: " + problemList(analysis));
+        return CommandContext::NotImproved;
+    }
+    return CommandContext::Done;
+}

@@ -1,0 +1,236 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "ctl/measurementrig.h"
+
+#include "audio/dacaudiomatch.h"
+#include "audio/devicechoice.h"
+#include "audio/tonecapture.h"
+#include "ctl/commandcontext.h"
+#include "base/diagnostics.h"
+#include "settings/blocklayout.h"
+#include "settings/es9038state.h"
+
+#include <algorithm>
+
+namespace {
+
+const AudioDevice& deviceAt(const std::vector<AudioDevice>& devices, int index)
+{
+    static const AudioDevice none;
+    for (const AudioDevice& device : devices) {
+        if (device.index == index)
+            return device;
+    }
+    return none;
+}
+
+// Each problem of any channel, once, in the order of the Problem list.
+void gatherProblems(CaptureAnalysis& analysis)
+{
+    analysis.problems.clear();
+    for (const char* problem : {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal}) {
+        for (const ChannelAnalysis& channel : analysis.channels) {
+            if (std::find(channel.problems.begin(), channel.problems.end(), problem) != channel.problems.end()) {
+                analysis.problems.push_back(problem);
+                break;
+            }
+        }
+    }
+}
+
+} // namespace
+
+MeasurementRig::MeasurementRig(const AudioOptions& options) : options(options)
+{
+}
+
+std::vector<double> MeasurementRig::volumesOf(const DacSession::Block& block)
+{
+    const uint8_t max = block[BlockLayout::volumeLeft + 2];
+    const uint8_t min = block[BlockLayout::volumeLeft + 3];
+    return {double(ES9038State::volumeDbOf(block[BlockLayout::volumeLeft], max, min)),
+            double(ES9038State::volumeDbOf(block[BlockLayout::volumeRight], max, min))};
+}
+
+std::string MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, uint16_t productId,
+                                    const DacSession::Block* block)
+{
+    audio.emplace();
+    if (!audio->isReady())
+        return "the audio system cannot start: " + audio->error().toStdString();
+    devices = audio->devices();
+    DacAudioMatch::Match match;
+    if (dac) {
+        DacAudioMatch::DacUsb usb;
+        const CT7601::UsbLocation location = dac->location();
+        usb.bus = location.bus;
+        usb.address = location.address;
+        usb.product = QString::fromStdString(dac->identity().product);
+        usb.vendorId = vendorId;
+        usb.productId = productId;
+        match = DacAudioMatch::mark(devices, usb);
+    }
+
+    if (options.output) {
+        const DeviceChoice::Result chosen = DeviceChoice::choose(
+            devices, QString::fromStdString(*options.output), DeviceChoice::Direction::Output, audio->defaultOutput());
+        if (chosen.index < 0)
+            return "--output: " + chosen.error.toStdString();
+        outputIndex = chosen.index;
+    } else if (match.index >= 0) {
+        outputIndex = match.index;
+    } else {
+        return "no audio output of the DAC " + DacSession::identifiers(vendorId, productId)
+               + " was found among the audio devices (sonvalectl audio-devices lists them): name it with --output";
+    }
+    const DeviceChoice::Result chosen =
+        DeviceChoice::choose(devices, QString::fromStdString(options.input.value_or("default")),
+                             DeviceChoice::Direction::Input, audio->defaultInput());
+    if (chosen.index < 0)
+        return "--input: " + chosen.error.toStdString();
+    inputIndex = chosen.index;
+
+    dacOutput = match.index >= 0 && match.index == outputIndex;
+    if (dacOutput && block)
+        volumes = volumesOf(*block);
+    return std::string();
+}
+
+bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error) const
+{
+    ToneCapture::Settings settings;
+    settings.frequencyHz = options.frequencyHz;
+    settings.levelDbfs = options.levelDbfs;
+    settings.sampleRate = options.rateHz;
+    settings.seconds = options.seconds;
+    const ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
+    if (!captured.ok) {
+        error = captured.error.toStdString();
+        return false;
+    }
+    std::vector<AnalysisOptions> perChannel(captured.channels.size());
+    for (std::size_t channel = 0; channel < perChannel.size(); ++channel) {
+        perChannel[channel].expectedLevelDbfs = expectedLevel(channel);
+        perChannel[channel].expectedFrequencyHz = options.frequencyHz;
+    }
+    analysis = analyse(captured.channels, captured.sampleRate, perChannel);
+    // Samples the streams said they lost are a dropout, whatever the
+    // analysis saw of it.
+    if (captured.inputOverflows > 0 || captured.outputUnderflows > 0) {
+        for (ChannelAnalysis& channel : analysis.channels) {
+            if (std::find(channel.problems.begin(), channel.problems.end(), Problem::dropout) == channel.problems.end())
+                channel.problems.push_back(Problem::dropout);
+        }
+        gatherProblems(analysis);
+    }
+    return true;
+}
+
+CaptureAnalysis MeasurementRig::analyse(const std::vector<std::vector<double>>& channels, double rateHz,
+                                        const std::vector<AnalysisOptions>& options)
+{
+    CaptureAnalysis analysis;
+    analysis.rateHz = rateHz;
+    analysis.seconds = channels.empty() ? 0 : double(channels.front().size()) / rateHz;
+    for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+        const std::vector<double>& samples = channels[channel];
+        analysis.channels.push_back(analyseChannel(samples.data(), samples.size(), rateHz, options[channel]));
+    }
+    gatherProblems(analysis);
+    return analysis;
+}
+
+CaptureAnalysis MeasurementRig::analyseFile(const std::vector<std::vector<double>>& channels, double rateHz,
+                                            const AudioOptions& options)
+{
+    AnalysisOptions each;
+    if (options.levelGiven)
+        each.expectedLevelDbfs = options.levelDbfs;
+    if (options.frequencyGiven)
+        each.expectedFrequencyHz = options.frequencyHz;
+    return analyse(channels, rateHz, std::vector<AnalysisOptions>(channels.size(), each));
+}
+
+const AudioDevice& MeasurementRig::output() const
+{
+    return deviceAt(devices, outputIndex);
+}
+
+const AudioDevice& MeasurementRig::input() const
+{
+    return deviceAt(devices, inputIndex);
+}
+
+bool MeasurementRig::outputIsDac() const
+{
+    return dacOutput;
+}
+
+const std::vector<double>& MeasurementRig::dacVolumeDb() const
+{
+    return volumes;
+}
+
+double MeasurementRig::expectedLevel(std::size_t channel) const
+{
+    if (volumes.empty())
+        return options.levelDbfs;
+    return options.levelDbfs + volumes[std::min(channel, volumes.size() - 1)];
+}
+
+std::string MeasurementRig::described(const AudioDevice& device)
+{
+    return std::to_string(device.index) + " \"" + device.name.toStdString() + "\"";
+}
+
+MeasurementOutput::Setup MeasurementRig::setup(std::size_t channels) const
+{
+    MeasurementOutput::Setup setup;
+    setup.frequencyHz = options.frequencyHz;
+    setup.levelDbfs = options.levelDbfs;
+    setup.levelCapped = options.levelCapped;
+    setup.requestedLevelDbfs = options.requestedLevelDbfs;
+    for (std::size_t channel = 0; channel < channels; ++channel)
+        setup.expectedLevels.push_back(expectedLevel(channel));
+    setup.output = described(output());
+    setup.outputIsDac = dacOutput;
+    setup.dacVolumeDb = volumes;
+    setup.input = described(input());
+    return setup;
+}
+
+int MeasurementRig::run(const CommandContext& context, const AudioOptions& options, bool needDac, bool wholeBlock,
+                        const Work& work)
+{
+    std::FILE* const diagnostics = Diagnostics::redirect(context.verbose ? stderr : nullptr);
+    int status = CommandContext::Done;
+    {
+        DacSession session(context.vendorId, context.productId);
+        DacSession::Block block{};
+        std::string cause;
+        bool open = session.open();
+        // measure needs only the volumes (one window); tune-thd the whole
+        // block, for the history and the THD values.
+        const std::vector<uint8_t> volumeWindow{BlockLayout::windowOf(BlockLayout::volumeLeft)};
+        if (open && !(wholeBlock ? session.readBlock(block) : session.readWindows(volumeWindow, block))) {
+            open = false;
+            cause = session.error();
+        } else if (!open) {
+            cause = session.error();
+        }
+        if (open || !needDac) {
+            MeasurementRig rig(options);
+            cause = rig.prepare(open ? &session : nullptr, context.vendorId, context.productId,
+                                open ? &block : nullptr);
+            if (cause.empty())
+                status = work(open ? &session : nullptr, open ? &block : nullptr, rig);
+        }
+        if (!cause.empty()) {
+            context.fail(cause);
+            status = CommandContext::AudioFailed;
+        }
+    }   // the DAC is closed here, PortAudio ended
+    Diagnostics::redirect(diagnostics);
+    return status;
+}

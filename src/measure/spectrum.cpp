@@ -1,0 +1,41 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "measure/spectrum.h"
+
+#include <kiss_fftr.h>
+
+#include <cmath>
+#include <memory>
+
+std::size_t Spectrum::fastLength(std::size_t atMost)
+{
+    std::size_t best = 0;
+    for (std::size_t p2 = 2; p2 <= atMost; p2 *= 2) {
+        for (std::size_t p3 = p2; p3 <= atMost; p3 *= 3) {
+            for (std::size_t p5 = p3; p5 <= atMost; p5 *= 5) {
+                if (p5 > best)
+                    best = p5;
+            }
+        }
+    }
+    return best;
+}
+
+std::vector<double> Spectrum::hannPower(const double* samples, std::size_t n)
+{
+    std::unique_ptr<kiss_fftr_state, void (*)(void*)> plan(
+        kiss_fftr_alloc(int(n), 0, nullptr, nullptr), kiss_fftr_free);
+    if (!plan)
+        return {};
+    std::vector<kiss_fft_scalar> windowed(n);
+    const double step = 2.0 * 3.14159265358979323846 / double(n);
+    for (std::size_t i = 0; i < n; ++i)
+        windowed[i] = kiss_fft_scalar(samples[i] * (0.5 - 0.5 * std::cos(step * double(i))));
+    std::vector<kiss_fft_cpx> bins(n / 2 + 1);
+    kiss_fftr(plan.get(), windowed.data(), bins.data());
+    std::vector<double> power(bins.size());
+    for (std::size_t k = 0; k < bins.size(); ++k)
+        power[k] = double(bins[k].r) * bins[k].r + double(bins[k].i) * bins[k].i;
+    return power;
+}

@@ -1,0 +1,110 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+// Finds the chip's 2nd- and 3rd-harmonic compensation values that null the
+// distortion measured at the DAC's outputs.
+//
+// Each value adds a pre-distortion k·c·x² (2nd) or k·c·x³ (3rd) with an unknown
+// scale k, so each phase-referenced harmonic h is a straight line in its own
+// value c: h(c) = h(c0) + g·(c − c0), g complex and unknown. Which of the
+// three pairs (thd_range0..2) drives which output is unknown too. The solver
+// measures at the start, steps each pair's 2nd and 3rd value together (they
+// act on different harmonics) and measures again, learns g for H2 and H3 on
+// every output, gives each output the pair that moves it most, and sets each
+// value where the projection of h on g crosses zero:
+//     c* = c0 − Re(conj(g)·h0) / |g|²
+// then measures there and refines at most twice. What is left in quadrature
+// to g no value can cancel: that is the floor it reports.
+//
+// It drives a caller-supplied function that writes the values, plays, captures
+// and analyses; it counts the captures and keeps none of the device.
+
+#include "measure/analysis.h"
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The three pairs as thd_range0..2 hold them: [pair][0] the 2nd-harmonic
+// value, [pair][1] the 3rd.
+struct ThdValues {
+    std::array<std::array<int16_t, 2>, 3> pairs{};
+
+    bool operator==(const ThdValues& other) const { return pairs == other.pairs; }
+    bool operator!=(const ThdValues& other) const { return pairs != other.pairs; }
+};
+
+class ThdSolver {
+public:
+    // Writes the values, waits for them to settle, captures and analyses.
+    // Exceptions it throws pass through run().
+    using Measure = std::function<CaptureAnalysis(const ThdValues&)>;
+
+    struct Settings {
+        // The first probe step in register units, enlarged stepGrowth-fold
+        // (up to probeAttempts captures per pair) while the change stays
+        // below changeOverNoise times its noise.
+        int initialStep = 1024;
+        int stepGrowth = 16;
+        int probeAttempts = 2;
+        double changeOverNoise = 10.0;
+        int maxRefinements = 2;
+        // The audio interface's own H2/H3 when known (dBc at the level
+        // measured): a DAC already below it cannot be tuned by this loop.
+        std::optional<double> interfaceDistortionDbc;
+    };
+
+    enum class Outcome {
+        Improved,     // the values found measure better than the start
+        NotImproved,  // nothing could be improved; `reason` says why; values = start
+        Failed,       // a capture had a problem; `reason` names it; values = start
+    };
+
+    // What stepping one pair did.
+    struct PairEffect {
+        int step = 0;                  // the last step tried
+        bool movesAnything = false;
+        std::vector<int> drives;       // the outputs it was given (0 left, 1 right)
+        // Sensitivity per unit, [output][0] of H2, [output][1] of H3.
+        std::vector<std::array<std::complex<double>, 2>> sensitivity;
+    };
+
+    // Per output: the part of H2 and H3 in quadrature to what its values
+    // move, in dBc; NaN where no pair drives the output.
+    struct Floor {
+        double secondDbc;
+        double thirdDbc;
+    };
+
+    struct Result {
+        Outcome outcome = Outcome::Failed;
+        std::string reason;              // why not improved, or what failed
+        std::vector<std::string> notes;  // e.g. "thd_range2 moves nothing; left as it was"
+        ThdValues start;
+        ThdValues values;                // what to keep (the device holds the last values measured)
+        CaptureAnalysis before;
+        CaptureAnalysis after;           // the capture at `values`
+        std::array<PairEffect, 3> pairs;
+        std::vector<Floor> floors;       // per output
+        int captures = 0;
+    };
+
+    explicit ThdSolver(Measure measure);
+    ThdSolver(Measure measure, Settings settings);
+
+    Result run(const ThdValues& start);
+    int captures() const { return captureCount; }
+
+private:
+    CaptureAnalysis capture(const ThdValues& values);
+
+    Measure measure;
+    Settings settings;
+    int captureCount = 0;
+};

@@ -1,0 +1,659 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+// sonvalectl's audio commands run as a process on the simulated DAC and the
+// simulated analog path (sim/audiosim.h): the figures measure prints against
+// the model's, recordings in each WAV format, the values tune-thd leaves on
+// the DAC against the model's optimum, and what it puts back when it fails.
+
+#include "settings/settingsblock.h"
+#include "synthetic.h"
+#include "testbytes.h"
+#include "virtualdac.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/types.h>
+#endif
+
+namespace {
+
+using namespace TestBytes;
+
+const QByteArray factory = bytesOf(VirtualDac::factoryBlock());
+
+QByteArray patched(QByteArray block, int offset, const char* bytes)
+{
+    const QByteArray b = hex(bytes);
+    return block.replace(offset, b.size(), b);
+}
+
+// The factory block with both channels at 0 dB (attenuation 0 between max 0
+// and min 255).
+const QByteArray fullVolume = patched(factory, 4, "00 00");
+
+struct Run {
+    int exitCode;
+    QString out;
+    QString err;
+    QStringList requests;   // what the DAC received
+};
+
+// The simulated path's defaults, and the factory block's THD pairs.
+struct Model {
+    double h2[2] = {2e-5, -1.2e-5};
+    double h3[2] = {1.5e-5, 2.5e-5};
+    double k2 = 1e-7, k3 = 1e-7;
+    int pairs[3][2] = {{-300, 260}, {45, -120}, {-4, 25}};
+    bool swapped = false;
+
+    // a2 or a3 of an output at the block's values.
+    double coefficient(int output, int which) const
+    {
+        const int pair = (output == 0) != swapped ? 0 : 1;
+        return which == 0 ? h2[output] + k2 * pairs[pair][0] : h3[output] + k3 * pairs[pair][1];
+    }
+    // The value of `pair` that nulls harmonic `which` (0: 2nd) of the output it drives.
+    double optimum(int pair, int which) const
+    {
+        const int output = (pair == 0) != swapped ? 0 : 1;
+        return which == 0 ? -h2[output] / k2 : -h3[output] / k3;
+    }
+};
+
+// A RIFF/WAVE file of `channels` at `rate`: 16-, 24-, 32-bit PCM or 32-bit float.
+QByteArray wav(const std::vector<std::vector<double>>& channels, int rate, int bits, bool isFloat)
+{
+    QByteArray data;
+    for (std::size_t i = 0; i < channels[0].size(); ++i) {
+        for (const std::vector<double>& channel : channels) {
+            if (isFloat) {
+                const float f = float(channel[i]);
+                data.append(reinterpret_cast<const char*>(&f), 4);
+                continue;
+            }
+            const double scale = std::ldexp(1.0, bits - 1);
+            const long long v = std::llround(std::clamp(channel[i] * scale, -scale, scale - 1));
+            for (int byte = 0; byte < bits / 8; ++byte)
+                data.append(char((v >> (8 * byte)) & 0xff));
+        }
+    }
+    auto le = [](uint32_t value, int size) {
+        QByteArray bytes;
+        for (int i = 0; i < size; ++i)
+            bytes.append(char((value >> (8 * i)) & 0xff));
+        return bytes;
+    };
+    const int channelCount = int(channels.size());
+    const int blockAlign = channelCount * bits / 8;
+    const QByteArray format = le(isFloat ? 3 : 1, 2) + le(uint32_t(channelCount), 2) + le(uint32_t(rate), 4)
+                              + le(uint32_t(rate * blockAlign), 4) + le(uint32_t(blockAlign), 2) + le(uint32_t(bits), 2);
+    const QByteArray chunks = "fmt " + le(16, 4) + format + "data" + le(uint32_t(data.size()), 4) + data;
+    return "RIFF" + le(uint32_t(chunks.size() + 4), 4) + "WAVE" + chunks;
+}
+
+QJsonObject channelOf(const QJsonObject& document, int channel)
+{
+    return document["channels"].toArray().at(channel).toObject();
+}
+
+QJsonObject harmonicOf(const QJsonObject& channel, int order)
+{
+    return channel["harmonics"].toArray().at(order - 2).toObject();
+}
+
+// The phase difference, wrapped to (−180°, 180°].
+double phaseError(double measured, double expected)
+{
+    double d = std::fmod(measured - expected, 360.0);
+    if (d > 180)
+        d -= 360;
+    if (d <= -180)
+        d += 360;
+    return std::abs(d);
+}
+
+} // namespace
+
+class TestMeasureCommands : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void badCommandLine_data();
+    void badCommandLine();
+    void audioDevices_data();
+    void audioDevices();
+    void measureModel_data();
+    void measureModel();
+    void measureSilent();
+    void inputFile_data();
+    void inputFile();
+    void inputFileRefused_data();
+    void inputFileRefused();
+    void tune_data();
+    void tune();
+    void tuneFailures_data();
+    void tuneFailures();
+    void tuneInterrupted();
+
+private:
+    Run ctl(const QStringList& arguments, const QStringList& environment = {});
+    QString path(const QString& name) const { return dir->filePath(name); }
+    QByteArray deviceBlock() const { return readFile(path("dac.block")); }
+
+    QScopedPointer<QTemporaryDir> dir;
+    QString history;
+};
+
+void TestMeasureCommands::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(writeFile(path("dac.block"), factory));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
+    history = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+              + "/sonvale/history/2fc6-6013-SV9038-0001";
+    QDir(history).removeRecursively();
+}
+
+void TestMeasureCommands::cleanup()
+{
+    QDir(history).removeRecursively();
+}
+
+Run TestMeasureCommands::ctl(const QStringList& arguments, const QStringList& environment)
+{
+    const QTemporaryDir console;
+    const QString out = QDir(console.path()).filePath("stdout");
+    const QString err = QDir(console.path()).filePath("stderr");
+    int exitCode = -1;
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
+        env.insert("SONVALE_SIM_REQUESTS", path("requests"));
+        env.remove("SONVALE_SIM_ANALOG");
+        for (const QString& assignment : environment)
+            env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir->path());
+        process.setStandardOutputFile(out);
+        process.setStandardErrorFile(err);
+        process.start(QStringLiteral(SONVALECTL_SIM), arguments);
+        if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
+            exitCode = process.exitCode();
+    }
+    const QString requests = QString::fromLatin1(readFile(path("requests")));
+    QFile::remove(path("requests"));
+    return {exitCode, consoleText(readFile(out)), consoleText(readFile(err)), requests.split('\n', Qt::SkipEmptyParts)};
+}
+
+// A bad command line plays nothing, writes nothing and keeps nothing.
+void TestMeasureCommands::badCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("operand") << QStringList{"measure", "now"} << "measure takes no arguments but its options, not 'now'";
+    QTest::newRow("unknown option") << QStringList{"measure", "--volume", "3"} << "unknown option '--volume'";
+    QTest::newRow("frequency, not a number")
+        << QStringList{"measure", "--frequency", "1kHz"} << "--frequency takes a frequency in Hz from 10 to 96000, not '1kHz'";
+    QTest::newRow("frequency, too low")
+        << QStringList{"tune-thd", "--frequency=5"} << "--frequency takes a frequency in Hz from 10 to 96000, not '5'";
+    QTest::newRow("frequency near half the rate")
+        << QStringList{"measure", "--frequency", "22000"}
+        << "--frequency 22000 lies too close to half the rate 48000 Hz: the tone must stay below 45 % of the rate";
+    QTest::newRow("level, not a number")
+        << QStringList{"measure", "--level", "loud"}
+        << "--level takes a level in dBFS, -120 or more (0 dBFS is a full-scale sine), not 'loud'";
+    QTest::newRow("level, not finite")
+        << QStringList{"measure", "--level", "-inf"}
+        << "--level takes a level in dBFS, -120 or more (0 dBFS is a full-scale sine), not '-inf'";
+    QTest::newRow("rate, fraction")
+        << QStringList{"measure", "--rate", "44100.5"} << "--rate takes a sample rate in Hz from 8000 to 384000, not '44100.5'";
+    QTest::newRow("seconds, none") << QStringList{"measure", "--seconds", "0"}
+                                   << "--seconds takes the seconds to capture, 0.1 to 60, not '0'";
+    QTest::newRow("output, no value") << QStringList{"measure", "--output"} << "--output needs DEV";
+    QTest::newRow("file with devices")
+        << QStringList{"measure", "--input-file", "a.wav", "--input", "1"}
+        << "--input-file analyses a recording as it is: --rate, --seconds, --output and --input do not go with it";
+    QTest::newRow("tune-thd from a file") << QStringList{"tune-thd", "--input-file", "a.wav"}
+                                          << "unknown option '--input-file'";
+    QTest::newRow("audio-devices, operand") << QStringList{"audio-devices", "all"}
+                                            << "audio-devices takes no arguments but --json";
+}
+
+void TestMeasureCommands::badCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    const Run run = ctl(arguments);
+    QCOMPARE(run.err, "sonvalectl: " + message + " (sonvalectl --help shows the usage)\n");
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(deviceBlock(), factory);
+    QVERIFY(!QDir(history).exists());
+}
+
+void TestMeasureCommands::audioDevices_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("out");
+
+    const QString table = "index  in  out  rate    host API              name\n"
+                          "0       0    2  48000   Sonvale simulation    Sonvale ES9038 USB DAC: USB Audio (%1default output)\n"
+                          "1       2    0  48000   Sonvale simulation    Sonvale loopback interface (default input)\n";
+    QTest::newRow("the DAC open") << QStringList{"audio-devices"}
+                                  << table.arg("the DAC, ") + "the DAC 2fc6:6013: device 0 (found by its product name)\n";
+    // Listing needs no DAC; without one, none is marked.
+    QTest::newRow("no DAC") << QStringList{"--device", "1234:abcd", "audio-devices"}
+                            << table.arg("") + "the DAC 1234:abcd: none marked (no DAC 1234:abcd is connected)\n";
+}
+
+void TestMeasureCommands::audioDevices()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, out);
+
+    const Run run = ctl(arguments);
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+
+    const Run json = ctl(arguments + QStringList{"--json"});
+    QCOMPARE(json.exitCode, 0);
+    const QJsonObject document = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    const QJsonArray devices = document["devices"].toArray();
+    QCOMPARE(devices.size(), 2);
+    QCOMPARE(devices[0].toObject()["name"].toString(), QString("Sonvale ES9038 USB DAC: USB Audio"));
+    QCOMPARE(devices[0].toObject()["outputs"].toInt(), 2);
+    QCOMPARE(devices[1].toObject()["inputs"].toInt(), 2);
+    QCOMPARE(devices[1].toObject()["host_api"].toString(), QString("Sonvale simulation"));
+    const bool dac = out.contains("device 0");
+    QCOMPARE(devices[0].toObject()["dac"].toBool(), dac);
+    QCOMPARE(document["dac"].isNull(), !dac);
+    QCOMPARE(document["default_input"].toInt(), 1);
+}
+
+// The levels and harmonics against y = v + a2·v² + a3·v³: for v = A·cos,
+// H2 = a2·A/2 and H3 = a3·A²/4 of the fundamental, at 0° for a positive
+// coefficient and 180° for a negative one; A = 10^((level + volume)/20).
+void TestMeasureCommands::measureModel_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<double>("levelDbfs");   // the played level plus the DAC's volume
+    QTest::addColumn<bool>("swapped");
+    QTest::addColumn<QVector<double>>("coefficients");   // h2l, h3l, h2r, h3r
+
+    const QVector<double> defaults{2e-5, 1.5e-5, -1.2e-5, 2.5e-5};
+    QTest::newRow("defaults, the factory volume")
+        << QStringList{"SONVALE_SIM_ANALOG=noise=-160"} << factory << QStringList{} << -15.5 << false << defaults;
+    QTest::newRow("full volume, -6 dBFS, 96 kHz")
+        << QStringList{"SONVALE_SIM_ANALOG=noise=-160"} << fullVolume
+        << QStringList{"--level", "-6", "--rate", "96000"} << -6.0 << false << defaults;
+    QTest::newRow("swapped map, 1 kHz for 2 s")
+        << QStringList{"SONVALE_SIM_ANALOG=map=swapped,noise=-160"} << fullVolume
+        << QStringList{"--frequency", "1000", "--seconds", "2"} << -3.0 << true << defaults;
+    QTest::newRow("other coefficients, a clock 80 ppm off")
+        << QStringList{"SONVALE_SIM_ANALOG=h2l=-5e-5,h3l=3e-5,h2r=4e-5,h3r=-2e-5,noise=-150,ppm=80"} << fullVolume
+        << QStringList{"--output", "USB audio", "--input", "loopback"} << -3.0 << false
+        << QVector<double>{-5e-5, 3e-5, 4e-5, -2e-5};
+}
+
+void TestMeasureCommands::measureModel()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(QByteArray, block);
+    QFETCH(QStringList, arguments);
+    QFETCH(double, levelDbfs);
+    QFETCH(bool, swapped);
+    QFETCH(QVector<double>, coefficients);
+
+    QVERIFY(writeFile(path("dac.block"), block));
+    const Run run = ctl(QStringList{"measure", "--json"} + arguments, environment);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QJsonParseError error;
+    const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(document["problems"].toArray(), QJsonArray());
+    QVERIFY(document["output_is_dac"].toBool());
+    QCOMPARE(document["channels"].toArray().size(), 2);
+
+    Model model;
+    model.swapped = swapped;
+    model.h2[0] = coefficients[0], model.h3[0] = coefficients[1];
+    model.h2[1] = coefficients[2], model.h3[1] = coefficients[3];
+    const double amplitude = std::pow(10.0, levelDbfs / 20);
+    for (int output = 0; output < 2; ++output) {
+        const QJsonObject channel = channelOf(document, output);
+        QCOMPARE(channel["channel"].toString(), QString(output ? "right" : "left"));
+        QVERIFY2(std::abs(channel["level_dbfs"].toDouble() - levelDbfs) < 0.05,
+                 qPrintable(QString::number(channel["level_dbfs"].toDouble())));
+        QCOMPARE(channel["expected_level_dbfs"].toDouble(), levelDbfs);
+        for (int order = 2; order <= 3; ++order) {
+            const double a = model.coefficient(output, order - 2);
+            const double relative = order == 2 ? a * amplitude / 2 : a * amplitude * amplitude / 4;
+            const double dbc = 20 * std::log10(std::abs(relative));
+            const QJsonObject harmonic = harmonicOf(channel, order);
+            QCOMPARE(harmonic["order"].toInt(), order);
+            QVERIFY2(std::abs(harmonic["dbc"].toDouble() - dbc) < 0.3,
+                     qPrintable(QString("H%1 %2 dBc, model %3").arg(order).arg(harmonic["dbc"].toDouble()).arg(dbc)));
+            QVERIFY2(phaseError(harmonic["phase_deg"].toDouble(), relative > 0 ? 0 : 180) < 2,
+                     qPrintable(QString("H%1 at %2°").arg(order).arg(harmonic["phase_deg"].toDouble())));
+        }
+    }
+}
+
+// A cable come loose: no tone is measured as distortion.
+void TestMeasureCommands::measureSilent()
+{
+    const Run run = ctl({"measure", "--seconds", "0.5"}, {"SONVALE_SIM_ANALOG=input=silent"});
+    const QString silent = "  fundamental  -              -  (expected -15.50 dBFS)\n"
+                           "  THD          -              -\n"
+                           "  THD+N        -\n"
+                           "  H2           -              -\n"
+                           "  H3           -              -\n"
+                           "  H4           -              -\n"
+                           "  H5           -              -\n";
+    QCOMPARE(run.out, "measured: 997.0 Hz at -3.0 dBFS, 48000 Hz, 0.500 s\n"
+                      "output: 0 \"Sonvale ES9038 USB DAC: USB Audio\" (the DAC, volume -12.5 dB left, -12.5 dB right)\n"
+                      "input: 1 \"Sonvale loopback interface\"\n"
+                      "left\n" + silent + "right\n" + silent +
+                      "problem: no signal: no tone arrived at the input (is the DAC's output connected to it, and "
+                      "the input the one named?)\n");
+    QCOMPARE(run.err, QString("sonvalectl: the capture does not tell the DAC's distortion: no signal\n"));
+    QCOMPARE(run.exitCode, 1);
+    // measure reads the window of the volumes, and changes nothing.
+    QCOMPARE(run.requests, QStringList{"04 04 04 00 00 00 00"});
+    QCOMPARE(deviceBlock(), factory);
+}
+
+// Recordings made elsewhere, in each format the reader takes: no DAC and no
+// audio device is touched.
+void TestMeasureCommands::inputFile_data()
+{
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("isFloat");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("16-bit stereo 48 kHz") << 16 << false << 2 << 48000 << QStringList{} << QString();
+    QTest::newRow("24-bit mono 96 kHz, --frequency")
+        << 24 << false << 1 << 96000 << QStringList{"--frequency", "1000"} << QString();
+    QTest::newRow("32-bit stereo 44.1 kHz, --level right")
+        << 32 << false << 2 << 44100 << QStringList{"--level", "-6"} << QString();
+    QTest::newRow("float stereo 192 kHz") << 32 << true << 2 << 192000 << QStringList{} << QString();
+    QTest::newRow("float mono, --level wrong")
+        << 32 << true << 1 << 48000 << QStringList{"--level", "-3"} << QString("level");
+}
+
+void TestMeasureCommands::inputFile()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, isFloat);
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, problem);
+
+    // 1 kHz at -6 dBFS on a clock 80 ppm off; H2 and H3 at known levels
+    // and phases, the right channel's other than the left's.
+    std::vector<std::vector<double>> samples;
+    const double h[2][2][2] = {{{-90, 30}, {-100, -60}}, {{-95, 150}, {-105, 100}}};   // [channel][H2, H3][dBc, °]
+    for (int c = 0; c < channels; ++c) {
+        Synthetic::Tone tone;
+        tone.rateHz = rate;
+        tone.frequencyHz = 1000;
+        tone.levelDbfs = -6;
+        tone.ppm = 80;
+        tone.noiseDbfs = -140;
+        tone.seed = unsigned(c + 1);
+        tone.harmonics = {{2, {h[c][0][0], h[c][0][1]}}, {3, {h[c][1][0], h[c][1][1]}}};
+        samples.push_back(Synthetic::synthesize(tone));
+    }
+    QVERIFY(writeFile(path("capture.wav"), wav(samples, rate, bits, isFloat)));
+    const Run run = ctl(QStringList{"--device", "1234:abcd", "measure", "--input-file", "capture.wav", "--json"}
+                        + arguments, {"SONVALE_SIM_ANALOG=input=silent"});
+    QCOMPARE(run.exitCode, problem.isEmpty() ? 0 : 1);
+    const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(document["rate"].toInt(), rate);
+    QCOMPARE(document["file"].toString(), QString("capture.wav"));
+    QCOMPARE(document["seconds"].toDouble(), 1.0);
+    QCOMPARE(document["problems"].toArray(), problem.isEmpty() ? QJsonArray() : QJsonArray{problem});
+    QCOMPARE(document["channels"].toArray().size(), channels);
+    for (int c = 0; c < channels; ++c) {
+        const QJsonObject channel = channelOf(document, c);
+        QCOMPARE(channel["channel"].toString(), QString(channels == 1 ? "mono" : c ? "right" : "left"));
+        QVERIFY(std::abs(channel["frequency"].toDouble() - 1000.08) < 0.005);
+        QVERIFY(std::abs(channel["level_dbfs"].toDouble() + 6) < 0.05);
+        for (int order = 2; order <= 3; ++order) {
+            const QJsonObject harmonic = harmonicOf(channel, order);
+            QVERIFY2(std::abs(harmonic["dbc"].toDouble() - h[c][order - 2][0]) < 0.3,
+                     qPrintable(QString::number(harmonic["dbc"].toDouble())));
+            QVERIFY(phaseError(harmonic["phase_deg"].toDouble(), h[c][order - 2][1]) < 2);
+        }
+        const double thd = 10 * std::log10(std::pow(10, h[c][0][0] / 10) + std::pow(10, h[c][1][0] / 10));
+        QVERIFY(std::abs(channel["thd_db"].toDouble() - thd) < 0.3);
+    }
+    if (problem.isEmpty())
+        QCOMPARE(run.err, QString());
+    else
+        QCOMPARE(run.err, "sonvalectl: the capture does not tell the DAC's distortion: " + problem + "\n");
+}
+
+void TestMeasureCommands::inputFileRefused_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+
+    const std::vector<std::vector<double>> tone(1, Synthetic::synthesize(Synthetic::Tone()));
+    const std::vector<std::vector<double>> three(3, std::vector<double>(480, 0.1));
+    const QByteArray whole = wav(tone, 48000, 16, false);
+    QTest::newRow("8-bit") << wav(tone, 48000, 8, false)
+                           << "unsupported format: 8-bit PCM (16-, 24- and 32-bit PCM and 32-bit float are read)";
+    QTest::newRow("three channels") << wav(three, 48000, 16, false) << "too many channels: 3 (mono or stereo is read)";
+    QTest::newRow("22.05 kHz") << wav(tone, 22050, 16, false) << "sample rate out of range: 22050 Hz (44100 to 192000 Hz)";
+    QTest::newRow("truncated") << whole.left(whole.size() - 1000)
+                               << QString("truncated: the data chunk holds %1 bytes, the file %2")
+                                      .arg(whole.size() - 44).arg(whole.size() - 44 - 1000);
+    QTest::newRow("not a WAV") << QByteArray("ID3\x03 an MP3 file, say") << "bad header: not a RIFF/WAVE file";
+}
+
+void TestMeasureCommands::inputFileRefused()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+
+    QVERIFY(writeFile(path("capture.wav"), file));
+    const Run run = ctl({"measure", "--input-file", "capture.wav"});
+    QCOMPARE(run.err, "sonvalectl: capture.wav: " + reason + "\n");
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.out, QString());
+}
+
+// tune-thd at full volume reaches the model's optimum, -h/k for each value,
+// within 1 % or 2 units, in at most 8 captures per channel; the block kept
+// before goes back with undo.
+void TestMeasureCommands::tune_data()
+{
+    QTest::addColumn<QString>("analog");
+    QTest::addColumn<bool>("swapped");
+    QTest::addColumn<QVector<double>>("coefficients");   // h2l, h3l, h2r, h3r
+
+    const QVector<double> defaults{2e-5, 1.5e-5, -1.2e-5, 2.5e-5};
+    QTest::newRow("straight") << QString() << false << defaults;
+    QTest::newRow("swapped") << QString("map=swapped") << true << defaults;
+    QTest::newRow("other coefficients, 50 ppm")
+        << QString("h2l=-3e-5,h3l=1e-5,h2r=2.2e-5,h3r=-1.8e-5,ppm=50") << false
+        << QVector<double>{-3e-5, 1e-5, 2.2e-5, -1.8e-5};
+}
+
+void TestMeasureCommands::tune()
+{
+    QFETCH(QString, analog);
+    QFETCH(bool, swapped);
+    QFETCH(QVector<double>, coefficients);
+
+    QVERIFY(writeFile(path("dac.block"), fullVolume));
+    const Run run = ctl({"tune-thd", "--json"}, {"SONVALE_SIM_ANALOG=" + analog});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(document["outcome"].toString(), QString("improved"));
+    // The whole block read first (the history), then only THD windows
+    // written, as the window writes a THD range, and read back at the end.
+    QVERIFY(run.requests.size() > 12);
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(run.requests[i], QString::asprintf("04 %02X 04 00 00 00 00", i * 4));
+    for (const QString& request : run.requests.mid(12)) {
+        QVERIFY2(request.startsWith("03 0A 04 ") || request.startsWith("03 0E 04 ") || request.startsWith("03 12 04 ")
+                     || request.startsWith("04 08 04 ") || request.startsWith("04 0C 04 ")
+                     || request.startsWith("04 10 04 ") || request.startsWith("04 14 04 "),
+                 qPrintable(request));
+    }
+    QVERIFY2(document["captures"].toInt() <= 16, qPrintable(QString::number(document["captures"].toInt())));
+
+    Model model;
+    model.swapped = swapped;
+    model.h2[0] = coefficients[0], model.h3[0] = coefficients[1];
+    model.h2[1] = coefficients[2], model.h3[1] = coefficients[3];
+    const QJsonObject values = document["values"].toObject();
+    const SettingsBlock held = SettingsBlock::fromDeviceBytes(reinterpret_cast<const uint8_t*>(deviceBlock().constData()));
+    const int16_t* pairs[] = {held.thd_range0, held.thd_range1, held.thd_range2};
+    for (int pair = 0; pair < 2; ++pair) {
+        for (int which = 0; which < 2; ++which) {
+            const double optimum = model.optimum(pair, which);
+            const int value = values[QString("thd_range%1").arg(pair)].toArray().at(which).toInt();
+            QVERIFY2(std::abs(value - optimum) <= std::max(2.0, 0.01 * std::abs(optimum)),
+                     qPrintable(QString("thd_range%1[%2]=%3, optimum %4").arg(pair).arg(which).arg(value).arg(optimum)));
+            QCOMPARE(int(pairs[pair][which]), value);   // what the DAC holds
+        }
+    }
+    // The pair that drives nothing is left as it was.
+    QCOMPARE(values["thd_range2"].toArray(), (QJsonArray{-4, 25}));
+    QCOMPARE(int(pairs[2][0]), -4);
+    const QJsonObject map = document["map"].toObject();
+    QCOMPARE(map["thd_range0"].toArray(), QJsonArray{swapped ? "right" : "left"});
+    QCOMPARE(map["thd_range1"].toArray(), QJsonArray{swapped ? "left" : "right"});
+    QCOMPARE(map["thd_range2"].toArray(), QJsonArray());
+    // After: H2 and H3 far below where they started.
+    for (int output = 0; output < 2; ++output) {
+        for (int order = 2; order <= 3; ++order) {
+            const double before = harmonicOf(channelOf(document["before"].toObject(), output), order)["dbc"].toDouble();
+            const double after = harmonicOf(channelOf(document["after"].toObject(), output), order)["dbc"].toDouble();
+            QVERIFY2(after < std::min(before - 10, -135.0), qPrintable(QString("H%1 %2 -> %3").arg(order).arg(before).arg(after)));
+        }
+    }
+
+    const Run undo = ctl({"undo"});
+    QCOMPARE(undo.err, QString());
+    QCOMPARE(undo.exitCode, 0);
+    QCOMPARE(deviceBlock(), fullVolume);
+}
+
+// What tune-thd puts back, and says, when it cannot finish.
+void TestMeasureCommands::tuneFailures_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<bool>("blockBack");   // the DAC holds the block it started with
+
+    QTest::newRow("the DAC unplugged while probing")
+        << QStringList{"SONVALE_SIM_UNPLUG_AFTER=15"} << 3
+        << "sonvalectl: the DAC was disconnected; the values held before could not be written back (the DAC was "
+           "disconnected): 'sonvalectl undo' puts the block kept in the history back once the DAC answers again\n"
+        << false;
+    QTest::newRow("nothing reaches the input")
+        << QStringList{"SONVALE_SIM_ANALOG=input=silent"} << 3
+        << "sonvalectl: the capture at the start values: no signal; the DAC's values were left as they were\n" << true;
+    QTest::newRow("a dropout in every capture")
+        << QStringList{"SONVALE_SIM_ANALOG=dropout=0.5"} << 3
+        << "sonvalectl: the capture at the start values: dropout, level; the DAC's values were left as they were\n" << true;
+    QTest::newRow("the interface's own distortion dominates")
+        << QStringList{"SONVALE_SIM_ANALOG=adc2=5e-3"} << 1
+        << "sonvalectl: nothing could be improved: the values that would null it lie beyond their range: the "
+           "distortion measured is most likely not the DAC's (the audio interface's own, or an overloaded input); "
+           "the values held before were written back\n"
+        << true;
+    QTest::newRow("the audio path refused")
+        << QStringList{"SONVALE_SIM_ANALOG=k2=much"} << 3
+        << "sonvalectl: the audio system cannot start: SONVALE_SIM_ANALOG: bad value 'much' for k2\n" << true;
+}
+
+void TestMeasureCommands::tuneFailures()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    QFETCH(bool, blockBack);
+
+    const Run run = ctl({"tune-thd"}, environment);
+    QCOMPARE(run.err, err);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(deviceBlock() == factory, blockBack);
+    if (exitCode == 1)
+        QVERIFY(run.out.contains("values written: none\n"));
+    // Whatever happened, the block from before is in the history once
+    // something could have changed.
+    const Run undo = ctl({"undo"});
+    if (err.contains("cannot start")) {
+        QCOMPARE(undo.exitCode, 1);   // nothing was kept: nothing changed
+    } else {
+        QCOMPARE(undo.err, QString());
+        QCOMPARE(undo.exitCode, 0);
+    }
+    QCOMPARE(deviceBlock(), factory);
+}
+
+// Ctrl-C stops the tuning between two steps; the values held before go back.
+void TestMeasureCommands::tuneInterrupted()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("sends SIGINT to the process");
+#else
+    const QTemporaryDir console;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
+    env.remove("SONVALE_SIM_ANALOG");
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(QDir(console.path()).filePath("stdout"));
+    process.setStandardErrorFile(QDir(console.path()).filePath("stderr"));
+    process.start(QStringLiteral(SONVALECTL_SIM), {"tune-thd"});
+    QVERIFY(process.waitForStarted());
+    // Past the block's read (12 exchanges of 120 ms), into the captures.
+    QTest::qWait(2200);
+    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString err = consoleText(readFile(QDir(console.path()).filePath("stderr")));
+    QVERIFY2(err == "sonvalectl: interrupted (Ctrl-C); the values held before were written back\n"
+                 || err == "sonvalectl: interrupted (Ctrl-C); the DAC's values were left as they were\n",
+             qPrintable(err));
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(deviceBlock(), factory);
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestMeasureCommands)
+#include "tst_measurecommands.moc"
