@@ -134,7 +134,7 @@ void tuning()
         model.driver[0] = swapped;
         model.driver[1] = 1 - swapped;
         double analysisMs = 0;
-        ThdSolver solver([&](const ThdValues& v) {
+        ThdSolver solver([&](const ThdValues& v, double) {
             const auto start = Clock::now();
             CaptureAnalysis capture = model(v);
             analysisMs += msSince(start);

@@ -12,6 +12,7 @@
 #include "settings/es9038state.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -97,13 +98,16 @@ std::string MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, ui
     return std::string();
 }
 
-bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error) const
+bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor) const
 {
     ToneCapture::Settings settings;
     settings.frequencyHz = options.frequencyHz;
     settings.levelDbfs = options.levelDbfs;
     settings.sampleRate = options.rateHz;
-    settings.seconds = options.seconds;
+    settings.seconds = options.seconds * lengthFactor;
+    if (lengthFactor > 1)
+        std::fprintf(stderr, "capturing %.0f s: one unit of a value moves its harmonic less than the "
+                             "capture's noise\n", settings.seconds);
     const ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
     if (!captured.ok) {
         error = captured.error.toStdString();

@@ -47,7 +47,8 @@ public:
 
     // Plays the tone, records it and analyses it. False with `error` when
     // the audio failed; the capture's problems are in `analysis`.
-    bool measure(CaptureAnalysis& analysis, std::string& error) const;
+    // `lengthFactor` times --seconds.
+    bool measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor = 1) const;
 
     // What a measurement of `channels` channels was made on, for the reports.
     MeasurementOutput::Setup setup(std::size_t channels) const;

@@ -120,7 +120,7 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held)
     const ThdValues start = valuesOf(held);
     Outcome outcome;
     const InterruptGuard guard;
-    auto measure = [&](const ThdValues& values) {
+    auto measure = [&](const ThdValues& values, double lengthFactor) {
         if (stopRequested)
             throw Stop{"interrupted (Ctrl-C)", false, true};
         const std::string fault = write(values, false);
@@ -128,7 +128,7 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held)
             throw Stop{fault, true, false};
         CaptureAnalysis analysis;
         std::string error;
-        if (!rig.measure(analysis, error))
+        if (!rig.measure(analysis, error, lengthFactor))
             throw Stop{error, false, false};
         if (stopRequested)
             throw Stop{"interrupted (Ctrl-C)", false, true};

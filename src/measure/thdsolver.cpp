@@ -94,10 +94,10 @@ ThdSolver::ThdSolver(Measure measure, Settings settings)
 {
 }
 
-CaptureAnalysis ThdSolver::capture(const ThdValues& values)
+CaptureAnalysis ThdSolver::capture(const ThdValues& values, double lengthFactor)
 {
     ++captureCount;
-    return measure(values);
+    return measure(values, lengthFactor);
 }
 
 ThdSolver::Result ThdSolver::run(const ThdValues& start)
@@ -220,19 +220,30 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
     }
 
     // Solve from the current point, then refine from each new one: the same
-    // sensitivities, the projection of each harmonic on them to zero.
+    // sensitivities, the projection of each harmonic on them to zero. Each
+    // capture gives every value an estimate of where its null lies, good to
+    // its noise over |g|; the value written is the mean of the estimates so
+    // far, each weighted by its precision. Where that leaves a value
+    // uncertain by more than `resolution`, the next capture is longer.
+    struct Estimate {
+        double weight = 0;      // Σ 1/σ²
+        double sum = 0;         // Σ c/σ²
+    };
+    std::array<std::array<Estimate, 2>, 3> estimates{};
     ThdValues current = start;
     CaptureAnalysis currentCapture = base;
+    double currentFactor = 1;
     ThdValues best = start;
     CaptureAnalysis bestCapture = base;
     bool clampedAny = false;
     for (int round = 0; round <= settings.maxRefinements; ++round) {
         ThdValues next = current;
         bool changed = false;
+        double factor = 1;
         for (int pair = 0; pair < 3; ++pair) {
             const PairEffect& effect = result.pairs[pair];
             for (int which = 0; which < 2; ++which) {
-                double projection = 0, weight = 0, noise = 0;
+                double projection = 0, weight = 0, noise = 0, baseNoiseOfValue = 0;
                 for (int output : effect.drives) {
                     if (!significant[pair][output][which])
                         continue;
@@ -240,34 +251,58 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
                     projection += (std::conj(g) * harmonic(currentCapture, output, which)).real();
                     weight += std::norm(g);
                     noise = std::max(noise, noiseOf(currentCapture, output));
+                    baseNoiseOfValue = std::max(baseNoiseOfValue, noiseOf(base, output));
                 }
                 if (weight <= 0)
                     continue;
+                const double sigma = std::max(noise / std::sqrt(weight), 1e-3);
+                Estimate& estimate = estimates[pair][which];
+                estimate.weight += 1 / (sigma * sigma);
+                estimate.sum += (current.pairs[pair][which] - projection / weight) / (sigma * sigma);
+                const double uncertainty = 1 / std::sqrt(estimate.weight);
+                const double usual = baseNoiseOfValue / std::sqrt(weight);
+                const double target = estimate.sum / estimate.weight;
+                bool clamped = false;
+                const int value = clampValue(target, clamped);
+                clampedAny = clampedAny || clamped;
+                if (uncertainty > settings.resolution)
+                    factor = std::max(factor, std::pow(usual / settings.resolution, 2));
                 // Below twice its noise the projection is noise: moving on it
                 // would chase the noise.
-                if (std::abs(projection) / std::sqrt(weight) < 2 * noise)
+                if (std::abs(target - current.pairs[pair][which]) < 2 * uncertainty
+                    && uncertainty > settings.resolution)
                     continue;
-                bool clamped = false;
-                const int value = clampValue(current.pairs[pair][which] - projection / weight, clamped);
-                clampedAny = clampedAny || clamped;
                 if (value != current.pairs[pair][which]) {
                     next.pairs[pair][which] = int16_t(value);
                     changed = true;
                 }
             }
         }
-        if (!changed)
+        // A null beyond the range is no null of the DAC's: nothing to refine.
+        if (clampedAny)
             break;
-        const CaptureAnalysis measured = capture(next);
+        factor = std::min(factor, std::max(1.0, settings.longestFactor));
+        // A longer capture at the same values tells them better too.
+        if (!changed && factor <= currentFactor)
+            break;
+        const CaptureAnalysis measured = capture(next, factor);
         if (!measured.ok() || int(measured.channels.size()) != outputs)
             return finish(Outcome::Failed, "the capture at the values solved for: "
                                                + (measured.ok() ? "the channels changed" : problemsOf(measured)));
         current = next;
         currentCapture = measured;
+        currentFactor = factor;
         if (distortionOf(measured) < distortionOf(bestCapture)) {
             best = next;
             bestCapture = measured;
         }
+    }
+    // The last values hold the most captures' worth of estimates: they stay
+    // unless another capture measured better by more than the noise.
+    if (best != current
+        && distortionOf(currentCapture) <= distortionOf(bestCapture) + 2 * noiseDistortionOf(currentCapture)) {
+        best = current;
+        bestCapture = currentCapture;
     }
 
     // The floor: what is left in quadrature to what the values move.

@@ -42,9 +42,11 @@ struct ThdValues {
 
 class ThdSolver {
 public:
-    // Writes the values, waits for them to settle, captures and analyses.
-    // Exceptions it throws pass through run().
-    using Measure = std::function<CaptureAnalysis(const ThdValues&)>;
+    // Writes the values, waits for them to settle, captures and analyses,
+    // `lengthFactor` times the usual length (1 but where a value's effect is
+    // small against the capture's noise). Exceptions it throws pass through
+    // run().
+    using Measure = std::function<CaptureAnalysis(const ThdValues&, double lengthFactor)>;
 
     struct Settings {
         // The first probe step in register units, enlarged stepGrowth-fold
@@ -55,6 +57,13 @@ public:
         int probeAttempts = 2;
         double changeOverNoise = 10.0;
         int maxRefinements = 2;
+        // A refinement captures longer, up to longestFactor times the usual
+        // length, until the noise leaves each value uncertain by at most
+        // `resolution` units: the noise in a harmonic falls with the square
+        // root of the length, while one unit of a 3rd-harmonic value moves H3
+        // with the square of the level.
+        double resolution = 0.5;
+        double longestFactor = 120;
         // The audio interface's own H2/H3 when known (dBc at the level
         // measured): a DAC already below it cannot be tuned by this loop.
         std::optional<double> interfaceDistortionDbc;
@@ -102,7 +111,7 @@ public:
     int captures() const { return captureCount; }
 
 private:
-    CaptureAnalysis capture(const ThdValues& values);
+    CaptureAnalysis capture(const ThdValues& values, double lengthFactor = 1);
 
     Measure measure;
     Settings settings;

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
@@ -498,13 +499,18 @@ void TestMeasureCommands::tune_data()
     QTest::addColumn<QString>("analog");
     QTest::addColumn<bool>("swapped");
     QTest::addColumn<QVector<double>>("coefficients");   // h2l, h3l, h2r, h3r
+    QTest::addColumn<QByteArray>("block");
 
     const QVector<double> defaults{2e-5, 1.5e-5, -1.2e-5, 2.5e-5};
-    QTest::newRow("straight") << QString() << false << defaults;
-    QTest::newRow("swapped") << QString("map=swapped") << true << defaults;
+    QTest::newRow("straight") << QString() << false << defaults << fullVolume;
+    QTest::newRow("swapped") << QString("map=swapped") << true << defaults << fullVolume;
     QTest::newRow("other coefficients, 50 ppm")
         << QString("h2l=-3e-5,h3l=1e-5,h2r=2.2e-5,h3r=-1.8e-5,ppm=50") << false
-        << QVector<double>{-3e-5, 1e-5, 2.2e-5, -1.8e-5};
+        << QVector<double>{-3e-5, 1e-5, 2.2e-5, -1.8e-5} << fullVolume;
+    // At -12.5 dB one unit of a 3rd value moves H3 less than the noise:
+    // longer captures pin it down.
+    QTest::newRow("factory volume") << QString() << false << defaults << factory;
+    QTest::newRow("factory volume, swapped") << QString("map=swapped") << true << defaults << factory;
 }
 
 void TestMeasureCommands::tune()
@@ -512,10 +518,14 @@ void TestMeasureCommands::tune()
     QFETCH(QString, analog);
     QFETCH(bool, swapped);
     QFETCH(QVector<double>, coefficients);
+    QFETCH(QByteArray, block);
 
-    QVERIFY(writeFile(path("dac.block"), fullVolume));
+    QVERIFY(writeFile(path("dac.block"), block));
     const Run run = ctl({"tune-thd", "--json"}, {"SONVALE_SIM_ANALOG=" + analog});
-    QCOMPARE(run.err, QString());
+    QString err = run.err;
+    err.remove(QRegularExpression("capturing \\d+ s: one unit of a value moves its harmonic less than the "
+                                  "capture's noise\n"));
+    QCOMPARE(err, QString());
     QCOMPARE(run.exitCode, 0);
     const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
     QCOMPARE(document["outcome"].toString(), QString("improved"));
@@ -530,7 +540,7 @@ void TestMeasureCommands::tune()
                      || request.startsWith("04 10 04 ") || request.startsWith("04 14 04 "),
                  qPrintable(request));
     }
-    QVERIFY2(document["captures"].toInt() <= 16, qPrintable(QString::number(document["captures"].toInt())));
+    QVERIFY2(document["captures"].toInt() <= 8, qPrintable(QString::number(document["captures"].toInt())));
 
     Model model;
     model.swapped = swapped;
@@ -567,7 +577,7 @@ void TestMeasureCommands::tune()
     const Run undo = ctl({"undo"});
     QCOMPARE(undo.err, QString());
     QCOMPARE(undo.exitCode, 0);
-    QCOMPARE(deviceBlock(), fullVolume);
+    QCOMPARE(deviceBlock(), block);
 }
 
 // What tune-thd puts back, and says, when it cannot finish.

@@ -101,7 +101,7 @@ void TestThdSolver::reachesOptimum()
     QFETCH(AnalogPath, model);
     QFETCH(ThdValues, start);
 
-    ThdSolver solver([&model](const ThdValues& v) { return model(v); });
+    ThdSolver solver([&model](const ThdValues& v, double) { return model(v); });
     const ThdSolver::Result result = solver.run(start);
 
     QVERIFY2(result.outcome == ThdSolver::Outcome::Improved, qPrintable(describe(result)));
@@ -143,7 +143,7 @@ void TestThdSolver::reachesOptimum()
 void TestThdSolver::sharedPair()
 {
     AnalogPath model = path(0, 0);
-    ThdSolver solver([&model](const ThdValues& v) { return model(v); });
+    ThdSolver solver([&model](const ThdValues& v, double) { return model(v); });
     const ThdSolver::Result result = solver.run(ThdValues());
 
     QVERIFY2(result.outcome == ThdSolver::Outcome::Improved, qPrintable(describe(result)));
@@ -173,7 +173,7 @@ void TestThdSolver::noisyCapture()
     QFETCH(double, noiseDbfs);
     AnalogPath model = path(0, 1);
     model.noiseDbfs = noiseDbfs;
-    ThdSolver solver([&model](const ThdValues& v) { return model(v); });
+    ThdSolver solver([&model](const ThdValues& v, double) { return model(v); });
     const ThdSolver::Result result = solver.run(ThdValues());
 
     QVERIFY2(result.outcome == ThdSolver::Outcome::Improved, qPrintable(describe(result)));
@@ -237,7 +237,7 @@ void TestThdSolver::cannotImprove()
     ThdSolver::Settings settings;
     if (!std::isnan(interfaceDbc))
         settings.interfaceDistortionDbc = interfaceDbc;
-    ThdSolver solver([&model](const ThdValues& v) { return model(v); }, settings);
+    ThdSolver solver([&model](const ThdValues& v, double) { return model(v); }, settings);
     const ThdValues start = values({{{10, 20}, {30, 40}, {50, 60}}});
     const ThdSolver::Result result = solver.run(start);
 
@@ -267,7 +267,7 @@ void TestThdSolver::captureProblem()
     QFETCH(QString, reason);
     AnalogPath model = path(0, 1);
     model.dropoutAtCapture = failingCapture;
-    ThdSolver solver([&model](const ThdValues& v) { return model(v); });
+    ThdSolver solver([&model](const ThdValues& v, double) { return model(v); });
     const ThdValues start = values({{{1, 2}, {3, 4}, {5, 6}}});
     const ThdSolver::Result result = solver.run(start);
 
