@@ -97,8 +97,10 @@ const std::vector<Commands::Command>& Commands::table()
          "                     and 3rd harmonics at the DAC's outputs: keeps the block in\n"
          "                     the history, measures, steps each pair to learn which\n"
          "                     output it drives, writes the values solved for and\n"
-         "                     refines them at most twice; prints the measurements\n"
-         "                     before and after, the map of pairs to outputs, the\n"
+         "                     refines them at most twice, capturing up to 120 times\n"
+         "                     longer where a unit of a value hides in the noise (at\n"
+         "                     a low volume); prints the measurements before and\n"
+         "                     after, the map of pairs to outputs, the\n"
          "                     floor no value can cancel, the values written and the\n"
          "                     captures taken. On a failure, Ctrl-C or no improvement\n"
          "                     the values held before are written back\n",
