@@ -10,6 +10,8 @@
 #include "audio/devicechoice.h"
 #include "audio/tonecapture.h"
 
+#include "harmonicfit.h"
+
 #include <QtTest>
 
 #include <cmath>
@@ -20,44 +22,8 @@ namespace {
 using Complex = std::complex<double>;
 constexpr double kPi = 3.14159265358979323846;
 
-// The complex amplitudes of DC and k·omega, k = 1..harmonics, by least
-// squares at a known frequency (both ends run on one clock here).
-std::vector<Complex> fit(const std::vector<double>& x, double omega, int harmonics)
-{
-    const int m = 1 + 2 * harmonics;
-    std::vector<double> ata(size_t(m * m), 0.0), atb(size_t(m), 0.0), row(size_t(m), 0.0);
-    for (size_t n = 0; n < x.size(); ++n) {
-        row[0] = 1;
-        for (int k = 1; k <= harmonics; ++k) {
-            row[size_t(2 * k - 1)] = std::cos(k * omega * double(n));
-            row[size_t(2 * k)] = std::sin(k * omega * double(n));
-        }
-        for (int i = 0; i < m; ++i) {
-            atb[size_t(i)] += row[size_t(i)] * x[n];
-            for (int j = 0; j < m; ++j)
-                ata[size_t(i * m + j)] += row[size_t(i)] * row[size_t(j)];
-        }
-    }
-    for (int c = 0; c < m; ++c)
-        for (int r = c + 1; r < m; ++r) {
-            const double f = ata[size_t(r * m + c)] / ata[size_t(c * m + c)];
-            for (int j = c; j < m; ++j)
-                ata[size_t(r * m + j)] -= f * ata[size_t(c * m + j)];
-            atb[size_t(r)] -= f * atb[size_t(c)];
-        }
-    std::vector<double> beta(size_t(m), 0.0);
-    for (int r = m - 1; r >= 0; --r) {
-        double s = atb[size_t(r)];
-        for (int j = r + 1; j < m; ++j)
-            s -= ata[size_t(r * m + j)] * beta[size_t(j)];
-        beta[size_t(r)] = s / ata[size_t(r * m + r)];
-    }
-    std::vector<Complex> a(size_t(harmonics) + 1);
-    a[0] = beta[0];
-    for (int k = 1; k <= harmonics; ++k)
-        a[size_t(k)] = Complex(beta[size_t(2 * k - 1)], -beta[size_t(2 * k)]);
-    return a;
-}
+// Both ends run on one clock here: the frequency is known.
+using HarmonicFit::fit;
 
 } // namespace
 

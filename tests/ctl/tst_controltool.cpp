@@ -66,12 +66,6 @@ QStringList writeAll(const QByteArray& block)
     return requests << "05 00 00 00 00 00 00";
 }
 
-QByteArray patched(QByteArray block, int offset, const char* bytes)
-{
-    const QByteArray b = hex(bytes);
-    return block.replace(offset, b.size(), b);
-}
-
 // A block the device may hold before a command, unlike the factory block.
 const QByteArray earlier = patched(factory, 25, "01");
 

@@ -35,12 +35,6 @@ using namespace TestBytes;
 
 const QByteArray factory = bytesOf(VirtualDac::factoryBlock());
 
-QByteArray patched(QByteArray block, int offset, const char* bytes)
-{
-    const QByteArray b = hex(bytes);
-    return block.replace(offset, b.size(), b);
-}
-
 // The factory block with both channels at 0 dB (attenuation 0 between max 0
 // and min 255).
 const QByteArray fullVolume = patched(factory, 4, "00 00");

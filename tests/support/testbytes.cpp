@@ -17,6 +17,12 @@ QByteArray hex(const char* spaced)
     return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
 }
 
+QByteArray patched(QByteArray block, int offset, const char* spaced)
+{
+    const QByteArray bytes = hex(spaced);
+    return block.replace(offset, bytes.size(), bytes);
+}
+
 QString spacedHex(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());

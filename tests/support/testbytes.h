@@ -23,6 +23,9 @@ namespace TestBytes {
 // "73 01 FF" as bytes; the spaces are for reading only.
 QByteArray hex(const char* spaced);
 
+// `block` with the bytes of `spaced` hex from `offset` on.
+QByteArray patched(QByteArray block, int offset, const char* spaced);
+
 // The bytes as upper-case hex, one space between bytes: "73 01 FF".
 QString spacedHex(const QByteArray& bytes);
 
