@@ -8,6 +8,8 @@ set -euo pipefail
 packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     qt6-base-dev libgl-dev libusb-1.0-0-dev
+    # the THD assistant's spectrum plot (src/thdui)
+    qt6-charts-dev libqt6opengl6-dev
     # the spectra of the THD measurement (src/measure)
     libkissfft-dev
     umockdev libumockdev-dev
