@@ -111,7 +111,8 @@ void SpectrumPlot::setSpectrum(int channel, Stage stage, const std::vector<doubl
     if (channel < 0 || channel > 1)
         return;
     traces[std::size_t(channel)][stage] = Trace{levelsDbfs, binHz};
-    redraw();
+    drawTrace(channel, stage);
+    placeMarkers();
 }
 
 void SpectrumPlot::setFundamental(double frequencyHz)
@@ -153,19 +154,25 @@ void SpectrumPlot::redraw()
 {
     drawnColumns = columns();
     for (int channel = 0; channel < 2; ++channel) {
-        for (Stage stage : {Before, After}) {
-            const Trace& trace = traces[std::size_t(channel)][stage];
-            QLineSeries* line = lines[std::size_t(channel)][stage];
-            const bool shown = !trace.levelsDbfs.empty() && trace.binHz > 0;
-            if (shown)
-                line->replace(reduced(trace.levelsDbfs, trace.binHz, lowestHz, highestHz(), drawnColumns));
-            else
-                line->clear();
-            line->setVisible(shown);
-            showInLegend(chart(), line, shown);
-        }
+        for (Stage stage : {Before, After})
+            drawTrace(channel, stage);
     }
     placeMarkers();
+}
+
+void SpectrumPlot::drawTrace(int channel, Stage stage)
+{
+    const Trace& trace = traces[std::size_t(channel)][stage];
+    QLineSeries* line = lines[std::size_t(channel)][stage];
+    const bool shown = !trace.levelsDbfs.empty() && trace.binHz > 0;
+    if (shown)
+        line->replace(reduced(trace.levelsDbfs, trace.binHz, lowestHz, highestHz(), drawnColumns));
+    else if (line->count() > 0)
+        line->clear();
+    if (line->isVisible() != shown) {
+        line->setVisible(shown);
+        showInLegend(chart(), line, shown);
+    }
 }
 
 // Each mark sits on the highest level any trace shows at the harmonic, so
@@ -206,15 +213,24 @@ QList<QPointF> SpectrumPlot::reduced(const std::vector<double>& levelsDbfs, doub
     const std::size_t count = levelsDbfs.size();
     if (count < 2 || !(binHz > 0) || !(lowHz > 0) || !(highHz > lowHz) || columns < 1)
         return points;
-    const double logLow = std::log(lowHz);
-    const double perColumn = (std::log(highHz) - logLow) / columns;
     // One bin below lowHz and one above highHz (bin 0, at 0 Hz, has no place
     // on a log axis); each falls into a column of its own beyond the ends.
     const std::size_t first = std::max<std::size_t>(1, std::size_t(std::floor(lowHz / binHz)));
     const std::size_t last = std::min(count - 1, std::size_t(std::ceil(highHz / binHz)));
+    // Column c holds lowHz·ratio^c up to lowHz·ratio^(c+1): the bins are
+    // walked once against the columns' upper edges.
+    const double perColumn = std::log(highHz / lowHz) / columns;
+    long column = -1;
+    double edgeHz = lowHz;
     auto columnOf = [&](std::size_t k) {
-        const double position = std::floor((std::log(double(k) * binHz) - logLow) / perColumn);
-        return long(std::clamp(position, -1.0, double(columns)));
+        const double frequency = double(k) * binHz;
+        if (frequency >= highHz)
+            return long(columns);
+        while (column < columns && frequency >= edgeHz) {
+            ++column;
+            edgeHz = column < columns ? lowHz * std::exp(perColumn * double(column + 1)) : HUGE_VAL;
+        }
+        return column;
     };
     auto point = [&](std::size_t k) {
         return QPointF(double(k) * binHz, std::max(levelsDbfs[k], floorDbfs));
@@ -223,10 +239,10 @@ QList<QPointF> SpectrumPlot::reduced(const std::vector<double>& levelsDbfs, doub
 
     std::size_t k = first;
     while (k <= last) {
-        const long column = columnOf(k);
+        const long here = columnOf(k);
         std::size_t lowest = 0, highest = 0, held = 0;
         std::size_t heldBins[2] = {0, 0};
-        for (; k <= last && columnOf(k) == column; ++k) {
+        for (; k <= last && columnOf(k) == here; ++k) {
             if (std::isnan(levelsDbfs[k]))
                 continue;
             if (held < 2)

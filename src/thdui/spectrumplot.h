@@ -67,6 +67,7 @@ private:
     };
 
     void redraw();
+    void drawTrace(int channel, Stage stage);
     void placeMarkers();
     int columns() const;
     double highestHz() const;
