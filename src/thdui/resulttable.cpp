@@ -92,6 +92,12 @@ void ResultTable::setValues(Column column, int16_t second, int16_t third, const 
     setCell(Pair, column, pair);
 }
 
+void ResultTable::setValuesUnknown(Column column)
+{
+    for (int row : {SecondValue, ThirdValue, Pair})
+        setCell(row, column, QStringLiteral("-"));
+}
+
 void ResultTable::clearColumn(Column column)
 {
     for (int row = 0; row < RowCount; ++row)

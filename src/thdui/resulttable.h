@@ -43,6 +43,9 @@ public:
     // The compensation values the output's pair held then, and the pair's
     // name ("thd_range0").
     void setValues(Column column, int16_t second, int16_t third, const QString& pair);
+    // "-" for the values and the pair: which pair drives an output is known
+    // only once a tuning has probed them.
+    void setValuesUnknown(Column column);
     void clearColumn(Column column);
 
     QString cellText(int row, Column column) const;

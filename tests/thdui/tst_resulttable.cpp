@@ -45,6 +45,7 @@ private slots:
     void figuresOfAnAnalysis();
     void afterStaysEmptyUntilSet();
     void noToneShowsDashes();
+    void valuesUnknownUntilATuning();
     void problemSentences_data();
     void problemSentences();
 };
@@ -145,6 +146,16 @@ void TestResultTable::noToneShowsDashes()
     table.setAnalysis(ResultTable::Before, silent);
     for (int row = 0; row < ResultTable::SecondValue; ++row)
         QCOMPARE(table.cellText(row, ResultTable::Before), QStringLiteral("-"));
+}
+
+void TestResultTable::valuesUnknownUntilATuning()
+{
+    ResultTable table;
+    table.setValues(ResultTable::Before, 12, -7, QStringLiteral("thd_range0"));
+    table.setValuesUnknown(ResultTable::Before);
+    for (int row : {ResultTable::SecondValue, ResultTable::ThirdValue, ResultTable::Pair})
+        QCOMPARE(table.cellText(row, ResultTable::Before), QStringLiteral("-"));
+    QCOMPARE(table.cellText(ResultTable::Pair, ResultTable::After), QString());
 }
 
 void TestResultTable::problemSentences_data()
