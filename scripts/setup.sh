@@ -11,7 +11,7 @@ packages=(
     # the THD assistant's spectrum plot (src/thdui)
     qt6-charts-dev libqt6opengl6-dev
     # the spectra of the THD measurement (src/measure)
-    libkissfft-dev
+    libkissfft-dev libqcustomplot-dev libqcustomplot2.1-qt6
     umockdev libumockdev-dev
     librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream reuse
     shared-mime-info
