@@ -3,7 +3,8 @@
 // The THD assistant's spectrum redrawn: four traces of 24 001 bins (one
 // second at 48 kHz, left and right, before and after) handed to the plot and
 // the plot painted, at the window's size. Beside it the same four traces
-// handed to Qt Charts whole, the cost the per-column cut avoids.
+// handed to QCustomPlot whole, once drawn point by point and once with its
+// own adaptive sampling, the alternatives to the per-column cut.
 //
 //   bench_spectrumplot [--runs N]      (offscreen unless QT_QPA_PLATFORM says otherwise)
 #include "thdui/spectrumplot.h"
@@ -11,9 +12,6 @@
 #include "measure.h"
 
 #include <QApplication>
-#include <QImage>
-#include <QLineSeries>
-#include <QPainter>
 #include <QRandomGenerator>
 
 #include <chrono>
@@ -43,11 +41,25 @@ std::vector<double> trace(quint32 seed)
     return levels;
 }
 
-// Paints the plot as the screen would get it.
-void paint(SpectrumPlot& plot, QImage& image)
+// Paints the plot into its buffer, as the screen would get it.
+void paint(SpectrumPlot& plot)
 {
-    QPainter painter(&image);
-    plot.render(&painter);
+    plot.replot(QCustomPlot::rpImmediateRefresh);
+}
+
+// The four traces as they are, with QCustomPlot's adaptive sampling or without.
+void handWhole(SpectrumPlot& plot, const std::vector<double> (&traces)[4], bool sampling)
+{
+    for (int t = 0; t < 4; ++t) {
+        QVector<double> keys, values;
+        for (std::size_t k = 1; k < traces[t].size(); ++k) {
+            keys.append(double(k));
+            values.append(traces[t][k]);
+        }
+        QCPGraph* graph = plot.trace(t / 2, SpectrumPlot::Stage(t % 2));
+        graph->setAdaptiveSampling(sampling);
+        graph->setData(keys, values, true);
+    }
 }
 
 } // namespace
@@ -68,9 +80,8 @@ int main(int argc, char* argv[])
     plot.resize(760, 460);
     plot.show();
     app.processEvents();
-    QImage image(plot.size(), QImage::Format_ARGB32_Premultiplied);
 
-    std::vector<double> cut, handed, painted, whole;
+    std::vector<double> cut, handed, painted, whole, sampled;
     std::size_t drawnPoints = 0;
     for (int run = 0; run <= runs; ++run) {
         auto start = Clock::now();
@@ -84,7 +95,7 @@ int main(int argc, char* argv[])
         plot.setFundamental(997);
         const double handedMs = msSince(start);
         start = Clock::now();
-        paint(plot, image);
+        paint(plot);
         const double paintedMs = msSince(start);
         if (run > 0) {   // the first run warms the caches and fonts
             cut.push_back(cutMs);
@@ -93,28 +104,25 @@ int main(int argc, char* argv[])
         }
     }
 
-    drawnPoints = std::size_t(plot.series(0, SpectrumPlot::Before)->count());
-    // The whole traces, uncut, in the same chart.
-    for (int run = 0; run <= std::min(runs, 5); ++run) {
-        auto start = Clock::now();
-        for (int t = 0; t < 4; ++t) {
-            QList<QPointF> points;
-            points.reserve(24000);
-            for (std::size_t k = 1; k < traces[t].size(); ++k)
-                points.append(QPointF(double(k), traces[t][k]));
-            plot.series(t / 2, SpectrumPlot::Stage(t % 2))->replace(points);
+    drawnPoints = std::size_t(plot.trace(0, SpectrumPlot::Before)->dataCount());
+    // The whole traces, uncut, in the same plot.
+    for (bool sampling : {false, true}) {
+        for (int run = 0; run <= std::min(runs, 5); ++run) {
+            auto start = Clock::now();
+            handWhole(plot, traces, sampling);
+            paint(plot);
+            if (run > 0)
+                (sampling ? sampled : whole).push_back(msSince(start));
         }
-        paint(plot, image);
-        if (run > 0)
-            whole.push_back(msSince(start));
     }
 
     std::printf("spectrum plot, 4 traces of 24001 bins, %dx%d, median of %d runs\n", plot.width(), plot.height(),
                 runs);
     std::printf("  cut to the pixel columns       %8.2f ms\n", median(cut));
-    std::printf("  handed to the chart            %8.2f ms\n", median(handed));
+    std::printf("  handed to the plot             %8.2f ms\n", median(handed));
     std::printf("  redraw (handed and painted)    %8.2f ms   (%zu points a trace)\n", median(painted),
                 drawnPoints);
     std::printf("  the whole traces, uncut        %8.2f ms\n", median(whole));
+    std::printf("  uncut, adaptive sampling       %8.2f ms\n", median(sampled));
     return 0;
 }

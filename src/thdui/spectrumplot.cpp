@@ -3,14 +3,6 @@
 
 #include "thdui/spectrumplot.h"
 
-#include <QChart>
-#include <QLegendMarker>
-#include <QLineSeries>
-#include <QLogValueAxis>
-#include <QPen>
-#include <QScatterSeries>
-#include <QValueAxis>
-
 #include <algorithm>
 #include <cmath>
 
@@ -19,91 +11,82 @@ namespace {
 const char* const channelNames[] = {"Left", "Right"};
 const char* const stageNames[] = {"before", "after"};
 
-// Left blue, right red; the capture before tuning dashed and paler, so the
-// two of one channel tell apart in grey print as well.
+// Left blue, right red; the capture before tuning in a paler shade, drawn
+// first so that the one after lies on top. One-pixel solid pens: a wider or
+// dashed pen makes the painter stroke every segment of a trace that jumps
+// from the noise's lowest to its highest bin in each column, which takes
+// about fifty times as long.
 QPen tracePen(int channel, SpectrumPlot::Stage stage)
 {
     const QColor colour = channel == 0 ? QColor(0x1f, 0x5f, 0xbf) : QColor(0xc8, 0x2a, 0x2a);
-    QPen pen(stage == SpectrumPlot::Before ? colour.lighter(140) : colour);
-    pen.setWidthF(stage == SpectrumPlot::Before ? 1.0 : 1.4);
-    pen.setStyle(stage == SpectrumPlot::Before ? Qt::DashLine : Qt::SolidLine);
+    QPen pen(stage == SpectrumPlot::Before ? colour.lighter(150) : colour);
+    pen.setWidth(1);
     return pen;
-}
-
-void showInLegend(QChart* chart, QAbstractSeries* series, bool shown)
-{
-    for (QLegendMarker* marker : chart->legend()->markers(series))
-        marker->setVisible(shown);
 }
 
 } // namespace
 
-SpectrumPlot::SpectrumPlot(QWidget* parent)
-    : QChartView(parent), frequencyAxis_(new QLogValueAxis), levelAxis_(new QValueAxis)
+SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
 {
-    QChart* plot = new QChart;
-    plot->setMargins(QMargins(4, 4, 4, 4));
-    plot->legend()->setAlignment(Qt::AlignBottom);
-    plot->setAnimationOptions(QChart::NoAnimation);
+    setFocusPolicy(Qt::StrongFocus);
+    setAntialiasedElements(QCP::aePlottables);
+    // Traces and labels are replotted together on the next event-loop turn.
+    setPlottingHint(QCP::phImmediateRefresh, false);
 
-    frequencyAxis_->setBase(10);
-    frequencyAxis_->setLabelFormat(QStringLiteral("%g"));
-    frequencyAxis_->setTitleText(QStringLiteral("Frequency (Hz)"));
-    frequencyAxis_->setMinorTickCount(8);
-    levelAxis_->setRange(floorDbfs, 0);
-    levelAxis_->setTickCount(9);
-    levelAxis_->setLabelFormat(QStringLiteral("%.0f"));
-    levelAxis_->setTitleText(QStringLiteral("Level (dBFS)"));
-    plot->addAxis(frequencyAxis_, Qt::AlignBottom);
-    plot->addAxis(levelAxis_, Qt::AlignLeft);
+    xAxis->setScaleType(QCPAxis::stLogarithmic);
+    QSharedPointer<QCPAxisTickerLog> ticker(new QCPAxisTickerLog);
+    ticker->setLogBase(10);
+    ticker->setSubTickCount(8);
+    xAxis->setTicker(ticker);
+    xAxis->setNumberFormat(QStringLiteral("g"));
+    xAxis->setNumberPrecision(6);
+    xAxis->setLabel(QStringLiteral("Frequency (Hz)"));
+    xAxis->grid()->setSubGridVisible(true);
+    yAxis->setRange(floorDbfs, 0);
+    yAxis->setLabel(QStringLiteral("Level (dBFS)"));
 
     for (int channel = 0; channel < 2; ++channel) {
         for (Stage stage : {Before, After}) {
-            auto* line = new QLineSeries;
-            line->setName(QStringLiteral("%1 %2").arg(QLatin1String(channelNames[channel]),
-                                                       QLatin1String(stageNames[stage])));
-            line->setPen(tracePen(channel, stage));
-            plot->addSeries(line);
-            line->attachAxis(frequencyAxis_);
-            line->attachAxis(levelAxis_);
-            lines[channel][stage] = line;
+            QCPGraph* graph = addGraph();
+            graph->setName(QStringLiteral("%1 %2").arg(QLatin1String(channelNames[channel]),
+                                                        QLatin1String(stageNames[stage])));
+            graph->setPen(tracePen(channel, stage));
+            // The cut below already leaves at most two points a column.
+            graph->setAdaptiveSampling(false);
+            graphs[std::size_t(channel)][stage] = graph;
         }
     }
     for (int order = firstMarked; order <= lastMarked; ++order) {
-        auto* marker = new QScatterSeries;
-        const QString name = QStringLiteral("H%1").arg(order);
-        marker->setName(name);
-        marker->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
-        marker->setMarkerSize(9);
-        marker->setColor(QColor(0x20, 0x20, 0x20));
-        marker->setBorderColor(QColor(0x20, 0x20, 0x20));
-        // A label without a placeholder is shown as it is: the harmonic's name.
-        marker->setPointLabelsFormat(name);
-        marker->setPointLabelsVisible(true);
-        marker->setPointLabelsClipping(false);
-        plot->addSeries(marker);
-        marker->attachAxis(frequencyAxis_);
-        marker->attachAxis(levelAxis_);
-        markers[std::size_t(order - firstMarked)] = marker;
-        showInLegend(plot, marker, false);
+        const std::size_t at = std::size_t(order - firstMarked);
+        auto* dot = new QCPItemTracer(this);
+        dot->setStyle(QCPItemTracer::tsCircle);
+        dot->setSize(7);
+        dot->setPen(QPen(QColor(0x20, 0x20, 0x20)));
+        dot->position->setType(QCPItemPosition::ptPlotCoords);
+        dot->setVisible(false);
+        auto* label = new QCPItemText(this);
+        label->setText(QStringLiteral("H%1").arg(order));
+        label->position->setParentAnchor(dot->position);
+        label->position->setCoords(0, -6);   // pixels above the peak
+        label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+        label->setClipToAxisRect(false);
+        label->setVisible(false);
+        dots[at] = dot;
+        labels[at] = label;
     }
-    setChart(plot);
-    setRenderHint(QPainter::Antialiasing);
+    legend->setVisible(true);
+    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
     setRate(rateHz);
-    connect(plot, &QChart::plotAreaChanged, this, [this](const QRectF&) {
-        if (columns() != drawnColumns)
-            redraw();
-    });
 }
 
-QLineSeries* SpectrumPlot::series(int channel, Stage stage) const
+QCPGraph* SpectrumPlot::trace(int channel, Stage stage) const
 {
-    return lines.at(std::size_t(channel)).at(stage);
+    return graphs.at(std::size_t(channel)).at(stage);
 }
 
-QScatterSeries* SpectrumPlot::marker(int order) const
+QCPItemText* SpectrumPlot::marker(int order) const
 {
-    return order < firstMarked || order > lastMarked ? nullptr : markers[std::size_t(order - firstMarked)];
+    return order < firstMarked || order > lastMarked ? nullptr : labels[std::size_t(order - firstMarked)];
 }
 
 void SpectrumPlot::setSpectrum(int channel, Stage stage, const std::vector<double>& levelsDbfs, double binHz)
@@ -113,12 +96,14 @@ void SpectrumPlot::setSpectrum(int channel, Stage stage, const std::vector<doubl
     traces[std::size_t(channel)][stage] = Trace{levelsDbfs, binHz};
     drawTrace(channel, stage);
     placeMarkers();
+    replot(rpQueuedReplot);
 }
 
 void SpectrumPlot::setFundamental(double frequencyHz)
 {
     fundamentalHz = frequencyHz;
     placeMarkers();
+    replot(rpQueuedReplot);
 }
 
 void SpectrumPlot::setRate(double rate)
@@ -126,7 +111,7 @@ void SpectrumPlot::setRate(double rate)
     if (!(rate > 2 * lowestHz))
         return;
     rateHz = rate;
-    frequencyAxis_->setRange(lowestHz, highestHz());
+    xAxis->setRange(lowestHz, highestHz());
     redraw();
 }
 
@@ -140,6 +125,13 @@ void SpectrumPlot::clear()
     redraw();
 }
 
+void SpectrumPlot::resizeEvent(QResizeEvent* event)
+{
+    QCustomPlot::resizeEvent(event);
+    if (columns() != drawnColumns)
+        redraw();
+}
+
 double SpectrumPlot::highestHz() const
 {
     return rateHz / 2;
@@ -147,7 +139,7 @@ double SpectrumPlot::highestHz() const
 
 int SpectrumPlot::columns() const
 {
-    return std::max(64, int(std::lround(chart()->plotArea().width())));
+    return std::max(64, axisRect()->width());
 }
 
 void SpectrumPlot::redraw()
@@ -158,51 +150,63 @@ void SpectrumPlot::redraw()
             drawTrace(channel, stage);
     }
     placeMarkers();
+    replot(rpQueuedReplot);
 }
 
 void SpectrumPlot::drawTrace(int channel, Stage stage)
 {
-    const Trace& trace = traces[std::size_t(channel)][stage];
-    QLineSeries* line = lines[std::size_t(channel)][stage];
-    const bool shown = !trace.levelsDbfs.empty() && trace.binHz > 0;
-    if (shown)
-        line->replace(reduced(trace.levelsDbfs, trace.binHz, lowestHz, highestHz(), drawnColumns));
-    else if (line->count() > 0)
-        line->clear();
-    if (line->isVisible() != shown) {
-        line->setVisible(shown);
-        showInLegend(chart(), line, shown);
+    const Trace& shownTrace = traces[std::size_t(channel)][stage];
+    QCPGraph* graph = graphs[std::size_t(channel)][stage];
+    const bool shown = !shownTrace.levelsDbfs.empty() && shownTrace.binHz > 0;
+    QVector<double> keys, values;
+    if (shown) {
+        const QList<QPointF> points =
+            reduced(shownTrace.levelsDbfs, shownTrace.binHz, lowestHz, highestHz(), drawnColumns);
+        keys.reserve(points.size());
+        values.reserve(points.size());
+        for (const QPointF& p : points) {
+            keys.append(p.x());
+            values.append(p.y());
+        }
+    }
+    graph->setData(keys, values, true);   // already in the order of frequency
+    if (graph->visible() != shown) {
+        graph->setVisible(shown);
+        if (shown)
+            graph->addToLegend();
+        else
+            graph->removeFromLegend();
     }
 }
 
-// Each mark sits on the highest level any trace shows at the harmonic, so
-// that its label stands above the peak it names.
+// Each label stands above the highest level any trace shows at its
+// harmonic, so that it names the peak below it.
 void SpectrumPlot::placeMarkers()
 {
     for (int order = firstMarked; order <= lastMarked; ++order) {
-        QScatterSeries* mark = marker(order);
+        const std::size_t at = std::size_t(order - firstMarked);
         const double frequency = order * fundamentalHz;
         double peak = -HUGE_VAL;
         if (fundamentalHz > 0 && frequency < highestHz()) {
             for (const auto& channel : traces) {
-                for (const Trace& trace : channel) {
-                    if (trace.levelsDbfs.empty() || !(trace.binHz > 0))
+                for (const Trace& shownTrace : channel) {
+                    if (shownTrace.levelsDbfs.empty() || !(shownTrace.binHz > 0))
                         continue;
                     // The window spreads a tone over a few bins either side.
-                    const long centre = std::lround(frequency / trace.binHz);
-                    const long last = long(trace.levelsDbfs.size()) - 1;
+                    const long centre = std::lround(frequency / shownTrace.binHz);
+                    const long last = long(shownTrace.levelsDbfs.size()) - 1;
                     for (long k = std::max(0L, centre - 2); k <= std::min(last, centre + 2); ++k) {
-                        if (!std::isnan(trace.levelsDbfs[std::size_t(k)]))
-                            peak = std::max(peak, trace.levelsDbfs[std::size_t(k)]);
+                        if (!std::isnan(shownTrace.levelsDbfs[std::size_t(k)]))
+                            peak = std::max(peak, shownTrace.levelsDbfs[std::size_t(k)]);
                     }
                 }
             }
         }
-        if (peak == -HUGE_VAL) {
-            mark->clear();
-            continue;
-        }
-        mark->replace(QList<QPointF>{QPointF(frequency, std::clamp(peak, floorDbfs, 0.0))});
+        const bool shown = peak != -HUGE_VAL;
+        if (shown)
+            dots[at]->position->setCoords(frequency, std::clamp(peak, floorDbfs, 0.0));
+        dots[at]->setVisible(shown);
+        labels[at]->setVisible(shown);
     }
 }
 

@@ -3,17 +3,13 @@
 
 #pragma once
 
-#include <QChartView>
+#include <qcustomplot.h>
+
 #include <QList>
 #include <QPointF>
 
 #include <array>
 #include <vector>
-
-class QLineSeries;
-class QLogValueAxis;
-class QScatterSeries;
-class QValueAxis;
 
 // The spectrum of the last capture of each channel, before tuning and after,
 // on a logarithmic frequency axis from 20 Hz to half the rate, level in dBFS,
@@ -23,9 +19,9 @@ class QValueAxis;
 // pixel columns. Each trace is cut down to the lowest and highest bin of
 // every pixel column on the log axis (the bins themselves where a column
 // holds two or fewer), so the line looks as the whole trace would, every
-// peak at its exact level, and the chart draws a few thousand points. The
-// cut is made again whenever the plot's width changes.
-class SpectrumPlot : public QChartView {
+// peak at its exact level, and the plot draws a few thousand points. The cut
+// is made again whenever the plot's width changes.
+class SpectrumPlot : public QCustomPlot {
     Q_OBJECT
 public:
     enum Stage { Before = 0, After = 1 };
@@ -37,7 +33,7 @@ public:
 
     explicit SpectrumPlot(QWidget* parent = nullptr);
 
-    // The power of each bin in dBFS (bin k at k·binHz), of channel 0 (left)
+    // The level of each bin in dBFS (bin k at k·binHz), of channel 0 (left)
     // or 1 (right). An empty trace removes it.
     void setSpectrum(int channel, Stage stage, const std::vector<double>& levelsDbfs, double binHz);
     // Where the harmonics are marked; 0 or less: none.
@@ -46,7 +42,7 @@ public:
     void setRate(double rateHz);
     void clear();
 
-    // The trace as handed to the chart: for bins k·binHz between lowHz and
+    // The trace as handed to the plot: for bins k·binHz between lowHz and
     // highHz spread over `columns` columns of a log axis, the lowest and
     // highest bin of each column in the order of their frequencies, levels
     // below floorDbfs raised to it; one bin beyond each end keeps the line
@@ -54,11 +50,13 @@ public:
     static QList<QPointF> reduced(const std::vector<double>& levelsDbfs, double binHz, double lowHz, double highHz,
                                   int columns);
 
-    QLineSeries* series(int channel, Stage stage) const;
-    // The marker of harmonic `order` (2..5), a point labelled "H2".."H5".
-    QScatterSeries* marker(int order) const;
-    QLogValueAxis* frequencyAxis() const { return frequencyAxis_; }
-    QValueAxis* levelAxis() const { return levelAxis_; }
+    QCPGraph* trace(int channel, Stage stage) const;
+    // The label "H2".."H5" of harmonic `order`, on the peak it names; hidden
+    // when the harmonic lies beyond the axis or nothing is plotted.
+    QCPItemText* marker(int order) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Trace {
@@ -72,11 +70,10 @@ private:
     int columns() const;
     double highestHz() const;
 
-    QLogValueAxis* frequencyAxis_;
-    QValueAxis* levelAxis_;
-    std::array<std::array<QLineSeries*, 2>, 2> lines{};
+    std::array<std::array<QCPGraph*, 2>, 2> graphs{};
     std::array<std::array<Trace, 2>, 2> traces{};
-    std::array<QScatterSeries*, lastMarked - firstMarked + 1> markers{};
+    std::array<QCPItemText*, lastMarked - firstMarked + 1> labels{};
+    std::array<QCPItemTracer*, lastMarked - firstMarked + 1> dots{};
     double fundamentalHz = 0;
     double rateHz = 48000;
     int drawnColumns = 0;

@@ -6,11 +6,7 @@
 
 #include "thdui/spectrumplot.h"
 
-#include <QLegendMarker>
-#include <QLineSeries>
-#include <QLogValueAxis>
 #include <QRandomGenerator>
-#include <QScatterSeries>
 #include <QtTest>
 
 #include <cmath>
@@ -161,19 +157,26 @@ void TestSpectrumPlot::legendNamesTheTracesShown()
     plot.setSpectrum(1, SpectrumPlot::After, levels, 1.0);
 
     QStringList shown;
-    for (QLegendMarker* marker : plot.chart()->legend()->markers()) {
-        if (marker->isVisible())
-            shown << marker->label();
+    for (int i = 0; i < plot.legend->itemCount(); ++i) {
+        if (auto* item = qobject_cast<QCPPlottableLegendItem*>(plot.legend->item(i)))
+            shown << item->plottable()->name();
     }
     QCOMPARE(shown, (QStringList{QStringLiteral("Left before"), QStringLiteral("Right after")}));
-    QVERIFY(plot.series(0, SpectrumPlot::Before)->isVisible());
-    QVERIFY(!plot.series(0, SpectrumPlot::After)->isVisible());
-    QCOMPARE(plot.frequencyAxis()->min(), 20.0);
-    QCOMPARE(plot.frequencyAxis()->max(), 24000.0);
+    QVERIFY(plot.trace(0, SpectrumPlot::Before)->visible());
+    QVERIFY(!plot.trace(0, SpectrumPlot::After)->visible());
+    QCOMPARE(plot.xAxis->scaleType(), QCPAxis::stLogarithmic);
+    QCOMPARE(plot.xAxis->range().lower, 20.0);
+    QCOMPARE(plot.xAxis->range().upper, 24000.0);
+    QCOMPARE(plot.yAxis->range().lower, -160.0);
+    QCOMPARE(plot.yAxis->range().upper, 0.0);
+    // The before trace paler than the after one of the same channel.
+    QVERIFY(plot.trace(0, SpectrumPlot::Before)->pen().color().lightness()
+            > plot.trace(0, SpectrumPlot::After)->pen().color().lightness());
 
     plot.clear();
-    QCOMPARE(plot.series(0, SpectrumPlot::Before)->count(), 0);
-    QVERIFY(!plot.series(1, SpectrumPlot::After)->isVisible());
+    QCOMPARE(plot.trace(0, SpectrumPlot::Before)->dataCount(), 0);
+    QVERIFY(!plot.trace(1, SpectrumPlot::After)->visible());
+    QCOMPARE(plot.legend->itemCount(), 0);
 }
 
 void TestSpectrumPlot::marksTheHarmonics_data()
@@ -199,17 +202,16 @@ void TestSpectrumPlot::marksTheHarmonics()
     plot.setFundamental(fundamentalHz);
 
     for (int order = 2; order <= 5; ++order) {
-        QScatterSeries* mark = plot.marker(order);
-        QVERIFY(mark);
-        QCOMPARE(mark->pointLabelsFormat(), QStringLiteral("H%1").arg(order));
-        QVERIFY(mark->pointLabelsVisible());
-        if (!marked.contains(order)) {
-            QCOMPARE(mark->count(), 0);
+        QCPItemText* label = plot.marker(order);
+        QVERIFY(label);
+        QCOMPARE(label->text(), QStringLiteral("H%1").arg(order));
+        QCOMPARE(label->visible(), marked.contains(order));
+        if (!marked.contains(order))
             continue;
-        }
-        QCOMPARE(mark->count(), 1);
-        // On the peak it names: syntheticSpectrum put H_k at -100 - k.
-        QCOMPARE(mark->at(0), QPointF(order * fundamentalHz, -100.0 - order));
+        // Above the peak it names: syntheticSpectrum put H_k at -100 - k.
+        QCOMPARE(label->position->parentAnchor()->pixelPosition(),
+                 QPointF(plot.xAxis->coordToPixel(order * fundamentalHz), plot.yAxis->coordToPixel(-100.0 - order)));
+        QVERIFY(label->position->pixelPosition().y() < label->position->parentAnchor()->pixelPosition().y());
     }
 }
 
@@ -220,13 +222,13 @@ void TestSpectrumPlot::widerPlotDrawsMorePoints()
     plot.show();
     QVERIFY(QTest::qWaitForWindowExposed(&plot));
     plot.setSpectrum(0, SpectrumPlot::Before, syntheticSpectrum(24001, 1.0, 1000, 3), 1.0);
-    const int narrow = plot.series(0, SpectrumPlot::Before)->count();
+    const int narrow = plot.trace(0, SpectrumPlot::Before)->dataCount();
     QVERIFY(narrow > 100);
     QVERIFY(narrow <= 2 * (400 + 2));
 
     plot.resize(1600, 300);
-    QTRY_VERIFY(plot.series(0, SpectrumPlot::Before)->count() > narrow * 2);
-    QVERIFY(plot.series(0, SpectrumPlot::Before)->count() <= 2 * (1600 + 2));
+    QTRY_VERIFY(plot.trace(0, SpectrumPlot::Before)->dataCount() > narrow * 2);
+    QVERIFY(plot.trace(0, SpectrumPlot::Before)->dataCount() <= 2 * (1600 + 2));
 }
 
 QTEST_MAIN(TestSpectrumPlot)
