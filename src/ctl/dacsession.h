@@ -21,7 +21,7 @@
 // failure, never a block taken as read.
 //
 // The operations return false on failure and leave its cause in error().
-class DacSession : public CT7601::OnReadDataListener, public ES9038State::OnImportFinishListener {
+class DacSession final : public CT7601::OnReadDataListener, public ES9038State::OnImportFinishListener {
 public:
     using Block = std::array<uint8_t, BlockLayout::size>;    // device order, as on the wire
 
