@@ -331,7 +331,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
             if (lost(d->session)) {
                 d->session.reset();
                 d->blockKnown = false;
-                emit disconnected(QStringLiteral("The DAC was disconnected: %1").arg(words(session->error())));
+                emit disconnected(QStringLiteral("The DAC was disconnected; nothing was measured."));
             } else {
                 emit failed(QStringLiteral("The DAC's volume cannot be read: %1").arg(words(session->error())));
             }

@@ -27,6 +27,7 @@
 #include <functional>
 
 Q_DECLARE_METATYPE(std::function<void()>)
+Q_DECLARE_METATYPE(ThdSolver::Outcome)
 
 namespace {
 
@@ -121,11 +122,6 @@ double dbOf(double ratio)
     return 20 * std::log10(std::abs(ratio));
 }
 
-ThdEngine::Request fullRequest()
-{
-    return ThdEngine::Request();
-}
-
 } // namespace
 
 class TestThdEngine : public QObject {
@@ -143,11 +139,14 @@ private slots:
     void measureFindings();
     void tune_data();
     void tune();
+    void tuneNothingKept_data();
+    void tuneNothingKept();
     void tuneRefused_data();
     void tuneRefused();
     void stopMidTune_data();
     void stopMidTune();
-    void unplugMidTune();
+    void unplugged_data();
+    void unplugged();
     void cancelLongCapture();
 
 private:
@@ -490,7 +489,7 @@ void TestThdEngine::tune()
     QSignalSpy tuned(engine, &ThdEngine::tuned);
     QSignalSpy progress(engine, &ThdEngine::progress);
     QSignalSpy undoAvailable(engine, &ThdEngine::undoAvailable);
-    QVERIFY(call("tune", fullRequest(), tuned));
+    QVERIFY(call("tune", ThdEngine::Request(), tuned));
     const ThdReport report = tuned.first().at(0).value<ThdReport>();
 
     QStringList said;
@@ -574,6 +573,53 @@ void TestThdEngine::tune()
     QCOMPARE(undone.first().at(1).toString(), QString("No tuning of this session to undo."));
 }
 
+// A tuning that finds nothing to keep says why and leaves the DAC as it
+// was: a silent input writes nothing at all; a distortion no value can
+// null is probed and then written back.
+void TestThdEngine::tuneNothingKept_data()
+{
+    QTest::addColumn<QString>("analog");
+    QTest::addColumn<ThdSolver::Outcome>("outcome");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("findings");
+    QTest::addColumn<bool>("wrote");
+
+    QTest::newRow("silent input") << QString("input=silent") << ThdSolver::Outcome::Failed
+                                  << "The capture at the start values: no signal" << 1 << false;
+    QTest::newRow("the interface's own distortion dominates")
+        << QString("adc2=5e-3") << ThdSolver::Outcome::NotImproved
+        << "The values that would null it lie beyond their range: the distortion measured is most likely not the "
+           "DAC's (the audio interface's own, or an overloaded input)"
+        << 0 << true;
+}
+
+void TestThdEngine::tuneNothingKept()
+{
+    QFETCH(QString, analog);
+    QFETCH(ThdSolver::Outcome, outcome);
+    QFETCH(QString, reason);
+    QFETCH(int, findings);
+    QFETCH(bool, wrote);
+
+    qputenv("SONVALE_SIM_ANALOG", analog.toUtf8());
+    QVERIFY(connectEngine());
+    QSignalSpy tuned(engine, &ThdEngine::tuned);
+    QVERIFY(call("tune", ThdEngine::Request(), tuned));
+    const ThdReport report = tuned.first().at(0).value<ThdReport>();
+    QCOMPARE(report.outcome, outcome);
+    QCOMPARE(report.reason, reason);
+    QCOMPARE(report.findings.size(), findings);
+    if (findings > 0)
+        QVERIFY(report.findings.first().startsWith("No signal: "));
+    QVERIFY(report.after.isEmpty());
+    QCOMPARE(report.wrote, wrote);
+    QVERIFY(report.restored);
+    QCOMPARE(report.values, valuesIn(fullVolume));
+    QCOMPARE(dacBlock(), fullVolume);
+    if (!wrote)
+        QCOMPARE(writes(), QStringList());
+}
+
 // A tuning that cannot start sends nothing that changes the DAC.
 void TestThdEngine::tuneRefused_data()
 {
@@ -608,7 +654,7 @@ void TestThdEngine::tuneRefused()
     QSignalSpy failed(engine, &ThdEngine::failed);
     QSignalSpy tuned(engine, &ThdEngine::tuned);
     QSignalSpy undoAvailable(engine, &ThdEngine::undoAvailable);
-    QVERIFY(call("tune", fullRequest(), failed));
+    QVERIFY(call("tune", ThdEngine::Request(), failed));
     QVERIFY2(failed.first().at(0).toString().startsWith(message), qPrintable(failed.first().at(0).toString()));
     QCOMPARE(tuned.count(), 0);
     QCOMPARE(undoAvailable.count(), 0);
@@ -650,7 +696,7 @@ void TestThdEngine::stopMidTune()
                 QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
         },
         Qt::DirectConnection);
-    QVERIFY(call("tune", fullRequest(), tuned));
+    QVERIFY(call("tune", ThdEngine::Request(), tuned));
     const ThdReport report = tuned.first().at(0).value<ThdReport>();
     QVERIFY(report.cancelled);
     QCOMPARE(report.failure, QString("The tuning was cancelled."));
@@ -674,25 +720,50 @@ void TestThdEngine::stopMidTune()
     }
 }
 
-// The DAC pulled out mid-tune: the window hears that it left and that the
-// values could not be put back; no report is taken as a tuning's.
-void TestThdEngine::unplugMidTune()
+// The DAC pulled out: the window hears that it left, and whether the values
+// could be put back; no report is taken as a measurement's or a tuning's,
+// and the next request finds no DAC.
+void TestThdEngine::unplugged_data()
 {
-    QVERIFY(connectEngine());
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<int>("answers");   // the DAC leaves after this many; 0: before the request
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("history");
+
+    QTest::newRow("before a measurement") << QByteArray("measure") << 0
+                                          << "The DAC was disconnected; nothing was measured." << QStringList();
+    QTest::newRow("before a tuning") << QByteArray("tune") << 0
+                                     << "The DAC was disconnected before the tuning began; nothing was changed."
+                                     << QStringList();
     // The block's twelve reads, then three writes of the probes.
-    UsbSim::unplugAfterAnswers(15);
+    QTest::newRow("mid-tune") << QByteArray("tune") << 15
+                              << "The DAC was disconnected during the tuning; the values held before could not be "
+                                 "put back. Once it is plugged in again, connect it and press Undo (or run "
+                                 "'sonvalectl undo') to put them back."
+                              << QStringList{"sonvale-thd tune"};
+}
+
+void TestThdEngine::unplugged()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(int, answers);
+    QFETCH(QString, message);
+    QFETCH(QStringList, history);
+
+    QVERIFY(connectEngine());
+    if (answers == 0)
+        UsbSim::unplug();
+    else
+        UsbSim::unplugAfterAnswers(answers);
     QSignalSpy disconnected(engine, &ThdEngine::disconnected);
+    QSignalSpy measured(engine, &ThdEngine::measured);
     QSignalSpy tuned(engine, &ThdEngine::tuned);
-    QVERIFY(call("tune", fullRequest(), disconnected));
-    QCOMPARE(disconnected.first().at(0).toString(),
-             QString("The DAC was disconnected during the tuning; the values held before could not be put back. "
-                     "Once it is plugged in again, connect it and press Undo (or run 'sonvalectl undo') to put them "
-                     "back."));
-    QCOMPARE(tuned.count(), 0);
-    QCOMPARE(historyCommands(), QStringList{"sonvale-thd tune"});
-    // The next request finds no DAC.
+    QVERIFY(call(slot.constData(), ThdEngine::Request(), disconnected));
+    QCOMPARE(disconnected.first().at(0).toString(), message);
+    QCOMPARE(measured.count() + tuned.count(), 0);
+    QCOMPARE(historyCommands(), history);
     QSignalSpy failed(engine, &ThdEngine::failed);
-    QVERIFY(call("tune", fullRequest(), failed));
+    QVERIFY(call("tune", ThdEngine::Request(), failed));
     QCOMPARE(failed.first().at(0).toString(), QString("The DAC is not connected: connect it before tuning."));
 }
 
