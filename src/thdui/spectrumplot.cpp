@@ -42,7 +42,7 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     xAxis->setNumberPrecision(6);
     xAxis->setLabel(QStringLiteral("Frequency (Hz)"));
     xAxis->grid()->setSubGridVisible(true);
-    yAxis->setRange(floorDbfs, 0);
+    yAxis->setRange(-160, 0);
     yAxis->setLabel(QStringLiteral("Level (dBFS)"));
 
     for (int channel = 0; channel < 2; ++channel) {
@@ -93,8 +93,9 @@ void SpectrumPlot::setSpectrum(int channel, Stage stage, const std::vector<doubl
 {
     if (channel < 0 || channel > 1)
         return;
-    traces[std::size_t(channel)][stage] = Trace{levelsDbfs, binHz};
+    traces[std::size_t(channel)][stage] = Trace{levelsDbfs, binHz, axisBottomDbfs(levelsDbfs)};
     drawTrace(channel, stage);
+    fitLevelAxis();
     placeMarkers();
     replot(rpQueuedReplot);
 }
@@ -149,6 +150,7 @@ void SpectrumPlot::redraw()
         for (Stage stage : {Before, After})
             drawTrace(channel, stage);
     }
+    fitLevelAxis();
     placeMarkers();
     replot(rpQueuedReplot);
 }
@@ -170,13 +172,39 @@ void SpectrumPlot::drawTrace(int channel, Stage stage)
         }
     }
     graph->setData(keys, values, true);   // already in the order of frequency
-    if (graph->visible() != shown) {
-        graph->setVisible(shown);
-        if (shown)
-            graph->addToLegend();
-        else
-            graph->removeFromLegend();
+    graph->setVisible(shown);
+    // The legend lists the traces shown, always in the same order.
+    legend->clearItems();
+    for (const auto& pair : graphs) {
+        for (QCPGraph* each : pair) {
+            if (each->visible())
+                each->addToLegend();
+        }
     }
+}
+
+double SpectrumPlot::axisBottomDbfs(std::vector<double> levelsDbfs)
+{
+    levelsDbfs.erase(std::remove_if(levelsDbfs.begin(), levelsDbfs.end(), [](double v) { return std::isnan(v); }),
+                     levelsDbfs.end());
+    if (levelsDbfs.empty())
+        return -160;
+    auto lowest = levelsDbfs.begin() + std::ptrdiff_t(levelsDbfs.size() / 100);
+    std::nth_element(levelsDbfs.begin(), lowest, levelsDbfs.end());
+    const double level = std::max(*lowest, floorDbfs);
+    return std::clamp(20 * std::floor(level / 20), floorDbfs, -120.0);
+}
+
+void SpectrumPlot::fitLevelAxis()
+{
+    double bottom = 0;
+    for (const auto& channel : traces) {
+        for (const Trace& shownTrace : channel) {
+            if (!shownTrace.levelsDbfs.empty())
+                bottom = std::min(bottom, shownTrace.bottomDbfs);
+        }
+    }
+    yAxis->setRange(bottom < 0 ? bottom : -160.0, 0);
 }
 
 // Each label stands above the highest level any trace shows at its

@@ -27,7 +27,9 @@ public:
     enum Stage { Before = 0, After = 1 };
 
     static constexpr double lowestHz = 20.0;
-    static constexpr double floorDbfs = -160.0;
+    // Nothing is drawn deeper; the level axis ends above it, where the
+    // traces' noise floor lies.
+    static constexpr double floorDbfs = -240.0;
     static constexpr int firstMarked = 2;
     static constexpr int lastMarked = 5;
 
@@ -50,6 +52,12 @@ public:
     static QList<QPointF> reduced(const std::vector<double>& levelsDbfs, double binHz, double lowHz, double highHz,
                                   int columns);
 
+    // Where the level axis ends below for one trace (the plot takes the
+    // lowest of its traces'): under all but the lowest 1 % of the levels, on a multiple of 20 dB, between floorDbfs and -120 dBFS;
+    // -160 dBFS when there are none. The noise of one bin of a long capture
+    // lies far below the noise of the whole band.
+    static double axisBottomDbfs(std::vector<double> levelsDbfs);
+
     QCPGraph* trace(int channel, Stage stage) const;
     // The label "H2".."H5" of harmonic `order`, on the peak it names; hidden
     // when the harmonic lies beyond the axis or nothing is plotted.
@@ -62,11 +70,13 @@ private:
     struct Trace {
         std::vector<double> levelsDbfs;
         double binHz = 0;
+        double bottomDbfs = 0;
     };
 
     void redraw();
     void drawTrace(int channel, Stage stage);
     void placeMarkers();
+    void fitLevelAxis();
     int columns() const;
     double highestHz() const;
 

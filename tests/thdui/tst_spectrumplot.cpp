@@ -47,6 +47,8 @@ private slots:
     void oddLevels_data();
     void oddLevels();
     void legendNamesTheTracesShown();
+    void levelAxisReachesTheNoise_data();
+    void levelAxisReachesTheNoise();
     void marksTheHarmonics_data();
     void marksTheHarmonics();
     void widerPlotDrawsMorePoints();
@@ -167,7 +169,7 @@ void TestSpectrumPlot::legendNamesTheTracesShown()
     QCOMPARE(plot.xAxis->scaleType(), QCPAxis::stLogarithmic);
     QCOMPARE(plot.xAxis->range().lower, 20.0);
     QCOMPARE(plot.xAxis->range().upper, 24000.0);
-    QCOMPARE(plot.yAxis->range().lower, -160.0);
+    QCOMPARE(plot.yAxis->range().lower, -140.0);   // syntheticSpectrum's noise: -140..-130
     QCOMPARE(plot.yAxis->range().upper, 0.0);
     // The before trace paler than the after one of the same channel.
     QVERIFY(plot.trace(0, SpectrumPlot::Before)->pen().color().lightness()
@@ -177,6 +179,41 @@ void TestSpectrumPlot::legendNamesTheTracesShown()
     QCOMPARE(plot.trace(0, SpectrumPlot::Before)->dataCount(), 0);
     QVERIFY(!plot.trace(1, SpectrumPlot::After)->visible());
     QCOMPARE(plot.legend->itemCount(), 0);
+}
+
+void TestSpectrumPlot::levelAxisReachesTheNoise_data()
+{
+    QTest::addColumn<double>("noiseDbfs");
+    QTest::addColumn<double>("bottom");
+    QTest::newRow("nothing plotted") << std::nan("") << -160.0;
+    QTest::newRow("a loud floor") << -95.0 << -120.0;
+    QTest::newRow("a one-second capture's bins") << -171.0 << -180.0;
+    QTest::newRow("on a multiple of 20") << -180.0 << -180.0;
+    QTest::newRow("a float capture's floor") << -270.0 << SpectrumPlot::floorDbfs;
+    QTest::newRow("digital silence") << -HUGE_VAL << SpectrumPlot::floorDbfs;
+}
+
+// The noise lies between noiseDbfs and 10 dB above it; a few bins (under
+// 1 %) dip far below, as a window's nulls do, and must not stretch the axis.
+void TestSpectrumPlot::levelAxisReachesTheNoise()
+{
+    QFETCH(double, noiseDbfs);
+    QFETCH(double, bottom);
+    std::vector<double> levels;
+    if (!std::isnan(noiseDbfs)) {
+        QRandomGenerator random(5);
+        levels.resize(24001);
+        for (double& level : levels)
+            level = noiseDbfs + 10 * random.generateDouble();
+        for (std::size_t k = 0; k < levels.size(); k += 200)
+            levels[k] = -230;
+        levels[997] = -3;
+    }
+    QCOMPARE(SpectrumPlot::axisBottomDbfs(levels), bottom);
+    SpectrumPlot plot;
+    plot.setSpectrum(1, SpectrumPlot::Before, levels, 1.0);
+    QCOMPARE(plot.yAxis->range().lower, bottom);
+    QCOMPARE(plot.yAxis->range().upper, 0.0);
 }
 
 void TestSpectrumPlot::marksTheHarmonics_data()
