@@ -14,7 +14,10 @@ ResultTable::ResultTable(QWidget* parent) : QTableWidget(RowCount, 2, parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // One height for every row, so that the table's height is known before
+    // any figure is in it.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     for (int row = 0; row < RowCount; ++row) {
         for (Column column : {Before, After}) {
             auto* item = new QTableWidgetItem;
