@@ -6,6 +6,7 @@
 #include "base/diagnostics.h"
 #include "base/version.h"
 #include "settings/presetfile.h"
+#include "thdui/accessiblelabel.h"
 #include "thdui/problemtext.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
@@ -42,6 +43,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui_ThdWindow), engine(new ThdEngine(SONVALE_USB_VENDOR_ID, SONVALE_USB_PRODUCT_ID))
 {
     AccessibleComboBox::install();   // before the form makes its combo boxes
+    AccessibleLabel::install();      // and its labels
     ui->setupUi(this);
     ui->tryAgainButton->hide();
     // The plot takes what the tables leave.
