@@ -11,6 +11,7 @@
 #include "thdwindowdriver.h"
 #include "usbsim.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QRegularExpression>
@@ -63,6 +64,10 @@ private slots:
     void init();
     void cleanup();
 
+    void controlsForEveryone_data();
+    void controlsForEveryone();
+    void tabOrderAndMnemonics();
+    void labelsReadAsText();
     void connectsAndLists();
     void dacHeldElsewhere();
     void wiringQuestion_data();
@@ -127,6 +132,104 @@ void TestThdWindow::clickAndWait(const char* button)
     QTRY_VERIFY_WITH_TIMEOUT(assistant->idle(), kWaitMs);
 }
 
+void TestThdWindow::controlsForEveryone_data()
+{
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QAccessible::Role>("role");
+    const struct {
+        const char* object;
+        const char* name;
+        QAccessible::Role role;
+    } controls[] = {
+        {"measureButton", "Measure", QAccessible::Button},
+        {"tuneButton", "Tune", QAccessible::Button},
+        {"cancelButton", "Cancel", QAccessible::Button},
+        {"undoButton", "Undo", QAccessible::Button},
+        {"saveButton", "Save as preset…", QAccessible::Button},
+        {"tryAgainButton", "Try again", QAccessible::Button},
+        {"outputBox", "Output device", QAccessible::ComboBox},
+        {"inputBox", "Input device", QAccessible::ComboBox},
+        {"levelSpin", "Level", QAccessible::SpinBox},
+        {"frequencySpin", "Frequency", QAccessible::SpinBox},
+        {"progressBar", "Progress", QAccessible::ProgressBar},
+        {"leftTable", "Left channel results", QAccessible::Table},
+        {"rightTable", "Right channel results", QAccessible::Table},
+        {"spectrumPlot", "Spectrum", QAccessible::Client},
+        {"problemsLabel", "Problems", QAccessible::StaticText},
+        {"connectionLabel", "Connection", QAccessible::StaticText},
+    };
+    for (const auto& c : controls)
+        QTest::newRow(c.object) << QString::fromLatin1(c.object) << QString::fromUtf8(c.name) << c.role;
+}
+
+// What a screen reader finds: each control by its role and name, described.
+void TestThdWindow::controlsForEveryone()
+{
+    QFETCH(QString, object);
+    QFETCH(QString, name);
+    QFETCH(QAccessible::Role, role);
+    ThdWindow window;
+    auto* widget = window.findChild<QWidget*>(object);
+    QVERIFY(widget);
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(read);
+    QCOMPARE(read->text(QAccessible::Name), name);
+    QCOMPARE(read->role(), role);
+    QVERIFY(read->text(QAccessible::Description).size() > 20);
+}
+
+void TestThdWindow::tabOrderAndMnemonics()
+{
+    ThdWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Every control is enabled here only once the DAC is open: the order is
+    // the form's, whatever is enabled.
+    QStringList order;
+    QWidget* at = window.findChild<QWidget*>(QStringLiteral("tryAgainButton"));
+    // A spin box's own line edit ("qt_spinbox_lineedit") takes its focus.
+    for (int i = 0; i < 13 && at; ++i, at = at->nextInFocusChain()) {
+        while (at->focusPolicy() == Qt::NoFocus || at->objectName().startsWith(QLatin1String("qt_")))
+            at = at->nextInFocusChain();
+        order << at->objectName();
+    }
+    QCOMPARE(order, (QStringList{"tryAgainButton", "outputBox", "inputBox", "levelSpin", "frequencySpin",
+                                 "measureButton", "tuneButton", "cancelButton", "undoButton", "saveButton",
+                                 "leftTable", "rightTable", "spectrumPlot"}));
+    const QStringList texts{"&Measure", "&Tune", "&Cancel", "&Undo", "&Save as preset…", "T&ry again"};
+    QStringList shown;
+    for (const char* button :
+         {"measureButton", "tuneButton", "cancelButton", "undoButton", "saveButton", "tryAgainButton"})
+        shown << window.findChild<QPushButton*>(QLatin1String(button))->text();
+    QCOMPARE(shown, texts);
+    for (const char* label : {"outputLabel", "inputLabel", "levelLabel", "frequencyLabel"}) {
+        auto* shownLabel = window.findChild<QLabel*>(QLatin1String(label));
+        QVERIFY2(shownLabel->text().contains(QLatin1Char('&')) && shownLabel->buddy(), label);
+    }
+}
+
+// The labels that say something of their own read as text; a field's label
+// reads without its mnemonic marker and names the field.
+void TestThdWindow::labelsReadAsText()
+{
+    ThdWindow window;
+    auto* connection = window.findChild<QLabel*>(QStringLiteral("connectionLabel"));
+    connection->setText(QStringLiteral("Connected to the DAC 2fc6:6013"));
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(connection);
+    QVERIFY(read->textInterface());
+    QCOMPARE(read->textInterface()->text(0, -1), QStringLiteral("Connected to the DAC 2fc6:6013"));
+    QCOMPARE(read->textInterface()->characterCount(), 30);
+    QCOMPARE(read->text(QAccessible::Name), QStringLiteral("Connection"));
+
+    auto* level = window.findChild<QLabel*>(QStringLiteral("levelLabel"));
+    QAccessibleInterface* levelRead = QAccessible::queryAccessibleInterface(level);
+    QCOMPARE(levelRead->text(QAccessible::Name), QStringLiteral("Level:"));
+    const auto labelled = levelRead->relations(QAccessible::Labelled);
+    QCOMPARE(labelled.size(), 1);
+    QCOMPARE(labelled.first().first->object(), window.findChild<QObject*>(QStringLiteral("levelSpin")));
+}
+
 void TestThdWindow::connectsAndLists()
 {
     start();
@@ -186,6 +289,7 @@ void TestThdWindow::wiringQuestion()
     a.button("measureButton")->click();
     QTRY_COMPARE(a.dialogs.count(QStringLiteral("question")), 1);
     const SeenDialog& asked = a.dialogs.seen.first();
+    QVERIFY(!asked.waitCursor);
     QVERIFY2(asked.text.contains(QLatin1String("output to your audio interface's input")), qPrintable(asked.text));
     QVERIFY2(asked.text.contains(QLatin1String("disconnect speakers and headphones")), qPrintable(asked.text));
     QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
@@ -382,6 +486,9 @@ void TestThdWindow::dacLeavesMidTuning()
     QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
     QCOMPARE(a.window->windowTitle(), QStringLiteral("Sonvale THD assistant : Disconnected"));
     QTRY_COMPARE(a.dialogs.count(QStringLiteral("warning")), 1);
+    QVERIFY2(a.dialogs.seen.last().text.contains(QLatin1String("disconnected")), qPrintable(a.dialogs.seen.last().text));
+    QVERIFY(!a.dialogs.seen.last().waitCursor);
+    QCOMPARE(a.label("connectionLabel"), a.dialogs.seen.last().text);
     QCOMPARE(a.console.lines(QStringLiteral("not tuned: ")).size(), 1);
     QVERIFY(a.button("tryAgainButton")->isVisible());
     QVERIFY(!a.button("tuneButton")->isEnabled());
