@@ -14,6 +14,8 @@
 #include "measure/spectrum.h"
 #include "settings/settingsblock.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -223,8 +225,15 @@ void ThdEngine::cancel()
     stopRequested = true;
 }
 
+bool ThdEngine::closing() const
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
 void ThdEngine::connectDac()
 {
+    if (closing())
+        return;
     d->session.reset();
     d->blockKnown = false;
     auto session = std::make_unique<DacSession>(d->vendorId, d->productId);
@@ -254,6 +263,8 @@ void ThdEngine::connectDac()
 
 void ThdEngine::listDevices()
 {
+    if (closing())
+        return;
     AudioSystem audio;
     if (!audio.isReady()) {
         emit failed(QStringLiteral("The audio system cannot start: %1").arg(audio.error()));
@@ -320,6 +331,8 @@ void describeSetup(ThdReport& report, const MeasurementRig& rig, const AudioOpti
 
 void ThdEngine::measure(const ThdEngine::Request& request)
 {
+    if (closing())
+        return;
     stopRequested = false;
     const AudioOptions options = optionsOf(request);
     DacSession* session = d->session.get();
@@ -379,6 +392,8 @@ void ThdEngine::measure(const ThdEngine::Request& request)
 
 void ThdEngine::tune(const ThdEngine::Request& request)
 {
+    if (closing())
+        return;
     stopRequested = false;
     DacSession* session = d->session.get();
     if (!session) {
@@ -430,6 +445,9 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     ThdTuning::Watch watch;
     watch.stop = &stopRequested;
     watch.progress = [&](const ThdSolver::Step& step) {
+        // A window that closes between two requests stops this one too.
+        if (QThread::currentThread()->isInterruptionRequested())
+            stopRequested = true;
         emit progress(QStringLiteral("%1, capture %2 of %3").arg(stepText(step, options.seconds)).arg(step.capture)
                           .arg(step.planned),
                       step.capture, step.planned);
@@ -496,6 +514,8 @@ void ThdEngine::tune(const ThdEngine::Request& request)
 
 void ThdEngine::undo()
 {
+    if (closing())
+        return;
     DacSession* session = d->session.get();
     if (!d->beforeTuning) {
         emit undone(false, QStringLiteral("No tuning of this session to undo."));

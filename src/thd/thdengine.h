@@ -65,7 +65,10 @@ public slots:
     // Closes the DAC, then emits finished(). A slot runs only once the one
     // before it has returned, so a window that closes mid-tuning calls
     // cancel() first: the tuning then puts back the values held before and
-    // ends (PortAudio ends with each capture), and this runs next.
+    // ends (PortAudio ends with each capture), and this runs next. It also
+    // calls requestInterruption() on the engine's thread: every request
+    // still queued then does nothing (a tuning that starts then stops
+    // before its first capture).
     void shutdown();
 
 signals:
@@ -89,6 +92,8 @@ signals:
     void finished();
 
 private:
+    bool closing() const;
+
     struct Private;
     std::unique_ptr<Private> d;
     std::atomic<bool> stopRequested{false};

@@ -145,6 +145,7 @@ private slots:
     void tuneRefused();
     void stopMidTune_data();
     void stopMidTune();
+    void closedWithTuningQueued();
     void unplugged_data();
     void unplugged();
     void cancelLongCapture();
@@ -718,6 +719,29 @@ void TestThdEngine::stopMidTune()
         QVERIFY(arrived(finished, 0));
         QCOMPARE(UsbSim::liveHandles(), 0);
     }
+}
+
+// The window closed while a tuning is still queued behind a slow request:
+// it asks the thread to stop, and the tuning never starts.
+void TestThdEngine::closedWithTuningQueued()
+{
+    QSignalSpy tuned(engine, &ThdEngine::tuned);
+    QSignalSpy failed(engine, &ThdEngine::failed);
+    QSignalSpy progress(engine, &ThdEngine::progress);
+    QSignalSpy finished(engine, &ThdEngine::finished);
+    // Connecting reads twelve windows, a tenth of a second each at least:
+    // the tuning queued behind it cannot have begun when the window closes
+    // (the connection itself may or may not have).
+    QMetaObject::invokeMethod(engine, "connectDac", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(engine, "tune", Qt::QueuedConnection, Q_ARG(ThdEngine::Request, ThdEngine::Request()));
+    engine->cancel();
+    thread.requestInterruption();
+    QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
+    QVERIFY(arrived(finished, 0));
+    QCOMPARE(tuned.count() + failed.count() + progress.count(), 0);
+    QCOMPARE(writes(), QStringList());
+    QCOMPARE(historyCommands(), QStringList());
+    QCOMPARE(dacBlock(), fullVolume);
 }
 
 // The DAC pulled out: the window hears that it left, and whether the values
