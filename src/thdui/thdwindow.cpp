@@ -79,6 +79,7 @@ ThdWindow::ThdWindow(QWidget* parent)
 ThdWindow::~ThdWindow()
 {
     if (!engineDone && worker.isRunning()) {
+        worker.requestInterruption();   // requests still queued do nothing
         engine->cancel();
         QMetaObject::invokeMethod(engine, &ThdEngine::shutdown, Qt::BlockingQueuedConnection);
     }
@@ -416,6 +417,7 @@ void ThdWindow::closeEvent(QCloseEvent* event)
     if (work == Work::Measuring || work == Work::Tuning)
         ui->progressBar->setFormat(QStringLiteral("Closing: stopping and putting back the values held before"));
     updateControls();
+    worker.requestInterruption();   // requests still queued do nothing
     engine->cancel();
     QMetaObject::invokeMethod(engine, &ThdEngine::shutdown, Qt::QueuedConnection);
 }

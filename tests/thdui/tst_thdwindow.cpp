@@ -435,18 +435,28 @@ void TestThdWindow::tuneWritesWhatItShows()
 void TestThdWindow::stopMidTuning_data()
 {
     QTest::addColumn<bool>("closeWindow");
-    QTest::newRow("Cancel") << false;
-    QTest::newRow("closing the window") << true;
+    QTest::addColumn<bool>("afterProbes");
+    QTest::newRow("Cancel") << false << true;
+    QTest::newRow("closing the window") << true << true;
+    QTest::newRow("closing the window as the tuning starts") << true << false;
 }
 
 void TestThdWindow::stopMidTuning()
 {
     QFETCH(bool, closeWindow);
+    QFETCH(bool, afterProbes);
     start();
     AssistantWindow& a = *assistant;
     const QByteArray held = bytesOf(UsbSim::block());
     UsbSim::clearLog();
     a.button("tuneButton")->click();
+    if (!afterProbes) {
+        QVERIFY(!a.window->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!a.window->isVisible(), kWaitMs);
+        QCOMPARE(bytesOf(UsbSim::block()), held);
+        QCOMPARE(a.console.lines(QStringLiteral("tuned: ")), QStringList{});
+        return;
+    }
     // Stopped once the probes have written something.
     auto* progress = a.widget<QProgressBar>("progressBar");
     QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 2, kWaitMs);
