@@ -170,7 +170,7 @@ void ThdWindow::onMeasureClick()
         return;
     begin(Work::Measuring, QStringLiteral("Measuring"));
     const ThdEngine::Request wanted = request();
-    QMetaObject::invokeMethod(engine, [this, wanted] { engine->measure(wanted); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->measure(wanted); }, Qt::QueuedConnection);
 }
 
 void ThdWindow::onTuneClick()
@@ -179,7 +179,7 @@ void ThdWindow::onTuneClick()
         return;
     begin(Work::Tuning, QStringLiteral("Reading the DAC"));
     const ThdEngine::Request wanted = request();
-    QMetaObject::invokeMethod(engine, [this, wanted] { engine->tune(wanted); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->tune(wanted); }, Qt::QueuedConnection);
 }
 
 void ThdWindow::onCancelClick()
