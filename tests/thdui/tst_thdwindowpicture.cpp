@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -41,12 +42,17 @@ class TestThdWindowPicture : public QObject {
 private slots:
     void initTestCase();
     void afterTuning();
+
+private:
+    QTemporaryDir history;
 };
 
 void TestThdWindowPicture::initTestCase()
 {
     QVERIFY(QDir().mkpath(QStringLiteral(SONVALE_ARTIFACT_DIR)));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(QDir::temp().filePath(QStringLiteral("sonvale-thd-picture"))));
+    // The tuning's history goes here, not into the user's.
+    QVERIFY(history.isValid());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(history.path()));
 }
 
 void TestThdWindowPicture::afterTuning()
