@@ -133,7 +133,11 @@ void ThdWindow::begin(Work what, const QString& step)
     cancelAsked = false;
     if (!readingDac)
         readingDac.emplace();
-    ui->progressBar->setRange(0, 0);
+    // A still bar naming the step until the first capture counts: the busy
+    // bar's animation repaints the whole bar many times a second and took
+    // more of the start-up than the rest of the window together.
+    ui->progressBar->setRange(0, 1);
+    ui->progressBar->setValue(0);
     ui->progressBar->setFormat(literalFormat(step));
     updateControls();
 }
