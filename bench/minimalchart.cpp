@@ -2,7 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The yardstick for the THD assistant's start-up: the minimal window, with
 // QCustomPlot loaded and one empty plot, with its two axes (the frequency
-// logarithmic), as its central widget.
+// logarithmic), as its central widget, at the assistant's own size (the
+// backing store and the plot's buffer grow with it).
 #include <qcustomplot.h>
 
 #include <QApplication>
@@ -12,7 +13,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QMainWindow window;
-    window.resize(900, 600);
+    window.resize(1200, 900);
     window.setWindowTitle(QStringLiteral("Minimal chart"));
     auto* plot = new QCustomPlot;
     plot->addGraph();
