@@ -14,16 +14,42 @@ imports() {
     "$objdump" -p "$@" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u
 }
 
-# The libraries built for the coming audio measurement, shipped only once a
-# program of the release imports them.
+# The DLLs shipped only once a program or DLL of the release imports them,
+# directly or through another of them: PortAudio and KissFFT for the
+# measurement; Qt Charts for the THD assistant's plot, and the Qt OpenGL
+# modules it draws with.
 ship_when_imported() {
-    local dll wanted
-    wanted=$(imports "$stage"/*.exe)
-    for dll in "$cache/portaudio/bin/libportaudio-2.dll" \
-               "$cache/kissfft/bin/libkissfft-float.dll" "$cache/kissfft/bin/libkissfft-double.dll"; do
-        grep -qxF "$(basename "${dll,,}")" <<<"$wanted" && cp "$dll" "$stage/"
+    local dll wanted more=1
+    while [ $more -eq 1 ]; do
+        more=0
+        wanted=$(imports "$stage"/*.exe "$stage"/*.dll)
+        for dll in "$cache/portaudio/bin/libportaudio-2.dll" \
+                   "$cache/kissfft/bin/libkissfft-float.dll" "$cache/kissfft/bin/libkissfft-double.dll" \
+                   "$cache/qtcharts/bin/Qt6Charts.dll" \
+                   "$cache/qt/bin/Qt6OpenGL.dll" "$cache/qt/bin/Qt6OpenGLWidgets.dll"; do
+            [ -f "$dll" ] && [ ! -f "$stage/$(basename "$dll")" ] || continue
+            if grep -qxF "$(basename "${dll,,}")" <<<"$wanted"; then
+                cp "$dll" "$stage/"
+                more=1
+            fi
+        done
     done
     return 0
+}
+
+# The THD assistant ships where Qt Charts was built for it; where it was
+# not, the release says so and goes on without it.
+thd_shipped=0
+ship_thd_assistant() {
+    if ! built "$cache/qtcharts"; then
+        echo "   NOT IN THE RELEASE: the THD assistant (sonvale-thd.exe), for there is no Qt Charts for Windows" \
+             "(scripts/windows.sh deps says why)"
+        return 0
+    fi
+    [ -f "$build/sonvale-thd.exe" ] ||
+        { echo "Qt Charts is built for Windows, but the cross build made no sonvale-thd.exe" >&2; exit 1; }
+    cp "$build/sonvale-thd.exe" "$stage/"
+    thd_shipped=1
 }
 
 make_release() {
@@ -34,6 +60,7 @@ make_release() {
     rm -rf "$dist" && mkdir -p "$stage/platforms" "$stage/styles" "$stage/Presets"
 
     cp "$build"/{sonvale,sonvale-preset,sonvalectl}.exe "$stage/"
+    ship_thd_assistant
     cp "$cache"/qt/bin/Qt6{Core,Gui,Widgets}.dll "$stage/"
     cp "$cache/qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
     cp "$cache/qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
@@ -76,7 +103,9 @@ make_release() {
 
     # The licence page shows Sonvale's licence; its text control wants CR LF.
     sed 's/$/\r/' "$top/COPYING" >"$lists/license.txt"
-    makensis -V2 -DVERSION="$version" -DLISTS="$lists" -DLICENSE="$lists/license.txt" \
+    local thd=()
+    [ $thd_shipped -eq 1 ] && thd=(-DTHD_ASSISTANT)
+    makensis -V2 "${thd[@]}" -DVERSION="$version" -DLISTS="$lists" -DLICENSE="$lists/license.txt" \
         -DOUTFILE="$dist/Sonvale-$version-setup-x64.exe" -DICON="$build/icon/sonvale.ico" \
         -DSIZE_KB="$(du -sk "$stage" | cut -f1)" "$top/packaging/windows/sonvale.nsi" >/dev/null
     rm -rf "$lists"
@@ -109,7 +138,7 @@ upstream_version() {
 # files the release does not ship left out and its comment lines dropped.
 fill_readme() {
     local shipped="" f
-    for f in "$stage"/*.dll; do shipped+=" $(basename "$f")"; done
+    for f in "$stage"/*.dll "$stage"/*.exe; do shipped+=" $(basename "$f")"; done
     local kissfft_dlls
     kissfft_dlls=$(cd "$stage" && ls libkissfft-*.dll 2>/dev/null | sort -r | paste -sd, | sed 's/,/, /g') || true
     awk -v shipped="$shipped " '
@@ -130,13 +159,17 @@ fill_readme() {
         -e "s|@KISSFFT_DLLS@|$kissfft_dlls|" \
         -e "s|@KISSFFT_VERSION@|$(pc_version kissfft/lib/pkgconfig/kissfft-float.pc)|" \
         -e "s|@KISSFFT_SOURCE@|$(cat "$cache/kissfft/notices/source.txt")|" \
+        -e "s|@QTCHARTS_VERSION@|$(upstream_version qtcharts 2>/dev/null)|" \
+        -e "s|@QTCHARTS_SOURCE@|$(cat "$cache/qtcharts/notices/source.txt" 2>/dev/null)|" \
         -e "s|@GCC_PACKAGE@|$gcc|" -e "s|@WINPTHREADS_PACKAGE@|$winpthreads|"
 }
 
 # The licences of everything in the release, taken from the trees and
 # packages the files came from: Sonvale's own; Qt's, with the notices of the
 # components the Qt build compiled into the DLLs and plugins that ship;
-# libusb's; PortAudio's and KissFFT's where they ship; the MinGW-w64
+# libusb's; PortAudio's, KissFFT's and Qt Charts' where they ship (Qt
+# Charts under the GPL-3.0 alone, with Debian's copyright file of the
+# source it was built from); the MinGW-w64
 # runtime's (Debian's copyright files of the packages that hold its DLLs,
 # the GCC Runtime Library Exception among them).
 make_notices() {
@@ -154,6 +187,10 @@ make_notices() {
     cp "$cache/libusb/notices/AUTHORS" "$dir/libusb-AUTHORS.txt"
     if [ -f "$stage/libportaudio-2.dll" ]; then
         cp "$cache/portaudio/notices/LICENSE.txt" "$dir/portaudio-LICENSE.txt"
+    fi
+    if [ -f "$stage/Qt6Charts.dll" ]; then
+        cp "$cache/qtcharts/notices/GPL-3.0-only.txt" "$dir/Qt-Charts-GPL-3.0-only.txt"
+        cp "$cache/qtcharts/notices/copyright" "$dir/Qt-Charts-copyright.txt"
     fi
     if ls "$stage"/libkissfft-*.dll >/dev/null 2>&1; then
         cp "$cache/kissfft/notices/COPYING" "$dir/kissfft-COPYING.txt"
