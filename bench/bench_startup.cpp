@@ -15,7 +15,9 @@
 // window with a menu bar, then also with the form's fonts, the program's
 // window alone, and the program on the real libusb.
 //
-// Last, the two tools' --version, from fork to exit.
+// Then the THD assistant beside the minimal window with the plot library
+// loaded (where it is built), and last the two tools' --version, from fork
+// to exit.
 //
 //   bench_startup [--rounds N] [--idle-seconds S]
 #include "measure.h"
@@ -225,6 +227,29 @@ bool idleCheck(const Program& program, double seconds)
     return true;
 }
 
+// Starts each program once unrecorded (every library in the page cache), then
+// `rounds` times in turn, and prints the table.
+bool measureStartup(std::vector<Program>& programs, int rounds)
+{
+    for (Program& program : programs)
+        if (!runOnce(program, false))
+            return false;
+    for (int round = 0; round < rounds; ++round)
+        for (Program& program : programs)
+            if (!runOnce(program, true))
+                return false;
+
+    std::printf("Start-up to the first window shown and painted (offscreen), %d rounds in turn\n",
+                rounds);
+    std::printf("%-16s %10s %8s %8s %14s\n", "program", "median ms", "min ms", "max ms",
+                "peak RSS MiB");
+    for (const Program& p : programs)
+        std::printf("%-16s %10.1f %8.1f %8.1f %14.1f\n", p.name, median(p.startMs),
+                    *std::min_element(p.startMs.begin(), p.startMs.end()),
+                    *std::max_element(p.startMs.begin(), p.startMs.end()), median(p.peakMiB));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -253,23 +278,8 @@ int main(int argc, char* argv[])
         {"sonvale", SONVALE_BENCH_REAL, nullptr, nullptr, {}, {}},
     };
 
-    // One round unrecorded, so that every library is in the page cache.
-    for (Program& program : programs)
-        if (!runOnce(program, false))
-            return 1;
-    for (int round = 0; round < rounds; ++round)
-        for (Program& program : programs)
-            if (!runOnce(program, true))
-                return 1;
-
-    std::printf("Start-up to the first window shown and painted (offscreen), %d rounds in turn\n",
-                rounds);
-    std::printf("%-16s %10s %8s %8s %14s\n", "program", "median ms", "min ms", "max ms",
-                "peak RSS MiB");
-    for (const Program& p : programs)
-        std::printf("%-16s %10.1f %8.1f %8.1f %14.1f\n", p.name, median(p.startMs),
-                    *std::min_element(p.startMs.begin(), p.startMs.end()),
-                    *std::max_element(p.startMs.begin(), p.startMs.end()), median(p.peakMiB));
+    if (!measureStartup(programs, rounds))
+        return 1;
     const Program& base = programs[0];
     const Program& measured = programs[1];
     std::printf("%s / %s: start-up %.3f, peak memory %.3f (goal: both at most 1.10)\n",
@@ -286,6 +296,22 @@ int main(int argc, char* argv[])
     for (const Program* program : {&base, &measured})
         if (!idleCheck(*program, idleSeconds))
             return 1;
+
+#ifdef SONVALE_BENCH_THD_SIM
+    // The THD assistant against the same minimal window with the plot
+    // library loaded and one empty chart shown.
+    std::vector<Program> assistant = {
+        {"minimal + chart", SONVALE_BENCH_MINIMAL_CHART, nullptr, nullptr, {}, {}},
+        {"sonvale-thd-sim", SONVALE_BENCH_THD_SIM, nullptr, nullptr, {}, {}},
+    };
+    std::printf("\n");
+    if (!measureStartup(assistant, rounds))
+        return 1;
+    std::printf("%s / %s: start-up %.3f (goal: at most 1.30), peak memory %.3f\n", assistant[1].name,
+                assistant[0].name, median(assistant[1].startMs) / median(assistant[0].startMs),
+                median(assistant[1].peakMiB) / median(assistant[0].peakMiB));
+    std::fflush(stdout);
+#endif
 
     // The tools link only the layers they use; --version shows what loading
     // them costs before any work.

@@ -4,7 +4,10 @@
 Xvfb display with a session bus; Connect&Read is clicked, a spin box and the slider set
 through AT-SPI must reach the simulated DAC. Prints "SKIPPED: <reason>" where the display
 or the bus cannot start."""
-import os, select, shutil, signal, subprocess, sys, tempfile, time
+import os, sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from atspisession import run, wait_for  # noqa: E402
 
 # role, name, description, the label tied to it
 CONTROLS = [
@@ -23,75 +26,17 @@ CONTROLS = [
      for side in ("LEFT", "RIGHT") for n in ("2nd", "3rd")]
 
 
-def skip(reason):
-    print(f"SKIPPED: {reason}")
-    sys.exit(0)
-
-
-def daemon(command, what, daemons):
-    """Starts a daemon that writes its address as its first line, and returns that."""
-    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                               text=True)
-    daemons.append(process)
-    if not select.select([process.stdout], [], [], 10)[0]:
-        skip(f"{what} did not start within 10 s")
-    return process.stdout.readline().strip()
-
-
-def wait_for(what, condition, seconds=20):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        assert time.monotonic() < deadline, f"no {what} after {seconds} s"
-        time.sleep(0.1)
-
-
-def main(program, scratch, daemons):
-    for tool in ("Xvfb", "dbus-daemon", "dbus-send", "xdotool",
-                 "/usr/libexec/at-spi-bus-launcher"):
-        if not shutil.which(tool):
-            skip(f"{tool} is not installed (scripts/setup.sh installs it)")
-    os.environ["XDG_RUNTIME_DIR"] = scratch
-    # No reset when the last client leaves, which would drop AT-SPI's address.
-    os.environ["DISPLAY"] = ":" + daemon(["Xvfb", "-displayfd", "1", "-nolisten", "tcp",
-                                          "-noreset"], "Xvfb", daemons)
-    os.environ["DBUS_SESSION_BUS_ADDRESS"] = daemon(
-        ["dbus-daemon", "--session", "--nofork", "--print-address=1"], "the bus", daemons)
-    # A screen reader says it runs; the AT-SPI bus starts, and Qt exposes the window.
-    announce = subprocess.run(
-        ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
-         "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
-         "string:ScreenReaderEnabled", "variant:boolean:true"],
-        capture_output=True, text=True, timeout=20)
-    if announce.returncode != 0:
-        skip(f"the AT-SPI bus did not start: {announce.stderr.strip()}")
-    try:
-        import pyatspi
-    except ImportError as error:
-        skip(f"no pyatspi ({error}): install python3-pyatspi")
-
+def walk(session, program):
+    scratch = session.scratch
     requests = os.path.join(scratch, "requests")
     open(requests, "w").close()
-    with open(os.path.join(scratch, "stdout"), "w") as out:
-        daemons.insert(0, subprocess.Popen([program], cwd=scratch, stdout=out, stderr=out,
-                                           env=dict(os.environ, SONVALE_SIM_REQUESTS=requests)))
-    desktop = pyatspi.Registry.getDesktop(0)
-    # Nothing here listens to AT-SPI's events, which keep its cache up to date.
-    wait_for("window on the AT-SPI bus", lambda: desktop.clearCache() or any(
-        a and a.name == "sonvale-sim" and a.childCount for a in desktop))
-    frame = next(a for a in desktop if a and a.name == "sonvale-sim")[0]
-    nodes = pyatspi.findAllDescendants(frame, lambda node: True)
-
-    def find(role, name):
-        found = [n for n in nodes if n.getRoleName() == role and n.name == name]
-        assert len(found) == 1, f"{len(found)} {role} named {name!r}"
-        return found[0]
+    frame = session.start(program, {"SONVALE_SIM_REQUESTS": requests})
+    find = session.find
 
     for role, name, description, label in CONTROLS:
         node = find(role, name)
         assert node.description == description, f"{name}: described {node.description!r}"
-        labels = [r.getTarget(i).name for r in node.getRelationSet()
-                  if r.getRelationType() == pyatspi.RELATION_LABELLED_BY
-                  for i in range(r.getNTargets())]
+        labels = session.labels(node)
         assert label in labels + [None], f"{name}: labelled by {labels}"
         print(f"ok: {role} {name!r}, labelled by {labels}")
 
@@ -100,9 +45,7 @@ def main(program, scratch, daemons):
             return line in f.read().splitlines()
 
     # Qt 6.4 does not press a button through AT-SPI's action: click it.
-    box = find("push button", "Connect&Read").queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    subprocess.run(["xdotool", "mousemove", str(box.x + box.width // 2),
-                    str(box.y + box.height // 2), "click", "1"], check=True, timeout=10)
+    session.click(find("push button", "Connect&Read"))
     wait_for("read of the block", lambda: sent("04 2C 04 00 00 00 00"))
     wait_for("title \"Sonvale_Control : Connected\"",
              lambda: frame.clearCache() or frame.name == "Sonvale_Control : Connected")
@@ -121,18 +64,4 @@ def main(program, scratch, daemons):
 
 
 if __name__ == "__main__":
-    signal.signal(signal.SIGALRM, lambda *_: sys.exit("FAIL: time-out after 100 s"))
-    signal.alarm(100)
-    daemons = []
-    with tempfile.TemporaryDirectory() as scratch:
-        try:
-            main(os.path.abspath(sys.argv[1]), scratch, daemons)
-        except AssertionError as error:
-            sys.exit(f"FAIL: {error}")
-        finally:
-            for process in daemons:
-                process.terminate()
-                try:
-                    process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
+    run(walk)

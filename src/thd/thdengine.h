@@ -1,0 +1,93 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "audio/audiodevice.h"
+#include "thd/thdreport.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+// The THD assistant's worker: the DAC, PortAudio, the captures and the
+// tuning loop, kept off the window's thread. The window makes one, moves it
+// to a QThread of its own and talks to it only through queued calls of its
+// slots; everything it finds comes back as a signal. cancel() alone may be
+// called directly from another thread.
+//
+// measure() and tune() each end with exactly one of: measured() / tuned()
+// (a report, also when the capture showed a problem, such as no signal, or
+// when cancel() stopped it), failed() (it could not run: no DAC open, the
+// audio could not start or failed, the history could not be kept), or
+// disconnected() (the DAC left). Before each capture, progress() names it.
+class ThdEngine : public QObject {
+    Q_OBJECT
+public:
+    using Device = AudioDevice;
+
+    // What to play and where; -1 for a device: the DAC's own output, and
+    // the system's default input.
+    struct Request {
+        int output = -1;
+        int input = -1;
+        double levelDbfs = -3;      // capped at 0 dBFS
+        double frequencyHz = 997;
+        int rateHz = 48000;
+        double seconds = 1;
+    };
+
+    ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent = nullptr);
+    ~ThdEngine() override;
+
+    // Thread-safe: stops a tuning (the values held before are written back)
+    // or abandons a capture under way, within half a second. A measurement
+    // or tuning that has not started yet is not affected.
+    void cancel();
+
+public slots:
+    // Opens the DAC and reads its whole block, as the main window's
+    // Connect&Read does.
+    void connectDac();
+    // PortAudio's devices, which output is the DAC's own, the default input.
+    void listDevices();
+    void measure(const ThdEngine::Request& request);
+    void tune(const ThdEngine::Request& request);
+    // Writes back the block kept before this session's last tuning.
+    void undo();
+    // Stops what runs, puts back the values held before, closes the DAC
+    // and PortAudio, then emits finished().
+    void shutdown();
+
+signals:
+    // `inUse`: the DAC is there but held by another program (the main
+    // window, say): trying again once it lets go may succeed.
+    void connection(bool open, const QString& message, bool inUse);
+    // `dacOutput`, `defaultInput`: indexes into the list (PortAudio's
+    // device indexes), -1 where there is none.
+    void devicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
+    // "Measuring the start, capture 1 of 7": `capture` counts from 1,
+    // `captures` is the planned total, which grows when a probe needs
+    // another attempt.
+    void progress(const QString& step, int capture, int captures);
+    void measured(const ThdReport& report);
+    void tuned(const ThdReport& report);
+    void undone(bool ok, const QString& message);
+    // Whether undo() has a tuning of this session to put back.
+    void undoAvailable(bool available);
+    void failed(const QString& message);
+    void disconnected(const QString& message);
+    void finished();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+    std::atomic<bool> stopRequested{false};
+};
+
+Q_DECLARE_METATYPE(ThdEngine::Device)
+Q_DECLARE_METATYPE(ThdEngine::Request)

@@ -1,0 +1,92 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "measure/analysis.h"
+#include "measure/thdsolver.h"
+#include "settings/blocklayout.h"
+
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// One capture as the assistant shows it: the analysis of each channel and
+// its spectrum.
+struct ThdCapture {
+    CaptureAnalysis analysis;
+    // Per input channel (0 left, 1 right), the level of each bin 0..n/2 in
+    // dBFS, scaled so that a full-scale sine centred on a bin reads 0 dBFS
+    // there (Hann window). A long capture is shown by its first second, so
+    // that a trace never grows past half the rate in points.
+    std::vector<std::vector<float>> spectra;
+    double binHz = 0;     // the width of one bin
+
+    bool isEmpty() const { return analysis.channels.empty(); }
+};
+
+// What one measurement or tuning found, for the window to show. Plain data,
+// copied across threads in a queued signal.
+struct ThdReport {
+    enum class Kind { Measurement, Tuning };
+    Kind kind = Kind::Measurement;
+
+    // The tuning's end as the solver saw it; a measurement is Improved when
+    // its capture had no problem, Failed otherwise.
+    ThdSolver::Outcome outcome = ThdSolver::Outcome::Failed;
+
+    // A measurement: `before` alone. A tuning: `before` at the values it
+    // started from, `after` at the values it kept (empty when it did not
+    // get that far).
+    ThdCapture before;
+    ThdCapture after;
+
+    // The compensation values: `start` those the DAC held before, `values`
+    // those it holds now. A measurement reads only the volumes, so it knows
+    // them only once a tuning or connectDac() read the whole block.
+    bool valuesKnown = false;
+    ThdValues start;
+    ThdValues values;
+    // Which outputs (0 left, 1 right) each pair, thd_range0..2, drives as
+    // the tuning found it; empty for a pair that drives none.
+    std::array<std::vector<int>, 3> drives;
+    // Per output, the part of H2 and H3 that no value can cancel, dBc.
+    std::vector<ThdSolver::Floor> floors;
+
+    // The solver's notes and, when it did not improve, why not, in words.
+    QStringList notes;
+    QString reason;
+    // The problems the captures showed (clipping, a dropout, a wrong level,
+    // no signal), each as a sentence saying what it means and what to do.
+    QStringList findings;
+
+    // What stopped the work early ("" when nothing did): the audio, the DAC,
+    // a cancel, a history that could not be kept.
+    QString failure;
+    bool cancelled = false;
+    bool wrote = false;       // anything was written to the DAC
+    bool restored = false;    // the values held before are back, read back and checked
+    QString restoreError;     // why they could not be put back
+
+    // The whole block the DAC holds now (device order, as a preset keeps
+    // it), for "Save as preset…"; only when `blockKnown`.
+    bool blockKnown = false;
+    std::array<uint8_t, BlockLayout::size> block{};
+
+    // The level each input channel should see, dBFS: the level played,
+    // after the DAC's volume when the tone goes through the DAC.
+    std::vector<double> expectedLevelDbfs;
+    // The DAC's volume per output in dB, when the tone went through it.
+    std::vector<double> dacVolumeDb;
+    QString outputDevice;     // '0 "SV9038 USB DAC: USB Audio"'
+    QString inputDevice;
+    double levelDbfs = 0;     // as played (capped at 0 dBFS)
+    double frequencyHz = 0;
+    int captures = 0;
+};
+
+Q_DECLARE_METATYPE(ThdReport)
