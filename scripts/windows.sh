@@ -17,8 +17,8 @@
 #
 # The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}. Qt takes
 # some 23 minutes on two cores the first time, libusb, PortAudio and KissFFT
-# about one together; later runs reuse them. Qt Charts (the THD assistant's
-# plot) follows Qt where Debian's archive serves its source.
+# about one together, QCustomPlot (the THD assistant's plot) seconds; later
+# runs reuse them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -65,26 +65,20 @@ runtime_dll() {
     x86_64-w64-mingw32-g++-posix -print-file-name="$1"
 }
 
-# pkg-config finds the Windows builds of libusb, PortAudio and KissFFT only;
-# their prefixes join the find-root paths, which otherwise hide them, and
-# their DLL folders the tests' WINEPATH.
-libraries=("$cache/libusb" "$cache/portaudio" "$cache/kissfft")
+# pkg-config finds the Windows builds of libusb, PortAudio and KissFFT only,
+# CMake QCustomPlot's package; their prefixes join the find-root paths,
+# which otherwise hide them, and their DLL folders the tests' WINEPATH.
+libraries=("$cache/libusb" "$cache/portaudio" "$cache/kissfft" "$cache/qcustomplot")
 pkg_config_libdir=$(printf '%s/lib/pkgconfig:' "${libraries[@]}")
 pkg_config_libdir=${pkg_config_libdir%:}
 
 configure_and_build() {
     phase "Cross-building Sonvale into build-win64/"
-    # Qt Charts lives in a prefix of its own, found as a further Qt package
-    # prefix; where it could not be built the THD assistant is left out.
-    local charts=(-DQT_ADDITIONAL_PACKAGES_PREFIX_PATH=) dll_dirs=("${libraries[@]/%//bin}")
-    if built "$cache/qtcharts"; then
-        charts=(-DQT_ADDITIONAL_PACKAGES_PREFIX_PATH="$cache/qtcharts")
-        dll_dirs+=("$cache/qtcharts/bin")
-    fi
     local dlls
-    dlls=$(IFS=';'; echo "${dll_dirs[*]}")
+    dlls=$(printf '%s/bin;' "${libraries[@]}")
+    dlls=${dlls%;}
     # A build folder configured with other libraries in the cache (before
-    # PortAudio, KissFFT or Qt Charts were there) is configured again.
+    # PortAudio, KissFFT or QCustomPlot were there) is configured again.
     if [ ! -f "$build/build.ninja" ] || ! grep -qxF "SONVALE_WINE_DLL_DIRS:STRING=$dlls" "$build/CMakeCache.txt"; then
         local roots
         roots=$(IFS=';'; echo "${libraries[*]}")
@@ -93,7 +87,7 @@ configure_and_build() {
             -DCMAKE_TOOLCHAIN_FILE="$cache/qt/lib/cmake/Qt6/qt.toolchain.cmake" \
             -DQT_CHAINLOAD_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
             -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-            "${charts[@]}" -DCMAKE_FIND_ROOT_PATH="$roots" -DSONVALE_WINE_DLL_DIRS="$dlls" >/dev/null
+            -DCMAKE_FIND_ROOT_PATH="$roots" -DSONVALE_WINE_DLL_DIRS="$dlls" >/dev/null
     fi
     PKG_CONFIG_LIBDIR=$pkg_config_libdir cmake --build "$build"
     phase_done
@@ -117,7 +111,7 @@ build_libusb
 build_portaudio
 build_kissfft
 build_qt
-build_qtcharts
+build_qcustomplot
 flock -u 9
 [ "$step" = deps ] && exit 0
 

@@ -1,7 +1,7 @@
 # SPDX-FileCopyrightText: The Sonvale authors
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The third-party libraries for Windows, built once from Debian's source
-# packages into the cache: libusb, PortAudio, KissFFT, Qt and Qt Charts.
+# packages into the cache: libusb, PortAudio, KissFFT, Qt and QCustomPlot.
 # Sourced by scripts/windows.sh, which sets top, cache and jobs and holds
 # the cache's lock while these run.
 #
@@ -213,62 +213,40 @@ build_qt() {
     phase_done
 }
 
-# Qt Charts, the THD assistant's plot, as a Qt module of its own in its own
-# prefix (Qt6Charts.dll), built against the Qt above with Debian's host
-# tools as Qt itself is: Widgets only, for the Windows Qt has no Qt Quick,
-# so its QML part is left out by the module's own configure.
-#
-# Some archives serve the .dsc of qt6-charts but not its tarballs (a 404):
-# the source is then not to be had, and the Windows build goes on without
-# Qt Charts and so without the THD assistant, saying so loudly here and in
-# the release check. Any other failure to fetch stops the build.
-# qtcharts_missing holds the reason then.
-qtcharts_missing=""
-
-build_qtcharts() {
-    local prefix=$cache/qtcharts work=$cache/src/qtcharts
-    # Built against today's Qt: a Qt built again takes Qt Charts with it.
-    built "$prefix" && [ "$prefix/.complete" -nt "$cache/qt/.complete" ] && return 0
-    phase "Building Qt Charts 6.4.2 for Windows into $prefix"
+# QCustomPlot, the THD assistant's plot: one source file, built as a DLL
+# (libQCustomPlotQt6.dll) against the Qt above, with its CMake package
+# QCustomPlotQt6. Debian's patches give it its CMake build and mend its
+# header for Qt 6; ours (packaging/windows/qcustomplot-no-printsupport.patch)
+# lets it do without Qt Print Support, which the Windows Qt leaves out.
+# Seconds to a minute.
+build_qcustomplot() {
+    local prefix=$cache/qcustomplot work=$cache/src/qcustomplot
+    local patch=$top/packaging/windows/qcustomplot-no-printsupport.patch
+    # Built against today's Qt and with today's patch.
+    built "$prefix" && [ "$prefix/.complete" -nt "$cache/qt/.complete" ] &&
+        cmp -s "$patch" "$prefix/notices/$(basename "$patch")" && return 0
+    phase "Building QCustomPlot 2.1.0 for Windows into $prefix"
     if [ ! -d "$work/source" ]; then
-        rm -rf "$work"
-        if ! (fetch_source qt6-charts "$work") >"$cache/qtcharts-fetch.log" 2>&1; then
-            if grep -q ' 404 ' "$cache/qtcharts-fetch.log"; then
-                qtcharts_missing="Debian's archive as reached from here serves no source tarball of qt6-charts"
-                qtcharts_missing+=" ($(grep -o 'qt6-charts_[^ ]*\.tar\.[a-z]*' "$cache/qtcharts-fetch.log" | sort -u | paste -sd ' '))"
-                echo "   NO QT CHARTS FOR WINDOWS: $qtcharts_missing;" \
-                     "the Windows build goes on without it and without the THD assistant" >&2
-                rm -rf "$work"
-                return 0
-            fi
-            cat "$cache/qtcharts-fetch.log"
-            exit 1
-        fi
-        unpack_debian "$work"
+        rm -rf "$work" && fetch_source qcustomplot "$work" && unpack_debian "$work"
+        (cd "$work/source" && patch -p1 --quiet <"$patch") ||
+            { echo "QCustomPlot's source is not the one $(basename "$patch") is made for" >&2; exit 1; }
     fi
     rm -rf "$prefix"
-    if [ ! -f "$work/build/build.ninja" ]; then
-        cmake -S "$work/source" -B "$work/build" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$cache/qt/lib/cmake/Qt6/qt.toolchain.cmake" \
-            -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-            -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
-            -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF >"$cache/qtcharts-configure.log" 2>&1 ||
-            { tail -n 40 "$cache/qtcharts-configure.log"; rm -rf "$work/build"; exit 1; }
-    fi
-    { cmake --build "$work/build" --parallel "$jobs" && cmake --install "$work/build"; } \
-        >"$cache/qtcharts-build.log" 2>&1 || { tail -n 60 "$cache/qtcharts-build.log"; exit 1; }
-    [ -f "$prefix/bin/Qt6Charts.dll" ] && [ -f "$prefix/lib/cmake/Qt6Charts/Qt6ChartsConfig.cmake" ] ||
-        { echo "Qt Charts' install lacks its DLL or its CMake package" >&2; exit 1; }
-    # Its licence as the tarball gives it (LICENSES/ from Qt 6.4 on, the
-    # older LICENSE.GPL3 before) and Debian's copyright file, which says
-    # what the source package holds under which licence.
-    local licence
-    for licence in LICENSES/GPL-3.0-only.txt LICENSE.GPL3 ""; do
-        [ -n "$licence" ] && [ -f "$work/source/$licence" ] && break
-    done
-    [ -n "$licence" ] || { echo "Qt Charts' source has no GPL-3.0 text" >&2; exit 1; }
-    cp "$work/source/$licence" "$work/source/GPL-3.0-only.txt"
+    { cmake -S "$work/source" -B "$work/build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$cache/qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_BINDIR=bin -DCMAKE_INSTALL_LIBDIR=lib -DCMAKE_INSTALL_INCLUDEDIR=include \
+        -DUSE_QT_VERSION=6 -DQCUSTOMPLOT_PRINTING=OFF &&
+        cmake --build "$work/build" --parallel "$jobs" &&
+        cmake --install "$work/build"; } >"$cache/qcustomplot-build.log" 2>&1 ||
+        { tail -n 40 "$cache/qcustomplot-build.log"; exit 1; }
+    [ -f "$prefix/bin/libQCustomPlotQt6.dll" ] && [ -f "$prefix/lib/cmake/QCustomPlotQt6/QCustomPlotQt6Config.cmake" ] ||
+        { echo "QCustomPlot's install lacks its DLL or its CMake package" >&2; exit 1; }
+    # Its licence, Debian's copyright file of the source, and our patch,
+    # which the release names beside the source package.
     cp "$work/source/debian/copyright" "$work/source/copyright"
-    finish_prefix "$prefix" "$work" GPL-3.0-only.txt copyright
+    cp "$patch" "$work/source/"
+    finish_prefix "$prefix" "$work" GPL.txt copyright "$(basename "$patch")"
     phase_done
 }
