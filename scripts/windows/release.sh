@@ -16,8 +16,7 @@ imports() {
 
 # The DLLs shipped only once a program or DLL of the release imports them,
 # directly or through another of them: PortAudio and KissFFT for the
-# measurement; Qt Charts for the THD assistant's plot, and the Qt OpenGL
-# modules it draws with.
+# measurement, QCustomPlot for the THD assistant's plot.
 ship_when_imported() {
     local dll wanted more=1
     while [ $more -eq 1 ]; do
@@ -25,8 +24,7 @@ ship_when_imported() {
         wanted=$(imports "$stage"/*.exe "$stage"/*.dll)
         for dll in "$cache/portaudio/bin/libportaudio-2.dll" \
                    "$cache/kissfft/bin/libkissfft-float.dll" "$cache/kissfft/bin/libkissfft-double.dll" \
-                   "$cache/qtcharts/bin/Qt6Charts.dll" \
-                   "$cache/qt/bin/Qt6OpenGL.dll" "$cache/qt/bin/Qt6OpenGLWidgets.dll"; do
+                   "$cache/qcustomplot/bin/libQCustomPlotQt6.dll"; do
             [ -f "$dll" ] && [ ! -f "$stage/$(basename "$dll")" ] || continue
             if grep -qxF "$(basename "${dll,,}")" <<<"$wanted"; then
                 cp "$dll" "$stage/"
@@ -37,19 +35,15 @@ ship_when_imported() {
     return 0
 }
 
-# The THD assistant ships where Qt Charts was built for it; where it was
-# not, the release says so and goes on without it.
-thd_shipped=0
+# The THD assistant ships wherever the tree builds it: a build that should
+# have made it and did not stops the release.
 ship_thd_assistant() {
-    if ! built "$cache/qtcharts"; then
-        echo "   NOT IN THE RELEASE: the THD assistant (sonvale-thd.exe), for there is no Qt Charts for Windows" \
-             "(scripts/windows.sh deps says why)"
+    if ! grep -q '^build sonvale-thd\.exe' "$build/build.ninja"; then
+        echo "   this tree has no THD assistant (sonvale-thd): the release holds none"
         return 0
     fi
-    [ -f "$build/sonvale-thd.exe" ] ||
-        { echo "Qt Charts is built for Windows, but the cross build made no sonvale-thd.exe" >&2; exit 1; }
+    [ -f "$build/sonvale-thd.exe" ] || { echo "the cross build made no sonvale-thd.exe" >&2; exit 1; }
     cp "$build/sonvale-thd.exe" "$stage/"
-    thd_shipped=1
 }
 
 make_release() {
@@ -104,7 +98,7 @@ make_release() {
     # The licence page shows Sonvale's licence; its text control wants CR LF.
     sed 's/$/\r/' "$top/COPYING" >"$lists/license.txt"
     local thd=()
-    [ $thd_shipped -eq 1 ] && thd=(-DTHD_ASSISTANT)
+    [ -f "$stage/sonvale-thd.exe" ] && thd=(-DTHD_ASSISTANT)
     makensis -V2 "${thd[@]}" -DVERSION="$version" -DLISTS="$lists" -DLICENSE="$lists/license.txt" \
         -DOUTFILE="$dist/Sonvale-$version-setup-x64.exe" -DICON="$build/icon/sonvale.ico" \
         -DSIZE_KB="$(du -sk "$stage" | cut -f1)" "$top/packaging/windows/sonvale.nsi" >/dev/null
@@ -126,12 +120,14 @@ pc_version() {
 }
 
 # The upstream version of a Debian source package named in a cache's
-# source.txt ("portaudio19 19.6.0-1.2" gives 19.6.0).
+# source.txt ("portaudio19 19.6.0-1.2" gives 19.6.0), without the mark of
+# a tarball Debian repacked ("qcustomplot 2.1.0+dfsg1-3.1" gives 2.1.0).
 upstream_version() {
     local version
     version=$(cut -d' ' -f2 "$cache/$1/notices/source.txt")
     version=${version#*:}
-    echo "${version%-*}"
+    version=${version%-*}
+    echo "${version%%+dfsg*}"
 }
 
 # packaging/windows/README.txt.in with its names filled in, its blocks for
@@ -159,17 +155,17 @@ fill_readme() {
         -e "s|@KISSFFT_DLLS@|$kissfft_dlls|" \
         -e "s|@KISSFFT_VERSION@|$(pc_version kissfft/lib/pkgconfig/kissfft-float.pc)|" \
         -e "s|@KISSFFT_SOURCE@|$(cat "$cache/kissfft/notices/source.txt")|" \
-        -e "s|@QTCHARTS_VERSION@|$(upstream_version qtcharts 2>/dev/null)|" \
-        -e "s|@QTCHARTS_SOURCE@|$(cat "$cache/qtcharts/notices/source.txt" 2>/dev/null)|" \
+        -e "s|@QCUSTOMPLOT_VERSION@|$(upstream_version qcustomplot)|" \
+        -e "s|@QCUSTOMPLOT_SOURCE@|$(cat "$cache/qcustomplot/notices/source.txt")|" \
         -e "s|@GCC_PACKAGE@|$gcc|" -e "s|@WINPTHREADS_PACKAGE@|$winpthreads|"
 }
 
 # The licences of everything in the release, taken from the trees and
 # packages the files came from: Sonvale's own; Qt's, with the notices of the
 # components the Qt build compiled into the DLLs and plugins that ship;
-# libusb's; PortAudio's, KissFFT's and Qt Charts' where they ship (Qt
-# Charts under the GPL-3.0 alone, with Debian's copyright file of the
-# source it was built from); the MinGW-w64
+# libusb's; PortAudio's, KissFFT's and QCustomPlot's where they ship
+# (QCustomPlot's with Debian's copyright file of its source and the change
+# made to it for Windows); the MinGW-w64
 # runtime's (Debian's copyright files of the packages that hold its DLLs,
 # the GCC Runtime Library Exception among them).
 make_notices() {
@@ -188,9 +184,10 @@ make_notices() {
     if [ -f "$stage/libportaudio-2.dll" ]; then
         cp "$cache/portaudio/notices/LICENSE.txt" "$dir/portaudio-LICENSE.txt"
     fi
-    if [ -f "$stage/Qt6Charts.dll" ]; then
-        cp "$cache/qtcharts/notices/GPL-3.0-only.txt" "$dir/Qt-Charts-GPL-3.0-only.txt"
-        cp "$cache/qtcharts/notices/copyright" "$dir/Qt-Charts-copyright.txt"
+    if [ -f "$stage/libQCustomPlotQt6.dll" ]; then
+        cp "$cache/qcustomplot/notices/GPL.txt" "$dir/QCustomPlot-GPL.txt"
+        cp "$cache/qcustomplot/notices/copyright" "$dir/QCustomPlot-copyright.txt"
+        cp "$cache/qcustomplot/notices/qcustomplot-no-printsupport.patch" "$dir/QCustomPlot-no-printsupport.patch"
     fi
     if ls "$stage"/libkissfft-*.dll >/dev/null 2>&1; then
         cp "$cache/kissfft/notices/COPYING" "$dir/kissfft-COPYING.txt"

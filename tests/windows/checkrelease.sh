@@ -25,9 +25,8 @@ check_notices() {
         done
     done < <(find "$stage" -name '*.exe' -o -name '*.dll' | sort)
     echo "   every program and DLL has its notices in licenses/ ($(ls "$stage/licenses" | wc -l) files)"
-    local dll named dlls=(Qt6Core.dll:Qt libusb-1.0.dll:libusb)
-    [ -f "$stage/Qt6Charts.dll" ] && dlls+=("Qt6Charts.dll:Qt Charts")
-    for dll in "${dlls[@]}"; do
+    local dll named
+    for dll in Qt6Core.dll:Qt libusb-1.0.dll:libusb; do
         named="${dll#*:} $(dll_version "$stage/${dll%%:*}")"
         grep -qF -e "$named," -e "$named " "$stage/licenses/README.txt" || fail "licenses/README.txt does not name $named"
         echo "   licenses/README.txt names $named, the version ${dll%%:*} reports"
@@ -35,21 +34,25 @@ check_notices() {
     check_audio_libraries
 }
 
-# PortAudio and KissFFT ship only when a program imports them (check_files
-# finds any that is imported but missing), and then licenses/README.txt
-# names their versions and source packages.
+# PortAudio, KissFFT and QCustomPlot ship only when a program imports them
+# (check_files finds any that is imported but missing), and then
+# licenses/README.txt names their versions and source packages.
 check_audio_libraries() {
     local dll named source found="" wanted
     wanted=$(imports "$stage"/*.exe)
-    for dll in libportaudio-2.dll libkissfft-float.dll libkissfft-double.dll; do
+    for dll in libportaudio-2.dll libkissfft-float.dll libkissfft-double.dll libQCustomPlotQt6.dll; do
         [ -f "$stage/$dll" ] || continue
         found+=" $dll"
-        grep -qxF "$dll" <<<"$wanted" || fail "the release ships $dll, which no program imports"
+        grep -qxF "${dll,,}" <<<"$wanted" || fail "the release ships $dll, which no program imports"
         case $dll in
         libportaudio-2.dll)
             # The version PortAudio reports, from the DLL itself.
             named="PortAudio $(grep -aoE 'PortAudio V[0-9]+\.[0-9]+\.[0-9]+' "$stage/$dll" | sed -n '1s/.* V//p')"
             source=$(cat "$cache/portaudio/notices/source.txt") ;;
+        libQCustomPlotQt6.dll)
+            # The version its header declares.
+            named="QCustomPlot $(sed -n 's/^#define QCUSTOMPLOT_VERSION_STR "\(.*\)"/\1/p' "$cache/qcustomplot/include/qcustomplot.h")"
+            source=$(cat "$cache/qcustomplot/notices/source.txt") ;;
         *)
             named="KissFFT $(sed -n 's/^Version: //p' "$cache/kissfft/lib/pkgconfig/kissfft-float.pc")"
             source=$(cat "$cache/kissfft/notices/source.txt") ;;
@@ -59,7 +62,7 @@ check_audio_libraries() {
         grep -qF "$source, " "$stage/licenses/README.txt" || fail "licenses/README.txt does not name $source"
         echo "   $dll ships, a program imports it; licenses/README.txt names $named"
     done
-    [ -n "$found" ] || echo "   no program imports PortAudio or KissFFT: neither ships"
+    [ -n "$found" ] || echo "   no program imports PortAudio, KissFFT or QCustomPlot: none ships"
 }
 
 # The file version (major.minor.patch) in a DLL's version resource.
@@ -162,7 +165,7 @@ type_into() {
 check_thd_measurement() {
     local dir=$1 windir=$2 work=$3
     if [ ! -f "$stage/sonvale-thd.exe" ]; then
-        echo "   NOT CHECKED: the THD assistant, which this release does not hold (no Qt Charts for Windows)"
+        echo "   not checked: the THD assistant, which this tree does not build"
         return 0
     fi
     [ -f "$build/sonvale-thd-sim.exe" ] || fail "the test build has no sonvale-thd-sim.exe"
