@@ -65,7 +65,7 @@ endfunction()
 sonvale_windows_resources(sonvale "Sonvale: tunes the ES9038 USB DAC")
 sonvale_windows_resources(sonvale-preset "Sonvale preset maker")
 sonvale_windows_resources(sonvalectl "Sonvale: the DAC from a terminal")
-# The THD assistant, with its own icon, where Qt Charts was found for it.
+# The THD assistant, with its own icon.
 if(TARGET sonvale-thd)
     sonvale_windows_icon(sonvale-thd)
     sonvale_windows_resources(sonvale-thd "Sonvale THD assistant" sonvale-thd)

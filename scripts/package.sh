@@ -82,8 +82,8 @@ if grep -q 'libusb-1.0-0' <<<"$depends" && grep -q 'libqt6widgets6' <<<"$depends
 else fail "Depends lacks libusb or Qt: $depends"; fi
 # The THD assistant's plot and audio, through the shared libraries' own
 # dependency information.
-if grep -q 'libqt6charts6' <<<"$depends" && grep -q 'libportaudio2' <<<"$depends"; then pass
-else fail "Depends lacks Qt Charts or PortAudio: $depends"; fi
+if grep -q "libqcustomplot2.1-qt6" <<<"$depends" && grep -q 'libportaudio2' <<<"$depends"; then pass
+else fail "Depends lacks QCustomPlot or PortAudio: $depends"; fi
 recommends=$(dpkg-deb -f "$deb" Recommends)
 if grep -qw 'qt6-wayland' <<<"$recommends"; then pass
 else fail "Recommends lacks qt6-wayland (the window on Wayland): '$recommends'"; fi
@@ -151,12 +151,12 @@ for tag in "${allowed_warnings[@]}"; do
 done
 if [ -z "$unexpected" ]; then pass; else fail "lintian: $unexpected"; fi
 
-# The THD assistant stands on Qt Charts for its plot, PortAudio for the
+# The THD assistant stands on QCustomPlot for its plot, PortAudio for the
 # sound and the real libusb for the DAC (not the simulated one).
 if ! needed=$(objdump -p "$scratch/usr/bin/sonvale-thd" | awk '$1 == "NEEDED" { print $2 }'); then
     fail "objdump cannot read sonvale-thd"
 else
-    for lib in libQt6Charts.so.6 libQt6Widgets.so.6 libportaudio.so.2 libusb-1.0.so.0; do
+    for lib in libQCustomPlotQt6.so.2.1 libQt6Widgets.so.6 libportaudio.so.2 libusb-1.0.so.0; do
         if grep -qxF "$lib" <<<"$needed"; then pass
         else fail "sonvale-thd does not need $lib: $(tr '\n' ' ' <<<"$needed")"; fi
     done
