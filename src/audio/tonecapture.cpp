@@ -25,6 +25,8 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 // A device that delivers no frame for this long has stopped.
 constexpr std::chrono::seconds kStalled{3};
+// How often a capture looks whether it was asked to stop.
+constexpr std::chrono::milliseconds kPoll{50};
 
 struct Shared {
     // The tone.
@@ -211,6 +213,12 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
         return result;
     }
 
+    if (settings.stop && settings.stop->load()) {
+        result.stopped = true;
+        result.error = QStringLiteral("the capture was stopped");
+        return result;
+    }
+
     Shared s;
     s.omega = 2 * kPi * settings.frequencyHz / settings.sampleRate;
     s.amplitude = std::pow(10.0, std::min(settings.levelDbfs, 0.0) / 20);
@@ -260,19 +268,30 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
     bool complete = false;
     if (error == paNoError) {
         // Wait for the frames, however long they take; only a recording that
-        // stops moving ends the wait early.
+        // stops moving, or a stop asked for, ends the wait early. The wait
+        // wakes often enough to see the stop.
         const long long total = s.discard + s.keep;
         std::unique_lock<std::mutex> lock(s.mutex);
-        long long seen = -1;
+        auto stopAsked = [&] { return settings.stop && settings.stop->load(); };
+        long long seen = s.received;
+        auto lastMove = std::chrono::steady_clock::now();
         while (s.received < total) {
-            if (s.received == seen) {
+            if (stopAsked()) {
+                result.stopped = true;
+                result.error = QStringLiteral("the capture was stopped");
+                break;
+            }
+            s.changed.wait_for(lock, kPoll, [&] { return s.received != seen || s.received >= total || stopAsked(); });
+            const auto now = std::chrono::steady_clock::now();
+            if (s.received != seen) {
+                seen = s.received;
+                lastMove = now;
+            } else if (now - lastMove >= kStalled && !stopAsked()) {
                 result.error = QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice));
                 break;
             }
-            seen = s.received;
-            s.changed.wait_for(lock, kStalled, [&] { return s.received != seen || s.received >= total; });
         }
-        complete = s.received >= total;
+        complete = !result.stopped && s.received >= total;
         // The tone fades out before the output stops, so that the DAC's
         // output does not step.
         s.fadeOut = true;

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <vector>
 
 // Plays a sine through one device while recording another: the DAC's output
@@ -33,10 +34,15 @@ public:
         // latency). Through ALSA's PipeWire plug-in, the default buffers
         // dropped samples on a loaded machine and 0.5 s did not.
         double latencySeconds = 0.5;
+        // Set from another thread, it abandons the capture within a tenth
+        // of a second or so (the tone still fades out): a window's Cancel
+        // must not wait out a two-minute refinement.
+        const std::atomic<bool>* stop = nullptr;
     };
 
     struct Result {
         bool ok = false;
+        bool stopped = false;                  // `stop` abandoned it; no samples
         QString error;                         // why not, for the user
         double sampleRate = 0;
         // The kept samples, one vector per input channel (two, or one for a

@@ -18,24 +18,6 @@
 namespace {
 
 using Block = DacSession::Block;
-using BlockLayout::window;
-
-// Reads the block back and compares it with what was sent, naming every
-// value that differs.
-std::string verify(DacSession& session, const Block& sent)
-{
-    Block held;
-    if (!session.readBlock(held))
-        return session.error();
-    std::string differences;
-    for (const FieldAssignment::Difference& d : FieldAssignment::differences(held.data(), sent.data())) {
-        differences += (differences.empty() ? "" : ", ") + d.name + "=" + std::to_string(d.first) + " (sent "
-                       + std::to_string(d.second) + ")";
-    }
-    if (differences.empty())
-        return std::string();
-    return "the block read back differs from what was sent: the DAC holds " + differences;
-}
 
 // Writes `wanted` as the window's import does, and checks what the DAC then
 // holds. A preset's byte 0 (hwType) gives way to the DAC's own; a block the
@@ -53,11 +35,7 @@ std::string writeWholeBlock(const CommandContext& context, DacSession& session, 
     }
     if (!itsOwn)
         wanted[0] = held[0];
-    for (int address = 0; address < BlockLayout::size; address += window) {
-        if (!session.writeWindow(uint8_t(address), wanted))
-            return session.error();
-    }
-    return session.commit() ? verify(session, wanted) : session.error();
+    return session.writeBlock(wanted) ? std::string() : session.error();
 }
 
 Block blockOf(const std::vector<unsigned char>& presetBytes)
@@ -142,7 +120,7 @@ int Commands::set(const CommandContext& context, const Arguments& arguments)
         }
         if (volume && !session.setVolume(wanted[BlockLayout::volumeLeft], wanted[BlockLayout::volumeRight]))
             return session.error();
-        return verify(session, wanted);
+        return session.verify(wanted) ? std::string() : session.error();
     });
 }
 

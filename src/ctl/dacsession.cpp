@@ -4,6 +4,7 @@
 #include "ctl/dacsession.h"
 
 #include "settings/blocklayout.h"
+#include "settings/fieldassignment.h"
 
 #include <libusb.h>
 
@@ -145,6 +146,31 @@ bool DacSession::writeWindow(uint8_t address, const Block& block)
                     "the write at " + std::to_string(address));
 }
 
+bool DacSession::writeBlock(const Block& block)
+{
+    for (int address = 0; address < BlockLayout::size; address += window) {
+        if (!writeWindow(uint8_t(address), block))
+            return false;
+    }
+    return commit() && verify(block);
+}
+
+bool DacSession::verify(const Block& sent)
+{
+    Block held;
+    if (!readBlock(held))
+        return false;
+    std::string differences;
+    for (const FieldAssignment::Difference& d : FieldAssignment::differences(held.data(), sent.data())) {
+        differences += (differences.empty() ? "" : ", ") + d.name + "=" + std::to_string(d.first) + " (sent "
+                       + std::to_string(d.second) + ")";
+    }
+    if (differences.empty())
+        return true;
+    error_ = "the block read back differs from what was sent: the DAC holds " + differences;
+    return false;
+}
+
 bool DacSession::setVolume(uint8_t left, uint8_t right)
 {
     const int before = answers;
@@ -161,6 +187,11 @@ bool DacSession::restoreFactory()
 {
     const int before = answers;
     return answered(dac.restoreFactory(), before, "the factory restore");
+}
+
+bool DacSession::isConnected() const
+{
+    return dac.isConnected();
 }
 
 const DacSession::Identity& DacSession::identity() const

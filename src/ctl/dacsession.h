@@ -21,7 +21,7 @@
 // failure, never a block taken as read.
 //
 // The operations return false on failure and leave its cause in error().
-class DacSession : public CT7601::OnReadDataListener, public ES9038State::OnImportFinishListener {
+class DacSession final : public CT7601::OnReadDataListener, public ES9038State::OnImportFinishListener {
 public:
     using Block = std::array<uint8_t, BlockLayout::size>;    // device order, as on the wire
 
@@ -36,10 +36,18 @@ public:
     // Only the four-byte windows at `addresses`; their bytes land in `block`.
     bool readWindows(const std::vector<uint8_t>& addresses, Block& block);
     bool writeWindow(uint8_t address, const Block& block);
+    // Every window of `block` written as the window's import writes them,
+    // committed, then verified.
+    bool writeBlock(const Block& block);
+    // Reads the whole block back and compares it with what was sent; the
+    // error names every value that differs.
+    bool verify(const Block& sent);
     bool setVolume(uint8_t left, uint8_t right);
     bool commit();
     bool restoreFactory();
 
+    // False once the DAC has left the bus.
+    bool isConnected() const;
     const Identity& identity() const;
     // Where the open DAC sits on the bus: which audio device is its own.
     CT7601::UsbLocation location() const;

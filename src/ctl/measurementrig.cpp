@@ -62,16 +62,8 @@ std::string MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, ui
         return "the audio system cannot start: " + audio->error().toStdString();
     devices = audio->devices();
     DacAudioMatch::Match match;
-    if (dac) {
-        DacAudioMatch::DacUsb usb;
-        const CT7601::UsbLocation location = dac->location();
-        usb.bus = location.bus;
-        usb.address = location.address;
-        usb.product = QString::fromStdString(dac->identity().product);
-        usb.vendorId = vendorId;
-        usb.productId = productId;
-        match = DacAudioMatch::mark(devices, usb);
-    }
+    if (dac)
+        match = DacAudioMatch::mark(devices, usbOf(*dac, vendorId, productId));
 
     if (options.output) {
         const DeviceChoice::Result chosen = DeviceChoice::choose(
@@ -98,17 +90,41 @@ std::string MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, ui
     return std::string();
 }
 
-bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor) const
+DacAudioMatch::DacUsb MeasurementRig::usbOf(const DacSession& dac, uint16_t vendorId, uint16_t productId)
+{
+    DacAudioMatch::DacUsb usb;
+    const CT7601::UsbLocation location = dac.location();
+    usb.bus = location.bus;
+    usb.address = location.address;
+    usb.product = QString::fromStdString(dac.identity().product);
+    usb.vendorId = vendorId;
+    usb.productId = productId;
+    return usb;
+}
+
+void MeasurementRig::setStop(const std::atomic<bool>* stop)
+{
+    this->stop = stop;
+}
+
+void MeasurementRig::setAnnounceLongCaptures(bool announce)
+{
+    announceLong = announce;
+}
+
+bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor,
+                             std::vector<std::vector<double>>* samples) const
 {
     ToneCapture::Settings settings;
     settings.frequencyHz = options.frequencyHz;
     settings.levelDbfs = options.levelDbfs;
     settings.sampleRate = options.rateHz;
     settings.seconds = options.seconds * lengthFactor;
-    if (lengthFactor > 1)
+    settings.stop = stop;
+    if (lengthFactor > 1 && announceLong)
         std::fprintf(stderr, "capturing %.0f s: one unit of a value moves its harmonic less than the "
                              "capture's noise\n", settings.seconds);
-    const ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
+    ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
     if (!captured.ok) {
         error = captured.error.toStdString();
         return false;
@@ -119,6 +135,8 @@ bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, doub
         perChannel[channel].expectedFrequencyHz = options.frequencyHz;
     }
     analysis = analyse(captured.channels, captured.sampleRate, perChannel);
+    if (samples)
+        *samples = std::move(captured.channels);
     // Samples the streams said they lost are a dropout, whatever the
     // analysis saw of it.
     if (captured.inputOverflows > 0 || captured.outputUnderflows > 0) {

@@ -5,11 +5,13 @@
 
 #include "audio/audiodevice.h"
 #include "audio/audiosystem.h"
+#include "audio/dacaudiomatch.h"
 #include "ctl/audiooptions.h"
 #include "ctl/dacsession.h"
 #include "ctl/measurementoutput.h"
 #include "measure/analysis.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -46,9 +48,22 @@ public:
                         const DacSession::Block* block);
 
     // Plays the tone, records it and analyses it. False with `error` when
-    // the audio failed; the capture's problems are in `analysis`.
-    // `lengthFactor` times --seconds.
-    bool measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor = 1) const;
+    // the audio failed or the stop flag abandoned the capture; the
+    // capture's problems are in `analysis`. `lengthFactor` times --seconds.
+    // `samples`, when given, receives what was recorded, one vector per
+    // channel.
+    bool measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor = 1,
+                 std::vector<std::vector<double>>* samples = nullptr) const;
+
+    // A flag another thread may set to abandon a capture under way; null
+    // for none.
+    void setStop(const std::atomic<bool>* stop);
+    // Whether a capture longer than asked says so on standard error, as
+    // sonvalectl does (a window shows it in its own way).
+    void setAnnounceLongCaptures(bool announce);
+
+    // The USB device `dac` has open, as DacAudioMatch looks for its audio.
+    static DacAudioMatch::DacUsb usbOf(const DacSession& dac, uint16_t vendorId, uint16_t productId);
 
     // What a measurement of `channels` channels was made on, for the reports.
     MeasurementOutput::Setup setup(std::size_t channels) const;
@@ -86,4 +101,6 @@ private:
     int inputIndex = -1;
     bool dacOutput = false;
     std::vector<double> volumes;
+    const std::atomic<bool>* stop = nullptr;
+    bool announceLong = true;
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <optional>
 
 namespace {
 
@@ -48,7 +49,12 @@ int16_t* pairIn(SettingsBlock& block, int pair)
 
 } // namespace
 
-ThdTuning::ThdTuning(DacSession& session, const MeasurementRig& rig) : session(session), rig(rig)
+ThdTuning::ThdTuning(DacSession& session, const MeasurementRig& rig) : ThdTuning(session, rig, Watch())
+{
+}
+
+ThdTuning::ThdTuning(DacSession& session, const MeasurementRig& rig, Watch watch)
+    : session(session), rig(rig), watch(std::move(watch))
 {
 }
 
@@ -119,22 +125,33 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held)
     device = held;
     const ThdValues start = valuesOf(held);
     Outcome outcome;
-    const InterruptGuard guard;
+    // Ctrl-C only where no one else stops the loop: a window's thread has
+    // no business taking the process's SIGINT.
+    std::optional<InterruptGuard> guard;
+    if (!watch.stop)
+        guard.emplace();
+    auto stopped = [&] { return watch.stop ? watch.stop->load() : stopRequested != 0; };
+    const std::string stopCause = watch.stop ? "cancelled" : "interrupted (Ctrl-C)";
     auto measure = [&](const ThdValues& values, double lengthFactor) {
-        if (stopRequested)
-            throw Stop{"interrupted (Ctrl-C)", false, true};
+        if (stopped())
+            throw Stop{stopCause, false, true};
         const std::string fault = write(values, false);
         if (!fault.empty())
             throw Stop{fault, true, false};
         CaptureAnalysis analysis;
         std::string error;
-        if (!rig.measure(analysis, error, lengthFactor))
+        std::vector<std::vector<double>> samples;
+        const bool measured = rig.measure(analysis, error, lengthFactor, watch.captured ? &samples : nullptr);
+        if (stopped())
+            throw Stop{stopCause, false, true};
+        if (!measured)
             throw Stop{error, false, false};
-        if (stopRequested)
-            throw Stop{"interrupted (Ctrl-C)", false, true};
+        if (watch.captured)
+            watch.captured(analysis, samples);
         return analysis;
     };
     ThdSolver solver(measure);
+    solver.setProgress(watch.progress);
     try {
         outcome.result = solver.run(start);
         outcome.ran = true;

@@ -6,7 +6,10 @@
 #include "ctl/dacsession.h"
 #include "measure/thdsolver.h"
 
+#include <atomic>
+#include <functional>
 #include <string>
+#include <vector>
 
 class MeasurementRig;
 
@@ -20,12 +23,23 @@ class MeasurementRig;
 // checked. The block was kept in the history by the caller before this runs.
 class ThdTuning {
 public:
+    // What a caller that watches the loop from elsewhere (a window) adds:
+    // a flag another thread sets to stop it, in place of Ctrl-C (the rig
+    // should abandon a capture on the same flag); the solver's steps; and
+    // each capture as recorded, for its spectrum.
+    struct Watch {
+        const std::atomic<bool>* stop = nullptr;
+        ThdSolver::Progress progress;
+        std::function<void(const CaptureAnalysis&, const std::vector<std::vector<double>>&)> captured;
+    };
+
     ThdTuning(DacSession& session, const MeasurementRig& rig);
+    ThdTuning(DacSession& session, const MeasurementRig& rig, Watch watch);
 
     struct Outcome {
         ThdSolver::Result result;    // captures, the map, before and after
         bool ran = false;            // the solver finished (not stopped by a failure)
-        bool interrupted = false;    // Ctrl-C
+        bool interrupted = false;    // Ctrl-C, or the stop flag
         std::string failure;         // what stopped it: the DAC, the audio; "" if nothing did
         bool deviceFailed = false;   // the failure was the DAC's
         ThdValues kept;              // what the DAC holds at the end, as read back
@@ -50,6 +64,7 @@ private:
 
     DacSession& session;
     const MeasurementRig& rig;
+    Watch watch;
     DacSession::Block device{};      // what the DAC holds, as far as this run has written it
     bool touched[3] = {};            // pairs written in this run
 };

@@ -94,15 +94,27 @@ ThdSolver::ThdSolver(Measure measure, Settings settings)
 {
 }
 
-CaptureAnalysis ThdSolver::capture(const ThdValues& values, double lengthFactor)
+void ThdSolver::setProgress(Progress progress)
+{
+    this->progress = std::move(progress);
+}
+
+CaptureAnalysis ThdSolver::capture(const ThdValues& values, Step step)
 {
     ++captureCount;
-    return measure(values, lengthFactor);
+    if (progress) {
+        step.capture = captureCount;
+        step.planned = std::max(planned, captureCount);
+        progress(step);
+    }
+    return measure(values, step.lengthFactor);
 }
 
 ThdSolver::Result ThdSolver::run(const ThdValues& start)
 {
     captureCount = 0;
+    // The start, one probe a pair, the values solved for and each refinement.
+    planned = 1 + 3 + 1 + std::max(0, settings.maxRefinements);
     Result result;
     result.start = result.values = start;
     auto finish = [&](Outcome outcome, const std::string& reason) {
@@ -115,7 +127,7 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
     };
 
     // The start.
-    const CaptureAnalysis base = capture(start);
+    const CaptureAnalysis base = capture(start, Step{});
     if (!base.ok())
         return finish(Outcome::Failed, "the capture at the start values: " + problemsOf(base));
     if (base.channels.empty())
@@ -144,7 +156,13 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
                 probe.pairs[pair][which] = int16_t(to);
                 delta[which] = to - from;
             }
-            const CaptureAnalysis stepped = capture(probe);
+            if (attempt > 0)
+                ++planned;
+            Step what;
+            what.purpose = Step::Purpose::Probe;
+            what.pair = pair;
+            what.attempt = attempt;
+            const CaptureAnalysis stepped = capture(probe, what);
             if (!stepped.ok() || int(stepped.channels.size()) != outputs)
                 return finish(Outcome::Failed, "the capture while probing " + pairName(pair) + ": "
                                                    + (stepped.ok() ? "the channels changed" : problemsOf(stepped)));
@@ -285,7 +303,23 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
         // A longer capture at the same values tells them better too.
         if (!changed && factor <= currentFactor)
             break;
-        const CaptureAnalysis measured = capture(next, factor);
+        Step step;
+        step.purpose = round == 0 ? Step::Purpose::Solved : Step::Purpose::Refine;
+        step.round = round;
+        step.lengthFactor = factor;
+        // The outputs whose values move; with none, all that a pair drives
+        // (the same values, measured longer).
+        for (int changedOnly = 1; changedOnly >= 0 && step.outputs.empty(); --changedOnly) {
+            for (int pair = 0; pair < 3; ++pair) {
+                if (changedOnly && next.pairs[pair] == current.pairs[pair])
+                    continue;
+                for (int output : result.pairs[pair].drives)
+                    step.outputs.push_back(output);
+            }
+        }
+        std::sort(step.outputs.begin(), step.outputs.end());
+        step.outputs.erase(std::unique(step.outputs.begin(), step.outputs.end()), step.outputs.end());
+        const CaptureAnalysis measured = capture(next, step);
         if (!measured.ok() || int(measured.channels.size()) != outputs)
             return finish(Outcome::Failed, "the capture at the values solved for: "
                                                + (measured.ok() ? "the channels changed" : problemsOf(measured)));

@@ -104,16 +104,43 @@ public:
         int captures = 0;
     };
 
+    // What the next capture is for, told just before it is made, so that
+    // someone watching a tuning of a dozen seconds or more sees where it is.
+    struct Step {
+        enum class Purpose {
+            Start,    // the values the DAC held
+            Probe,    // one pair stepped, to learn what it moves
+            Solved,   // the values first solved for
+            Refine,   // solved again from the last capture, or measured longer
+        };
+        Purpose purpose = Purpose::Start;
+        int pair = -1;              // Probe: the pair stepped
+        int attempt = 0;            // Probe: 0 the first step, then each larger one
+        int round = 0;              // Solved 0, Refine 1..maxRefinements
+        std::vector<int> outputs;   // Solved, Refine: the outputs whose values it measures
+        double lengthFactor = 1;
+        int capture = 0;            // counted from 1
+        // The captures the run plans so far, this one included: a probe
+        // that needs a larger step adds one; a run that converges early
+        // makes fewer.
+        int planned = 0;
+    };
+    using Progress = std::function<void(const Step&)>;
+
     explicit ThdSolver(Measure measure);
     ThdSolver(Measure measure, Settings settings);
+
+    void setProgress(Progress progress);
 
     Result run(const ThdValues& start);
     int captures() const { return captureCount; }
 
 private:
-    CaptureAnalysis capture(const ThdValues& values, double lengthFactor = 1);
+    CaptureAnalysis capture(const ThdValues& values, Step step);
 
     Measure measure;
     Settings settings;
+    Progress progress;
     int captureCount = 0;
+    int planned = 0;
 };

@@ -21,10 +21,13 @@
 // called directly from another thread.
 //
 // measure() and tune() each end with exactly one of: measured() / tuned()
-// (a report, also when the capture showed a problem, such as no signal, or
-// when cancel() stopped it), failed() (it could not run: no DAC open, the
-// audio could not start or failed, the history could not be kept), or
-// disconnected() (the DAC left). Before each capture, progress() names it.
+// (a report, also when a capture showed a problem, such as no signal, when
+// cancel() stopped it, or when the audio failed midway through a tuning:
+// its `failure` says what, `restored` whether the values went back),
+// failed() (it could not run: no DAC open for a tuning, the audio could not
+// start, a measurement's audio failed, the history could not be kept), or
+// disconnected() (the DAC left; the engine then holds no DAC until
+// connectDac()). Before each capture, progress() names it.
 class ThdEngine : public QObject {
     Q_OBJECT
 public:
@@ -59,8 +62,13 @@ public slots:
     void tune(const ThdEngine::Request& request);
     // Writes back the block kept before this session's last tuning.
     void undo();
-    // Stops what runs, puts back the values held before, closes the DAC
-    // and PortAudio, then emits finished().
+    // Closes the DAC, then emits finished(). A slot runs only once the one
+    // before it has returned, so a window that closes mid-tuning calls
+    // cancel() first: the tuning then puts back the values held before and
+    // ends (PortAudio ends with each capture), and this runs next. It also
+    // calls requestInterruption() on the engine's thread: every request
+    // still queued then does nothing (a tuning that starts then stops
+    // before its first capture).
     void shutdown();
 
 signals:
@@ -84,6 +92,8 @@ signals:
     void finished();
 
 private:
+    bool closing() const;
+
     struct Private;
     std::unique_ptr<Private> d;
     std::atomic<bool> stopRequested{false};

@@ -43,6 +43,19 @@ QString describe(const ThdSolver::Result& result)
     return text;
 }
 
+// "probe 1#0 3/7 x1": purpose, pair#attempt or outputs, capture/planned,
+// length factor.
+QString stepOf(const ThdSolver::Step& step)
+{
+    static const char* const names[] = {"start", "probe", "solved", "refine"};
+    QString text = names[int(step.purpose)];
+    if (step.purpose == ThdSolver::Step::Purpose::Probe)
+        text += QStringLiteral(" %1#%2").arg(step.pair).arg(step.attempt);
+    for (int output : step.outputs)
+        text += QStringLiteral(" %1").arg(output == 0 ? "L" : "R");
+    return text + QStringLiteral(" %1/%2 x%3").arg(step.capture).arg(step.planned).arg(std::round(step.lengthFactor));
+}
+
 QStringList notesOf(const ThdSolver::Result& result)
 {
     QStringList notes;
@@ -66,6 +79,8 @@ private slots:
     void cannotImprove();
     void captureProblem_data();
     void captureProblem();
+    void progressSteps_data();
+    void progressSteps();
 };
 
 void TestThdSolver::reachesOptimum_data()
@@ -279,3 +294,52 @@ void TestThdSolver::captureProblem()
 
 QTEST_APPLESS_MAIN(TestThdSolver)
 #include "tst_thdsolver.moc"
+
+// Each capture is announced before it is made, with what it is for and the
+// captures planned so far, which grows when a probe needs a larger step.
+void TestThdSolver::progressSteps_data()
+{
+    QTest::addColumn<AnalogPath>("model");
+    QTest::addColumn<QStringList>("steps");
+
+    QTest::newRow("straight") << path(0, 1)
+                              << QStringList{"start 1/7 x1", "probe 0#0 2/7 x1", "probe 1#0 3/7 x1",
+                                             "probe 2#0 4/7 x1", "probe 2#1 5/8 x1", "solved L R 6/8 x1"};
+    AnalogPath quiet = path(1, 0);
+    quiet.levelDbfs = -20;
+    // One unit of a value moves H3 less than the noise: the values found
+    // are measured longer.
+    QTest::newRow("swapped, low level")
+        << quiet << QStringList{"start 1/7 x1", "probe 0#0 2/7 x1", "probe 1#0 3/7 x1", "probe 2#0 4/7 x1",
+                                "probe 2#1 5/8 x1", "solved L R 6/8 x34"};
+    AnalogPath noisy = path(0, 1);
+    noisy.noiseDbfs = -110;
+    QTest::newRow("noisy: the left output refined")
+        << noisy << QStringList{"start 1/7 x1", "probe 0#0 2/7 x1", "probe 1#0 3/7 x1", "probe 2#0 4/7 x1",
+                                "probe 2#1 5/8 x1", "solved L R 6/8 x11", "refine L 7/8 x11"};
+    AnalogPath silent = path(0, 1);
+    silent.levelDbfs = -300;
+    QTest::newRow("no signal at the start") << silent << QStringList{"start 1/7 x1"};
+}
+
+void TestThdSolver::progressSteps()
+{
+    QFETCH(AnalogPath, model);
+    QFETCH(QStringList, steps);
+
+    QStringList said;
+    int measured = 0;
+    ThdSolver solver([&](const ThdValues& v, double) {
+        ++measured;
+        return model(v);
+    });
+    solver.setProgress([&](const ThdSolver::Step& step) {
+        // Told before the capture it announces.
+        QCOMPARE(step.capture, measured + 1);
+        QVERIFY(step.capture <= step.planned);
+        said << stepOf(step);
+    });
+    const ThdSolver::Result result = solver.run(ThdValues());
+    QCOMPARE(said, steps);
+    QCOMPARE(said.size(), result.captures);
+}
