@@ -1,15 +1,12 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The yardstick for the THD assistant's start-up: the minimal window, with
-// Qt Charts loaded and one empty chart, with its two axes, as its central
-// widget.
+// QCustomPlot loaded and one empty plot, with its two axes (the frequency
+// logarithmic), as its central widget.
+#include <qcustomplot.h>
+
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
-#include <QLineSeries>
-#include <QLogValueAxis>
 #include <QMainWindow>
-#include <QValueAxis>
 
 int main(int argc, char* argv[])
 {
@@ -17,18 +14,13 @@ int main(int argc, char* argv[])
     QMainWindow window;
     window.resize(900, 600);
     window.setWindowTitle(QStringLiteral("Minimal chart"));
-    auto* chart = new QChart;
-    auto* series = new QLineSeries;
-    chart->addSeries(series);
-    auto* x = new QLogValueAxis;
-    x->setRange(20, 24000);
-    auto* y = new QValueAxis;
-    y->setRange(-160, 0);
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(y, Qt::AlignLeft);
-    series->attachAxis(x);
-    series->attachAxis(y);
-    window.setCentralWidget(new QChartView(chart));
+    auto* plot = new QCustomPlot;
+    plot->addGraph();
+    plot->xAxis->setScaleType(QCPAxis::stLogarithmic);
+    plot->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    plot->xAxis->setRange(20, 24000);
+    plot->yAxis->setRange(-160, 0);
+    window.setCentralWidget(plot);
     window.show();
     return app.exec();
 }

@@ -8,7 +8,8 @@ set -euo pipefail
 packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     qt6-base-dev libgl-dev libusb-1.0-0-dev
-    # the spectra of the THD measurement (src/measure)
+    # the spectra of the THD measurement (src/measure); the THD assistant's
+    # spectrum plot (src/thdui)
     libkissfft-dev libqcustomplot-dev libqcustomplot2.1-qt6
     umockdev libumockdev-dev
     librsvg2-bin help2man dpkg-dev file lintian desktop-file-utils appstream reuse

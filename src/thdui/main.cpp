@@ -1,0 +1,23 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "thdui/thdwindow.h"
+
+#include <QApplication>
+
+#ifdef _WIN32
+#include "app/parentconsole.h"
+#endif
+
+int main(int argc, char* argv[])
+{
+#ifdef _WIN32
+    ParentConsole::attach();        // before anything is printed
+#endif
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.sonvale.Sonvale.Thd"));   // the desktop entry's name
+    ThdWindow window;
+    window.show();
+    window.start();
+    return app.exec();
+}

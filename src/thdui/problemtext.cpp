@@ -1,0 +1,72 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "thdui/problemtext.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString channelName(std::size_t channel, std::size_t channels)
+{
+    if (channels == 1)
+        return QString();
+    if (channel < 2)
+        return channel == 0 ? QStringLiteral("Left") : QStringLiteral("Right");
+    return QStringLiteral("Channel %1").arg(channel + 1);
+}
+
+} // namespace
+
+QString ProblemText::sentence(const std::string& problem, double expectedDbfs, double gotDbfs)
+{
+    if (problem == Problem::clipping)
+        return QStringLiteral("The input clips: turn the level down or the interface's input gain down.");
+    if (problem == Problem::dropout)
+        return QStringLiteral("Samples were lost during the capture: close other audio programs and measure again.");
+    if (problem == Problem::noSignal)
+        return QStringLiteral("No signal reached the input: connect the DAC's output to the interface's input and "
+                              "choose that input.");
+    if (problem == Problem::level) {
+        QString figures;
+        if (std::isfinite(expectedDbfs) && std::isfinite(gotDbfs)) {
+            figures = QStringLiteral(" (expected %1 dBFS, got %2 dBFS)")
+                          .arg(QString::number(expectedDbfs, 'f', 1), QString::number(gotDbfs, 'f', 1));
+        }
+        return QStringLiteral("The input's level is not what was played%1: check the interface's input gain and "
+                              "that the DAC's output is wired to it.")
+            .arg(figures);
+    }
+    return QString::fromStdString(problem);
+}
+
+// A problem every channel has is said once; one that only some channels have
+// is said for each of them, by name.
+QString ProblemText::describe(const CaptureAnalysis& analysis, const std::vector<double>& expectedLevelsDbfs)
+{
+    const std::size_t channels = analysis.channels.size();
+    QStringList lines;
+    for (const std::string& problem : analysis.problems) {
+        std::vector<std::size_t> having;
+        for (std::size_t c = 0; c < channels; ++c) {
+            const auto& found = analysis.channels[c].problems;
+            if (std::find(found.begin(), found.end(), problem) != found.end())
+                having.push_back(c);
+        }
+        const bool perChannel = problem == Problem::level || (having.size() < channels && channels > 1);
+        if (!perChannel || having.empty()) {
+            lines << sentence(problem, ChannelAnalysis::none, ChannelAnalysis::none);
+            continue;
+        }
+        for (std::size_t c : having) {
+            const double expected = c < expectedLevelsDbfs.size() ? expectedLevelsDbfs[c] : ChannelAnalysis::none;
+            const QString name = channelName(c, channels);
+            const QString text = sentence(problem, expected, analysis.channels[c].levelDbfs);
+            lines << (name.isEmpty() ? text : name + QStringLiteral(": ") + text);
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
+}

@@ -1,0 +1,25 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "measure/analysis.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+// What the analysis of a capture detected, in words a person acts on: what
+// went wrong and what to do about it, one sentence a problem, per channel
+// where the channels differ.
+class ProblemText {
+public:
+    // `expectedLevelsDbfs`: the level each channel should have had (for the
+    // sentence about a wrong level); empty: not said. "" when there is no
+    // problem.
+    static QString describe(const CaptureAnalysis& analysis, const std::vector<double>& expectedLevelsDbfs = {});
+
+    // One problem of one channel; `expected` NaN when unknown.
+    static QString sentence(const std::string& problem, double expectedDbfs, double gotDbfs);
+};

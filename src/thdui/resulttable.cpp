@@ -1,0 +1,108 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "thdui/resulttable.h"
+
+#include <QHeaderView>
+
+#include <cmath>
+
+ResultTable::ResultTable(QWidget* parent) : QTableWidget(RowCount, 2, parent)
+{
+    setHorizontalHeaderLabels({QStringLiteral("Before"), QStringLiteral("After")});
+    setVerticalHeaderLabels(rowNames());
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // One height for every row, so that the table's height is known before
+    // any figure is in it.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    for (int row = 0; row < RowCount; ++row) {
+        for (Column column : {Before, After}) {
+            auto* item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            setItem(row, column, item);
+        }
+    }
+}
+
+QStringList ResultTable::rowNames()
+{
+    QStringList names{QStringLiteral("Fundamental (dBFS)"), QStringLiteral("THD (dB)"), QStringLiteral("THD (%)"),
+                      QStringLiteral("THD+N (dB)")};
+    for (int order = 2; order <= 5; ++order) {
+        names << QStringLiteral("H%1 (dBc)").arg(order);
+        names << QStringLiteral("H%1 phase (°)").arg(order);
+    }
+    names << QStringLiteral("2nd-harmonic value") << QStringLiteral("3rd-harmonic value") << QStringLiteral("Pair");
+    return names;
+}
+
+QString ResultTable::fixed(double value, int decimals)
+{
+    if (!std::isfinite(value))
+        return QStringLiteral("-");
+    QString text = QString::number(value, 'f', decimals);
+    // A figure that rounds to zero is shown without a sign.
+    if (text.startsWith(QLatin1Char('-')) && text.count(QLatin1Char('0')) + text.count(QLatin1Char('.')) == text.size() - 1)
+        text.remove(0, 1);
+    return text;
+}
+
+QString ResultTable::percent(double value)
+{
+    if (!std::isfinite(value))
+        return QStringLiteral("-");
+    return QString::asprintf("%.3g", value);
+}
+
+void ResultTable::setCell(int row, Column column, const QString& text)
+{
+    item(row, column)->setText(text);
+}
+
+QString ResultTable::cellText(int row, Column column) const
+{
+    const QTableWidgetItem* cell = item(row, column);
+    return cell ? cell->text() : QString();
+}
+
+void ResultTable::setAnalysis(Column column, const ChannelAnalysis& channel)
+{
+    if (!channel.hasTone) {
+        for (int row = 0; row < SecondValue; ++row)
+            setCell(row, column, QStringLiteral("-"));
+        return;
+    }
+    setCell(Fundamental, column, fixed(channel.levelDbfs, 2));
+    setCell(ThdDb, column, fixed(channel.thdDb, 2));
+    setCell(ThdPercent, column, percent(channel.thdPercent));
+    setCell(ThdnDb, column, fixed(channel.thdnDb, 2));
+    for (int order = 2; order <= 5; ++order) {
+        setCell(harmonicRow(order), column, fixed(channel.harmonicDbc(order), 2));
+        // A harmonic that is not there has no phase.
+        const bool present = std::isfinite(channel.harmonicDbc(order));
+        setCell(phaseRow(order), column, present ? fixed(channel.harmonicPhaseDeg(order), 1) : QStringLiteral("-"));
+    }
+}
+
+void ResultTable::setValues(Column column, int16_t second, int16_t third, const QString& pair)
+{
+    setCell(SecondValue, column, QString::number(second));
+    setCell(ThirdValue, column, QString::number(third));
+    setCell(Pair, column, pair);
+}
+
+void ResultTable::setValuesUnknown(Column column)
+{
+    for (int row : {SecondValue, ThirdValue, Pair})
+        setCell(row, column, QStringLiteral("-"));
+}
+
+void ResultTable::clearColumn(Column column)
+{
+    for (int row = 0; row < RowCount; ++row)
+        setCell(row, column, QString());
+}

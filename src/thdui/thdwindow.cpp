@@ -1,0 +1,505 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "thdui/thdwindow.h"
+
+#include "base/diagnostics.h"
+#include "base/version.h"
+#include "settings/presetfile.h"
+#include "thdui/accessiblelabel.h"
+#include "thdui/problemtext.h"
+#include "thdui/resulttable.h"
+#include "thdui/spectrumplot.h"
+#include "ui/accessiblecombobox.h"
+#include "ui_thdwindow.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <algorithm>
+
+namespace {
+
+const QString baseTitle = QStringLiteral("Sonvale THD assistant");
+
+QString pairName(int pair)
+{
+    return QStringLiteral("thd_range%1").arg(pair);
+}
+
+// A progress bar's format takes %p, %v and %m; the step's own text must not.
+QString literalFormat(const QString& text)
+{
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('%'), QStringLiteral("%%"));
+}
+
+} // namespace
+
+ThdWindow::ThdWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui_ThdWindow), engine(new ThdEngine(SONVALE_USB_VENDOR_ID, SONVALE_USB_PRODUCT_ID))
+{
+    AccessibleComboBox::install();   // before the form makes its combo boxes
+    AccessibleLabel::install();      // and its labels
+    ui->setupUi(this);
+    ui->tryAgainButton->hide();
+    // The plot takes what the tables leave.
+    ui->resultSplitter->setStretchFactor(0, 1);
+    ui->resultSplitter->setStretchFactor(1, 0);
+    ui->resultSplitter->setSizes({680, 480});
+
+    connect(ui->measureButton, &QPushButton::clicked, this, &ThdWindow::onMeasureClick);
+    connect(ui->tuneButton, &QPushButton::clicked, this, &ThdWindow::onTuneClick);
+    connect(ui->cancelButton, &QPushButton::clicked, this, &ThdWindow::onCancelClick);
+    connect(ui->undoButton, &QPushButton::clicked, this, &ThdWindow::onUndoClick);
+    connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
+    connect(ui->tryAgainButton, &QPushButton::clicked, this, &ThdWindow::onTryAgainClick);
+
+    engine->moveToThread(&worker);
+    connect(&worker, &QThread::finished, engine, &QObject::deleteLater);
+    connect(engine, &ThdEngine::connection, this, &ThdWindow::onConnection);
+    connect(engine, &ThdEngine::devicesListed, this, &ThdWindow::onDevicesListed);
+    connect(engine, &ThdEngine::progress, this, &ThdWindow::onProgress);
+    connect(engine, &ThdEngine::measured, this, &ThdWindow::onMeasured);
+    connect(engine, &ThdEngine::tuned, this, &ThdWindow::onTuned);
+    connect(engine, &ThdEngine::undone, this, &ThdWindow::onUndone);
+    connect(engine, &ThdEngine::undoAvailable, this, &ThdWindow::onUndoAvailable);
+    connect(engine, &ThdEngine::failed, this, &ThdWindow::onFailed);
+    connect(engine, &ThdEngine::disconnected, this, &ThdWindow::onDisconnected);
+    connect(engine, &ThdEngine::finished, this, &ThdWindow::onEngineFinished);
+    worker.start();
+    updateControls();
+}
+
+// A window destroyed without being closed (a test, the program's end) still
+// lets the engine put the values back and close the DAC first.
+ThdWindow::~ThdWindow()
+{
+    if (!engineDone && worker.isRunning()) {
+        worker.requestInterruption();   // requests still queued do nothing
+        engine->cancel();
+        QMetaObject::invokeMethod(engine, &ThdEngine::shutdown, Qt::BlockingQueuedConnection);
+    }
+    worker.quit();
+    worker.wait();
+    delete ui;
+}
+
+void ThdWindow::start()
+{
+    begin(Work::Connecting, QStringLiteral("Connecting to the DAC"));
+    ui->connectionLabel->setText(QStringLiteral("Connecting to the DAC…"));
+    QMetaObject::invokeMethod(engine, &ThdEngine::connectDac, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(engine, &ThdEngine::listDevices, Qt::QueuedConnection);
+}
+
+// The tone is loud for a loudspeaker or headphones on the DAC, and the
+// analysis needs the DAC's output on the interface's input: asked before the
+// first measurement or tuning of a session, until the user says OK.
+bool ThdWindow::confirmWiring()
+{
+    if (wiringConfirmed)
+        return true;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Before measuring"),
+                    QStringLiteral("Connect the DAC's output to your audio interface's input, and disconnect "
+                                   "speakers and headphones from the DAC: the test tone plays at the level chosen, "
+                                   "and a tuning changes the DAC's distortion while it plays."),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Ok);
+    wiringConfirmed = box.exec() == QMessageBox::Ok;
+    return wiringConfirmed;
+}
+
+ThdEngine::Request ThdWindow::request() const
+{
+    ThdEngine::Request wanted;
+    if (ui->outputBox->currentIndex() >= 0)
+        wanted.output = ui->outputBox->currentData().toInt();
+    if (ui->inputBox->currentIndex() >= 0)
+        wanted.input = ui->inputBox->currentData().toInt();
+    wanted.levelDbfs = std::min(ui->levelSpin->value(), 0.0);
+    wanted.frequencyHz = ui->frequencySpin->value();
+    return wanted;
+}
+
+// Every call reads the DAC before anything else (its block, or its
+// volumes): the wait cursor shows until the engine first reports.
+void ThdWindow::begin(Work what, const QString& step)
+{
+    work = what;
+    cancelAsked = false;
+    if (!readingDac)
+        readingDac.emplace();
+    ui->progressBar->setRange(0, 0);
+    ui->progressBar->setFormat(literalFormat(step));
+    updateControls();
+}
+
+void ThdWindow::end(const QString& outcome)
+{
+    work = Work::None;
+    readingDac.reset();
+    ui->progressBar->setRange(0, 1);
+    ui->progressBar->setValue(0);
+    ui->progressBar->setFormat(literalFormat(outcome));
+    updateControls();
+}
+
+void ThdWindow::updateControls()
+{
+    const bool idle = work == Work::None && !closing;
+    const bool busyWithAudio = work == Work::Measuring || work == Work::Tuning;
+    ui->measureButton->setEnabled(idle && connected);
+    ui->tuneButton->setEnabled(idle && connected);
+    ui->cancelButton->setEnabled(busyWithAudio && !cancelAsked);
+    ui->undoButton->setEnabled(idle && connected && undoAvailable);
+    ui->saveButton->setEnabled(idle && tunedBlock.has_value());
+    ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
+    ui->tryAgainButton->setEnabled(idle);
+    for (QWidget* choice : {static_cast<QWidget*>(ui->outputBox), static_cast<QWidget*>(ui->inputBox),
+                            static_cast<QWidget*>(ui->levelSpin), static_cast<QWidget*>(ui->frequencySpin)})
+        choice->setEnabled(idle);
+}
+
+void ThdWindow::onMeasureClick()
+{
+    if (work != Work::None || !confirmWiring())
+        return;
+    begin(Work::Measuring, QStringLiteral("Measuring"));
+    const ThdEngine::Request wanted = request();
+    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->measure(wanted); }, Qt::QueuedConnection);
+}
+
+void ThdWindow::onTuneClick()
+{
+    if (work != Work::None || !confirmWiring())
+        return;
+    begin(Work::Tuning, QStringLiteral("Reading the DAC"));
+    const ThdEngine::Request wanted = request();
+    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->tune(wanted); }, Qt::QueuedConnection);
+}
+
+void ThdWindow::onCancelClick()
+{
+    if (work != Work::Measuring && work != Work::Tuning)
+        return;
+    cancelAsked = true;
+    engine->cancel();
+    ui->progressBar->setFormat(work == Work::Tuning ? QStringLiteral("Cancelling: putting back the values held before")
+                                                    : QStringLiteral("Cancelling"));
+    updateControls();
+}
+
+void ThdWindow::onUndoClick()
+{
+    if (work != Work::None)
+        return;
+    begin(Work::Undoing, QStringLiteral("Putting back the block held before the last tuning"));
+    QMetaObject::invokeMethod(engine, &ThdEngine::undo, Qt::QueuedConnection);
+}
+
+void ThdWindow::onSaveClick()
+{
+    if (!tunedBlock)
+        return;
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save as preset"),
+                                                QDir::home().filePath(QStringLiteral("tuned.sonvale")),
+                                                QStringLiteral("Sonvale presets (*.sonvale)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".sonvale");
+    std::vector<unsigned char> bytes(tunedBlock->begin(), tunedBlock->end());
+    bytes.resize(PresetFile::minimumSize);
+    std::string error;
+    if (!PresetFile::write(path.toUtf8().toStdString(), bytes, error)) {
+        warn(QStringLiteral("The preset could not be saved: %1").arg(QString::fromStdString(error)));
+        return;
+    }
+    Diagnostics::print("saved: %s\n", qPrintable(QDir::toNativeSeparators(path)));
+}
+
+void ThdWindow::onTryAgainClick()
+{
+    if (work == Work::None)
+        start();
+}
+
+void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
+{
+    if (work == Work::Connecting)
+        end(open ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
+    connected = open;
+    if (open) {
+        setWindowTitle(baseTitle);
+        ui->connectionLabel->setText(message.contains(QLatin1String("Connected"))
+                                         ? message
+                                         : QStringLiteral("Connected: %1").arg(message));
+    } else {
+        ui->connectionLabel->setText(message);
+    }
+    Q_UNUSED(inUse);   // the engine's message already says what to do; Try again shows either way
+    Diagnostics::print("%s: %s\n", open ? "connected" : "not connected", qPrintable(message));
+    updateControls();
+}
+
+void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput)
+{
+    ui->outputBox->clear();
+    ui->inputBox->clear();
+    for (const ThdEngine::Device& device : devices) {
+        const QString name = device.dac ? QStringLiteral("%1 (the DAC)").arg(device.name) : device.name;
+        if (device.maxOutputChannels > 0) {
+            ui->outputBox->addItem(name, device.index);
+            if (device.index == dacOutput)
+                ui->outputBox->setCurrentIndex(ui->outputBox->count() - 1);
+        }
+        if (device.maxInputChannels > 0) {
+            ui->inputBox->addItem(name, device.index);
+            if (device.index == defaultInput)
+                ui->inputBox->setCurrentIndex(ui->inputBox->count() - 1);
+        }
+    }
+}
+
+void ThdWindow::onProgress(const QString& step, int capture, int captures)
+{
+    readingDac.reset();
+    const QString text = step.contains(QLatin1String("capture"))
+                             ? step
+                             : QStringLiteral("%1, capture %2 of %3").arg(step).arg(capture).arg(captures);
+    ui->progressBar->setRange(0, std::max(captures, 1));
+    ui->progressBar->setValue(std::clamp(capture - 1, 0, std::max(captures, 1)));
+    if (!cancelAsked)
+        ui->progressBar->setFormat(literalFormat(text));
+}
+
+void ThdWindow::onMeasured(const ThdReport& report)
+{
+    end(report.cancelled              ? QStringLiteral("Measurement cancelled")
+        : !report.failure.isEmpty()   ? QStringLiteral("Not measured")
+        : report.before.analysis.ok() ? QStringLiteral("Measured")
+                                      : QStringLiteral("Measured, with problems: see below"));
+    // A measurement starts a new comparison: what a tuning left in the
+    // "after" column and traces belongs to another capture. A cancelled one
+    // captured nothing, and the figures shown stay.
+    if (!report.before.isEmpty()) {
+        showCapture(report.before, ResultTable::Before);
+        showCapture(ThdCapture{}, ResultTable::After);
+        showValues(report);
+    }
+    showProblems(report);
+    if (report.cancelled)
+        Diagnostics::print("not measured: cancelled\n");
+    else if (!report.failure.isEmpty())
+        Diagnostics::print("not measured: %s\n", qPrintable(report.failure));
+    else
+        Diagnostics::print("measured: %s\n", qPrintable(thdLine(report.before.analysis)));
+}
+
+void ThdWindow::onTuned(const ThdReport& report)
+{
+    const bool kept = report.outcome == ThdSolver::Outcome::Improved && !report.cancelled
+                      && report.failure.isEmpty() && report.values != report.start;
+    end(kept               ? QStringLiteral("Tuned in %1 captures").arg(report.captures)
+        : report.cancelled ? QStringLiteral("Tuning cancelled")
+                           : QStringLiteral("Not tuned"));
+    for (int pair = 0; pair < 3; ++pair)
+        drives[std::size_t(pair)] = report.drives[std::size_t(pair)];
+    showCapture(report.before, ResultTable::Before);
+    showCapture(report.after, ResultTable::After);
+    showValues(report);
+    showProblems(report);
+
+    if (kept && report.blockKnown)
+        tunedBlock = report.block;
+    updateControls();
+
+    if (kept) {
+        Diagnostics::print("tuned: %s\n", qPrintable(thdLine(report.after.analysis)));
+        return;
+    }
+    QString reason = report.cancelled ? QStringLiteral("cancelled")
+                                      : !report.failure.isEmpty() ? report.failure
+                                                                  : report.reason;
+    if (reason.isEmpty())
+        reason = QStringLiteral("the values found measured no better than those held before");
+    if (report.wrote) {
+        reason += report.restored ? QStringLiteral("; the values held before are back")
+                                  : QStringLiteral("; the values held before could not be put back: %1")
+                                        .arg(report.restoreError);
+    }
+    Diagnostics::print("not tuned: %s\n", qPrintable(reason));
+    if (report.wrote && !report.restored)
+        warn(QStringLiteral("The tuning stopped and the values the DAC held before could not be put back: %1")
+                 .arg(report.restoreError));
+}
+
+void ThdWindow::onUndone(bool ok, const QString& message)
+{
+    end(ok ? message : QStringLiteral("Not undone"));
+    Diagnostics::print("%s: %s\n", ok ? "undone" : "not undone", qPrintable(message));
+    if (ok) {
+        tunedBlock.reset();
+        updateControls();
+    } else {
+        // A DAC that left says so itself right after this: one message.
+        QMetaObject::invokeMethod(
+            this, [this, message] {
+                if (connected)
+                    warn(message);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void ThdWindow::onUndoAvailable(bool available)
+{
+    undoAvailable = available;
+    updateControls();
+}
+
+void ThdWindow::onFailed(const QString& message)
+{
+    const Work was = work;
+    end(QStringLiteral("Failed"));
+    if (was == Work::Measuring)
+        Diagnostics::print("not measured: %s\n", qPrintable(message));
+    else if (was == Work::Tuning)
+        Diagnostics::print("not tuned: %s\n", qPrintable(message));
+    else
+        Diagnostics::print("failed: %s\n", qPrintable(message));
+    ui->problemsLabel->setText(message);
+    warn(message);
+}
+
+void ThdWindow::onDisconnected(const QString& message)
+{
+    const Work was = work;
+    end(QStringLiteral("The DAC was disconnected"));
+    connected = false;
+    setWindowTitle(baseTitle + QStringLiteral(" : Disconnected"));
+    ui->connectionLabel->setText(message);
+    updateControls();
+    if (was == Work::Tuning)
+        Diagnostics::print("not tuned: %s\n", qPrintable(message));
+    else if (was == Work::Measuring)
+        Diagnostics::print("not measured: %s\n", qPrintable(message));
+    Diagnostics::print("disconnected: %s\n", qPrintable(message));
+    warn(message);
+}
+
+void ThdWindow::onEngineFinished()
+{
+    engineDone = true;
+    readingDac.reset();
+    worker.quit();
+    worker.wait();
+    if (closing)
+        close();
+}
+
+void ThdWindow::closeEvent(QCloseEvent* event)
+{
+    if (engineDone) {
+        event->accept();
+        return;
+    }
+    // Closed only once the engine has put the values back and let go of
+    // the DAC and the audio.
+    event->ignore();
+    if (closing)
+        return;
+    closing = true;
+    if (work == Work::Measuring || work == Work::Tuning)
+        ui->progressBar->setFormat(QStringLiteral("Closing: stopping and putting back the values held before"));
+    updateControls();
+    worker.requestInterruption();   // requests still queued do nothing
+    engine->cancel();
+    QMetaObject::invokeMethod(engine, &ThdEngine::shutdown, Qt::QueuedConnection);
+}
+
+void ThdWindow::showCapture(const ThdCapture& capture, int column)
+{
+    const auto stage = column == ResultTable::Before ? SpectrumPlot::Before : SpectrumPlot::After;
+    ResultTable* tables[] = {ui->leftTable, ui->rightTable};
+    for (int channel = 0; channel < 2; ++channel) {
+        ResultTable* table = tables[channel];
+        const auto shown = ResultTable::Column(column);
+        if (std::size_t(channel) < capture.analysis.channels.size())
+            table->setAnalysis(shown, capture.analysis.channels[std::size_t(channel)]);
+        else
+            table->clearColumn(shown);
+        std::vector<double> levels;
+        if (std::size_t(channel) < capture.spectra.size())
+            levels.assign(capture.spectra[std::size_t(channel)].begin(), capture.spectra[std::size_t(channel)].end());
+        ui->spectrumPlot->setSpectrum(channel, stage, levels, capture.binHz);
+    }
+    if (!capture.isEmpty()) {
+        ui->spectrumPlot->setRate(capture.analysis.rateHz);
+        const ChannelAnalysis& first = capture.analysis.channels.front();
+        if (first.hasTone)
+            ui->spectrumPlot->setFundamental(first.frequencyHz);
+    }
+}
+
+// The values of the pair that drives each output, once a tuning has found
+// which one does: a measurement alone cannot tell.
+void ThdWindow::showValues(const ThdReport& report)
+{
+    ResultTable* tables[] = {ui->leftTable, ui->rightTable};
+    for (int channel = 0; channel < 2; ++channel) {
+        int pair = -1;
+        for (int p = 0; p < 3 && pair < 0; ++p) {
+            const auto& outputs = drives[std::size_t(p)];
+            if (std::find(outputs.begin(), outputs.end(), channel) != outputs.end())
+                pair = p;
+        }
+        ResultTable* table = tables[channel];
+        if (pair < 0 || !report.valuesKnown) {
+            table->setValuesUnknown(ResultTable::Before);
+            continue;
+        }
+        const auto& start = report.kind == ThdReport::Kind::Tuning ? report.start : report.values;
+        table->setValues(ResultTable::Before, start.pairs[std::size_t(pair)][0], start.pairs[std::size_t(pair)][1],
+                         pairName(pair));
+        if (report.kind == ThdReport::Kind::Tuning && !report.after.isEmpty()) {
+            table->setValues(ResultTable::After, report.values.pairs[std::size_t(pair)][0],
+                             report.values.pairs[std::size_t(pair)][1], pairName(pair));
+        }
+    }
+}
+
+void ThdWindow::showProblems(const ThdReport& report)
+{
+    const ThdCapture& last = report.after.isEmpty() ? report.before : report.after;
+    QString text = ProblemText::describe(last.analysis, report.expectedLevelDbfs);
+    if (!report.failure.isEmpty())
+        text = report.failure + (text.isEmpty() ? QString() : QLatin1Char('\n') + text);
+    ui->problemsLabel->setText(text.isEmpty() ? QStringLiteral("No problems: the capture is clean.") : text);
+}
+
+void ThdWindow::warn(const QString& text)
+{
+    if (closing)
+        return;
+    readingDac.reset();   // no wait cursor over a message box
+    QMessageBox::warning(this, baseTitle, text);
+}
+
+QString ThdWindow::thdLine(const CaptureAnalysis& analysis)
+{
+    QStringList parts;
+    const std::size_t channels = analysis.channels.size();
+    for (std::size_t c = 0; c < channels; ++c) {
+        const QString name = channels == 1 ? QStringLiteral("mono")
+                             : c == 0      ? QStringLiteral("left")
+                             : c == 1      ? QStringLiteral("right")
+                                           : QStringLiteral("channel %1").arg(c + 1);
+        parts << QStringLiteral("%1 THD %2 dB").arg(name, ResultTable::fixed(analysis.channels[c].thdDb, 2));
+    }
+    return parts.join(QStringLiteral(", "));
+}

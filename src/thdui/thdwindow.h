@@ -1,0 +1,91 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "thd/thdengine.h"
+#include "thd/thdreport.h"
+#include "ui/busycursor.h"
+
+#include <QMainWindow>
+#include <QThread>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class Ui_ThdWindow;
+
+// The THD assistant: the DAC's distortion measured and nulled while the user
+// watches. The engine does the work on a thread of its own (each exchange
+// with the DAC takes 120 ms, each capture a second or more), and the window
+// only asks it and shows what it reports, so it never stops answering.
+//
+// Closing the window while the engine works cancels the work: the engine
+// puts back the values the DAC held, stops the audio and finishes, and only
+// then does the window close.
+class ThdWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit ThdWindow(QWidget* parent = nullptr);
+    ~ThdWindow() override;
+
+    // Opens the DAC and lists the audio devices, as the program does once
+    // the window is up.
+    void start();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void onMeasureClick();
+    void onTuneClick();
+    void onCancelClick();
+    void onUndoClick();
+    void onSaveClick();
+    void onTryAgainClick();
+
+    void onConnection(bool open, const QString& message, bool inUse);
+    void onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
+    void onProgress(const QString& step, int capture, int captures);
+    void onMeasured(const ThdReport& report);
+    void onTuned(const ThdReport& report);
+    void onUndone(bool ok, const QString& message);
+    void onUndoAvailable(bool available);
+    void onFailed(const QString& message);
+    void onDisconnected(const QString& message);
+    void onEngineFinished();
+
+private:
+    enum class Work { None, Connecting, Measuring, Tuning, Undoing };
+
+    bool confirmWiring();
+    ThdEngine::Request request() const;
+    void begin(Work work, const QString& step);
+    // Nothing under way any more; the progress bar says how it ended.
+    void end(const QString& outcome);
+    void updateControls();
+    void showCapture(const ThdCapture& capture, int column);
+    void showValues(const ThdReport& report);
+    void showProblems(const ThdReport& report);
+    void warn(const QString& text);
+    // "left THD -98.21 dB, right THD -97.90 dB"
+    static QString thdLine(const CaptureAnalysis& analysis);
+
+    Ui_ThdWindow* ui;
+    QThread worker;
+    ThdEngine* engine;
+    std::optional<BusyCursor> readingDac;   // from a call that reads the DAC to its first answer
+    Work work = Work::None;
+    bool connected = false;
+    bool undoAvailable = false;
+    bool cancelAsked = false;
+    bool wiringConfirmed = false;
+    bool closing = false;           // the window waits for the engine to finish
+    bool engineDone = false;
+    // The block the DAC holds after the last tuning that kept new values.
+    std::optional<std::array<uint8_t, BlockLayout::size>> tunedBlock;
+    // Which outputs each pair drives, as the last tuning found it.
+    std::array<std::vector<int>, 3> drives;
+};

@@ -1,0 +1,533 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The THD assistant driven as a user drives it, offscreen, on the simulated
+// DAC and analog path (sim/audiosim.h): what the tables and the console show
+// against the model's distortion, what reaches the DAC (the bytes of each
+// request), and what is put back when a tuning is cancelled, the window
+// closed mid-tuning or the DAC pulled.
+
+#include "settings/presetfile.h"
+#include "testbytes.h"
+#include "thdwindowdriver.h"
+#include "usbsim.h"
+
+#include <QAccessible>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <libusb.h>
+
+#include <cmath>
+
+namespace {
+
+using namespace TestBytes;
+
+constexpr int kWaitMs = 60000;
+
+// thd_range0..2 of a block in device order: [pair][0] 2nd, [pair][1] 3rd.
+std::array<std::array<int, 2>, 3> thdPairs(const QByteArray& block)
+{
+    std::array<std::array<int, 2>, 3> pairs{};
+    for (int pair = 0; pair < 3; ++pair) {
+        for (int which = 0; which < 2; ++which) {
+            const int at = 10 + 4 * pair + 2 * which;
+            pairs[pair][which] = int16_t(uint16_t(uint8_t(block[at]) << 8 | uint8_t(block[at + 1])));
+        }
+    }
+    return pairs;
+}
+
+QStringList writes()
+{
+    return requests().filter(QRegularExpression(QStringLiteral("^03 ")));
+}
+
+// "measured: left THD -98.21 dB, right THD -97.90 dB": the two figures.
+QStringList thdFigures(const QString& line)
+{
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral(": left THD (\\S+) dB, right THD (\\S+) dB$")).match(line);
+    return m.hasMatch() ? QStringList{m.captured(1), m.captured(2)} : QStringList{};
+}
+
+} // namespace
+
+class TestThdWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void controlsForEveryone_data();
+    void controlsForEveryone();
+    void tabOrderAndMnemonics();
+    void labelsReadAsText();
+    void connectsAndLists();
+    void dacHeldElsewhere();
+    void wiringQuestion_data();
+    void wiringQuestion();
+    void measureShowsTheModel_data();
+    void measureShowsTheModel();
+    void silentInput_data();
+    void silentInput();
+    void tuneWritesWhatItShows_data();
+    void tuneWritesWhatItShows();
+    void stopMidTuning_data();
+    void stopMidTuning();
+    void dacLeavesMidTuning();
+    void undoAndSave();
+
+private:
+    // Shows the window, lets it connect and answers nothing yet.
+    void start(const QByteArray& analog = {});
+    void clickAndWait(const char* button);
+
+    std::unique_ptr<AssistantWindow> assistant;
+    QTemporaryDir scratch;
+};
+
+void TestThdWindow::initTestCase()
+{
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QVERIFY(scratch.isValid());
+    // The history of tunings goes here, not into the user's.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("data"))));
+}
+
+void TestThdWindow::init()
+{
+    UsbSim::reset();
+    qunsetenv("SONVALE_SIM_ANALOG");
+}
+
+void TestThdWindow::cleanup()
+{
+    assistant.reset();
+    QVERIFY2(!QApplication::overrideCursor(), "the wait cursor outlived the work");
+    QDir(scratch.filePath(QStringLiteral("data"))).removeRecursively();
+}
+
+void TestThdWindow::start(const QByteArray& analog)
+{
+    if (!analog.isEmpty())
+        qputenv("SONVALE_SIM_ANALOG", analog);
+    assistant = std::make_unique<AssistantWindow>();
+    assistant->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(assistant->window.get()));
+    assistant->window->start();
+    QTRY_VERIFY_WITH_TIMEOUT(assistant->idle(), kWaitMs);
+}
+
+void TestThdWindow::clickAndWait(const char* button)
+{
+    QPushButton* pressed = assistant->button(button);
+    QVERIFY(pressed->isEnabled());
+    pressed->click();
+    QTRY_VERIFY_WITH_TIMEOUT(assistant->idle(), kWaitMs);
+}
+
+void TestThdWindow::controlsForEveryone_data()
+{
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QAccessible::Role>("role");
+    const struct {
+        const char* object;
+        const char* name;
+        QAccessible::Role role;
+    } controls[] = {
+        {"measureButton", "Measure", QAccessible::Button},
+        {"tuneButton", "Tune", QAccessible::Button},
+        {"cancelButton", "Cancel", QAccessible::Button},
+        {"undoButton", "Undo", QAccessible::Button},
+        {"saveButton", "Save as preset…", QAccessible::Button},
+        {"tryAgainButton", "Try again", QAccessible::Button},
+        {"outputBox", "Output device", QAccessible::ComboBox},
+        {"inputBox", "Input device", QAccessible::ComboBox},
+        {"levelSpin", "Level", QAccessible::SpinBox},
+        {"frequencySpin", "Frequency", QAccessible::SpinBox},
+        {"progressBar", "Progress", QAccessible::ProgressBar},
+        {"leftTable", "Left channel results", QAccessible::Table},
+        {"rightTable", "Right channel results", QAccessible::Table},
+        {"spectrumPlot", "Spectrum", QAccessible::Client},
+        {"problemsLabel", "Problems", QAccessible::StaticText},
+        {"connectionLabel", "Connection", QAccessible::StaticText},
+    };
+    for (const auto& c : controls)
+        QTest::newRow(c.object) << QString::fromLatin1(c.object) << QString::fromUtf8(c.name) << c.role;
+}
+
+// What a screen reader finds: each control by its role and name, described.
+void TestThdWindow::controlsForEveryone()
+{
+    QFETCH(QString, object);
+    QFETCH(QString, name);
+    QFETCH(QAccessible::Role, role);
+    ThdWindow window;
+    auto* widget = window.findChild<QWidget*>(object);
+    QVERIFY(widget);
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(read);
+    QCOMPARE(read->text(QAccessible::Name), name);
+    QCOMPARE(read->role(), role);
+    QVERIFY(read->text(QAccessible::Description).size() > 20);
+}
+
+void TestThdWindow::tabOrderAndMnemonics()
+{
+    ThdWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Every control is enabled here only once the DAC is open: the order is
+    // the form's, whatever is enabled.
+    QStringList order;
+    QWidget* at = window.findChild<QWidget*>(QStringLiteral("tryAgainButton"));
+    // A spin box's own line edit ("qt_spinbox_lineedit") takes its focus.
+    for (int i = 0; i < 13 && at; ++i, at = at->nextInFocusChain()) {
+        while (at->focusPolicy() == Qt::NoFocus || at->objectName().startsWith(QLatin1String("qt_")))
+            at = at->nextInFocusChain();
+        order << at->objectName();
+    }
+    QCOMPARE(order, (QStringList{"tryAgainButton", "outputBox", "inputBox", "levelSpin", "frequencySpin",
+                                 "measureButton", "tuneButton", "cancelButton", "undoButton", "saveButton",
+                                 "leftTable", "rightTable", "spectrumPlot"}));
+    const QStringList texts{"&Measure", "&Tune", "&Cancel", "&Undo", "&Save as preset…", "T&ry again"};
+    QStringList shown;
+    for (const char* button :
+         {"measureButton", "tuneButton", "cancelButton", "undoButton", "saveButton", "tryAgainButton"})
+        shown << window.findChild<QPushButton*>(QLatin1String(button))->text();
+    QCOMPARE(shown, texts);
+    for (const char* label : {"outputLabel", "inputLabel", "levelLabel", "frequencyLabel"}) {
+        auto* shownLabel = window.findChild<QLabel*>(QLatin1String(label));
+        QVERIFY2(shownLabel->text().contains(QLatin1Char('&')) && shownLabel->buddy(), label);
+    }
+}
+
+// The labels that say something of their own read as text; a field's label
+// reads without its mnemonic marker and names the field.
+void TestThdWindow::labelsReadAsText()
+{
+    ThdWindow window;
+    auto* connection = window.findChild<QLabel*>(QStringLiteral("connectionLabel"));
+    connection->setText(QStringLiteral("Connected to the DAC 2fc6:6013"));
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(connection);
+    QVERIFY(read->textInterface());
+    QCOMPARE(read->textInterface()->text(0, -1), QStringLiteral("Connected to the DAC 2fc6:6013"));
+    QCOMPARE(read->textInterface()->characterCount(), 30);
+    QCOMPARE(read->text(QAccessible::Name), QStringLiteral("Connection"));
+
+    auto* level = window.findChild<QLabel*>(QStringLiteral("levelLabel"));
+    QAccessibleInterface* levelRead = QAccessible::queryAccessibleInterface(level);
+    QCOMPARE(levelRead->text(QAccessible::Name), QStringLiteral("Level:"));
+    const auto labelled = levelRead->relations(QAccessible::Labelled);
+    QCOMPARE(labelled.size(), 1);
+    QCOMPARE(labelled.first().first->object(), window.findChild<QObject*>(QStringLiteral("levelSpin")));
+}
+
+void TestThdWindow::connectsAndLists()
+{
+    start();
+    AssistantWindow& a = *assistant;
+    QCOMPARE(a.window->windowTitle(), QStringLiteral("Sonvale THD assistant"));
+    QVERIFY2(a.label("connectionLabel").contains(QLatin1String("Connected")), qPrintable(a.label("connectionLabel")));
+    QVERIFY(!a.button("tryAgainButton")->isVisible());
+    // The DAC's own output and the interface chosen.
+    QVERIFY2(a.widget<QComboBox>("outputBox")->currentText().contains(QLatin1String("(the DAC)")),
+             qPrintable(a.widget<QComboBox>("outputBox")->currentText()));
+    QCOMPARE(a.widget<QComboBox>("inputBox")->currentText(), QStringLiteral("Sonvale loopback interface"));
+    // Only what means something now.
+    QVERIFY(a.button("measureButton")->isEnabled());
+    QVERIFY(a.button("tuneButton")->isEnabled());
+    QVERIFY(!a.button("cancelButton")->isEnabled());
+    QVERIFY(!a.button("undoButton")->isEnabled());
+    QVERIFY(!a.button("saveButton")->isEnabled());
+    QCOMPARE(a.widget<QDoubleSpinBox>("levelSpin")->maximum(), 0.0);
+    // Opening reads, never writes.
+    QCOMPARE(writes(), QStringList{});
+}
+
+void TestThdWindow::dacHeldElsewhere()
+{
+    UsbSim::failClaim(LIBUSB_ERROR_BUSY);
+    start();
+    AssistantWindow& a = *assistant;
+    QVERIFY(a.button("tryAgainButton")->isVisible());
+    QVERIFY(!a.button("measureButton")->isEnabled());
+    QVERIFY(!a.button("tuneButton")->isEnabled());
+    QVERIFY2(!a.label("connectionLabel").contains(QLatin1String("Connected")), qPrintable(a.label("connectionLabel")));
+
+    // The other program lets go.
+    UsbSim::failClaim(0);
+    clickAndWait("tryAgainButton");
+    QVERIFY2(a.label("connectionLabel").contains(QLatin1String("Connected")), qPrintable(a.label("connectionLabel")));
+    QVERIFY(!a.button("tryAgainButton")->isVisible());
+    QVERIFY(a.button("measureButton")->isEnabled());
+}
+
+void TestThdWindow::wiringQuestion_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("OK: asked once, then measured twice") << false;
+    QTest::newRow("Cancel: nothing happens, asked again") << true;
+}
+
+void TestThdWindow::wiringQuestion()
+{
+    QFETCH(bool, cancel);
+    start();
+    AssistantWindow& a = *assistant;
+    a.dialogs.cancelQuestions = cancel;
+    UsbSim::clearLog();
+    const QString before = a.console.text();
+
+    a.button("measureButton")->click();
+    QTRY_COMPARE(a.dialogs.count(QStringLiteral("question")), 1);
+    const SeenDialog& asked = a.dialogs.seen.first();
+    QVERIFY(!asked.waitCursor);
+    QVERIFY2(asked.text.contains(QLatin1String("output to your audio interface's input")), qPrintable(asked.text));
+    QVERIFY2(asked.text.contains(QLatin1String("disconnect speakers and headphones")), qPrintable(asked.text));
+    QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
+    if (cancel) {
+        QCOMPARE(a.console.text(), before);
+        QCOMPARE(requests(), QStringList{});
+        QCOMPARE(a.cell(0, ResultTable::ThdDb, ResultTable::Before), QString());
+    } else {
+        QCOMPARE(a.console.lines(QStringLiteral("measured: ")).size(), 1);
+    }
+
+    a.button("measureButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
+    QTest::qWait(100);
+    QCOMPARE(a.dialogs.count(QStringLiteral("question")), cancel ? 2 : 1);
+    QCOMPARE(a.console.lines(QStringLiteral("measured: ")).size(), cancel ? 0 : 2);
+}
+
+void TestThdWindow::measureShowsTheModel_data()
+{
+    QTest::addColumn<QByteArray>("analog");
+    QTest::addColumn<double>("a2Left");
+    QTest::addColumn<double>("a2Right");
+    // The factory block's pairs: thd_range0 2nd -300, thd_range1 2nd 45.
+    QTest::newRow("the defaults") << QByteArray("noise=-150") << 2e-5 - 300e-7 << -1.2e-5 + 45e-7;
+    QTest::newRow("stronger, swapped")
+        << QByteArray("noise=-150,h2l=1e-4,h2r=-6e-5,map=swapped") << 1e-4 + 45e-7 << -6e-5 - 300e-7;
+}
+
+// A tone of peak A through y = v + a2·v² puts a2·A/2 at 2f against the
+// fundamental: the table's H2 must read that, at the fundamental it shows.
+void TestThdWindow::measureShowsTheModel()
+{
+    QFETCH(QByteArray, analog);
+    QFETCH(double, a2Left);
+    QFETCH(double, a2Right);
+    start(analog);
+    AssistantWindow& a = *assistant;
+    UsbSim::clearLog();
+    clickAndWait("measureButton");
+
+    const QStringList lines = a.console.lines(QStringLiteral("measured: "));
+    QCOMPARE(lines.size(), 1);
+    const QStringList printed = thdFigures(lines.first());
+    QCOMPARE(printed.size(), 2);
+    const double a2[] = {a2Left, a2Right};
+    for (int channel = 0; channel < 2; ++channel) {
+        QCOMPARE(a.cell(channel, ResultTable::ThdDb, ResultTable::Before), printed[channel]);
+        const double fundamental = a.cell(channel, ResultTable::Fundamental, ResultTable::Before).toDouble();
+        const double expected = 20 * std::log10(std::abs(a2[channel]) * std::pow(10, fundamental / 20) / 2);
+        const double shown = a.cell(channel, ResultTable::harmonicRow(2), ResultTable::Before).toDouble();
+        QVERIFY2(std::abs(shown - expected) < 0.3,
+                 qPrintable(QStringLiteral("channel %1: H2 %2 dBc, the model %3").arg(channel).arg(shown).arg(expected)));
+        // y = v + a2·v² with a2 > 0 puts H2 at 0°, with a2 < 0 at 180°.
+        const double phase = a.cell(channel, ResultTable::phaseRow(2), ResultTable::Before).toDouble();
+        QVERIFY2(std::abs(std::remainder(phase - (a2[channel] > 0 ? 0 : 180), 360)) < 3,
+                 qPrintable(QStringLiteral("channel %1: H2 at %2°").arg(channel).arg(phase)));
+        QCOMPARE(a.cell(channel, ResultTable::ThdDb, ResultTable::After), QString());
+    }
+    QCOMPARE(a.label("problemsLabel"), QStringLiteral("No problems: the capture is clean."));
+    QCOMPARE(writes(), QStringList{});
+}
+
+void TestThdWindow::silentInput_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::newRow("Measure") << QByteArray("measureButton");
+    QTest::newRow("Tune") << QByteArray("tuneButton");
+}
+
+void TestThdWindow::silentInput()
+{
+    QFETCH(QByteArray, button);
+    start("input=silent");
+    AssistantWindow& a = *assistant;
+    const QByteArray held = bytesOf(UsbSim::block());
+    UsbSim::clearLog();
+    clickAndWait(button.constData());
+
+    QVERIFY2(a.label("problemsLabel").contains(QLatin1String("No signal reached the input: connect the DAC's output "
+                                                             "to the interface's input and choose that input.")),
+             qPrintable(a.label("problemsLabel")));
+    for (int channel = 0; channel < 2; ++channel)
+        QCOMPARE(a.cell(channel, ResultTable::ThdDb, ResultTable::Before), QStringLiteral("-"));
+    QCOMPARE(bytesOf(UsbSim::block()), held);
+    QVERIFY(!a.button("saveButton")->isEnabled());
+    if (button == "tuneButton")
+        QCOMPARE(a.console.lines(QStringLiteral("not tuned: ")).size(), 1);
+    else
+        QCOMPARE(writes(), QStringList{});
+}
+
+void TestThdWindow::tuneWritesWhatItShows_data()
+{
+    QTest::addColumn<QByteArray>("analog");
+    QTest::addColumn<QStringList>("pairs");   // left's, right's
+    QTest::newRow("straight") << QByteArray("") << QStringList{"thd_range0", "thd_range1"};
+    QTest::newRow("swapped") << QByteArray("map=swapped") << QStringList{"thd_range1", "thd_range0"};
+}
+
+void TestThdWindow::tuneWritesWhatItShows()
+{
+    QFETCH(QByteArray, analog);
+    QFETCH(QStringList, pairs);
+    // Full volume, so that one unit of each value shows above the noise.
+    UsbSim::setBlock(blockOf(patched(bytesOf(UsbSim::block()), 4, "00 00")));
+    start(analog);
+    AssistantWindow& a = *assistant;
+    const auto start = thdPairs(bytesOf(UsbSim::block()));
+    a.window->findChild<QDoubleSpinBox*>(QStringLiteral("levelSpin"))->setValue(-6);
+    UsbSim::clearLog();
+    clickAndWait("tuneButton");
+
+    const QStringList tuned = a.console.lines(QStringLiteral("tuned: "));
+    QCOMPARE(tuned.size(), 1);
+    const QStringList printed = thdFigures(tuned.first());
+    const auto kept = thdPairs(bytesOf(UsbSim::block()));
+    QVERIFY(!writes().isEmpty());
+    for (int channel = 0; channel < 2; ++channel) {
+        QCOMPARE(a.cell(channel, ResultTable::Pair, ResultTable::Before), pairs[channel]);
+        QCOMPARE(a.cell(channel, ResultTable::Pair, ResultTable::After), pairs[channel]);
+        const int pair = pairs[channel].back().digitValue();
+        // Before: what the DAC held; after: what it holds now.
+        QCOMPARE(a.cell(channel, ResultTable::SecondValue, ResultTable::Before), QString::number(start[pair][0]));
+        QCOMPARE(a.cell(channel, ResultTable::ThirdValue, ResultTable::Before), QString::number(start[pair][1]));
+        QCOMPARE(a.cell(channel, ResultTable::SecondValue, ResultTable::After), QString::number(kept[pair][0]));
+        QCOMPARE(a.cell(channel, ResultTable::ThirdValue, ResultTable::After), QString::number(kept[pair][1]));
+        QCOMPARE(a.cell(channel, ResultTable::ThdDb, ResultTable::After), printed[channel]);
+        const double before = a.cell(channel, ResultTable::ThdDb, ResultTable::Before).toDouble();
+        const double after = printed[channel].toDouble();
+        QVERIFY2(after < before - 10, qPrintable(QStringLiteral("channel %1: %2 dB to %3 dB").arg(channel).arg(before).arg(after)));
+    }
+    // The model's optimum: -h/k with the defaults (h2l 2e-5, h2r -1.2e-5, k 1e-7).
+    const int leftPair = pairs[0].back().digitValue();
+    const int rightPair = pairs[1].back().digitValue();
+    QVERIFY2(std::abs(kept[leftPair][0] - (-200)) <= 3, qPrintable(QString::number(kept[leftPair][0])));
+    QVERIFY2(std::abs(kept[rightPair][0] - 120) <= 3, qPrintable(QString::number(kept[rightPair][0])));
+    QCOMPARE(kept[2], start[2]);   // thd_range2 drives nothing: left as it was
+    QVERIFY(a.button("undoButton")->isEnabled());
+    QVERIFY(a.button("saveButton")->isEnabled());
+}
+
+void TestThdWindow::stopMidTuning_data()
+{
+    QTest::addColumn<bool>("closeWindow");
+    QTest::addColumn<bool>("afterProbes");
+    QTest::newRow("Cancel") << false << true;
+    QTest::newRow("closing the window") << true << true;
+    QTest::newRow("closing the window as the tuning starts") << true << false;
+}
+
+void TestThdWindow::stopMidTuning()
+{
+    QFETCH(bool, closeWindow);
+    QFETCH(bool, afterProbes);
+    start();
+    AssistantWindow& a = *assistant;
+    const QByteArray held = bytesOf(UsbSim::block());
+    UsbSim::clearLog();
+    a.button("tuneButton")->click();
+    if (!afterProbes) {
+        QVERIFY(!a.window->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!a.window->isVisible(), kWaitMs);
+        QCOMPARE(bytesOf(UsbSim::block()), held);
+        QCOMPARE(a.console.lines(QStringLiteral("tuned: ")), QStringList{});
+        return;
+    }
+    // Stopped once the probes have written something.
+    auto* progress = a.widget<QProgressBar>("progressBar");
+    QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 2, kWaitMs);
+    QVERIFY(a.button("cancelButton")->isEnabled());
+    QVERIFY(!a.button("measureButton")->isEnabled());
+    QVERIFY(!a.button("tuneButton")->isEnabled());
+    if (closeWindow) {
+        QVERIFY(!a.window->close());     // refused until the values are back
+        QVERIFY(a.window->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!a.window->isVisible(), kWaitMs);
+    } else {
+        a.button("cancelButton")->click();
+        QVERIFY(!a.button("cancelButton")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
+        QCOMPARE(a.console.lines(QStringLiteral("not tuned: cancelled")).size(), 1);
+        QVERIFY(!a.button("saveButton")->isEnabled());
+    }
+    // The values held before are back, written back after the probes'.
+    QCOMPARE(bytesOf(UsbSim::block()), held);
+    const QStringList sent = writes();
+    QVERIFY(sent.size() >= 2);
+    const auto startPairs = thdPairs(held);
+    const QString lastWrite = sent.last();
+    const int address = lastWrite.mid(3, 2).toInt(nullptr, 16);
+    QVERIFY2(address == 10 || address == 14 || address == 18, qPrintable(lastWrite));
+    QCOMPARE(lastWrite.mid(9), spacedHex(held.mid(address, 4)));
+    Q_UNUSED(startPairs);
+}
+
+void TestThdWindow::dacLeavesMidTuning()
+{
+    start();
+    AssistantWindow& a = *assistant;
+    // The block is read first (12 requests), then the probes write.
+    UsbSim::unplugAfterRequests(14);
+    a.button("tuneButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
+    QCOMPARE(a.window->windowTitle(), QStringLiteral("Sonvale THD assistant : Disconnected"));
+    QTRY_COMPARE(a.dialogs.count(QStringLiteral("warning")), 1);
+    QVERIFY2(a.dialogs.seen.last().text.contains(QLatin1String("disconnected")), qPrintable(a.dialogs.seen.last().text));
+    QVERIFY(!a.dialogs.seen.last().waitCursor);
+    QCOMPARE(a.label("connectionLabel"), a.dialogs.seen.last().text);
+    QCOMPARE(a.console.lines(QStringLiteral("not tuned: ")).size(), 1);
+    QVERIFY(a.button("tryAgainButton")->isVisible());
+    QVERIFY(!a.button("tuneButton")->isEnabled());
+    QVERIFY(!a.button("saveButton")->isEnabled());
+}
+
+void TestThdWindow::undoAndSave()
+{
+    UsbSim::setBlock(blockOf(patched(bytesOf(UsbSim::block()), 4, "00 00")));
+    start();
+    AssistantWindow& a = *assistant;
+    const QByteArray held = bytesOf(UsbSim::block());
+    clickAndWait("tuneButton");
+    const QByteArray tuned = bytesOf(UsbSim::block());
+    QVERIFY(tuned != held);
+
+    const QString path = scratch.filePath(QStringLiteral("tuned"));
+    a.dialogs.file = path;
+    a.button("saveButton")->click();
+    QTRY_COMPARE(a.dialogs.count(QStringLiteral("file dialog")), 1);
+    QTRY_VERIFY(QFile::exists(path + QStringLiteral(".sonvale")));
+    QCOMPARE(readFile(path + QStringLiteral(".sonvale")), presetFile(tuned));
+    QCOMPARE(a.console.lines(QStringLiteral("saved: ")).size(), 1);
+
+    clickAndWait("undoButton");
+    QCOMPARE(bytesOf(UsbSim::block()), held);
+    QVERIFY(!a.button("saveButton")->isEnabled());
+    QCOMPARE(a.console.lines(QStringLiteral("undone: ")).size(), 1);
+}
+
+QTEST_MAIN(TestThdWindow)
+#include "tst_thdwindow.moc"
