@@ -17,8 +17,8 @@
 #
 # The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}. Qt takes
 # some 23 minutes on two cores the first time, libusb, PortAudio and KissFFT
-# about one together, QCustomPlot (the THD assistant's plot) seconds; later
-# runs reuse them.
+# about one together, QCustomPlot (the THD assistant's plot) a minute and a
+# half; later runs reuse them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
