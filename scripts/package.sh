@@ -3,9 +3,11 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package in build/ (or the directory given) and checks it:
 # the files it holds, its maintainer script, dependencies and recommends, the
-# desktop entry, AppStream metadata and preset file type as installed,
-# lintian, and the tools unpacked into a scratch folder (that they run, and
-# that they need no Qt Widgets or Gui). Exits non-zero on any failure.
+# desktop entries of the window and of the THD assistant, their AppStream
+# metadata and icons, the preset file type as installed, lintian, the THD
+# assistant's libraries, and the tools unpacked into a scratch folder (that
+# they run, and that they need no Qt Widgets or Gui). Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
@@ -21,6 +23,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
 deb=$dir/sonvale_${version}_${arch}.deb
 app_id=io.github.sonvale.Sonvale
+thd_app_id=$app_id.Thd
 # Warnings lintian may report on purpose (README, "Installing on Debian and
 # Ubuntu", says why each is there). None today.
 allowed_warnings=()
@@ -46,9 +49,15 @@ expected=(
     usr/share/man/man1/sonvale.1.gz
     usr/share/doc/sonvale/copyright
     usr/share/doc/sonvale/changelog.gz
+    usr/bin/sonvale-thd
+    "usr/share/applications/$thd_app_id.desktop"
+    "usr/share/metainfo/$thd_app_id.metainfo.xml"
+    "usr/share/icons/hicolor/scalable/apps/$thd_app_id.svg"
+    usr/share/man/man1/sonvale-thd.1.gz
 )
 for size in 16 22 24 32 48 64 128 256; do
-    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/sonvale.png")
+    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/sonvale.png"
+               "usr/share/icons/hicolor/${size}x${size}/apps/$thd_app_id.png")
 done
 for tool in "${tools[@]}"; do
     expected+=("usr/bin/$tool" "usr/share/man/man1/$tool.1.gz")
@@ -71,17 +80,39 @@ if sh -n "$control/postinst"; then pass; else fail "postinst is not a valid shel
 depends=$(dpkg-deb -f "$deb" Depends)
 if grep -q 'libusb-1.0-0' <<<"$depends" && grep -q 'libqt6widgets6' <<<"$depends"; then pass
 else fail "Depends lacks libusb or Qt: $depends"; fi
+# The THD assistant's plot and audio, through the shared libraries' own
+# dependency information.
+if grep -q "libqcustomplot2.1-qt6" <<<"$depends" && grep -q 'libportaudio2' <<<"$depends"; then pass
+else fail "Depends lacks QCustomPlot or PortAudio: $depends"; fi
 recommends=$(dpkg-deb -f "$deb" Recommends)
 if grep -qw 'qt6-wayland' <<<"$recommends"; then pass
 else fail "Recommends lacks qt6-wayland (the window on Wayland): '$recommends'"; fi
 
-if desktop-file-validate "$scratch/usr/share/applications/$app_id.desktop"; then pass
-else fail "desktop-file-validate"; fi
-if appstreamcli validate --no-net "$scratch/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null; then pass
-else
-    appstreamcli validate --no-net "$scratch/usr/share/metainfo/$app_id.metainfo.xml" >&2 || true
-    fail "appstreamcli validate"
-fi
+# Each desktop entry valid, starting a program the package holds with an
+# icon it holds, and its AppStream metadata valid and launching that entry.
+for id in "$app_id" "$thd_app_id"; do
+    entry=$scratch/usr/share/applications/$id.desktop
+    if desktop-file-validate "$entry"; then pass
+    else fail "desktop-file-validate $id.desktop"; fi
+    exec_line=$(sed -n 's/^Exec=//p' "$entry")
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    if [ -x "$scratch/usr/bin/${exec_line%% *}" ]; then pass
+    else fail "$id.desktop starts '$exec_line', which the package does not hold"; fi
+    if [ -n "$icon" ] && [ -f "$scratch/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] &&
+            [ -f "$scratch/usr/share/icons/hicolor/48x48/apps/$icon.png" ]; then pass
+    else fail "$id.desktop shows the icon '$icon', which the package does not hold"; fi
+    metainfo=$scratch/usr/share/metainfo/$id.metainfo.xml
+    if appstreamcli validate --no-net "$metainfo" >/dev/null; then pass
+    else
+        appstreamcli validate --no-net "$metainfo" >&2 || true
+        fail "appstreamcli validate $id.metainfo.xml"
+    fi
+    if grep -qF "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" &&
+            grep -qF "<binary>${exec_line%% *}</binary>" "$metainfo"; then pass
+    else fail "$id.metainfo.xml does not launch $id.desktop and provide ${exec_line%% *}"; fi
+done
+if grep -qx 'Name=Sonvale THD assistant' "$scratch/usr/share/applications/$thd_app_id.desktop"; then pass
+else fail "$thd_app_id.desktop is not named \"Sonvale THD assistant\""; fi
 
 # The preset type as shared-mime-info takes it: a database made from the
 # package's file alone names *.sonvale and the icon, which the package holds,
@@ -119,6 +150,17 @@ for tag in "${allowed_warnings[@]}"; do
     unexpected=$(grep -v "^W: sonvale: $tag\b" <<<"$unexpected" || true)
 done
 if [ -z "$unexpected" ]; then pass; else fail "lintian: $unexpected"; fi
+
+# The THD assistant stands on QCustomPlot for its plot, PortAudio for the
+# sound and the real libusb for the DAC (not the simulated one).
+if ! needed=$(objdump -p "$scratch/usr/bin/sonvale-thd" | awk '$1 == "NEEDED" { print $2 }'); then
+    fail "objdump cannot read sonvale-thd"
+else
+    for lib in libQCustomPlotQt6.so.2.1 libQt6Widgets.so.6 libportaudio.so.2 libusb-1.0.so.0; do
+        if grep -qxF "$lib" <<<"$needed"; then pass
+        else fail "sonvale-thd does not need $lib: $(tr '\n' ' ' <<<"$needed")"; fi
+    done
+fi
 
 for tool in "${tools[@]}"; do
     out=$(timeout 20 "$scratch/usr/bin/$tool" --version 2>&1 || true)

@@ -17,7 +17,8 @@
 #
 # The cache: ${SONVALE_WIN64_CACHE:-$HOME/.cache/sonvale/win64}. Qt takes
 # some 23 minutes on two cores the first time, libusb, PortAudio and KissFFT
-# about one together; later runs reuse them.
+# about one together, QCustomPlot (the THD assistant's plot) a minute and a
+# half; later runs reuse them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -64,27 +65,29 @@ runtime_dll() {
     x86_64-w64-mingw32-g++-posix -print-file-name="$1"
 }
 
-# pkg-config finds the Windows builds of libusb, PortAudio and KissFFT only;
-# their prefixes join the find-root paths, which otherwise hide them, and
-# their DLL folders the tests' WINEPATH.
-libraries=("$cache/libusb" "$cache/portaudio" "$cache/kissfft")
+# pkg-config finds the Windows builds of libusb, PortAudio and KissFFT only,
+# CMake QCustomPlot's package; their prefixes join the find-root paths,
+# which otherwise hide them, and their DLL folders the tests' WINEPATH.
+libraries=("$cache/libusb" "$cache/portaudio" "$cache/kissfft" "$cache/qcustomplot")
 pkg_config_libdir=$(printf '%s/lib/pkgconfig:' "${libraries[@]}")
 pkg_config_libdir=${pkg_config_libdir%:}
 
 configure_and_build() {
     phase "Cross-building Sonvale into build-win64/"
-    # A build folder configured before PortAudio and KissFFT were in the
-    # cache is configured again with them.
-    if [ ! -f "$build/build.ninja" ] || ! grep -q "^SONVALE_WINE_DLL_DIRS:.*kissfft" "$build/CMakeCache.txt"; then
-        local roots dlls
+    local dlls
+    dlls=$(printf '%s/bin;' "${libraries[@]}")
+    dlls=${dlls%;}
+    # A build folder configured with other libraries in the cache (before
+    # PortAudio, KissFFT or QCustomPlot were there) is configured again.
+    if [ ! -f "$build/build.ninja" ] || ! grep -qxF "SONVALE_WINE_DLL_DIRS:STRING=$dlls" "$build/CMakeCache.txt"; then
+        local roots
         roots=$(IFS=';'; echo "${libraries[*]}")
-        dlls=$(printf '%s/bin;' "${libraries[@]}")
         PKG_CONFIG_LIBDIR=$pkg_config_libdir cmake -S . -B "$build" -G Ninja \
             -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE="$cache/qt/lib/cmake/Qt6/qt.toolchain.cmake" \
             -DQT_CHAINLOAD_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
             -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-            -DCMAKE_FIND_ROOT_PATH="$roots" -DSONVALE_WINE_DLL_DIRS="${dlls%;}" >/dev/null
+            -DCMAKE_FIND_ROOT_PATH="$roots" -DSONVALE_WINE_DLL_DIRS="$dlls" >/dev/null
     fi
     PKG_CONFIG_LIBDIR=$pkg_config_libdir cmake --build "$build"
     phase_done
@@ -108,6 +111,7 @@ build_libusb
 build_portaudio
 build_kissfft
 build_qt
+build_qcustomplot
 flock -u 9
 [ "$step" = deps ] && exit 0
 

@@ -5,12 +5,15 @@
 ;
 ;   makensis -DVERSION=0.1.0 -DLISTS=<folder> -DOUTFILE=<setup.exe>
 ;            -DICON=<sonvale.ico> -DSIZE_KB=<size> -DLICENSE=<text file>
-;            packaging/windows/sonvale.nsi
+;            [-DTHD_ASSISTANT] packaging/windows/sonvale.nsi
 ;
 ; LISTS holds install-files.nsh and uninstall-files.nsh, the script's lists
 ; of the release folder's files to install and to remove: the uninstaller
 ; removes exactly what was installed, nothing else in the folder. LICENSE is
 ; the text of the licence page (Sonvale's, with CR LF line ends).
+;
+; THD_ASSISTANT: the release holds the THD assistant, sonvale-thd.exe, which
+; gets a Start-menu entry of its own.
 ; It installs into Program Files, adds a Start-menu entry for every user and
 ; an entry in "Installed apps", makes .sonvale files show as "Sonvale preset"
 ; with the program's icon, and (a component, on by default) puts its folder
@@ -50,7 +53,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 ; The GPL asks nothing of someone who only runs the program: the page informs,
 ; it does not ask for consent.
 !define MUI_LICENSEPAGE_TEXT_TOP "Sonvale is free software. Press Page Down to read its licence."
-!define MUI_LICENSEPAGE_TEXT_BOTTOM "You need not accept the licence to use Sonvale. The licences of the parts it includes from others (Qt, libusb, the MinGW-w64 runtime) are installed in its licenses folder."
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "You need not accept the licence to use Sonvale. The licences of the parts it includes from others (Qt, libusb, the MinGW-w64 runtime and others) are installed in its licenses folder."
 !define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\sonvale.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start Sonvale"
@@ -82,6 +85,10 @@ Section "Sonvale" SecProgram
     ; the THD test finds Presets\THDTest.sonvale.
     CreateShortcut "$SMPROGRAMS\Sonvale.lnk" "$INSTDIR\sonvale.exe" "" "$INSTDIR\sonvale.exe" 0 \
         SW_SHOWNORMAL "" "Tunes the ES9038 USB DAC"
+!ifdef THD_ASSISTANT
+    CreateShortcut "$SMPROGRAMS\Sonvale THD assistant.lnk" "$INSTDIR\sonvale-thd.exe" "" \
+        "$INSTDIR\sonvale-thd.exe" 0 SW_SHOWNORMAL "" "Measures the DAC's harmonic distortion and nulls it"
+!endif
 
     ; Presets show as such; nothing opens them (sonvalectl load does).
     WriteRegStr HKLM "Software\Classes\.sonvale" "" "${PRESET_CLASS}"
@@ -181,7 +188,11 @@ unsafe:
     MessageBox MB_ICONINFORMATION "${PATH_TOO_LONG}$\r$\nTo run sonvalectl and sonvale-preset by name, add $INSTDIR to it yourself." /SD IDOK
 SectionEnd
 
+!ifdef THD_ASSISTANT
+LangString DESC_PROGRAM ${LANG_ENGLISH} "The window, the THD assistant, sonvalectl, sonvale-preset, the example presets and the licences."
+!else
 LangString DESC_PROGRAM ${LANG_ENGLISH} "The window, sonvalectl, sonvale-preset, the example presets and the licences."
+!endif
 LangString DESC_PATH ${LANG_ENGLISH} "Adds the install folder to the system PATH, so that sonvalectl and sonvale-preset run by name in any new terminal."
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
     !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_PROGRAM)
@@ -230,6 +241,7 @@ Section "Uninstall"
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 
     Delete "$SMPROGRAMS\Sonvale.lnk"
+    Delete "$SMPROGRAMS\Sonvale THD assistant.lnk"
     !include "${LISTS}/uninstall-files.nsh"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"

@@ -14,16 +14,36 @@ imports() {
     "$objdump" -p "$@" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u
 }
 
-# The libraries built for the coming audio measurement, shipped only once a
-# program of the release imports them.
+# The DLLs shipped only once a program or DLL of the release imports them,
+# directly or through another of them: PortAudio and KissFFT for the
+# measurement, QCustomPlot for the THD assistant's plot.
 ship_when_imported() {
-    local dll wanted
-    wanted=$(imports "$stage"/*.exe)
-    for dll in "$cache/portaudio/bin/libportaudio-2.dll" \
-               "$cache/kissfft/bin/libkissfft-float.dll" "$cache/kissfft/bin/libkissfft-double.dll"; do
-        grep -qxF "$(basename "${dll,,}")" <<<"$wanted" && cp "$dll" "$stage/"
+    local dll wanted more=1
+    while [ $more -eq 1 ]; do
+        more=0
+        wanted=$(imports "$stage"/*.exe "$stage"/*.dll)
+        for dll in "$cache/portaudio/bin/libportaudio-2.dll" \
+                   "$cache/kissfft/bin/libkissfft-float.dll" "$cache/kissfft/bin/libkissfft-double.dll" \
+                   "$cache/qcustomplot/bin/libQCustomPlotQt6.dll"; do
+            [ -f "$dll" ] && [ ! -f "$stage/$(basename "$dll")" ] || continue
+            if grep -qxF "$(basename "${dll,,}")" <<<"$wanted"; then
+                cp "$dll" "$stage/"
+                more=1
+            fi
+        done
     done
     return 0
+}
+
+# The THD assistant ships wherever the tree builds it: a build that should
+# have made it and did not stops the release.
+ship_thd_assistant() {
+    if ! grep -q '^build sonvale-thd\.exe' "$build/build.ninja"; then
+        echo "   this tree has no THD assistant (sonvale-thd): the release holds none"
+        return 0
+    fi
+    [ -f "$build/sonvale-thd.exe" ] || { echo "the cross build made no sonvale-thd.exe" >&2; exit 1; }
+    cp "$build/sonvale-thd.exe" "$stage/"
 }
 
 make_release() {
@@ -34,6 +54,7 @@ make_release() {
     rm -rf "$dist" && mkdir -p "$stage/platforms" "$stage/styles" "$stage/Presets"
 
     cp "$build"/{sonvale,sonvale-preset,sonvalectl}.exe "$stage/"
+    ship_thd_assistant
     cp "$cache"/qt/bin/Qt6{Core,Gui,Widgets}.dll "$stage/"
     cp "$cache/qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
     cp "$cache/qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
@@ -76,7 +97,9 @@ make_release() {
 
     # The licence page shows Sonvale's licence; its text control wants CR LF.
     sed 's/$/\r/' "$top/COPYING" >"$lists/license.txt"
-    makensis -V2 -DVERSION="$version" -DLISTS="$lists" -DLICENSE="$lists/license.txt" \
+    local thd=()
+    [ -f "$stage/sonvale-thd.exe" ] && thd=(-DTHD_ASSISTANT)
+    makensis -V2 "${thd[@]}" -DVERSION="$version" -DLISTS="$lists" -DLICENSE="$lists/license.txt" \
         -DOUTFILE="$dist/Sonvale-$version-setup-x64.exe" -DICON="$build/icon/sonvale.ico" \
         -DSIZE_KB="$(du -sk "$stage" | cut -f1)" "$top/packaging/windows/sonvale.nsi" >/dev/null
     rm -rf "$lists"
@@ -97,19 +120,21 @@ pc_version() {
 }
 
 # The upstream version of a Debian source package named in a cache's
-# source.txt ("portaudio19 19.6.0-1.2" gives 19.6.0).
+# source.txt ("portaudio19 19.6.0-1.2" gives 19.6.0), without the mark of
+# a tarball Debian repacked ("qcustomplot 2.1.0+dfsg1-3.1" gives 2.1.0).
 upstream_version() {
     local version
     version=$(cut -d' ' -f2 "$cache/$1/notices/source.txt")
     version=${version#*:}
-    echo "${version%-*}"
+    version=${version%-*}
+    echo "${version%%+dfsg*}"
 }
 
 # packaging/windows/README.txt.in with its names filled in, its blocks for
 # files the release does not ship left out and its comment lines dropped.
 fill_readme() {
     local shipped="" f
-    for f in "$stage"/*.dll; do shipped+=" $(basename "$f")"; done
+    for f in "$stage"/*.dll "$stage"/*.exe; do shipped+=" $(basename "$f")"; done
     local kissfft_dlls
     kissfft_dlls=$(cd "$stage" && ls libkissfft-*.dll 2>/dev/null | sort -r | paste -sd, | sed 's/,/, /g') || true
     awk -v shipped="$shipped " '
@@ -130,13 +155,17 @@ fill_readme() {
         -e "s|@KISSFFT_DLLS@|$kissfft_dlls|" \
         -e "s|@KISSFFT_VERSION@|$(pc_version kissfft/lib/pkgconfig/kissfft-float.pc)|" \
         -e "s|@KISSFFT_SOURCE@|$(cat "$cache/kissfft/notices/source.txt")|" \
+        -e "s|@QCUSTOMPLOT_VERSION@|$(upstream_version qcustomplot)|" \
+        -e "s|@QCUSTOMPLOT_SOURCE@|$(cat "$cache/qcustomplot/notices/source.txt")|" \
         -e "s|@GCC_PACKAGE@|$gcc|" -e "s|@WINPTHREADS_PACKAGE@|$winpthreads|"
 }
 
 # The licences of everything in the release, taken from the trees and
 # packages the files came from: Sonvale's own; Qt's, with the notices of the
 # components the Qt build compiled into the DLLs and plugins that ship;
-# libusb's; PortAudio's and KissFFT's where they ship; the MinGW-w64
+# libusb's; PortAudio's, KissFFT's and QCustomPlot's where they ship
+# (QCustomPlot's with Debian's copyright file of its source and the change
+# made to it for Windows); the MinGW-w64
 # runtime's (Debian's copyright files of the packages that hold its DLLs,
 # the GCC Runtime Library Exception among them).
 make_notices() {
@@ -154,6 +183,11 @@ make_notices() {
     cp "$cache/libusb/notices/AUTHORS" "$dir/libusb-AUTHORS.txt"
     if [ -f "$stage/libportaudio-2.dll" ]; then
         cp "$cache/portaudio/notices/LICENSE.txt" "$dir/portaudio-LICENSE.txt"
+    fi
+    if [ -f "$stage/libQCustomPlotQt6.dll" ]; then
+        cp "$cache/qcustomplot/notices/GPL.txt" "$dir/QCustomPlot-GPL.txt"
+        cp "$cache/qcustomplot/notices/copyright" "$dir/QCustomPlot-copyright.txt"
+        cp "$cache/qcustomplot/notices/qcustomplot-no-printsupport.patch" "$dir/QCustomPlot-no-printsupport.patch"
     fi
     if ls "$stage"/libkissfft-*.dll >/dev/null 2>&1; then
         cp "$cache/kissfft/notices/COPYING" "$dir/kissfft-COPYING.txt"

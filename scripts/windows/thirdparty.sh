@@ -1,9 +1,9 @@
 # SPDX-FileCopyrightText: The Sonvale authors
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The third-party libraries for Windows, built once from Debian's source
-# packages into the cache: libusb, PortAudio, KissFFT and Qt. Sourced by
-# scripts/windows.sh, which sets top, cache and jobs and holds the cache's
-# lock while these run.
+# packages into the cache: libusb, PortAudio, KissFFT, Qt and QCustomPlot.
+# Sourced by scripts/windows.sh, which sets top, cache and jobs and holds
+# the cache's lock while these run.
 #
 # Each prefix counts as present only with its stamp, written after its
 # install and its notices have finished: an interrupted build is taken up
@@ -210,5 +210,43 @@ build_qt() {
     qt_complete || { echo "Qt's install lacks some of its parts" >&2; exit 1; }
     touch "$prefix/.complete"
     rm -rf "$work"
+    phase_done
+}
+
+# QCustomPlot, the THD assistant's plot: one source file, built as a DLL
+# (libQCustomPlotQt6.dll) against the Qt above, with its CMake package
+# QCustomPlotQt6. Debian's patches give it its CMake build and mend its
+# header for Qt 6; ours (packaging/windows/qcustomplot-no-printsupport.patch)
+# lets it do without Qt Print Support, which the Windows Qt leaves out.
+# Seconds to a minute.
+build_qcustomplot() {
+    local prefix=$cache/qcustomplot work=$cache/src/qcustomplot
+    local patch=$top/packaging/windows/qcustomplot-no-printsupport.patch
+    # Built against today's Qt and with today's patch.
+    built "$prefix" && [ "$prefix/.complete" -nt "$cache/qt/.complete" ] &&
+        cmp -s "$patch" "$prefix/notices/$(basename "$patch")" && return 0
+    phase "Building QCustomPlot 2.1.0 for Windows into $prefix"
+    if [ ! -d "$work/source" ]; then
+        rm -rf "$work" && fetch_source qcustomplot "$work" && unpack_debian "$work"
+        (cd "$work/source" && patch -p1 --quiet <"$patch") ||
+            { echo "QCustomPlot's source is not the one $(basename "$patch") is made for" >&2; exit 1; }
+    fi
+    rm -rf "$prefix"
+    { cmake -S "$work/source" -B "$work/build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$cache/qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_BINDIR=bin -DCMAKE_INSTALL_LIBDIR=lib -DCMAKE_INSTALL_INCLUDEDIR=include \
+        -DUSE_QT_VERSION=6 -DQCUSTOMPLOT_PRINTING=OFF &&
+        cmake --build "$work/build" --parallel "$jobs" &&
+        cmake --install "$work/build"; } >"$cache/qcustomplot-build.log" 2>&1 ||
+        { tail -n 40 "$cache/qcustomplot-build.log"; exit 1; }
+    [ -f "$prefix/bin/libQCustomPlotQt6.dll" ] && [ -f "$prefix/lib/cmake/QCustomPlotQt6/QCustomPlotQt6Config.cmake" ] ||
+        { echo "QCustomPlot's install lacks its DLL or its CMake package" >&2; exit 1; }
+    # Its licence, Debian's copyright file of the source, and our patch,
+    # which the release names beside the source package.
+    cp "$work/source/debian/copyright" "$work/source/copyright"
+    cp "$patch" "$work/source/"
+    finish_prefix "$prefix" "$work" GPL.txt copyright "$(basename "$patch")"
     phase_done
 }

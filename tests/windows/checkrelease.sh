@@ -34,21 +34,25 @@ check_notices() {
     check_audio_libraries
 }
 
-# PortAudio and KissFFT ship only when a program imports them (check_files
-# finds any that is imported but missing), and then licenses/README.txt
-# names their versions and source packages.
+# PortAudio, KissFFT and QCustomPlot ship only when a program imports them
+# (check_files finds any that is imported but missing), and then
+# licenses/README.txt names their versions and source packages.
 check_audio_libraries() {
     local dll named source found="" wanted
     wanted=$(imports "$stage"/*.exe)
-    for dll in libportaudio-2.dll libkissfft-float.dll libkissfft-double.dll; do
+    for dll in libportaudio-2.dll libkissfft-float.dll libkissfft-double.dll libQCustomPlotQt6.dll; do
         [ -f "$stage/$dll" ] || continue
         found+=" $dll"
-        grep -qxF "$dll" <<<"$wanted" || fail "the release ships $dll, which no program imports"
+        grep -qxF "${dll,,}" <<<"$wanted" || fail "the release ships $dll, which no program imports"
         case $dll in
         libportaudio-2.dll)
             # The version PortAudio reports, from the DLL itself.
             named="PortAudio $(grep -aoE 'PortAudio V[0-9]+\.[0-9]+\.[0-9]+' "$stage/$dll" | sed -n '1s/.* V//p')"
             source=$(cat "$cache/portaudio/notices/source.txt") ;;
+        libQCustomPlotQt6.dll)
+            # The version its header declares.
+            named="QCustomPlot $(sed -n 's/^#define QCUSTOMPLOT_VERSION_STR "\(.*\)"/\1/p' "$cache/qcustomplot/include/qcustomplot.h")"
+            source=$(cat "$cache/qcustomplot/notices/source.txt") ;;
         *)
             named="KissFFT $(sed -n 's/^Version: //p' "$cache/kissfft/lib/pkgconfig/kissfft-float.pc")"
             source=$(cat "$cache/kissfft/notices/source.txt") ;;
@@ -58,7 +62,7 @@ check_audio_libraries() {
         grep -qF "$source, " "$stage/licenses/README.txt" || fail "licenses/README.txt does not name $source"
         echo "   $dll ships, a program imports it; licenses/README.txt names $named"
     done
-    [ -n "$found" ] || echo "   no program imports PortAudio or KissFFT: neither ships"
+    [ -n "$found" ] || echo "   no program imports PortAudio, KissFFT or QCustomPlot: none ships"
 }
 
 # The file version (major.minor.patch) in a DLL's version resource.
@@ -89,7 +93,7 @@ check_files() {
     grep -q -- '--type=16' <<<"$resources" || fail "the installer has no version resource"
     for f in "$stage"/*.exe; do
         case $(basename "$f") in
-        sonvale.exe) subsystem="Windows GUI" ;;
+        sonvale.exe | sonvale-thd.exe) subsystem="Windows GUI" ;;
         *) subsystem="Windows CUI" ;;
         esac
         headers=$("$objdump" -p "$f")
@@ -115,6 +119,17 @@ pe32plus() {
     "$objdump" -f "$1" | grep -q 'file format pei-x86-64'
 }
 
+# Whether a shell link names the program $2 (a Windows path in it holds the
+# name, in the ANSI code page or in UTF-16).
+links_to() {
+    /usr/bin/python3 - "$1" "$2" <<'PYTHON'
+import sys
+data = open(sys.argv[1], "rb").read().lower()
+name = sys.argv[2].lower()
+sys.exit(0 if name.encode("ascii") in data or name.encode("utf-16-le") in data else 1)
+PYTHON
+}
+
 # The data of a registry value in the check's wine prefix (NAME '' is the
 # key's default value); fails when there is none.
 registry_value() {
@@ -125,6 +140,77 @@ registry_value() {
         out=$(timeout 60 "${check_env[@]}" "$wine64" reg query "$key" /ve </dev/null 2>/dev/null) || return 1
     fi
     tr -d '\r' <<<"$out" | sed -n 's/^    [^ ].*    REG_[A-Z_]*    //p' | head -n 1
+}
+
+# An X window's name, or nothing when it is gone.
+window_name() {
+    DISPLAY=$display xdotool getwindowname "$1" 2>/dev/null || true
+}
+
+# Keys typed into a window of wine's: wine takes X's input focus as the
+# window's focus, and the keys through the XTEST extension as typed.
+type_into() {
+    local window=$1 keys=$2
+    DISPLAY=$display xdotool windowfocus "$window" 2>/dev/null || return 0
+    sleep 0.3
+    DISPLAY=$display xdotool key --clearmodifiers "$keys" 2>/dev/null || true
+}
+
+# The THD assistant of the release runs one measurement: sonvale-thd-sim.exe
+# of the test build (the same program on the simulated DAC and analog path)
+# in the unpacked release folder, on its DLLs alone. It asks before the
+# first measurement that the DAC's output be connected to the interface's
+# input (Enter answers it), Alt+M presses "Measure", and the measurement's
+# line ("measured: ...") must reach its standard output within 120 s.
+check_thd_measurement() {
+    local dir=$1 windir=$2 work=$3
+    if [ ! -f "$stage/sonvale-thd.exe" ]; then
+        echo "   not checked: the THD assistant, which this tree does not build"
+        return 0
+    fi
+    [ -f "$build/sonvale-thd-sim.exe" ] || fail "the test build has no sonvale-thd-sim.exe"
+    cp "$build/sonvale-thd-sim.exe" "$dir/"
+    local dll
+    for dll in $(imports "$dir/sonvale-thd-sim.exe"); do
+        [ -n "$(find "$dir" "$prefix/drive_c/windows/system32" -maxdepth 1 -iname "$dll")" ] && continue
+        case $dll in api-ms-win-*) continue ;; esac
+        fail "sonvale-thd-sim.exe imports $dll, which the release does not ship"
+    done
+    timeout 200 "${env[@]}" "$wine64" "$windir\\sonvale-thd-sim.exe" >"$work/thd.out" 2>"$work/thd.err" </dev/null &
+    disown   # ended with the wine session below
+    local window="" started=$SECONDS
+    while [ $((SECONDS - started)) -lt 60 ]; do
+        window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Sonvale THD assistant' 2>/dev/null | head -n 1) || true
+        [ -n "$window" ] && break
+        sleep 0.5
+    done
+    [ -n "$window" ] || fail "sonvale-thd-sim.exe showed no window: $(tr -d '\r' <"$work/thd.out" "$work/thd.err" | tail -n 5)"
+    sleep 2   # the first paint and the device lists
+    # Any other window that shows up is the question before the first
+    # measurement, answered once each with Enter; Measure is pressed again
+    # only when nothing at all has happened for a while.
+    local answered=" " other pressed=0 measured=""
+    started=$SECONDS
+    while [ $((SECONDS - started)) -lt 120 ]; do
+        measured=$(tr -d '\r' <"$work/thd.out" | grep -m1 '^measured: ') || true
+        [ -n "$measured" ] && break
+        for other in $(DISPLAY=$display xdotool search --onlyvisible --name '.' 2>/dev/null); do
+            [ "$other" = "$window" ] && continue
+            [[ $answered == *" $other "* ]] && continue
+            [ -n "$(window_name "$other")" ] || continue
+            echo "   the question \"$(window_name "$other")\" answered with Enter"
+            type_into "$other" Return
+            answered+="$other "
+        done
+        if [ $pressed -eq 0 ] || { [ "$answered" = " " ] && [ $((SECONDS - pressed)) -ge 20 ]; }; then
+            type_into "$window" alt+m
+            pressed=$SECONDS
+        fi
+        sleep 1
+    done
+    [ -n "$measured" ] ||
+        fail "sonvale-thd-sim.exe printed no \"measured: \" line within 120 s: $(tr -d '\r' <"$work/thd.out" | tail -n 5)"
+    echo "   the release's DLLs run sonvale-thd-sim.exe: Alt+M measured, it said: $measured"
 }
 
 xvfb_pid=""
@@ -204,6 +290,10 @@ check_release() {
     timeout 60 "${env[@]}" "$wineserver" -k || true
     sleep 1
 
+    check_thd_measurement "$folder/Sonvale-$version-win64" "$unpacked" "$work"
+    timeout 60 "${env[@]}" "$wineserver" -k || true
+    sleep 1
+
     # The preset tool with a name outside the ANSI code page (1252 here).
     # wine turns its own Unix command line into the program's UTF-16 one
     # with the Unix locale's character set: that one must be UTF-8.
@@ -227,6 +317,7 @@ check_release() {
     local setup=$dist/Sonvale-$version-setup-x64.exe
     local installed="$prefix/drive_c/Program Files/Sonvale"
     local entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Sonvale.lnk"
+    local thd_entry="${entry%/*}/Sonvale THD assistant.lnk"
     local environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
     local classes='HKLM\Software\Classes'
     pe32plus "$setup" || fail "the installer is not a 64-bit program: $("$objdump" -f "$setup" | grep format)"
@@ -247,6 +338,12 @@ check_release() {
         timeout 120 "${env[@]}" "$wineserver" -w
         [ -f "$installed/sonvale.exe" ] || fail "nothing installed in Program Files"
         [ -f "$entry" ] || fail "no Start-menu entry"
+        if [ -f "$stage/sonvale-thd.exe" ]; then
+            [ -f "$thd_entry" ] || fail "no Start-menu entry \"Sonvale THD assistant\""
+            links_to "$thd_entry" sonvale-thd.exe || fail "the entry \"Sonvale THD assistant\" does not start sonvale-thd.exe"
+        else
+            [ ! -e "$thd_entry" ] || fail "a Start-menu entry for a THD assistant the release does not hold"
+        fi
         diff -r "$stage/licenses" "$installed/licenses" >/dev/null || fail "the licences were not installed as released"
         [ "$(registry_value "$classes\\.sonvale" '')" = Sonvale.Preset ] &&
             [ "$(registry_value "$classes\\Sonvale.Preset" '')" = "Sonvale preset" ] &&
@@ -271,9 +368,13 @@ check_release() {
         timeout 120 "${env[@]}" "$wineserver" -w
         [ ! -e "$installed" ] || fail "left behind: $(cd "$installed" && find . | head)"
         [ ! -e "$entry" ] || fail "the Start-menu entry is left behind"
+        [ ! -e "$thd_entry" ] || fail "the THD assistant's Start-menu entry is left behind"
         ! registry_value "$classes\\.sonvale" '' >/dev/null && ! registry_value "$classes\\Sonvale.Preset" '' >/dev/null ||
             fail "the uninstaller left the .sonvale file type registered"
         [ "$(registry_value "$environment" PATH)" = "$path_before" ] || fail "the PATH after uninstalling is not what it was"
+        [ "$round" = "other entries" ] && [ -f "$stage/sonvale-thd.exe" ] &&
+            echo "   the installer adds the Start-menu entry \"Sonvale THD assistant\" for sonvale-thd.exe;" \
+                 "the uninstaller takes it away"
         echo "   a PATH of $round: the installer registers .sonvale and the licences with the program," \
              "$([ "$round" = "other entries" ] && echo "adds its folder to the PATH" || echo "leaves the PATH as it is");" \
              "the uninstaller takes them all away and the PATH is byte for byte what it was"
