@@ -12,6 +12,8 @@
 
 namespace {
 
+#ifdef __linux__
+// sysfs' and /proc/asound's few-byte files.
 QString readSmallFile(const QString& path)
 {
     QFile file(path);
@@ -19,6 +21,7 @@ QString readSmallFile(const QString& path)
         return {};
     return QString::fromLatin1(file.read(256));
 }
+#endif
 
 // The device number M of "(hw:N,M)"; large when there is none.
 int alsaDeviceNumber(const QString& name)
