@@ -50,7 +50,7 @@ QStringList writes()
 QStringList thdFigures(const QString& line)
 {
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral(": left THD (\\S+) dB, right THD (\\S+) dB$")).match(line);
+        QRegularExpression(QStringLiteral(": left THD (\\S+) dB, right THD (\\S+) dB$")).match(line.trimmed());
     return m.hasMatch() ? QStringList{m.captured(1), m.captured(2)} : QStringList{};
 }
 
@@ -254,6 +254,9 @@ void TestThdWindow::connectsAndLists()
 
 void TestThdWindow::dacHeldElsewhere()
 {
+#ifdef Q_OS_WIN
+    QSKIP("only Linux claims the interface (from the kernel's HID driver)");
+#endif
     UsbSim::failClaim(LIBUSB_ERROR_BUSY);
     start();
     AssistantWindow& a = *assistant;
