@@ -9,6 +9,7 @@
 // as a user would.
 
 #include "base/diagnostics.h"
+#include "filedialoganswer.h"
 #include "thdui/resulttable.h"
 #include "thdui/thdwindow.h"
 
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
@@ -87,15 +87,7 @@ private:
             else
                 box->reject();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
-            if (file.isEmpty()) {
-                dialog->reject();
-                return;
-            }
-            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                name->setText(file);
-            else
-                dialog->selectFile(file);
-            static_cast<QDialog*>(dialog)->accept();
+            answerFileDialog(dialog, file);
         } else {
             w->close();
         }

@@ -6,6 +6,7 @@
 // Widgets are found by object name.
 
 #include "consolecapture.h"
+#include "filedialoganswer.h"
 #include "testbytes.h"
 #include "unplugafter.h"
 #include "device/es9038.h"
@@ -19,7 +20,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -220,16 +220,7 @@ private:
             else
                 box->reject();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
-            if (file.isEmpty()) {
-                dialog->reject();
-                return;
-            }
-            // Type the name, as a user does, then open it.
-            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                name->setText(file);
-            else
-                dialog->selectFile(file);
-            static_cast<QDialog*>(dialog)->accept();
+            answerFileDialog(dialog, file);
         } else {
             w->close();
         }
