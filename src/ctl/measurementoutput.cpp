@@ -113,7 +113,7 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
         if (c < setup.expectedLevels.size())
             text += "  (expected " + fixed(setup.expectedLevels[c], 2) + " dBFS)";
         text += "\n  THD          " + padded(figure(channel.thdDb, 2, "dB"), 15)
-                + (std::isfinite(channel.thdPercent) ? formatted("%.3g", channel.thdPercent) + " %" : "-") + "\n";
+                + (std::isfinite(channel.thdPercent) ? channel.thdPercentText() + " %" : "-") + "\n";
         text += "  THD+N        " + figure(channel.thdnDb, 2, "dB") + "\n";
         for (int order = 2; order <= lastShown; ++order) {
             text += "  H" + std::to_string(order) + "           "

@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -145,6 +148,27 @@ double ChannelAnalysis::harmonicPhaseDeg(int order) const
         return notMeasured;
     const double degrees = std::arg(harmonics[order]) * 180.0 / pi;
     return degrees <= -180.0 ? degrees + 360.0 : degrees;
+}
+
+std::string ChannelAnalysis::thdPercentText() const
+{
+    if (!std::isfinite(thdPercent))
+        return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3g", thdPercent);
+    const char* exponent = std::strchr(text, 'e');
+    if (!exponent)
+        return text;
+    // The same three digits without the exponent, and without the zeros
+    // "%g" would not have shown.
+    std::snprintf(text, sizeof text, "%.*f", std::max(0, 2 - std::atoi(exponent + 1)), thdPercent);
+    std::string written = text;
+    if (written.find('.') != std::string::npos) {
+        written.erase(written.find_last_not_of('0') + 1);
+        if (written.back() == '.')
+            written.pop_back();
+    }
+    return written;
 }
 
 ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double rateHz,

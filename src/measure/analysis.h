@@ -82,6 +82,9 @@ struct ChannelAnalysis {
 
     double harmonicDbc(int order) const;
     double harmonicPhaseDeg(int order) const;  // (−180°, 180°]
+    // The THD in per cent as people read it: three significant digits,
+    // written out ("0.0000895", never "8.95e-05"); "-" without a figure.
+    std::string thdPercentText() const;
 };
 
 struct CaptureAnalysis {

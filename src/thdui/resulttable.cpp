@@ -51,13 +51,6 @@ QString ResultTable::fixed(double value, int decimals)
     return text;
 }
 
-QString ResultTable::percent(double value)
-{
-    if (!std::isfinite(value))
-        return QStringLiteral("-");
-    return QString::asprintf("%.3g", value);
-}
-
 void ResultTable::setCell(int row, Column column, const QString& text)
 {
     item(row, column)->setText(text);
@@ -78,7 +71,7 @@ void ResultTable::setAnalysis(Column column, const ChannelAnalysis& channel)
     }
     setCell(Fundamental, column, fixed(channel.levelDbfs, 2));
     setCell(ThdDb, column, fixed(channel.thdDb, 2));
-    setCell(ThdPercent, column, percent(channel.thdPercent));
+    setCell(ThdPercent, column, QString::fromStdString(channel.thdPercentText()));
     setCell(ThdnDb, column, fixed(channel.thdnDb, 2));
     for (int order = 2; order <= 5; ++order) {
         setCell(harmonicRow(order), column, fixed(channel.harmonicDbc(order), 2));

@@ -52,8 +52,6 @@ public:
 
     // "-98.21"; "-" when not finite; never "-0.00".
     static QString fixed(double value, int decimals);
-    // Three significant digits, as sonvalectl prints THD in per cent.
-    static QString percent(double value);
 
 private:
     void setCell(int row, Column column, const QString& text);

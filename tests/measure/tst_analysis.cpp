@@ -71,6 +71,8 @@ private slots:
     void expectedFrequency_data();
     void expectedFrequency();
     void capture();
+    void thdPercentText_data();
+    void thdPercentText();
 };
 
 void TestAnalysis::harmonics_data()
@@ -349,4 +351,31 @@ void TestAnalysis::capture()
 }
 
 QTEST_APPLESS_MAIN(TestAnalysis)
+// How the THD reads in per cent, in the window's table and sonvalectl's
+// lines: a tuned DAC lies below 0.0001 %, where "%g" would turn to exponents.
+void TestAnalysis::thdPercentText_data()
+{
+    QTest::addColumn<double>("percent");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("-100 dB") << 0.001 << "0.001";
+    QTest::newRow("three digits") << 0.00105 << "0.00105";
+    QTest::newRow("tuned, -121 dB") << 8.946e-05 << "0.0000895";
+    QTest::newRow("-140 dB") << 1e-05 << "0.00001";
+    QTest::newRow("rounds up to the next decade") << 9.9996e-06 << "0.00001";
+    QTest::newRow("-160 dB, rounded") << 1.2345e-06 << "0.00000123";
+    QTest::newRow("large") << 12.345 << "12.3";
+    QTest::newRow("more than 1000 %") << 1234.6 << "1235";
+    QTest::newRow("none") << ChannelAnalysis::none << "-";
+}
+
+void TestAnalysis::thdPercentText()
+{
+    QFETCH(double, percent);
+    QFETCH(QString, text);
+    ChannelAnalysis channel;
+    channel.thdPercent = percent;
+    QCOMPARE(QString::fromStdString(channel.thdPercentText()), text);
+}
+
 #include "tst_analysis.moc"
