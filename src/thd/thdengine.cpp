@@ -13,6 +13,7 @@
 #include "ctl/thdtuning.h"
 #include "measure/spectrum.h"
 #include "settings/settingsblock.h"
+#include "thd/problemtext.h"
 
 #include <QThread>
 
@@ -78,49 +79,22 @@ QString channelWord(std::size_t channel, std::size_t channels)
     return QString::fromStdString(MeasurementOutput::channelName(channel, channels));
 }
 
-// What a problem means to someone at the bench, and what to do about it.
-QString finding(const char* problem, const CaptureAnalysis& analysis, const std::vector<double>& expected)
+// The problems the captures showed, in words: each problem of each channel
+// once, as the first capture that had it showed it.
+QStringList findingsOf(const std::vector<const CaptureAnalysis*>& analyses, const std::vector<double>& expected)
 {
-    const std::string name = problem;
-    if (name == Problem::clipping) {
-        return QStringLiteral("Clipping: the recording reaches full scale, so its distortion is the input's, "
-                              "not the DAC's. Lower the level, or the input gain of the audio interface, "
-                              "and measure again.");
-    }
-    if (name == Problem::dropout) {
-        return QStringLiteral("A dropout: samples were lost or repeated while recording. Close other programs "
-                              "that use the audio devices, or choose another input, and measure again.");
-    }
-    if (name == Problem::level) {
-        QString detail;
-        for (std::size_t c = 0; c < analysis.channels.size(); ++c) {
-            const ChannelAnalysis& channel = analysis.channels[c];
-            if (std::find(channel.problems.begin(), channel.problems.end(), name) == channel.problems.end())
+    QStringList findings;
+    std::vector<std::pair<std::string, int>> said;
+    for (const CaptureAnalysis* analysis : analyses) {
+        for (const ProblemText::Line& line : ProblemText::lines(*analysis, expected)) {
+            const std::pair<std::string, int> key{line.problem, line.channel};
+            if (std::find(said.begin(), said.end(), key) != said.end())
                 continue;
-            const double want = c < expected.size() ? expected[c] : expected.empty() ? 0.0 : expected.back();
-            detail += QStringLiteral(" The %1 channel arrived at %2 dBFS instead of about %3 dBFS.")
-                          .arg(channelWord(c, analysis.channels.size()))
-                          .arg(channel.levelDbfs, 0, 'f', 1)
-                          .arg(want, 0, 'f', 1);
-        }
-        return QStringLiteral("A wrong level: the tone does not arrive as loud as it was played.") + detail
-               + QStringLiteral(" Set the audio interface's input gain to unity (0 dB) and check the DAC's "
-                                "volume, then measure again.");
-    }
-    return QStringLiteral("No signal: the input hears no tone. Connect the DAC's output to the audio "
-                          "interface's input, check that the input chosen is that interface, and measure "
-                          "again.");
-}
-
-void addFindings(QStringList& findings, const CaptureAnalysis& analysis, const std::vector<double>& expected)
-{
-    for (const std::string& problem : analysis.problems) {
-        for (const char* known : {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal}) {
-            const QString text = finding(known, analysis, expected);
-            if (problem == known && !findings.contains(text))
-                findings.append(text);
+            said.push_back(key);
+            findings << line.text;
         }
     }
+    return findings;
 }
 
 QString ordinalOutputs(const std::vector<int>& outputs)
@@ -380,7 +354,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     } else {
         report.before = captureOf(analysis, samples);
         report.outcome = analysis.ok() ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
-        addFindings(report.findings, analysis, report.expectedLevelDbfs);
+        report.findings = findingsOf({&analysis}, report.expectedLevelDbfs);
     }
     report.valuesKnown = report.blockKnown = session && d->blockKnown;
     if (report.blockKnown) {
@@ -459,8 +433,10 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     const ThdSolver::Result& result = outcome.result;
 
     describeSetup(report, rig, options, result.before.channels.size());
+    std::vector<const CaptureAnalysis*> analyses;
     for (const ThdCapture& capture : captures)
-        addFindings(report.findings, capture.analysis, report.expectedLevelDbfs);
+        analyses.push_back(&capture.analysis);
+    report.findings = findingsOf(analyses, report.expectedLevelDbfs);
     const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
     report.outcome = outcome.ran && outcome.failure.empty() ? result.outcome : ThdSolver::Outcome::Failed;
     if (!captures.empty())

@@ -61,7 +61,8 @@ struct ThdReport {
     QStringList notes;
     QString reason;
     // The problems the captures showed (clipping, a dropout, a wrong level,
-    // no signal), each as a sentence saying what it means and what to do.
+    // no signal), each as a sentence saying what it means and what to do
+    // (ProblemText), each problem of each channel once.
     QStringList findings;
 
     // What stopped the work early ("" when nothing did): the audio, the DAC,

@@ -7,7 +7,6 @@
 #include "base/version.h"
 #include "settings/presetfile.h"
 #include "thdui/accessiblelabel.h"
-#include "thdui/problemtext.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
 #include "ui/accessiblecombobox.h"
@@ -479,8 +478,7 @@ void ThdWindow::showValues(const ThdReport& report)
 
 void ThdWindow::showProblems(const ThdReport& report)
 {
-    const ThdCapture& last = report.after.isEmpty() ? report.before : report.after;
-    QString text = ProblemText::describe(last.analysis, report.expectedLevelDbfs);
+    QString text = report.findings.join(QLatin1Char('\n'));
     if (!report.failure.isEmpty())
         text = report.failure + (text.isEmpty() ? QString() : QLatin1Char('\n') + text);
     ui->problemsLabel->setText(text.isEmpty() ? QStringLiteral("No problems: the capture is clean.") : text);

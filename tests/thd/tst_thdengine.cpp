@@ -413,28 +413,23 @@ void TestThdEngine::measureFindings_data()
     QTest::addColumn<bool>("connect");
     QTest::addColumn<QStringList>("findings");
 
-    const QString noSignal = "No signal: the input hears no tone. Connect the DAC's output to the audio interface's "
-                             "input, check that the input chosen is that interface, and measure again.";
-    const QString clipping = "Clipping: the recording reaches full scale, so its distortion is the input's, not "
-                             "the DAC's. Lower the level, or the input gain of the audio interface, and measure "
-                             "again.";
-    const QString dropout = "A dropout: samples were lost or repeated while recording. Close other programs that "
-                            "use the audio devices, or choose another input, and measure again.";
-    auto level = [](const char* arrived, const char* expected) {
-        return QString("A wrong level: the tone does not arrive as loud as it was played. The left channel arrived "
-                       "at %1 dBFS instead of about %2 dBFS. The right channel arrived at %1 dBFS instead of about "
-                       "%2 dBFS. Set the audio interface's input gain to unity (0 dB) and check the DAC's volume, "
-                       "then measure again.").arg(arrived, expected);
+    const QString noSignal = "No signal reached the input: connect the DAC's output to the interface's input and "
+                             "choose that input.";
+    const QString clipping = "The input clips: turn the level down or the interface's input gain down.";
+    const QString dropout = "Samples were lost during the capture: close other audio programs and measure again.";
+    auto level = [](const char* channel, const char* arrived, const char* expected) {
+        return QString("%1: The input's level is not what was played (expected %3 dBFS, got %2 dBFS): check the "
+                       "interface's input gain and that the DAC's output is wired to it.").arg(channel, arrived, expected);
     };
     QTest::newRow("cable come loose") << QString("input=silent") << -3.0 << true << QStringList{noSignal};
     // More than full scale is played at full scale, which the input clips.
     QTest::newRow("above full scale") << QString() << 3.0 << true << QStringList{clipping};
     // The gap shortens the tone's cycles, which the fit also sees in the level.
     QTest::newRow("dropout") << QString("dropout=0.5") << -3.0 << true
-                             << QStringList{dropout, level("-4.4", "-3.0")};
+                             << QStringList{dropout, level("Left", "-4.4", "-3.0"), level("Right", "-4.4", "-3.0")};
     // Without the DAC connected its volume (the factory's -12.5 dB) is not
     // known: the tone arrives lower than played.
-    QTest::newRow("the DAC's volume unknown") << QString() << -3.0 << false << QStringList{level("-15.5", "-3.0")};
+    QTest::newRow("the DAC's volume unknown") << QString() << -3.0 << false << QStringList{level("Left", "-15.5", "-3.0"), level("Right", "-15.5", "-3.0")};
 }
 
 void TestThdEngine::measureFindings()
@@ -620,7 +615,7 @@ void TestThdEngine::tuneNothingKept()
     QCOMPARE(report.reason, reason);
     QCOMPARE(report.findings.size(), findings);
     if (findings > 0)
-        QVERIFY(report.findings.first().startsWith("No signal: "));
+        QVERIFY(report.findings.first().startsWith("No signal reached the input: "));
     QVERIFY(report.after.isEmpty());
     QCOMPARE(report.wrote, wrote);
     QVERIFY(report.restored);

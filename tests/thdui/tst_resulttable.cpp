@@ -1,9 +1,8 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The tables of figures and the problems in words: what a person (and a
-// screen reader) reads for a given analysis.
+// The tables of figures: what a person (and a screen reader) reads for a
+// given analysis.
 
-#include "thdui/problemtext.h"
 #include "thdui/resulttable.h"
 
 #include <QHeaderView>
@@ -46,8 +45,6 @@ private slots:
     void afterStaysEmptyUntilSet();
     void noToneShowsDashes();
     void valuesUnknownUntilATuning();
-    void problemSentences_data();
-    void problemSentences();
 };
 
 void TestResultTable::headers()
@@ -156,45 +153,6 @@ void TestResultTable::valuesUnknownUntilATuning()
     for (int row : {ResultTable::SecondValue, ResultTable::ThirdValue, ResultTable::Pair})
         QCOMPARE(table.cellText(row, ResultTable::Before), QStringLiteral("-"));
     QCOMPARE(table.cellText(ResultTable::Pair, ResultTable::After), QString());
-}
-
-void TestResultTable::problemSentences_data()
-{
-    QTest::addColumn<QStringList>("left");
-    QTest::addColumn<QStringList>("right");
-    QTest::addColumn<QString>("text");
-    const QString clip = "The input clips: turn the level down or the interface's input gain down.";
-    const QString drop = "Samples were lost during the capture: close other audio programs and measure again.";
-    const QString none = "No signal reached the input: connect the DAC's output to the interface's input and "
-                         "choose that input.";
-    QTest::newRow("none") << QStringList{} << QStringList{} << QString();
-    QTest::newRow("both clip: said once") << QStringList{Problem::clipping} << QStringList{Problem::clipping} << clip;
-    QTest::newRow("right clips") << QStringList{} << QStringList{Problem::clipping} << "Right: " + clip;
-    QTest::newRow("dropout on both") << QStringList{Problem::dropout} << QStringList{Problem::dropout} << drop;
-    QTest::newRow("no signal on both") << QStringList{Problem::noSignal} << QStringList{Problem::noSignal} << none;
-    QTest::newRow("left silent, right level")
-        << QStringList{Problem::noSignal} << QStringList{Problem::level}
-        << "Right: The input's level is not what was played (expected -3.0 dBFS, got -9.2 dBFS): "
-           "check the interface's input gain and that the DAC's output is wired to it.\nLeft: " + none;
-}
-
-void TestResultTable::problemSentences()
-{
-    QFETCH(QStringList, left);
-    QFETCH(QStringList, right);
-    QFETCH(QString, text);
-    CaptureAnalysis analysis;
-    analysis.channels.resize(2);
-    analysis.channels[1].levelDbfs = -9.24;
-    for (const QString& p : left)
-        analysis.channels[0].problems.push_back(p.toStdString());
-    for (const QString& p : right)
-        analysis.channels[1].problems.push_back(p.toStdString());
-    for (const char* p : {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal}) {
-        if (left.contains(QLatin1String(p)) || right.contains(QLatin1String(p)))
-            analysis.problems.push_back(p);
-    }
-    QCOMPARE(ProblemText::describe(analysis, {-3.0, -3.0}), text);
 }
 
 QTEST_MAIN(TestResultTable)

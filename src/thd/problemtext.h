@@ -15,10 +15,15 @@
 // where the channels differ.
 class ProblemText {
 public:
+    struct Line {
+        std::string problem;    // Problem::clipping, ...
+        int channel;            // the channel it is said of; -1: every channel
+        QString text;
+    };
+
     // `expectedLevelsDbfs`: the level each channel should have had (for the
-    // sentence about a wrong level); empty: not said. "" when there is no
-    // problem.
-    static QString describe(const CaptureAnalysis& analysis, const std::vector<double>& expectedLevelsDbfs = {});
+    // sentence about a wrong level); empty: not said.
+    static std::vector<Line> lines(const CaptureAnalysis& analysis, const std::vector<double>& expectedLevelsDbfs = {});
 
     // One problem of one channel; `expected` NaN when unknown.
     static QString sentence(const std::string& problem, double expectedDbfs, double gotDbfs);

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "thdui/problemtext.h"
+#include "thd/problemtext.h"
 
 #include <QStringList>
 
@@ -45,10 +45,11 @@ QString ProblemText::sentence(const std::string& problem, double expectedDbfs, d
 
 // A problem every channel has is said once; one that only some channels have
 // is said for each of them, by name.
-QString ProblemText::describe(const CaptureAnalysis& analysis, const std::vector<double>& expectedLevelsDbfs)
+std::vector<ProblemText::Line> ProblemText::lines(const CaptureAnalysis& analysis,
+                                                  const std::vector<double>& expectedLevelsDbfs)
 {
     const std::size_t channels = analysis.channels.size();
-    QStringList lines;
+    std::vector<Line> said;
     for (const std::string& problem : analysis.problems) {
         std::vector<std::size_t> having;
         for (std::size_t c = 0; c < channels; ++c) {
@@ -58,15 +59,15 @@ QString ProblemText::describe(const CaptureAnalysis& analysis, const std::vector
         }
         const bool perChannel = problem == Problem::level || (having.size() < channels && channels > 1);
         if (!perChannel || having.empty()) {
-            lines << sentence(problem, ChannelAnalysis::none, ChannelAnalysis::none);
+            said.push_back({problem, -1, sentence(problem, ChannelAnalysis::none, ChannelAnalysis::none)});
             continue;
         }
         for (std::size_t c : having) {
             const double expected = c < expectedLevelsDbfs.size() ? expectedLevelsDbfs[c] : ChannelAnalysis::none;
             const QString name = channelName(c, channels);
             const QString text = sentence(problem, expected, analysis.channels[c].levelDbfs);
-            lines << (name.isEmpty() ? text : name + QStringLiteral(": ") + text);
+            said.push_back({problem, int(c), name.isEmpty() ? text : name + QStringLiteral(": ") + text});
         }
     }
-    return lines.join(QLatin1Char('\n'));
+    return said;
 }
