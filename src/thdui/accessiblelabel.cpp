@@ -33,7 +33,7 @@ QLabel* AccessibleLabel::label() const
 }
 
 // The text as read, without the mnemonic's marker ("&Level:" reads "Level:").
-QString AccessibleLabel::shown() const
+QString AccessibleLabel::shownText() const
 {
     QString text = label()->text();
     for (qsizetype at = text.indexOf(QLatin1Char('&')); at >= 0 && at < text.size();
@@ -52,7 +52,7 @@ void* AccessibleLabel::interface_cast(QAccessible::InterfaceType type)
 QString AccessibleLabel::text(QAccessible::Text t) const
 {
     if (t == QAccessible::Name && label()->accessibleName().isEmpty())
-        return shown();
+        return shownText();
     return QAccessibleWidget::text(t);
 }
 
@@ -63,53 +63,4 @@ QVector<QPair<QAccessibleInterface*, QAccessible::Relation>> AccessibleLabel::re
     if ((match & QAccessible::Labelled) && label()->buddy())
         found.append({QAccessible::queryAccessibleInterface(label()->buddy()), QAccessible::Labelled});
     return found;
-}
-
-QString AccessibleLabel::text(int startOffset, int endOffset) const
-{
-    return shown().mid(startOffset, endOffset < 0 ? -1 : endOffset - startOffset);
-}
-
-int AccessibleLabel::characterCount() const
-{
-    return int(shown().size());
-}
-
-QRect AccessibleLabel::characterRect(int) const
-{
-    return {};
-}
-
-int AccessibleLabel::offsetAtPoint(const QPoint&) const
-{
-    return -1;
-}
-
-void AccessibleLabel::selection(int, int* startOffset, int* endOffset) const
-{
-    *startOffset = *endOffset = 0;
-}
-
-int AccessibleLabel::selectionCount() const
-{
-    return 0;
-}
-
-void AccessibleLabel::addSelection(int, int) {}
-void AccessibleLabel::removeSelection(int) {}
-void AccessibleLabel::setSelection(int, int, int) {}
-
-int AccessibleLabel::cursorPosition() const
-{
-    return 0;
-}
-
-void AccessibleLabel::setCursorPosition(int) {}
-void AccessibleLabel::scrollToSubstring(int, int) {}
-
-QString AccessibleLabel::attributes(int, int* startOffset, int* endOffset) const
-{
-    *startOffset = 0;
-    *endOffset = characterCount();
-    return {};
 }

@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "ui/readonlyaccessibletext.h"
+
 #include <QAccessibleWidget>
 
 class QLabel;
@@ -14,7 +16,7 @@ class QLabel;
 // so AT-SPI could read a label that says something of its own (the
 // connection, the problems) only as its name, which is fixed
 // ("Connection") while the text is what changes.
-class AccessibleLabel : public QAccessibleWidget, public QAccessibleTextInterface {
+class AccessibleLabel : public QAccessibleWidget, public ReadOnlyAccessibleText {
 public:
     explicit AccessibleLabel(QLabel* label);
 
@@ -25,24 +27,11 @@ public:
     QVector<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(
         QAccessible::Relation match = QAccessible::AllRelations) const override;
 
-    // What the label shows, as plain text; there is no caret and nothing to
-    // select.
     QString text(QAccessible::Text t) const override;
-    QString text(int startOffset, int endOffset) const override;
-    int characterCount() const override;
-    QRect characterRect(int offset) const override;
-    int offsetAtPoint(const QPoint& point) const override;
-    void selection(int selectionIndex, int* startOffset, int* endOffset) const override;
-    int selectionCount() const override;
-    void addSelection(int startOffset, int endOffset) override;
-    void removeSelection(int selectionIndex) override;
-    void setSelection(int selectionIndex, int startOffset, int endOffset) override;
-    int cursorPosition() const override;
-    void setCursorPosition(int position) override;
-    void scrollToSubstring(int startIndex, int endIndex) override;
-    QString attributes(int offset, int* startOffset, int* endOffset) const override;
+    using ReadOnlyAccessibleText::text;
 
 private:
     QLabel* label() const;
-    QString shown() const;
+    // What the label shows, as plain text.
+    QString shownText() const override;
 };

@@ -102,51 +102,7 @@ QStringList AccessibleComboBox::keyBindingsForAction(const QString&) const
     return {};
 }
 
-QString AccessibleComboBox::text(int startOffset, int endOffset) const
+QString AccessibleComboBox::shownText() const
 {
-    return box()->currentText().mid(startOffset, endOffset < 0 ? -1 : endOffset - startOffset);
-}
-
-int AccessibleComboBox::characterCount() const
-{
-    return int(box()->currentText().size());
-}
-
-QRect AccessibleComboBox::characterRect(int) const
-{
-    return {};
-}
-
-int AccessibleComboBox::offsetAtPoint(const QPoint&) const
-{
-    return -1;
-}
-
-void AccessibleComboBox::selection(int, int* startOffset, int* endOffset) const
-{
-    *startOffset = *endOffset = 0;
-}
-
-int AccessibleComboBox::selectionCount() const
-{
-    return 0;
-}
-
-void AccessibleComboBox::addSelection(int, int) {}
-void AccessibleComboBox::removeSelection(int) {}
-void AccessibleComboBox::setSelection(int, int, int) {}
-
-int AccessibleComboBox::cursorPosition() const
-{
-    return 0;
-}
-
-void AccessibleComboBox::setCursorPosition(int) {}
-void AccessibleComboBox::scrollToSubstring(int, int) {}
-
-QString AccessibleComboBox::attributes(int, int* startOffset, int* endOffset) const
-{
-    *startOffset = 0;
-    *endOffset = characterCount();
-    return {};
+    return box()->currentText();
 }

@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "ui/readonlyaccessibletext.h"
+
 #include <QAccessibleWidget>
 
 class QComboBox;
@@ -15,7 +17,7 @@ class QComboBox;
 // "DAC1". Everything else is as Qt's own: the popup list as the only child,
 // expandable, and opened or closed by its actions. Editable combo boxes keep
 // Qt's own interface.
-class AccessibleComboBox : public QAccessibleWidget, public QAccessibleTextInterface {
+class AccessibleComboBox : public QAccessibleWidget, public ReadOnlyAccessibleText {
 public:
     explicit AccessibleComboBox(QComboBox* box);
 
@@ -34,21 +36,10 @@ public:
     void doAction(const QString& action) override;
     QStringList keyBindingsForAction(const QString& action) const override;
 
-    // The current item's text; there is no caret and nothing to select.
-    QString text(int startOffset, int endOffset) const override;
-    int characterCount() const override;
-    QRect characterRect(int offset) const override;
-    int offsetAtPoint(const QPoint& point) const override;
-    void selection(int selectionIndex, int* startOffset, int* endOffset) const override;
-    int selectionCount() const override;
-    void addSelection(int startOffset, int endOffset) override;
-    void removeSelection(int selectionIndex) override;
-    void setSelection(int selectionIndex, int startOffset, int endOffset) override;
-    int cursorPosition() const override;
-    void setCursorPosition(int position) override;
-    void scrollToSubstring(int startIndex, int endIndex) override;
-    QString attributes(int offset, int* startOffset, int* endOffset) const override;
+    using ReadOnlyAccessibleText::text;
 
 private:
     QComboBox* box() const;
+    // The current item's text.
+    QString shownText() const override;
 };
