@@ -10,6 +10,7 @@
 
 #include "base/diagnostics.h"
 #include "filedialoganswer.h"
+#include "modalwatch.h"
 #include "thdui/resulttable.h"
 #include "thdui/thdwindow.h"
 
@@ -36,17 +37,13 @@ struct SeenDialog {
 
 // Answers each modal dialog as it opens: message boxes with OK (or Cancel,
 // when `cancelQuestions`), a file dialog with `file` (or Cancel when empty).
-class DialogAnswerer : public QObject {
+class DialogAnswerer : public ModalWatch {
 public:
     bool cancelQuestions = false;
     QString file;
     QList<SeenDialog> seen;
 
-    DialogAnswerer()
-    {
-        connect(&timer, &QTimer::timeout, this, &DialogAnswerer::poll);
-        timer.start(20);
-    }
+    DialogAnswerer() : ModalWatch(20) {}
 
     int count(const QString& kind) const
     {
@@ -57,26 +54,24 @@ public:
     }
 
 private:
-    void poll()
+    void note(QWidget* w) override
     {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w || !w->isVisible())
-            return;
-        if (!handled.contains(w)) {
-            handled << w;
-            SeenDialog d;
-            d.title = w->windowTitle();
-            d.waitCursor = QApplication::overrideCursor() != nullptr;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                d.kind = box->icon() == QMessageBox::Question  ? QStringLiteral("question")
-                         : box->icon() == QMessageBox::Warning ? QStringLiteral("warning")
-                                                               : QStringLiteral("information");
-                d.text = box->text();
-            } else if (qobject_cast<QFileDialog*>(w)) {
-                d.kind = QStringLiteral("file dialog");
-            }
-            seen << d;
+        SeenDialog d;
+        d.title = w->windowTitle();
+        d.waitCursor = QApplication::overrideCursor() != nullptr;
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            d.kind = box->icon() == QMessageBox::Question  ? QStringLiteral("question")
+                     : box->icon() == QMessageBox::Warning ? QStringLiteral("warning")
+                                                           : QStringLiteral("information");
+            d.text = box->text();
+        } else if (qobject_cast<QFileDialog*>(w)) {
+            d.kind = QStringLiteral("file dialog");
         }
+        seen << d;
+    }
+
+    void answer(QWidget* w) override
+    {
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             QAbstractButton* cancel = box->button(QMessageBox::Cancel);
             QAbstractButton* ok = box->button(QMessageBox::Ok);
@@ -92,9 +87,6 @@ private:
             w->close();
         }
     }
-
-    QTimer timer;
-    QList<QPointer<QWidget>> handled;
 };
 
 // What the window prints, read while it runs.

@@ -7,6 +7,7 @@
 
 #include "consolecapture.h"
 #include "filedialoganswer.h"
+#include "modalwatch.h"
 #include "testbytes.h"
 #include "unplugafter.h"
 #include "device/es9038.h"
@@ -157,13 +158,11 @@ struct Modal {
 // Answers every modal window that comes up while it lives: a message box
 // with Ok, the file dialog by choosing `fileToChoose` (empty: cancel), and
 // anything else by closing it. Records what each showed.
-class ModalHandler : public QObject {
+class ModalHandler : public ModalWatch {
 public:
     explicit ModalHandler(QWidget* window, QString fileToChoose = {})
-        : window(window), file(std::move(fileToChoose))
+        : ModalWatch(10), window(window), file(std::move(fileToChoose))
     {
-        connect(&timer, &QTimer::timeout, this, &ModalHandler::poll);
-        timer.start(10);
     }
 
     QList<Modal> seen;
@@ -178,17 +177,7 @@ public:
     }
 
 private:
-    void poll()
-    {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w || !w->isVisible())
-            return;
-        if (!handled.contains(w)) {
-            handled << w;
-            seen << record(w);
-        }
-        answer(w);   // again on the next tick if the window is still up
-    }
+    void note(QWidget* w) override { seen << record(w); }
 
     Modal record(QWidget* w) const
     {
@@ -212,7 +201,7 @@ private:
         return m;
     }
 
-    void answer(QWidget* w) const
+    void answer(QWidget* w) override
     {
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             if (QAbstractButton* ok = box->button(QMessageBox::Ok))
@@ -228,8 +217,6 @@ private:
 
     QWidget* window;
     QString file;
-    QTimer timer;
-    QList<QPointer<QWidget>> handled;
 };
 
 // The long-lived objects of the program, as start-up builds them.
