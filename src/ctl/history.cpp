@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -52,6 +51,33 @@ std::string recorded(const QByteArray& record, const char* label)
     return std::string();
 }
 
+// The number of an entry's file, "00000042-20261207T101502Z.sonvale": digits,
+// a dash, no other dot than the one before "sonvale". Anything else in the
+// folder is not an entry: a write under way ("....sonvale.tmp1234" on
+// Windows, "....sonvale.Ab12Cd" elsewhere), a copy a user put there.
+//
+// Parsed by hand, not with QRegularExpression: the history is also read on
+// the THD assistant's worker thread, and in the MinGW build a regular
+// expression matched there leaves a thread_local behind (PCRE2's JIT stack)
+// whose destructor runs, when that thread ends, on storage libgcc's emulated
+// TLS has already freed. The fault in winpthreads' thread-exit callback
+// leaves its key lock held, and the process then never ends: it waits for
+// that lock in libstdc++'s unloading.
+bool entryNumber(const QString& file, unsigned long long& number)
+{
+    const QLatin1String suffix(".sonvale");
+    const qsizetype dash = file.indexOf(QLatin1Char('-'));
+    const qsizetype dot = file.size() - suffix.size();
+    if (dash < 1 || !file.endsWith(suffix) || file.indexOf(QLatin1Char('.'), dash) != dot)
+        return false;
+    for (qsizetype i = 0; i < dash; ++i) {
+        if (file[i] < QLatin1Char('0') || file[i] > QLatin1Char('9'))
+            return false;
+    }
+    number = file.left(dash).toULongLong();
+    return true;
+}
+
 } // namespace
 
 History::History(uint16_t vendorId, uint16_t productId, const std::string& serial)
@@ -84,12 +110,11 @@ std::vector<History::Entry> History::entries() const
     if (folder_.empty())
         return found;
     const QDir dir(QString::fromStdString(folder_));
-    static const QRegularExpression name(QStringLiteral("^(\\d+)-[^.]*\\.sonvale$"));
     for (const QString& file : dir.entryList(QDir::Files)) {
-        const QRegularExpressionMatch match = name.match(file);
-        if (!match.hasMatch())
+        unsigned long long number = 0;
+        if (!entryNumber(file, number))
             continue;
-        Entry entry{match.captured(1).toULongLong(), dir.filePath(file).toStdString(), {}, {}};
+        Entry entry{number, dir.filePath(file).toStdString(), {}, {}};
         QFile in(dir.filePath(file));
         if (in.open(QIODevice::ReadOnly)) {
             const QByteArray bytes = in.read(4096);

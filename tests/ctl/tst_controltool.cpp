@@ -99,6 +99,8 @@ private slots:
     void recorded();
     void undoTwice();
     void historyKeepsTheNewest100();
+    void historyOtherFiles_data();
+    void historyOtherFiles();
     void diff_data();
     void diff();
     void loadRefused_data();
@@ -530,6 +532,38 @@ void TestControlTool::historyKeepsTheNewest100()
     QCOMPARE(entries().size(), 100);
     QCOMPARE(QFileInfo(entries().first()).fileName().left(9) + QFileInfo(entries().last()).fileName().left(9),
              QStringLiteral("00000101-00000002-"));
+}
+
+// Only the tool's own entries count: a write under way, or a file a user
+// put in the folder, is neither listed nor numbered among them.
+void TestControlTool::historyOtherFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("next");   // the prefix of the entry kept next
+
+    QTest::newRow("an entry") << "00000007-20260101T000000Z.sonvale" << "00000008-";
+    QTest::newRow("a write under way on Windows") << "00000007-20260101T000000Z.sonvale.tmp4242" << "00000001-";
+    QTest::newRow("a write under way on Linux") << "00000007-20260101T000000Z.sonvale.Ab12Cd" << "00000001-";
+    QTest::newRow("a dot in the name") << "00000007-before.load.sonvale" << "00000001-";
+    QTest::newRow("a word before the number") << "copy00000007-20260101T000000Z.sonvale" << "00000001-";
+    QTest::newRow("no dash") << "00000007.sonvale" << "00000001-";
+}
+
+void TestControlTool::historyOtherFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, next);
+
+    QVERIFY(QDir().mkpath(history));
+    QVERIFY(writeFile(history + "/" + name, presetFile(factory)));
+    QCOMPARE(ctl({"set", "mute=1"}).exitCode, 0);
+    const QJsonDocument kept = QJsonDocument::fromJson(ctl({"history", "--json"}).out.toUtf8());
+    QStringList listed;
+    for (const QJsonValue& entry : kept["entries"].toArray())
+        listed << QFileInfo(entry["file"].toString()).fileName();
+    QVERIFY(!listed.isEmpty());
+    QCOMPARE(listed.first().left(9), next);
+    QCOMPARE(listed.mid(1), next == "00000001-" ? QStringList() : QStringList{name});
 }
 
 // diff: each value where the DAC and the file differ, byte 0 left out; 0
