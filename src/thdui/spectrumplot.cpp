@@ -129,8 +129,25 @@ void SpectrumPlot::clear()
 void SpectrumPlot::resizeEvent(QResizeEvent* event)
 {
     QCustomPlot::resizeEvent(event);
-    if (columns() != drawnColumns)
+    if (columns() == drawnColumns)
+        return;
+    // The plot has just been laid out and drawn at its new size; the traces
+    // are cut again, and drawn once more, only where there are any.
+    if (plotted())
         redraw();
+    else
+        drawnColumns = columns();
+}
+
+bool SpectrumPlot::plotted() const
+{
+    for (const auto& channel : traces) {
+        for (const Trace& shownTrace : channel) {
+            if (!shownTrace.levelsDbfs.empty())
+                return true;
+        }
+    }
+    return false;
 }
 
 double SpectrumPlot::highestHz() const
