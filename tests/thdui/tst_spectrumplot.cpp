@@ -52,6 +52,8 @@ private slots:
     void marksTheHarmonics_data();
     void marksTheHarmonics();
     void widerPlotDrawsMorePoints();
+    void cutForTheWidthWhenSet_data();
+    void cutForTheWidthWhenSet();
 };
 
 void TestSpectrumPlot::keepsEveryColumnsExtremes_data()
@@ -266,6 +268,37 @@ void TestSpectrumPlot::widerPlotDrawsMorePoints()
     plot.resize(1600, 300);
     QTRY_VERIFY(plot.trace(0, SpectrumPlot::Before)->dataCount() > narrow * 2);
     QVERIFY(plot.trace(0, SpectrumPlot::Before)->dataCount() <= 2 * (1600 + 2));
+}
+
+void TestSpectrumPlot::cutForTheWidthWhenSet_data()
+{
+    QTest::addColumn<int>("firstWidth");
+    QTest::addColumn<int>("width");
+    QTest::newRow("widened while empty") << 400 << 1600;
+    QTest::newRow("narrowed while empty") << 1600 << 400;
+    QTest::newRow("as first shown") << 800 << 800;
+}
+
+// A trace that comes after the empty plot was resized is cut for the width
+// the plot has then, not for the one it was first shown at.
+void TestSpectrumPlot::cutForTheWidthWhenSet()
+{
+    QFETCH(int, firstWidth);
+    QFETCH(int, width);
+    SpectrumPlot plot;
+    plot.resize(firstWidth, 300);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    plot.resize(width, 300);
+    QTRY_COMPARE(plot.width(), width);
+    const std::vector<double> levels = syntheticSpectrum(24001, 1.0, 1000, 5);
+    plot.setSpectrum(0, SpectrumPlot::Before, levels, 1.0);
+    const QList<QPointF> expected =
+        SpectrumPlot::reduced(levels, 1.0, SpectrumPlot::lowestHz, 24000, plot.axisRect()->width());
+    const QCPGraph* trace = plot.trace(0, SpectrumPlot::Before);
+    QCOMPARE(trace->dataCount(), int(expected.size()));
+    for (int i = 0; i < trace->dataCount(); i += 97)
+        QCOMPARE(QPointF(trace->data()->at(i)->key, trace->data()->at(i)->value), expected[i]);
 }
 
 QTEST_MAIN(TestSpectrumPlot)
