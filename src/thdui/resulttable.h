@@ -5,6 +5,7 @@
 
 #include "measure/analysis.h"
 
+#include <QHeaderView>
 #include <QStringList>
 #include <QTableWidget>
 
@@ -55,6 +56,11 @@ public:
     // Three significant digits, as sonvalectl prints THD in per cent.
     static QString percent(double value);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void setCell(int row, Column column, const QString& text);
+    void fixHeaderSize(QHeaderView* header);
+    QTableWidgetItem* headerItem(Qt::Orientation orientation, int section) const;
 };
