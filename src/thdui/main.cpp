@@ -17,7 +17,9 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.sonvale.Sonvale.Thd"));   // the desktop entry's name
     ThdWindow window;
-    window.show();
+    // Opened before the window is shown, so that it is laid out once, as it
+    // looks while the DAC answers (its first answer takes over a second).
     window.start();
+    window.show();
     return app.exec();
 }

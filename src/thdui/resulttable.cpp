@@ -3,14 +3,24 @@
 
 #include "thdui/resulttable.h"
 
+#include <QEvent>
+#include <QHash>
 #include <QHeaderView>
+#include <QStyle>
 
 #include <cmath>
 
-ResultTable::ResultTable(QWidget* parent) : QTableWidget(RowCount, 2, parent)
+ResultTable::ResultTable(QWidget* parent) : QTableWidget(parent)
 {
-    setHorizontalHeaderLabels({QStringLiteral("Before"), QStringLiteral("After")});
+    // Each header's size is fixed as soon as its names are in: the headers
+    // measure their texts as the columns come, and would otherwise measure
+    // row numbers only to measure the names again.
+    setRowCount(RowCount);
     setVerticalHeaderLabels(rowNames());
+    fixHeaderSize(verticalHeader());
+    setColumnCount(2);
+    setHorizontalHeaderLabels({QStringLiteral("Before"), QStringLiteral("After")});
+    fixHeaderSize(horizontalHeader());
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -25,6 +35,43 @@ ResultTable::ResultTable(QWidget* parent) : QTableWidget(RowCount, 2, parent)
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
             setItem(row, column, item);
         }
+    }
+}
+
+// The header texts never change. A header forgets its size at every change
+// to its sections and measures every text again, in bold, each time the
+// table lays itself out (five times over before the window's first frame).
+// Measured once, for both tables alike while the font and style are the
+// same, the size goes with each text as its size hint, which the header
+// takes instead.
+void ResultTable::fixHeaderSize(QHeaderView* header)
+{
+    static QHash<QString, QSize> measuredSizes;
+    const QString key = QStringLiteral("%1 %2 %3")
+                            .arg(header->orientation())
+                            .arg(header->style()->name(), header->font().key());
+    auto known = measuredSizes.constFind(key);
+    if (known == measuredSizes.constEnd())
+        known = measuredSizes.insert(key, header->sizeHint());
+    for (int section = 0; section < header->count(); ++section)
+        headerItem(header->orientation(), section)->setSizeHint(*known);
+}
+
+QTableWidgetItem* ResultTable::headerItem(Qt::Orientation orientation, int section) const
+{
+    return orientation == Qt::Horizontal ? horizontalHeaderItem(section) : verticalHeaderItem(section);
+}
+
+void ResultTable::changeEvent(QEvent* event)
+{
+    QTableWidget::changeEvent(event);
+    // Another font or style: the texts measure differently.
+    if (event->type() != QEvent::FontChange && event->type() != QEvent::StyleChange)
+        return;
+    for (QHeaderView* header : {verticalHeader(), horizontalHeader()}) {
+        for (int section = 0; section < header->count(); ++section)
+            headerItem(header->orientation(), section)->setSizeHint(QSize());
+        fixHeaderSize(header);
     }
 }
 

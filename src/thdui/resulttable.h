@@ -5,6 +5,7 @@
 
 #include "measure/analysis.h"
 
+#include <QHeaderView>
 #include <QStringList>
 #include <QTableWidget>
 
@@ -53,6 +54,11 @@ public:
     // "-98.21"; "-" when not finite; never "-0.00".
     static QString fixed(double value, int decimals);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void setCell(int row, Column column, const QString& text);
+    void fixHeaderSize(QHeaderView* header);
+    QTableWidgetItem* headerItem(Qt::Orientation orientation, int section) const;
 };

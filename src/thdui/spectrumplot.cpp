@@ -3,6 +3,9 @@
 
 #include "thdui/spectrumplot.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <algorithm>
 #include <cmath>
 
@@ -77,6 +80,11 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     legend->setVisible(true);
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
     setRate(rateHz);
+    // The library's constructor queued a replot. The plot is laid out and
+    // drawn anyway when it first gets its size, as it is shown, and requests
+    // until then change nothing anyone sees: the queued one would only draw
+    // the same picture a second time before the window's first frame.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 }
 
 QCPGraph* SpectrumPlot::trace(int channel, Stage stage) const
@@ -129,8 +137,25 @@ void SpectrumPlot::clear()
 void SpectrumPlot::resizeEvent(QResizeEvent* event)
 {
     QCustomPlot::resizeEvent(event);
-    if (columns() != drawnColumns)
+    if (columns() == drawnColumns)
+        return;
+    // The plot has just been laid out and drawn at its new size; the traces
+    // are cut again, and drawn once more, only where there are any.
+    if (plotted())
         redraw();
+    else
+        drawnColumns = columns();
+}
+
+bool SpectrumPlot::plotted() const
+{
+    for (const auto& channel : traces) {
+        for (const Trace& shownTrace : channel) {
+            if (!shownTrace.levelsDbfs.empty())
+                return true;
+        }
+    }
+    return false;
 }
 
 double SpectrumPlot::highestHz() const

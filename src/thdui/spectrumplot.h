@@ -78,6 +78,7 @@ private:
     void placeMarkers();
     void fitLevelAxis();
     int columns() const;
+    bool plotted() const;
     double highestHz() const;
 
     std::array<std::array<QCPGraph*, 2>, 2> graphs{};

@@ -233,9 +233,11 @@ void ThdWindow::onTryAgainClick()
 
 void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
 {
+    // Known before the controls follow the end of the work: Try again would
+    // otherwise show for an instant and the window be laid out twice.
+    connected = open;
     if (work == Work::Connecting)
         end(open ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
-    connected = open;
     if (open) {
         setWindowTitle(baseTitle);
         ui->connectionLabel->setText(message.contains(QLatin1String("Connected"))

@@ -31,8 +31,8 @@ public:
     explicit ThdWindow(QWidget* parent = nullptr);
     ~ThdWindow() override;
 
-    // Opens the DAC and lists the audio devices, as the program does once
-    // the window is up.
+    // Opens the DAC and lists the audio devices, as the program does as it
+    // starts.
     void start();
 
 protected:

@@ -38,6 +38,8 @@ class TestResultTable : public QObject {
 
 private slots:
     void headers();
+    void headerSizesFollowTheFont_data();
+    void headerSizesFollowTheFont();
     void fixedDecimals_data();
     void fixedDecimals();
     void figuresOfAnAnalysis_data();
@@ -64,6 +66,41 @@ void TestResultTable::headers()
     // Read-only: a figure typed over would no longer be the measurement.
     QCOMPARE(table.editTriggers(), QAbstractItemView::NoEditTriggers);
     QVERIFY(!(table.item(0, 0)->flags() & Qt::ItemIsEditable));
+}
+
+void TestResultTable::headerSizesFollowTheFont_data()
+{
+    QTest::addColumn<int>("pointSize");   // 0: the font the table was built in
+    QTest::addColumn<bool>("bold");
+    QTest::newRow("as built") << 0 << false;
+    QTest::newRow("larger, after it was shown") << 18 << false;
+    QTest::newRow("smaller and bold, after it was shown") << 7 << true;
+}
+
+// The headers are as wide and as high as a plain table's with the same
+// names measures them, also when the font changes once the table is shown:
+// a name cut off, or a header wider than its names, is what a stale size
+// would show.
+void TestResultTable::headerSizesFollowTheFont()
+{
+    QFETCH(int, pointSize);
+    QFETCH(bool, bold);
+    ResultTable table;
+    table.resize(500, 600);
+    table.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&table));
+    QFont font = table.font();
+    if (pointSize > 0)
+        font.setPointSize(pointSize);
+    font.setBold(bold);
+    table.setFont(font);
+
+    QTableWidget plain(ResultTable::RowCount, 2);
+    plain.setFont(font);
+    plain.setVerticalHeaderLabels(ResultTable::rowNames());
+    plain.setHorizontalHeaderLabels({QStringLiteral("Before"), QStringLiteral("After")});
+    QTRY_COMPARE(table.verticalHeader()->width(), plain.verticalHeader()->sizeHint().width());
+    QTRY_COMPARE(table.horizontalHeader()->height(), plain.horizontalHeader()->sizeHint().height());
 }
 
 void TestResultTable::fixedDecimals_data()

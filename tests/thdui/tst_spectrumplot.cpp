@@ -52,6 +52,10 @@ private slots:
     void marksTheHarmonics_data();
     void marksTheHarmonics();
     void widerPlotDrawsMorePoints();
+    void cutForTheWidthWhenSet_data();
+    void cutForTheWidthWhenSet();
+    void tracesInTheFirstPicture_data();
+    void tracesInTheFirstPicture();
 };
 
 void TestSpectrumPlot::keepsEveryColumnsExtremes_data()
@@ -266,6 +270,79 @@ void TestSpectrumPlot::widerPlotDrawsMorePoints()
     plot.resize(1600, 300);
     QTRY_VERIFY(plot.trace(0, SpectrumPlot::Before)->dataCount() > narrow * 2);
     QVERIFY(plot.trace(0, SpectrumPlot::Before)->dataCount() <= 2 * (1600 + 2));
+}
+
+void TestSpectrumPlot::cutForTheWidthWhenSet_data()
+{
+    QTest::addColumn<int>("firstWidth");
+    QTest::addColumn<int>("width");
+    QTest::newRow("widened while empty") << 400 << 1600;
+    QTest::newRow("narrowed while empty") << 1600 << 400;
+    QTest::newRow("as first shown") << 800 << 800;
+}
+
+// A trace that comes after the empty plot was resized is cut for the width
+// the plot has then, not for the one it was first shown at.
+void TestSpectrumPlot::cutForTheWidthWhenSet()
+{
+    QFETCH(int, firstWidth);
+    QFETCH(int, width);
+    SpectrumPlot plot;
+    plot.resize(firstWidth, 300);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    plot.resize(width, 300);
+    QTRY_COMPARE(plot.width(), width);
+    const std::vector<double> levels = syntheticSpectrum(24001, 1.0, 1000, 5);
+    plot.setSpectrum(0, SpectrumPlot::Before, levels, 1.0);
+    const QList<QPointF> expected =
+        SpectrumPlot::reduced(levels, 1.0, SpectrumPlot::lowestHz, 24000, plot.axisRect()->width());
+    const QCPGraph* trace = plot.trace(0, SpectrumPlot::Before);
+    QCOMPARE(trace->dataCount(), int(expected.size()));
+    for (int i = 0; i < trace->dataCount(); i += 97)
+        QCOMPARE(QPointF(trace->data()->at(i)->key, trace->data()->at(i)->value), expected[i]);
+}
+
+void TestSpectrumPlot::tracesInTheFirstPicture_data()
+{
+    QTest::addColumn<bool>("setBeforeShown");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("set, then shown") << true << true;
+    QTest::newRow("shown, then set") << false << true;
+    QTest::newRow("set, never shown, grabbed") << true << false;
+}
+
+// The trace is in the picture whether it came before the plot was first
+// shown or after, and in a picture taken of a plot never shown.
+void TestSpectrumPlot::tracesInTheFirstPicture()
+{
+    QFETCH(bool, setBeforeShown);
+    QFETCH(bool, shown);
+    SpectrumPlot plot;
+    plot.resize(800, 500);
+    const std::vector<double> levels = syntheticSpectrum(24001, 1.0, 1000, 7);
+    if (setBeforeShown)
+        plot.setSpectrum(0, SpectrumPlot::After, levels, 1.0);
+    if (shown) {
+        plot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    }
+    if (!setBeforeShown)
+        plot.setSpectrum(0, SpectrumPlot::After, levels, 1.0);
+    // The left trace's blue, in the noise's band between -140 and -130 dBFS
+    // across the whole width.
+    auto bluePixels = [&plot] {
+        const QImage picture = plot.grab().toImage();
+        int count = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                count += c.blue() > 150 && c.red() < 120 && c.green() < 150;
+            }
+        }
+        return count;
+    };
+    QTRY_VERIFY2(bluePixels() > 2000, qPrintable(QString::number(bluePixels())));
 }
 
 QTEST_MAIN(TestSpectrumPlot)

@@ -41,6 +41,21 @@ std::array<std::array<int, 2>, 3> thdPairs(const QByteArray& block)
     return pairs;
 }
 
+// Counts the times a widget is shown.
+class ShowCounter : public QObject {
+public:
+    using QObject::QObject;
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show)
+            ++shown;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 QStringList writes()
 {
     return requests().filter(QRegularExpression(QStringLiteral("^03 ")));
@@ -70,6 +85,8 @@ private slots:
     void labelsReadAsText();
     void connectsAndLists();
     void dacHeldElsewhere();
+    void tryAgainOnlyWhenNotConnected_data();
+    void tryAgainOnlyWhenNotConnected();
     void wiringQuestion_data();
     void wiringQuestion();
     void measureShowsTheModel_data();
@@ -271,6 +288,36 @@ void TestThdWindow::dacHeldElsewhere()
     QVERIFY2(a.label("connectionLabel").contains(QLatin1String("Connected")), qPrintable(a.label("connectionLabel")));
     QVERIFY(!a.button("tryAgainButton")->isVisible());
     QVERIFY(a.button("measureButton")->isEnabled());
+}
+
+void TestThdWindow::tryAgainOnlyWhenNotConnected_data()
+{
+    QTest::addColumn<int>("claimError");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("opened: never shown, not even for an instant") << 0 << 0;
+#ifndef Q_OS_WIN
+    QTest::newRow("held elsewhere: shown once") << int(LIBUSB_ERROR_BUSY) << 1;
+#endif
+}
+
+// Try again appears, once, only when the DAC could not be opened: a button
+// that flashes up makes the window lay itself out twice and a screen reader
+// announce it.
+void TestThdWindow::tryAgainOnlyWhenNotConnected()
+{
+    QFETCH(int, claimError);
+    QFETCH(int, shown);
+    UsbSim::failClaim(claimError);
+    assistant = std::make_unique<AssistantWindow>();
+    assistant->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(assistant->window.get()));
+    ShowCounter counter;
+    assistant->button("tryAgainButton")->installEventFilter(&counter);
+    assistant->window->start();
+    QTRY_VERIFY_WITH_TIMEOUT(assistant->idle(), kWaitMs);
+    QCOMPARE(counter.shown, shown);
+    QCOMPARE(assistant->button("tryAgainButton")->isVisible(), shown > 0);
+    UsbSim::failClaim(0);
 }
 
 void TestThdWindow::wiringQuestion_data()
