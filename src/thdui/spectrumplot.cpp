@@ -83,7 +83,9 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     // The library's constructor queued a replot. The plot is laid out and
     // drawn anyway when it first gets its size, as it is shown, and requests
     // until then change nothing anyone sees: the queued one would only draw
-    // the same picture a second time before the window's first frame.
+    // the same picture a second time before the window's first frame. The
+    // library then holds the replot as still queued and ignores further
+    // queued requests until that first sizing replots at once.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 }
 
