@@ -28,10 +28,12 @@ std::map<QString, QString> propertiesOf(const QJsonObject& object)
 
 // pw-dump prints its objects as one JSON array, and another array before or
 // after it for each change while it runs (an object removed as {"id": 41,
-// "info": null}): every array is read, one after the other.
+// "info": null}): every array is read, one after the other, and an object
+// given again by its id takes the place of what was said of it before.
 bool parseArray(const QByteArray& json, QJsonArray& array)
 {
     bool any = false;
+    std::map<int, int> byId; // pw-dump's id: the place in `array`
     for (int from = 0; !json.mid(from).trimmed().isEmpty();) {
         const QByteArray rest = json.mid(from);
         QJsonParseError error;
@@ -43,8 +45,17 @@ bool parseArray(const QByteArray& json, QJsonArray& array)
         }
         if (error.error != QJsonParseError::NoError || !document.isArray() || used <= 0)
             return false;
-        for (const QJsonValue& value : document.array())
+        for (const QJsonValue& value : document.array()) {
+            const QJsonValue id = value.toObject().value(QStringLiteral("id"));
+            const auto seen = id.isDouble() ? byId.find(id.toInt()) : byId.end();
+            if (seen != byId.end()) {
+                array.replace(seen->second, value);
+                continue;
+            }
+            if (id.isDouble())
+                byId[id.toInt()] = int(array.size());
             array.append(value);
+        }
         from += used;
         any = true;
     }

@@ -32,7 +32,7 @@ const char* const pipewirePulse = R"([
 
 // PipeWire's own objects: numbers as numbers, a source that carries the
 // DAC's ids too. An object that went away while pw-dump ran comes first, as
-// an array of its own.
+// an array of its own, and one (a second DAC's sink) after it was listed.
 const char* const pwDump = R"([{"id":40,"info":null}]
 [
  {"id":30,"type":"PipeWire:Interface:Metadata","props":{"metadata.name":"settings"},
@@ -42,8 +42,11 @@ const char* const pwDump = R"([{"id":40,"info":null}]
  {"id":42,"type":"PipeWire:Interface:Node","info":{"props":{"media.class":"Audio/Sink",
   "node.name":"alsa_output.usb-Sonvale-00","node.description":"ES9038","api.alsa.card":2,
   "device.vendor.id":"0x2fc6","device.product.id":"0x6013"}}},
- {"id":43,"type":"PipeWire:Interface:Node","info":{"props":{"media.class":"Audio/Sink","node.name":"loop"}}}
-])";
+ {"id":43,"type":"PipeWire:Interface:Node","info":{"props":{"media.class":"Audio/Sink","node.name":"loop"}}},
+ {"id":44,"type":"PipeWire:Interface:Node","info":{"props":{"media.class":"Audio/Sink",
+  "node.name":"alsa_output.usb-Sonvale-01","device.vendor.id":"0x2fc6","device.product.id":"0x6013"}}}
+]
+[{"id":44,"info":null}])";
 
 // PulseAudio's own sinks: its ids without "0x", its card as alsa.card.
 const char* const pulseAudio = R"([
