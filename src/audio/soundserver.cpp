@@ -22,12 +22,14 @@ const AudioDevice* alsaDevice(const std::vector<AudioDevice>& devices, const cha
     return nullptr;
 }
 
+#ifndef _WIN32
 QString methodText(SoundServerListing::Method method, const SoundServerListing::Sink& sink)
 {
     if (method == SoundServerListing::Method::Card)
         return QStringLiteral("on the DAC's ALSA card %1").arg(SoundServerListing::cardOf(sink));
     return QStringLiteral("by the DAC's USB ids");
 }
+#endif
 
 } // namespace
 
