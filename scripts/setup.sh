@@ -20,6 +20,9 @@ packages=(
     # end-to-end test (tests/e2e/soundserver.sh)
     portaudio19-dev pipewire pipewire-bin wireplumber pipewire-pulse pipewire-alsa
     pulseaudio-utils
+    # ALSA's "pulse" device, which plays to a sound server's sink chosen by
+    # name: the DAC's, where the server holds its card (src/audio/soundserver.h)
+    libasound2-plugins
 )
 # Further packages a caller needs (scripts/windows.sh).
 packages+=("$@")

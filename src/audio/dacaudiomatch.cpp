@@ -77,12 +77,9 @@ std::vector<DacAudioMatch::UsbCard> DacAudioMatch::readUsbCards()
     return cards;
 }
 
-DacAudioMatch::Match DacAudioMatch::findOnCards(const std::vector<AudioDevice>& devices,
-                                                const DacUsb& dac,
-                                                const std::vector<UsbCard>& cards)
+int DacAudioMatch::dacCard(const DacUsb& dac, const std::vector<UsbCard>& cards)
 {
-    // The card that is the DAC: its identifiers, and where libusb saw it
-    // when that is known. Two cards that fit leave the choice open.
+    // Two cards that fit leave the choice open.
     int dacCard = -1;
     int fits = 0;
     for (const UsbCard& card : cards) {
@@ -93,8 +90,16 @@ DacAudioMatch::Match DacAudioMatch::findOnCards(const std::vector<AudioDevice>& 
         dacCard = card.card;
         ++fits;
     }
+    return fits == 1 ? dacCard : -1;
+}
+
+DacAudioMatch::Match DacAudioMatch::findOnCards(const std::vector<AudioDevice>& devices,
+                                                const DacUsb& dac,
+                                                const std::vector<UsbCard>& cards)
+{
+    const int dacCard = DacAudioMatch::dacCard(dac, cards);
     Match match;
-    if (fits != 1)
+    if (dacCard < 0)
         return match;
     int best = 1 << 30;
     for (const AudioDevice& device : devices) {

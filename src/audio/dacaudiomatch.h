@@ -61,6 +61,10 @@ public:
     // ("hw:N,0" before "hw:N,1") is taken.
     static Match findOnCards(const std::vector<AudioDevice>& devices, const DacUsb& dac,
                              const std::vector<UsbCard>& cards);
+    // The number of the one card in `cards` that is the DAC: its
+    // identifiers, and where libusb saw it when that is known; -1 when none
+    // or several fit.
+    static int dacCard(const DacUsb& dac, const std::vector<UsbCard>& cards);
     // The fallback: the one output whose name contains the product string.
     static Match findByProduct(const std::vector<AudioDevice>& devices, const QString& product);
 

@@ -71,8 +71,14 @@ start_server() {
     done
     pactl load-module module-null-sink sink_name=loop rate=48000 channels=2 >/dev/null \
         || fail_start "cannot load a null sink"
-    pactl set-default-sink loop && pactl set-default-source loop.monitor \
-        || fail_start "cannot make the null sink the default"
+    # WirePlumber keeps the defaults, and answers for them a moment after the
+    # server does ("Not supported" until then).
+    i=0
+    until pactl set-default-sink loop 2>/dev/null && pactl set-default-source loop.monitor 2>/dev/null; do
+        i=$((i + 1))
+        [ $i -gt 50 ] && fail_start "cannot make the null sink the default"
+        sleep 0.1
+    done
     # The sink's volume stays at 100 %, so the level comes back as played.
     pactl set-sink-volume loop 100% && pactl set-source-volume loop.monitor 100% \
         || fail_start "cannot set the null sink's volume"
