@@ -118,14 +118,10 @@ TrackedFit fitTracked(const double* samples, std::size_t count, std::size_t leng
     return tracked;
 }
 
-// THD+N: the rest's power within the band, from a Hann-windowed FFT of the
-// whole cycles analysed, against the fundamental.
-double thdPlusNoiseDb(const std::vector<double>& rest, std::size_t length, double amplitude,
+// THD+N: the rest's power within the band, against the fundamental.
+double thdPlusNoiseDb(const std::vector<double>& power, std::size_t fftLength, double amplitude,
                       double rateHz, const AnalysisOptions& options)
 {
-    const std::size_t fftLength = Spectrum::fastLength(length);
-    const std::vector<double> power =
-        Spectrum::hannPower(rest.data() + (length - fftLength) / 2, fftLength);
     const double binHz = rateHz / double(fftLength);
     const std::size_t firstBin =
         std::max<std::size_t>(1, std::size_t(std::ceil(options.bandLowHz / binHz)));
@@ -136,6 +132,46 @@ double thdPlusNoiseDb(const std::vector<double>& rest, std::size_t length, doubl
         bandPower += power[k];
     bandPower *= 2.0 / (double(fftLength) * Spectrum::hannEnergy(fftLength));
     return linearToDb(std::sqrt(bandPower) / (amplitude / std::sqrt(2.0)));
+}
+
+// The RMS of the white noise near the harmonics that matter (H2..H5): the
+// median of the residual's power from 1.5 to 5.5 times the tone, which lines
+// there (hum, a harmonic the fit left a little of) do not move the way they
+// move a mean. A bin of white noise holds an exponentially distributed power,
+// whose median is ln 2 times its mean, σ²·hannEnergy. A tone so high that the
+// band holds too few bins takes all of them.
+double noiseNearHarmonics(const std::vector<double>& power, std::size_t fftLength, double omega)
+{
+    const double binOmega = 2.0 * pi / double(fftLength);
+    std::size_t firstBin = std::max<std::size_t>(1, std::size_t(std::ceil(1.5 * omega / binOmega)));
+    std::size_t lastBin =
+        std::min(power.size() - 2, std::size_t(std::floor(5.5 * omega / binOmega)));
+    if (lastBin < firstBin + 16) {
+        firstBin = 1;
+        lastBin = power.size() - 2;
+    }
+    std::vector<double> band(power.begin() + std::ptrdiff_t(firstBin),
+                             power.begin() + std::ptrdiff_t(lastBin) + 1);
+    const auto middle = band.begin() + std::ptrdiff_t(band.size() / 2);
+    std::nth_element(band.begin(), middle, band.end());
+    return std::sqrt(*middle / std::log(2.0) / Spectrum::hannEnergy(fftLength));
+}
+
+// THD+N and the harmonics' noise, from Hann-windowed FFTs of the rest and the
+// residual over the middle of the whole cycles analysed.
+void spectralFigures(const TrackedFit& tracked, std::size_t length, double omega, double rateHz,
+                     const AnalysisOptions& options, ChannelAnalysis& result)
+{
+    const std::size_t fftLength = Spectrum::fastLength(length);
+    const std::size_t offset = (length - fftLength) / 2;
+    const std::vector<std::vector<double>> power = Spectrum::hannPowers(
+        {tracked.rest.data() + offset, tracked.residual.data() + offset}, fftLength);
+    const double amplitude = std::abs(tracked.fit.amplitudes[1]);
+    result.thdnDb = thdPlusNoiseDb(power[0], fftLength, amplitude, rateHz, options);
+    // The least-squares σ of each part of a harmonic's amplitude over the
+    // length fitted, against the fundamental.
+    const double noiseRms = noiseNearHarmonics(power[1], fftLength, omega);
+    result.harmonicNoise = noiseRms * std::sqrt(2.0 / double(length)) / amplitude;
 }
 
 // h_k = (a_k / |a_1|)·e^(−j·k·∠a_1), and the THD from them.
@@ -262,9 +298,8 @@ ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double 
     result.seconds = double(length) / rateHz;
     result.cycles = cycles;
     result.noiseDbfs = linearToDb(tracked.residualRms * std::sqrt(2.0));
-    result.harmonicNoise = tracked.residualRms * std::sqrt(2.0 / double(length)) / amplitude;
     referHarmonics(tracked.fit, result);
-    result.thdnDb = thdPlusNoiseDb(tracked.rest, length, amplitude, rateHz, options);
+    spectralFigures(tracked, length, omega, rateHz, options, result);
 
     if (flatTopped(samples, count, tracked.fit.dc, amplitude, omega))
         addProblem(result.problems, Problem::clipping);

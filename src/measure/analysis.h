@@ -76,7 +76,11 @@ struct ChannelAnalysis {
     // solver works on the complex values.
     std::array<std::complex<double>, highestHarmonic + 1> harmonics{};
     // The standard deviation of the real and of the imaginary part of each
-    // h_k that the capture's noise leaves (relative to the fundamental).
+    // h_k that the capture's noise leaves (relative to the fundamental):
+    // σ·√(2/N)/|a_1| over the N samples analysed, σ the RMS of the white
+    // noise near H2..H5 (the median of the residual's spectrum from 1.5 to
+    // 5.5 times the tone). Hum and other lines elsewhere, which noiseDbfs and
+    // THD+N count, do not move a harmonic's estimate and are left out.
     double harmonicNoise = none;
 
     double seconds = none;      // the whole cycles analysed, from the first sample
