@@ -4,6 +4,7 @@
 #include "measure/analysis.h"
 
 #include "measure/decibels.h"
+#include "measure/phasetrack.h"
 #include "measure/sinefit.h"
 #include "measure/spectrum.h"
 
@@ -25,23 +26,6 @@ constexpr std::size_t shortestCapture = 256;
 // A sample at or above this magnitude is taken as the converter at its end
 // stop (−0.009 dBFS; a 16-bit full scale of 32767 lies above it).
 constexpr double fullScale = 0.999;
-
-// A dropout moves the fundamental's local amplitude or phase by more than
-// this, relative to the fundamental (−60 dB): a one-sample slip at 1 kHz and
-// 48 kHz moves the phase by 0.13 rad, while noise, clock drift (absorbed by
-// the fit) and harmonics (fitted) move it by far less.
-constexpr double dropoutDeviation = 1e-3;
-// ... or the residual's RMS in one segment stands this far above its median.
-constexpr double dropoutBurst = 10.0;
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const std::size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + middle, values.end());
-    return values[middle];
-}
 
 // Runs of three or more equal samples on the tone's crest, longer than
 // quantisation explains: there a sine of this amplitude and frequency moves by
@@ -67,43 +51,148 @@ bool flatTopped(const double* samples, std::size_t count, double dc, double ampl
     return false;
 }
 
-// Splits the capture into segments of whole cycles (about 4 ms, one cycle at
-// least) and looks at each for what a stream that lost or repeated samples
-// leaves: the fundamental's amplitude or phase away from the whole fit's, or
-// a burst in what the fit leaves.
-bool hasDropout(const std::vector<double>& residual, double omega, double amplitude, double rateHz)
+// The tone, in radians per sample: the FFT's peak, then the four-parameter
+// fit; 0 when there is none.
+double toneFrequency(const double* samples, std::size_t count, double rateHz,
+                     const AnalysisOptions& options)
 {
-    const double period = 2.0 * pi / omega;
-    const double cycles = std::max(1.0, std::round(0.004 * rateHz / period));
-    const std::size_t segment = std::max<std::size_t>(32, std::size_t(std::round(cycles * period)));
-    const std::size_t count = residual.size() / segment;
-    if (count < 2)
-        return false;
-    std::vector<double> rms(count);
-    std::vector<double> deviation(count);
-    const std::vector<std::complex<double>> phasor = SineFit::phasors(-omega, count * segment, 0.0);
-    for (std::size_t s = 0; s < count; ++s) {
-        const double* r = residual.data() + s * segment;
-        const std::complex<double>* z = phasor.data() + s * segment;
-        std::complex<double> sum = 0;
-        double energy = 0;
-        for (std::size_t i = 0; i < segment; ++i) {
-            sum += r[i] * z[i];
-            energy += r[i] * r[i];
+    double lowest = 2.0 * pi * 10.0 / rateHz;
+    double highest = pi;
+    if (options.expectedFrequencyHz) {
+        lowest = 2.0 * pi * *options.expectedFrequencyHz * 0.98 / rateHz;
+        highest = std::min(pi, 2.0 * pi * *options.expectedFrequencyHz * 1.02 / rateHz);
+    }
+    const double omega = SineFit::peakFrequency(samples, count, lowest, highest);
+    return omega > 0 ? SineFit::refineFrequency(samples, count, omega) : 0.0;
+}
+
+// The fit of DC and the harmonics over the first `length` samples, on the
+// phase the fundamental follows, and what it leaves of all `count`.
+struct TrackedFit {
+    SineFit::Harmonics fit;
+    std::vector<double> rest;     // after DC and the fundamental
+    std::vector<double> residual; // after DC and all nine harmonics
+    double restRms = 0;           // over the first `length`
+    double residualRms = 0;
+    bool dropout = false;
+};
+
+std::vector<double> without(const double* samples, std::vector<double> model)
+{
+    for (std::size_t i = 0; i < model.size(); ++i)
+        model[i] = samples[i] - model[i];
+    return model;
+}
+
+double rms(const std::vector<double>& values, std::size_t length)
+{
+    double energy = 0;
+    for (std::size_t i = 0; i < length; ++i)
+        energy += values[i] * values[i];
+    return std::sqrt(energy / double(length));
+}
+
+// First at the one frequency, which takes up the clocks' offset; then on the
+// phase the fundamental's segments follow, which takes up their wander too
+// (the residual of a fit at one frequency would keep it, and over minutes it
+// stands far above the noise).
+TrackedFit fitTracked(const double* samples, std::size_t count, std::size_t length, double omega,
+                      double rateHz)
+{
+    const double origin = (double(length) - 1) / 2;
+    std::vector<std::complex<double>> phasor = SineFit::phasors(omega, count, origin);
+    TrackedFit tracked;
+    tracked.fit = SineFit::fitHarmonics(samples, length, phasor.data(), omega, highestHarmonic);
+    tracked.residual =
+        without(samples, SineFit::model(tracked.fit, phasor.data(), count, highestHarmonic));
+    const PhaseTrack track(tracked.residual.data(), phasor.data(), count, tracked.fit.amplitudes[1],
+                           omega, rateHz);
+    phasor = track.phasors(count, omega, origin);
+    tracked.fit = SineFit::fitHarmonics(samples, length, phasor.data(), omega, highestHarmonic);
+    tracked.rest = without(samples, SineFit::model(tracked.fit, phasor.data(), count, 1));
+    tracked.residual =
+        without(samples, SineFit::model(tracked.fit, phasor.data(), count, highestHarmonic));
+    tracked.restRms = rms(tracked.rest, length);
+    tracked.residualRms = rms(tracked.residual, length);
+    tracked.dropout = track.hasDropout(tracked.residual, std::abs(tracked.fit.amplitudes[1]));
+    return tracked;
+}
+
+// THD+N: the rest's power within the band, against the fundamental.
+double thdPlusNoiseDb(const std::vector<double>& power, std::size_t fftLength, double amplitude,
+                      double rateHz, const AnalysisOptions& options)
+{
+    const double binHz = rateHz / double(fftLength);
+    const std::size_t firstBin =
+        std::max<std::size_t>(1, std::size_t(std::ceil(options.bandLowHz / binHz)));
+    const std::size_t lastBin =
+        std::min(power.size() - 2, std::size_t(std::floor(options.bandHighHz / binHz)));
+    double bandPower = 0;
+    for (std::size_t k = firstBin; k <= lastBin; ++k)
+        bandPower += power[k];
+    bandPower *= 2.0 / (double(fftLength) * Spectrum::hannEnergy(fftLength));
+    return linearToDb(std::sqrt(bandPower) / (amplitude / std::sqrt(2.0)));
+}
+
+// The RMS of the white noise near the harmonics that matter (H2..H5): the
+// median of the residual's power from 1.5 to 5.5 times the tone, which lines
+// there (hum, a harmonic the fit left a little of) do not move the way they
+// move a mean. A bin of white noise holds an exponentially distributed power,
+// whose median is ln 2 times its mean, σ²·hannEnergy. A tone so high that the
+// band holds too few bins takes all of them.
+double noiseNearHarmonics(const std::vector<double>& power, std::size_t fftLength, double omega)
+{
+    const double binOmega = 2.0 * pi / double(fftLength);
+    std::size_t firstBin = std::max<std::size_t>(1, std::size_t(std::ceil(1.5 * omega / binOmega)));
+    std::size_t lastBin =
+        std::min(power.size() - 2, std::size_t(std::floor(5.5 * omega / binOmega)));
+    if (lastBin < firstBin + 16) {
+        firstBin = 1;
+        lastBin = power.size() - 2;
+    }
+    std::vector<double> band(power.begin() + std::ptrdiff_t(firstBin),
+                             power.begin() + std::ptrdiff_t(lastBin) + 1);
+    const auto middle = band.begin() + std::ptrdiff_t(band.size() / 2);
+    std::nth_element(band.begin(), middle, band.end());
+    return std::sqrt(*middle / std::log(2.0) / Spectrum::hannEnergy(fftLength));
+}
+
+// THD+N and the harmonics' noise, from Hann-windowed FFTs of the rest and the
+// residual over the middle of the whole cycles analysed.
+void spectralFigures(const TrackedFit& tracked, std::size_t length, double omega, double rateHz,
+                     const AnalysisOptions& options, ChannelAnalysis& result)
+{
+    const std::size_t fftLength = Spectrum::fastLength(length);
+    const std::size_t offset = (length - fftLength) / 2;
+    const std::vector<std::vector<double>> power = Spectrum::hannPowers(
+        {tracked.rest.data() + offset, tracked.residual.data() + offset}, fftLength);
+    const double amplitude = std::abs(tracked.fit.amplitudes[1]);
+    result.thdnDb = thdPlusNoiseDb(power[0], fftLength, amplitude, rateHz, options);
+    // The least-squares σ of each part of a harmonic's amplitude over the
+    // length fitted, against the fundamental.
+    const double noiseRms = noiseNearHarmonics(power[1], fftLength, omega);
+    result.harmonicNoise = noiseRms * std::sqrt(2.0 / double(length)) / amplitude;
+}
+
+// h_k = (a_k / |a_1|)·e^(−j·k·∠a_1), and the THD from them.
+void referHarmonics(const SineFit::Harmonics& fit, ChannelAnalysis& result)
+{
+    const double amplitude = std::abs(fit.amplitudes[1]);
+    const double phase1 = std::arg(fit.amplitudes[1]);
+    double thdSquared = 0;
+    result.harmonics[0] = 0;
+    for (int k = 1; k <= highestHarmonic; ++k) {
+        if (!fit.measured[k]) {
+            result.harmonics[k] = {notMeasured, notMeasured};
+            continue;
         }
-        rms[s] = std::sqrt(energy / double(segment));
-        deviation[s] = 2.0 * std::abs(sum) / double(segment) / amplitude;
+        result.harmonics[k] = fit.amplitudes[k] / amplitude * std::polar(1.0, -double(k) * phase1);
+        if (k >= 2)
+            thdSquared += std::norm(result.harmonics[k]);
     }
-    const double typicalRms = median(rms);
-    // What the noise alone moves a segment's estimate by, eight times over.
-    const double noiseDeviation = 8.0 * typicalRms * std::sqrt(2.0 / double(segment)) / amplitude;
-    const double deviationLimit = std::max(dropoutDeviation, noiseDeviation);
-    const double burstLimit = std::max(dropoutBurst * typicalRms, 1e-6 * amplitude);
-    for (std::size_t s = 0; s < count; ++s) {
-        if (deviation[s] > deviationLimit || rms[s] > burstLimit)
-            return true;
-    }
-    return false;
+    result.harmonics[1] = 1.0;
+    result.thdDb = linearToDb(std::sqrt(thdSquared));
+    result.thdPercent = 100.0 * std::sqrt(thdSquared);
 }
 
 const char* const problemOrder[] = {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal};
@@ -186,17 +275,9 @@ ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double 
     if (count < shortestCapture || !(rateHz > 0) || !finite)
         return withoutTone(result);
 
-    // The tone: the FFT's peak, then the four-parameter fit.
-    double lowest = 2.0 * pi * 10.0 / rateHz;
-    double highest = pi;
-    if (options.expectedFrequencyHz) {
-        lowest = 2.0 * pi * *options.expectedFrequencyHz * 0.98 / rateHz;
-        highest = std::min(pi, 2.0 * pi * *options.expectedFrequencyHz * 1.02 / rateHz);
-    }
-    double omega = SineFit::peakFrequency(samples, count, lowest, highest);
+    const double omega = toneFrequency(samples, count, rateHz, options);
     if (!(omega > 0))
         return withoutTone(result);
-    omega = SineFit::refineFrequency(samples, count, omega);
 
     // A whole number of cycles from the first sample.
     const double period = 2.0 * pi / omega;
@@ -204,70 +285,25 @@ ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double 
     if (cycles < 1)
         return withoutTone(result);
     const std::size_t length = std::min(count, std::size_t(std::llround(cycles * period)));
-    const SineFit::Harmonics fit = SineFit::fitHarmonics(samples, length, omega, highestHarmonic);
-    const double amplitude = std::abs(fit.amplitudes[1]);
-
-    // What is left after DC and the fundamental, and after all nine.
-    const std::vector<double> fundamental = SineFit::model(fit, omega, length, count, 1);
-    const std::vector<double> full = SineFit::model(fit, omega, length, count, highestHarmonic);
-    std::vector<double> rest(count), residual(count);
-    double restEnergy = 0, residualEnergy = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        rest[i] = samples[i] - fundamental[i];
-        residual[i] = samples[i] - full[i];
-        if (i < length) {
-            restEnergy += rest[i] * rest[i];
-            residualEnergy += residual[i] * residual[i];
-        }
-    }
-    const double restRms = std::sqrt(restEnergy / double(length));
+    const TrackedFit tracked = fitTracked(samples, count, length, omega, rateHz);
+    const double amplitude = std::abs(tracked.fit.amplitudes[1]);
     // A tone is there when the fundamental carries more than all the rest.
-    if (!(amplitude > 0) || amplitude / std::sqrt(2.0) <= restRms)
+    if (!(amplitude > 0) || amplitude / std::sqrt(2.0) <= tracked.restRms)
         return withoutTone(result);
 
     result.hasTone = true;
     result.frequencyHz = omega * rateHz / (2.0 * pi);
     result.levelDbfs = linearToDb(amplitude);
-    result.dcOffset = fit.dc;
+    result.dcOffset = tracked.fit.dc;
     result.seconds = double(length) / rateHz;
     result.cycles = cycles;
-    const double residualRms = std::sqrt(residualEnergy / double(length));
-    result.noiseDbfs = linearToDb(residualRms * std::sqrt(2.0));
-    result.harmonicNoise = residualRms * std::sqrt(2.0 / double(length)) / amplitude;
+    result.noiseDbfs = linearToDb(tracked.residualRms * std::sqrt(2.0));
+    referHarmonics(tracked.fit, result);
+    spectralFigures(tracked, length, omega, rateHz, options, result);
 
-    // h_k = (a_k / |a_1|)·e^(−j·k·∠a_1).
-    const double phase1 = std::arg(fit.amplitudes[1]);
-    double thdSquared = 0;
-    result.harmonics[0] = 0;
-    for (int k = 1; k <= highestHarmonic; ++k) {
-        if (!fit.measured[k]) {
-            result.harmonics[k] = {notMeasured, notMeasured};
-            continue;
-        }
-        result.harmonics[k] = fit.amplitudes[k] / amplitude * std::polar(1.0, -double(k) * phase1);
-        if (k >= 2)
-            thdSquared += std::norm(result.harmonics[k]);
-    }
-    result.harmonics[1] = 1.0;
-    result.thdDb = linearToDb(std::sqrt(thdSquared));
-    result.thdPercent = 100.0 * std::sqrt(thdSquared);
-
-    // THD+N: the rest's power within the band, from a Hann-windowed FFT of
-    // the whole cycles analysed.
-    const std::size_t fftLength = Spectrum::fastLength(length);
-    const std::vector<double> power = Spectrum::hannPower(rest.data() + (length - fftLength) / 2, fftLength);
-    const double binHz = rateHz / double(fftLength);
-    const std::size_t firstBin = std::max<std::size_t>(1, std::size_t(std::ceil(options.bandLowHz / binHz)));
-    const std::size_t lastBin = std::min(power.size() - 2, std::size_t(std::floor(options.bandHighHz / binHz)));
-    double bandPower = 0;
-    for (std::size_t k = firstBin; k <= lastBin; ++k)
-        bandPower += power[k];
-    bandPower *= 2.0 / (double(fftLength) * Spectrum::hannEnergy(fftLength));
-    result.thdnDb = linearToDb(std::sqrt(bandPower) / (amplitude / std::sqrt(2.0)));
-
-    if (flatTopped(samples, count, fit.dc, amplitude, omega))
+    if (flatTopped(samples, count, tracked.fit.dc, amplitude, omega))
         addProblem(result.problems, Problem::clipping);
-    if (hasDropout(residual, omega, amplitude, rateHz))
+    if (tracked.dropout)
         addProblem(result.problems, Problem::dropout);
     if (options.expectedLevelDbfs
         && std::abs(result.levelDbfs - *options.expectedLevelDbfs) > options.levelToleranceDb)

@@ -10,14 +10,19 @@
 // Playback and capture run on clocks that are not synchronised, so nothing
 // here assumes a tone centred on an FFT bin: the frequency comes from a
 // windowed FFT's peak, refined by a least-squares sine fit, and the harmonics
-// from a least-squares fit of DC and cos/sin at k·f (k = 1..9) over a whole
-// number of cycles.
+// from a least-squares fit of DC and cos/sin at k·θ (k = 1..9) over a whole
+// number of cycles. The two clocks also wander against each other by a few
+// ppm over minutes, so θ is not a straight line ω·t: it is the phase the
+// fundamental follows, fitted about every 4 ms and smoothed over a tenth of
+// a second (phasetrack.h), and what it bends by never reaches the residual.
+// A stream that lost or repeated samples makes that phase step at one place,
+// which is what "dropout" looks for; a slow bend is not one.
 //
 // Phase convention: with the analysed samples written as
-// Σ |a_k|·cos(k·ω·t + φ_k), t = 0 at the first sample analysed, the phase of
-// harmonic k is φ_k − k·φ_1, wrapped to (−180°, 180°]. A pure delay between
-// playback and capture leaves it unchanged; y = x + c·x² puts H2 at 0° for
-// c > 0 and at 180° for c < 0.
+// Σ |a_k|·cos(k·θ(t) + φ_k), θ(t) the fundamental's phase and t = 0 at the
+// first sample analysed, the phase of harmonic k is φ_k − k·φ_1, wrapped to
+// (−180°, 180°]. A pure delay between playback and capture leaves it
+// unchanged; y = x + c·x² puts H2 at 0° for c > 0 and at 180° for c < 0.
 
 #include <array>
 #include <complex>
@@ -56,7 +61,7 @@ struct ChannelAnalysis {
     bool hasTone = false;
 
     static constexpr double none = std::numeric_limits<double>::quiet_NaN();
-    double frequencyHz = none;
+    double frequencyHz = none;  // over the whole cycles analysed
     double levelDbfs = none;    // the fundamental's peak
     double dcOffset = none;     // full scale 1.0
     double thdDb = none;        // √Σ|h_k|², k = 2..9, against the fundamental
@@ -71,7 +76,11 @@ struct ChannelAnalysis {
     // solver works on the complex values.
     std::array<std::complex<double>, highestHarmonic + 1> harmonics{};
     // The standard deviation of the real and of the imaginary part of each
-    // h_k that the capture's noise leaves (relative to the fundamental).
+    // h_k that the capture's noise leaves (relative to the fundamental):
+    // σ·√(2/N)/|a_1| over the N samples analysed, σ the RMS of the white
+    // noise near H2..H5 (the median of the residual's spectrum from 1.5 to
+    // 5.5 times the tone). Hum and other lines elsewhere, which noiseDbfs and
+    // THD+N count, do not move a harmonic's estimate and are left out.
     double harmonicNoise = none;
 
     double seconds = none;      // the whole cycles analysed, from the first sample

@@ -46,6 +46,49 @@ bool solveSymmetric(std::vector<double> a, std::vector<double>& b, int n)
     return true;
 }
 
+// S_m = Σ e^(jmθ_i) for m = 1..2·used and R_k = Σ x_i·e^(jkθ_i) for
+// k = 1..used, the powers of each phasor by rotation; returns Σ x_i.
+double powerSums(const double* samples, std::size_t n, const std::complex<double>* phasor, int used,
+                 std::vector<std::complex<double>>& sums,
+                 std::vector<std::complex<double>>& projections)
+{
+    // Plain arrays of real and imaginary parts, and two samples at a time:
+    // each rotation waits for the one before, so two chains side by side
+    // keep the processor busy, and each sum is stored half as often.
+    std::vector<double> parts(6 * std::size_t(used) + 2, 0.0);
+    double* sumRe = parts.data();
+    double* sumIm = sumRe + 2 * used + 1;
+    double* projectionRe = sumIm + 2 * used + 1;
+    double* projectionIm = projectionRe + used;
+    double sumX = 0;
+    for (std::size_t i = 0; i < n; i += 2) {
+        const std::size_t j = std::min(i + 1, n - 1);
+        const double second = j > i ? 1.0 : 0.0; // an odd n's last sample alone
+        const double ar = phasor[i].real(), ai = phasor[i].imag(), x = samples[i];
+        const double br = phasor[j].real(), bi = phasor[j].imag(), y = second * samples[j];
+        sumX += x + y;
+        double ur = ar, ui = ai, vr = second * br, vi = second * bi;
+        for (int m = 1; m <= 2 * used; ++m) {
+            sumRe[m] += ur + vr;
+            sumIm[m] += ui + vi;
+            if (m <= used) {
+                projectionRe[m - 1] += x * ur + y * vr;
+                projectionIm[m - 1] += x * ui + y * vi;
+            }
+            const double nextU = ur * ar - ui * ai, nextV = vr * br - vi * bi;
+            ui = ur * ai + ui * ar;
+            vi = vr * bi + vi * br;
+            ur = nextU;
+            vr = nextV;
+        }
+    }
+    for (int m = 1; m <= 2 * used; ++m)
+        sums[m] = {sumRe[m], sumIm[m]};
+    for (int k = 1; k <= used; ++k)
+        projections[k] = {projectionRe[k - 1], projectionIm[k - 1]};
+    return sumX;
+}
+
 } // namespace
 
 std::vector<std::complex<double>> SineFit::phasors(double omega, std::size_t count, double origin)
@@ -114,16 +157,24 @@ double SineFit::refineFrequency(const double* samples, std::size_t n, double ome
         // Columns: cos, sin, 1, t·(−a·sin + b·cos).
         double g[16] = {};
         double r[4] = {};
-        const std::vector<std::complex<double>> z = phasors(omega, n, middle);
+        // cos and sin turned along as phasors() does, without storing them.
+        const double turnC = std::cos(omega), turnS = std::sin(omega);
+        double c = 0, s = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const double t = double(i) - middle;
-            const double c = z[i].real(), s = z[i].imag();
+            if (i % 1024 == 0) {
+                c = std::cos(omega * t);
+                s = std::sin(omega * t);
+            }
             const double col[4] = {c, s, 1.0, t * (b * c - a * s)};
             for (int p = 0; p < 4; ++p) {
                 r[p] += col[p] * samples[i];
                 for (int q = p; q < 4; ++q)
                     g[p * 4 + q] += col[p] * col[q];
             }
+            const double next = c * turnC - s * turnS;
+            s = c * turnS + s * turnC;
+            c = next;
         }
         std::vector<double> matrix(g, g + 16), rhs(r, r + 4);
         if (!solveSymmetric(matrix, rhs, 4))
@@ -145,6 +196,14 @@ double SineFit::refineFrequency(const double* samples, std::size_t n, double ome
 
 SineFit::Harmonics SineFit::fitHarmonics(const double* samples, std::size_t n, double omega, int orders)
 {
+    const std::vector<std::complex<double>> phasor = phasors(omega, n, (double(n) - 1) / 2);
+    return fitHarmonics(samples, n, phasor.data(), omega, orders);
+}
+
+SineFit::Harmonics SineFit::fitHarmonics(const double* samples, std::size_t n,
+                                         const std::complex<double>* phasor, double omega,
+                                         int orders)
+{
     Harmonics fit;
     fit.amplitudes.assign(orders + 1, 0.0);
     fit.measured.assign(orders + 1, false);
@@ -156,24 +215,10 @@ SineFit::Harmonics SineFit::fitHarmonics(const double* samples, std::size_t n, d
     const int columns = 1 + 2 * used;
     // The normal equations of the columns 1, cos(kθ), sin(kθ) need only the
     // sums S_m = Σ e^(jmθ), m = 0..2·used, since products of them are sums
-    // and differences of harmonics, and R_k = Σ x·e^(jkθ).
-    const std::vector<std::complex<double>> phasor = phasors(omega, n, (double(n) - 1) / 2);
+    // and differences of harmonics, and R_k = Σ x·e^(jkθ), whatever θ is
+    // at each sample.
     std::vector<std::complex<double>> sums(2 * used + 1, 0.0), projections(used + 1, 0.0);
-    double sumX = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double zr = phasor[i].real(), zi = phasor[i].imag();
-        const double x = samples[i];
-        sumX += x;
-        double wr = zr, wi = zi;
-        for (int m = 1; m <= 2 * used; ++m) {
-            sums[m] += std::complex<double>(wr, wi);
-            if (m <= used)
-                projections[m] += std::complex<double>(x * wr, x * wi);
-            const double next = wr * zr - wi * zi;
-            wi = wr * zi + wi * zr;
-            wr = next;
-        }
-    }
+    const double sumX = powerSums(samples, n, phasor, used, sums, projections);
     sums[0] = double(n);
     auto sum = [&](int m) { return m >= 0 ? sums[m] : std::conj(sums[-m]); };
     std::vector<double> g(columns * columns, 0.0), r(columns, 0.0);
@@ -207,17 +252,31 @@ SineFit::Harmonics SineFit::fitHarmonics(const double* samples, std::size_t n, d
 std::vector<double> SineFit::model(const Harmonics& fit, double omega, std::size_t fittedLength,
                                    std::size_t count, int highestOrder)
 {
-    std::vector<double> values(count, fit.dc);
-    const int orders = std::min<int>(highestOrder, int(fit.amplitudes.size()) - 1);
     const std::vector<std::complex<double>> phasor = phasors(omega, count, (double(fittedLength) - 1) / 2);
+    return model(fit, phasor.data(), count, highestOrder);
+}
+
+std::vector<double> SineFit::model(const Harmonics& fit, const std::complex<double>* phasor,
+                                   std::size_t count, int highestOrder)
+{
+    std::vector<double> values(count, fit.dc);
+    int orders = 0;
+    std::vector<double> re, im; // a_k, 0 where not measured
+    for (int k = 0; k <= highestOrder && k < int(fit.amplitudes.size()); ++k) {
+        const bool measured = k && fit.measured[k];
+        re.push_back(measured ? fit.amplitudes[k].real() : 0.0);
+        im.push_back(measured ? fit.amplitudes[k].imag() : 0.0);
+        orders = measured ? k : orders;
+    }
     for (std::size_t i = 0; i < count; ++i) {
-        const std::complex<double> z = phasor[i];
-        std::complex<double> power = z;
+        const double zr = phasor[i].real(), zi = phasor[i].imag();
+        double wr = zr, wi = zi;
         double value = fit.dc;
         for (int k = 1; k <= orders; ++k) {
-            if (fit.measured[k])
-                value += fit.amplitudes[k].real() * power.real() - fit.amplitudes[k].imag() * power.imag();
-            power *= z;
+            value += re[k] * wr - im[k] * wi;
+            const double next = wr * zr - wi * zi;
+            wi = wr * zi + wi * zr;
+            wr = next;
         }
         values[i] = value;
     }

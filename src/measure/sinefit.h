@@ -35,6 +35,12 @@ public:
         std::vector<bool> measured;
     };
     static Harmonics fitHarmonics(const double* samples, std::size_t n, double omega, int orders);
+    // The same on any phase: columns cos(k·θ_i), sin(k·θ_i) with
+    // phasor[i] = e^(j·θ_i) for i = 0..n, written as Re(a_k·e^(j·k·θ_i)). A
+    // clock that wanders makes θ_i bend away from a straight line; `omega`,
+    // the mean frequency, decides which harmonics lie below half the rate.
+    static Harmonics fitHarmonics(const double* samples, std::size_t n,
+                                  const std::complex<double>* phasor, double omega, int orders);
 
     // e^(j·omega·(i − origin)) for i = 0..count, by rotation, restarted from
     // the exact value every 1024 samples (the rotation's rounding stays
@@ -44,5 +50,8 @@ public:
     // The fit's model, DC and harmonics 1..highestOrder, at samples
     // 0..count of a block whose fit covered its first `fittedLength`.
     static std::vector<double> model(const Harmonics& fit, double omega, std::size_t fittedLength,
+                                     std::size_t count, int highestOrder);
+    // The model of a fit on the phases phasor[0..count).
+    static std::vector<double> model(const Harmonics& fit, const std::complex<double>* phasor,
                                      std::size_t count, int highestOrder);
 };

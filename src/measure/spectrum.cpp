@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
 std::size_t Spectrum::fastLength(std::size_t atMost)
 {
@@ -24,18 +25,44 @@ std::size_t Spectrum::fastLength(std::size_t atMost)
 
 std::vector<double> Spectrum::hannPower(const double* samples, std::size_t n)
 {
+    std::vector<std::vector<double>> powers = hannPowers({samples}, n);
+    return powers.empty() ? std::vector<double>() : std::move(powers.front());
+}
+
+std::vector<std::vector<double>> Spectrum::hannPowers(const std::vector<const double*>& blocks,
+                                                      std::size_t n)
+{
     std::unique_ptr<kiss_fftr_state, void (*)(void*)> plan(
         kiss_fftr_alloc(int(n), 0, nullptr, nullptr), kiss_fftr_free);
     if (!plan)
         return {};
-    std::vector<kiss_fft_scalar> windowed(n);
+    // The window by rotation, restarted from the exact value every 1024
+    // samples: a cosine for each sample costs about as much as the transform.
+    std::vector<double> window(n);
     const double step = 2.0 * 3.14159265358979323846 / double(n);
-    for (std::size_t i = 0; i < n; ++i)
-        windowed[i] = kiss_fft_scalar(samples[i] * (0.5 - 0.5 * std::cos(step * double(i))));
+    const double c = std::cos(step), s = std::sin(step);
+    double re = 1, im = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i % 1024 == 0) {
+            re = std::cos(step * double(i));
+            im = std::sin(step * double(i));
+        }
+        window[i] = 0.5 - 0.5 * re;
+        const double next = re * c - im * s;
+        im = re * s + im * c;
+        re = next;
+    }
+    std::vector<kiss_fft_scalar> windowed(n);
     std::vector<kiss_fft_cpx> bins(n / 2 + 1);
-    kiss_fftr(plan.get(), windowed.data(), bins.data());
-    std::vector<double> power(bins.size());
-    for (std::size_t k = 0; k < bins.size(); ++k)
-        power[k] = double(bins[k].r) * bins[k].r + double(bins[k].i) * bins[k].i;
-    return power;
+    std::vector<std::vector<double>> powers;
+    for (const double* samples : blocks) {
+        for (std::size_t i = 0; i < n; ++i)
+            windowed[i] = kiss_fft_scalar(samples[i] * window[i]);
+        kiss_fftr(plan.get(), windowed.data(), bins.data());
+        std::vector<double> power(bins.size());
+        for (std::size_t k = 0; k < bins.size(); ++k)
+            power[k] = double(bins[k].r) * bins[k].r + double(bins[k].i) * bins[k].i;
+        powers.push_back(std::move(power));
+    }
+    return powers;
 }

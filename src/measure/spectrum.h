@@ -22,6 +22,11 @@ public:
     // |X_k|² for k = 0..n/2 of samples[0..n) times the periodic Hann window;
     // n must be even.
     static std::vector<double> hannPower(const double* samples, std::size_t n);
+    // The same of several blocks of n samples on one plan: KissFFT works out
+    // a plan's twiddles with a sine and a cosine each, which costs about as
+    // much as a transform.
+    static std::vector<std::vector<double>> hannPowers(const std::vector<const double*>& blocks,
+                                                       std::size_t n);
 
     // Σ w² of that window over n samples: the power of white noise of
     // variance σ² in each bin is σ²·hannEnergy(n).

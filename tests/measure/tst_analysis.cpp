@@ -4,6 +4,7 @@
 // phases are known: clock offsets, delays, DC, noise, quantisation; and the
 // problems it must report instead of measuring them.
 
+#include "clocksignals.h"
 #include "measure/analysis.h"
 #include "measure/decibels.h"
 #include "synthetic.h"
@@ -15,6 +16,7 @@ using Synthetic::Harmonic;
 using Synthetic::Tone;
 
 Q_DECLARE_METATYPE(Tone)
+Q_DECLARE_METATYPE(ClockSignals::Desk)
 
 namespace {
 
@@ -71,6 +73,8 @@ private slots:
     void expectedFrequency_data();
     void expectedFrequency();
     void capture();
+    void desk_data();
+    void desk();
     void thdPercentText_data();
     void thdPercentText();
 };
@@ -348,6 +352,69 @@ void TestAnalysis::capture()
     QCOMPARE(problemsOf(capture.channels[1].problems), (QStringList{"dropout", "level"}));
     QCOMPARE(problemsOf(capture.problems), (QStringList{"dropout", "level"}));
     QVERIFY(!capture.ok());
+}
+
+// Captures on a desk. A slow wander of the clocks moves the phase far more
+// than a slip does, but smoothly: only a step, a sample lost or repeated
+// anywhere in two minutes, is a dropout. Nor may the wander stay in what the
+// fit leaves (one second carries some of it where the frequency changes
+// fastest): the figures are those of the same capture on steady clocks. The
+// noise of each part of a harmonic, which the THD solver weighs a change
+// against, is σ·√(2/N) against the fundamental for white noise of RMS σ over
+// the N samples analysed, whatever hum the capture carries besides.
+void TestAnalysis::desk_data()
+{
+    QTest::addColumn<ClockSignals::Desk>("desk");
+    QTest::addColumn<QString>("slip");
+    QTest::addColumn<double>("atSeconds");
+
+    ClockSignals::Desk desk = ClockSignals::wandering();
+    QTest::newRow("120 s, ±2 ppm over 60 s about +50 ppm") << desk << "" << 0.0;
+    for (const char* slip : {"lost", "repeated"}) {
+        for (double at : {0.001, 61.2345, 119.99})
+            QTest::addRow("120 s, a sample %s at %g s: dropout", slip, at) << desk << slip << at;
+    }
+    desk.seconds = 1;
+    desk.harmonics = {{2, {-100, 40}}, {3, {-105, -135}}};
+    QTest::newRow("1 s where the frequency changes fastest") << desk << "" << 0.0;
+    desk.hum = ClockSignals::groundLoop();
+    QTest::newRow("and hum from a ground loop, -105 dBFS") << desk << "" << 0.0;
+}
+
+void TestAnalysis::desk()
+{
+    QFETCH(ClockSignals::Desk, desk);
+    QFETCH(QString, slip);
+    QFETCH(double, atSeconds);
+    std::vector<double> samples = ClockSignals::synthesize(desk);
+    const auto at = samples.begin() + std::ptrdiff_t(atSeconds * desk.rateHz);
+    if (slip == "lost")
+        samples.erase(at);
+    else if (slip == "repeated")
+        samples.insert(at, *at);
+    const ChannelAnalysis result = analyse(samples, desk.rateHz);
+    QCOMPARE(problemsOf(result.problems), slip.isEmpty() ? QStringList() : QStringList{"dropout"});
+    if (!slip.isEmpty())
+        return;
+
+    desk.wanderPpm = 0;
+    const ChannelAnalysis steady = analyse(ClockSignals::synthesize(desk), desk.rateHz);
+    QVERIFY2(std::abs(result.levelDbfs - desk.levelDbfs) < 0.05,
+             qPrintable(QString::number(result.levelDbfs)));
+    for (const auto& [order, h] : desk.harmonics) {
+        const double db = result.harmonicDbc(order), degrees = result.harmonicPhaseDeg(order);
+        const QString what = QStringLiteral("H%1: %2 dBc %3°").arg(order).arg(db).arg(degrees);
+        QVERIFY2(std::abs(db - h.dbc) < 0.3 && std::abs(wrapDeg(degrees - h.phaseDeg)) < 2,
+                 qPrintable(what));
+    }
+    const QString thdn =
+        QStringLiteral("THD+N %1 dB, steady %2").arg(result.thdnDb).arg(steady.thdnDb);
+    QVERIFY2(std::abs(result.thdnDb - steady.thdnDb) < 1.0, qPrintable(thdn));
+    const double white =
+        Synthetic::noiseRms(desk.noiseDbfs) * std::sqrt(2.0 / (result.seconds * desk.rateHz));
+    const double offDb = linearToDb(result.harmonicNoise / (white / dbToLinear(desk.levelDbfs)));
+    QVERIFY2(std::abs(offDb) < (desk.hum.empty() ? 1.0 : 1.5),
+             qPrintable(QStringLiteral("harmonic noise %1 dB off").arg(offDb)));
 }
 
 QTEST_APPLESS_MAIN(TestAnalysis)
