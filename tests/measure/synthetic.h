@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <map>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -289,5 +291,27 @@ private:
         return capture;
     }
 };
+
+// "1024/1024 0/0 0/0": each pair's 2nd and 3rd value.
+inline std::string valuesText(const ThdValues& values)
+{
+    std::string text;
+    for (const auto& pair : values.pairs)
+        text += (text.empty() ? "" : " ") + std::to_string(pair[0]) + "/" + std::to_string(pair[1]);
+    return text;
+}
+
+// What a solver's run came to, for a failing check or a benchmark's line.
+inline std::string describe(const ThdSolver::Result& result)
+{
+    char lengths[32];
+    std::snprintf(lengths, sizeof lengths, "%.1f", result.captureLengths);
+    std::string text = "captures " + std::to_string(result.captures) + " (" + lengths
+                       + " lengths), reason \"" + result.reason + "\", values "
+                       + valuesText(result.values);
+    for (const std::string& note : result.notes)
+        text += "; " + note;
+    return text;
+}
 
 } // namespace Synthetic
