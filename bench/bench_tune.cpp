@@ -7,10 +7,20 @@
 // The simulated path plays faster than real time; a real capture adds about
 // 1.5 s each (0.25 s of settling, the output's latency, 1 s kept).
 //
-//   bench_tune [--runs N]
+// Then the THD solver alone on a real desk's model (the interface 9 dB
+// below the DAC's output, its noise -120 dBFS RMS), each capture
+// synthesised sample by sample and analysed, as long as the solver asks:
+// the captures and the seconds of audio a tuning takes, and how far its
+// values land from the optimum and what they leave of H2 and H3; beside it
+// the same over many more noise draws with the model's analytic captures
+// (what a capture's analysis would give), which the tests use.
+//
+//   bench_tune [--runs N] [--seeds N]
 
+#include "../tests/measure/synthetic.h"
 #include "ctl/controltool.h"
 #include "measure.h"
+#include "measure/decibels.h"
 #include "settings/settingsblock.h"
 #include "usbsim.h"
 
@@ -25,6 +35,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Synthetic::AnalogPath;
 
 struct Tuned {
     double seconds;
@@ -65,15 +76,8 @@ Tuned tuneOnce(uint8_t volume)
     return tuned;
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+void wholeTool(int runs)
 {
-    int runs = 5;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--runs"))
-            runs = std::max(1, std::atoi(argv[i + 1]));
-    }
     std::printf("tune-thd, default settings (997 Hz, -3 dBFS, 48 kHz, 1 s), simulated path, %d runs\n", runs);
     std::printf("%-22s %10s %8s  %s\n", "DAC volume", "median s", "status", "values (optimum)");
     for (const uint8_t volume : {uint8_t(0x19), uint8_t(0)}) {
@@ -95,5 +99,88 @@ int main(int argc, char* argv[])
         std::printf("%-22s %10.2f %8d  %s\n", volume ? "-12.5 dB (factory)" : "0 dB", median(seconds), last.status,
                     values.c_str());
     }
+}
+
+// One solver run on the model: its captures, its seconds of audio, the worst
+// distance of a value from its optimum, and the worst of what the values
+// leave of a harmonic (the model's, without the noise).
+struct Desk {
+    double captures;
+    double seconds;
+    double units;
+    double leftDbc;
+    bool improved;
+};
+
+Desk deskOnce(AnalogPath model)
+{
+    ThdSolver solver([&model](const ThdValues& v, double factor) { return model(v, factor); });
+    const ThdSolver::Result result = solver.run(ThdValues());
+    Desk desk{double(result.captures), result.captureLengths * model.seconds, 0, -400,
+              result.outcome == ThdSolver::Outcome::Improved};
+    for (int output = 0; output < 2; ++output) {
+        for (int which = 0; which < 2; ++which) {
+            const int value = result.values.pairs[model.driver[output]][which];
+            desk.units = std::max(desk.units, std::abs(value - model.optimum(output, which)));
+            desk.leftDbc = std::max(
+                desk.leftDbc, linearToDb(std::abs(model.harmonicAt(result.values, output, which))));
+        }
+    }
+    return desk;
+}
+
+void realDesk(int runs, int seeds)
+{
+    std::printf(
+        "\nThe solver on a real desk (path -9 dB, noise -120 dBFS, k 1e-7, default h), default settings\n");
+    std::printf("%-10s %-10s %5s %9s %9s %9s %9s %8s %8s %10s\n", "volume", "captures", "runs",
+                "improved", "captures", "audio s", "audio s", "units", "units", "left dBc");
+    std::printf("%-10s %-10s %5s %9s %9s %9s %9s %8s %8s %10s\n", "", "", "", "", "median",
+                "median", "worst", "median", "worst", "worst");
+    for (const double volume : {0.0, -12.5}) {
+        for (const bool analytic : {false, true}) {
+            std::vector<double> captures, seconds, units;
+            double worstSeconds = 0, worstUnits = 0, worstLeft = -400;
+            int improved = 0;
+            const int count = analytic ? seeds : runs;
+            for (int seed = 0; seed < count; ++seed) {
+                AnalogPath model = AnalogPath::desk(volume);
+                model.analytic = analytic;
+                model.seed = unsigned(seed);
+                const Desk desk = deskOnce(model);
+                captures.push_back(desk.captures);
+                seconds.push_back(desk.seconds);
+                units.push_back(desk.units);
+                worstSeconds = std::max(worstSeconds, desk.seconds);
+                worstUnits = std::max(worstUnits, desk.units);
+                worstLeft = std::max(worstLeft, desk.leftDbc);
+                improved += desk.improved;
+            }
+            std::printf("%-10.1f %-10s %5d %9d %9.0f %9.1f %9.1f %8.1f %8.1f %10.1f\n", volume,
+                        analytic ? "analytic" : "sampled", count, improved, median(captures),
+                        median(seconds), worstSeconds, median(units), worstUnits, worstLeft);
+        }
+    }
+    ThdSolver::Settings settings;
+    std::printf("at most, default settings: %.0f capture lengths",
+                ThdSolver::maxCaptureLengths(settings));
+    settings.longestFactor = 600.0 / 8;
+    std::printf("; 8-s captures (600 s the longest): %.0f lengths, %.0f s\n",
+                ThdSolver::maxCaptureLengths(settings), 8 * ThdSolver::maxCaptureLengths(settings));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    int runs = 5, seeds = 200;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (!std::strcmp(argv[i], "--runs"))
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        else if (!std::strcmp(argv[i], "--seeds"))
+            seeds = std::max(1, std::atoi(argv[i + 1]));
+    }
+    wholeTool(runs);
+    realDesk(runs, seeds);
     return 0;
 }

@@ -11,12 +11,15 @@
 // value c: h(c) = h(c0) + g·(c − c0), g complex and unknown. Which of the
 // three pairs (thd_range0..2) drives which output is unknown too. The solver
 // measures at the start, steps each pair's 2nd and 3rd value together (they
-// act on different harmonics) and measures again, learns g for H2 and H3 on
-// every output, gives each output the pair that moves it most, and sets each
-// value where the projection of h on g crosses zero:
+// act on different harmonics) and measures again, each value's step growing
+// on its own until its harmonic moves beyond the noise or the step reaches
+// the register's range; it gives each output the pair that moves it most,
+// and sets each value where the projection of h on g crosses zero:
 //     c* = c0 − Re(conj(g)·h0) / |g|²
-// then measures there and refines at most twice. What is left in quadrature
-// to g no value can cancel: that is the floor it reports.
+// Each refinement steps the same way from the newest capture, with g fitted
+// anew to every capture so far, until the values are known as well as the
+// harmonic needs them. What is left in quadrature to g no value can cancel:
+// that is the floor it reports.
 //
 // It drives a caller-supplied function that writes the values, plays, captures
 // and analyses; it counts the captures and keeps none of the device.
@@ -44,25 +47,29 @@ class ThdSolver {
 public:
     // Writes the values, waits for them to settle, captures and analyses,
     // `lengthFactor` times the usual length (1 but where a value's effect is
-    // small against the capture's noise). Exceptions it throws pass through
-    // run().
+    // small against the capture's noise; never above Settings::longestFactor).
+    // Exceptions it throws pass through run() and map().
     using Measure = std::function<CaptureAnalysis(const ThdValues&, double lengthFactor)>;
 
     struct Settings {
-        // The first probe step in register units, enlarged stepGrowth-fold
-        // (up to probeAttempts captures per pair) while the change stays
-        // below changeOverNoise times its noise.
+        // The first probe step in register units. A value whose harmonic
+        // moves less than changeOverNoise times its noise is stepped again,
+        // stepGrowth times further, up to the register's range (32767).
         int initialStep = 1024;
         int stepGrowth = 16;
-        int probeAttempts = 2;
         double changeOverNoise = 10.0;
         int maxRefinements = 2;
-        // A refinement captures longer, up to longestFactor times the usual
-        // length, until the noise leaves each value uncertain by at most
-        // `resolution` units: the noise in a harmonic falls with the square
-        // root of the length, while one unit of a 3rd-harmonic value moves H3
-        // with the square of the level.
+        // How well a value is needed. Where one unit moves its harmonic by
+        // more than `negligibleDbc` and the longest capture can tell it,
+        // to within `resolution` units; elsewhere only as well as keeps
+        // what the uncertainty leaves of the harmonic at `negligibleDbc`,
+        // far below any audio interface's noise: one unit of a 3rd value
+        // at a low volume moves H3 by less than that, and the captures that
+        // told it to a unit would take hours.
         double resolution = 0.5;
+        double negligibleDbc = -160;
+        // The longest capture, in usual lengths: a capture is at most 600 s,
+        // so the caller sets it to 600 s over its usual length.
         double longestFactor = 120;
         // The audio interface's own H2/H3 when known (dBc at the level
         // measured): a DAC already below it cannot be tuned by this loop.
@@ -77,10 +84,12 @@ public:
 
     // What stepping one pair did.
     struct PairEffect {
-        int step = 0;                  // the last step tried
+        int step = 0;               // the larger of `steps`
+        std::array<int, 2> steps{}; // the last step of the 2nd and of the 3rd value
         bool movesAnything = false;
         std::vector<int> drives;       // the outputs it was given (0 left, 1 right)
-        // Sensitivity per unit, [output][0] of H2, [output][1] of H3.
+        // Sensitivity per unit, [output][0] of H2, [output][1] of H3: from the
+        // probe, and once solved from every capture that tells it.
         std::vector<std::array<std::complex<double>, 2>> sensitivity;
     };
 
@@ -94,7 +103,7 @@ public:
     struct Result {
         Outcome outcome = Outcome::Failed;
         std::string reason;              // why not improved, or what failed
-        std::vector<std::string> notes;  // e.g. "thd_range2 moves nothing; left as it was"
+        std::vector<std::string> notes;  // e.g. "thd_range2 moves nothing ...; left as it was"
         ThdValues start;
         ThdValues values;                // what to keep (the device holds the last values measured)
         CaptureAnalysis before;
@@ -102,6 +111,7 @@ public:
         std::array<PairEffect, 3> pairs;
         std::vector<Floor> floors;       // per output
         int captures = 0;
+        double captureLengths = 0; // Σ lengthFactor: the audio captured, in usual lengths
     };
 
     // What the next capture is for, told just before it is made, so that
@@ -133,10 +143,34 @@ public:
     void setProgress(Progress progress);
 
     Result run(const ThdValues& start);
+    // The start and the probes alone: which pair drives which output
+    // (`pairs[i].drives`), and the notes, with nothing solved. The device is
+    // left at the last probe's values, for the caller to put back; `values`
+    // is the start. Failed as run() fails; otherwise NotImproved, with an
+    // empty reason when some pair drives an output and, when none does,
+    // the reason run() would give.
+    Result map(const ThdValues& start);
     int captures() const { return captureCount; }
 
+    // The most audio a run can capture, in usual lengths: the start, each
+    // pair's probes up to the register's range, and the values solved for
+    // and each refinement at the longest capture.
+    static double maxCaptureLengths(const Settings& settings);
+
 private:
-    CaptureAnalysis capture(const ThdValues& values, Step step);
+    struct Run;
+
+    // Each stage returns what failed, "" when nothing did.
+    std::string startAndProbes(Run& run, const ThdValues& start);
+    std::string measureStart(Run& run);
+    std::string probePair(Run& run, int pair);
+    void mapOutputs(Run& run) const;
+    std::string refine(Run& run);
+    void recordFloors(Run& run) const;
+    std::optional<Result> unmapped(Run& run);
+    Result verdict(Run& run);
+    Result finish(Run& run, Outcome outcome, const std::string& reason) const;
+    CaptureAnalysis capture(Run& run, const ThdValues& values, Step step);
 
     Measure measure;
     Settings settings;
