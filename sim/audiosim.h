@@ -6,7 +6,7 @@
 #include <string>
 
 // The simulated analog path behind the PortAudio C API: the Pa_* functions
-// defined in audiosim.cpp offer two devices on one host API, "Sonvale
+// defined in portaudiosim.cpp offer two devices on one host API, "Sonvale
 // simulation":
 //   0  "<the simulated DAC's USB product string>: USB Audio"  2 outputs, the
 //      DAC (the default output)

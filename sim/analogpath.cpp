@@ -1,0 +1,142 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "analogpath.h"
+#include "kaiserwindow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+uint16_t bigEndian16(const VirtualDac::Block& block, int at)
+{
+    return uint16_t((block[size_t(at)] << 8) | block[size_t(at) + 1]);
+}
+
+} // namespace
+
+void AnalogPath::setAnalog(const AudioSim::Analog& analog)
+{
+    analog_ = analog;
+}
+
+void AnalogPath::takeBlock(const VirtualDac::Block& block)
+{
+    for (int ch = 0; ch < outputs; ++ch) {
+        const int pair = (ch == 0) != analog_.swapped ? 0 : 1;
+        const double c2 = int16_t(bigEndian16(block, 10 + 4 * pair));
+        const double c3 = int16_t(bigEndian16(block, 12 + 4 * pair));
+        Stage& m = stages_[ch];
+        const double db = AudioSim::volumeDb(block[size_t(4 + ch)], block[6], block[7]);
+        m.gain = std::pow(10.0, db / 20);
+        m.a2 = (ch == 0 ? analog_.h2l : analog_.h2r) + analog_.k2 * c2;
+        m.a3 = (ch == 0 ? analog_.h3l : analog_.h3r) + analog_.k3 * c3;
+    }
+}
+
+void AnalogPath::play(const float* frames, int count)
+{
+    for (int c = 0; c < outputs; ++c) {
+        const Stage& m = stages_[c];
+        for (int i = 0; i < count; ++i) {
+            const double v = double(frames[size_t(i) * outputs + size_t(c)]) * m.gain;
+            signal_[c].push_back(v + m.a2 * v * v + m.a3 * v * v * v);
+        }
+    }
+    written_ += count;
+}
+
+void AnalogPath::startRecording(double rate)
+{
+    position_ =
+        std::max(base_, written_ - AudioSim::bufferFrames - AudioSim::interpolatorHalfLength - 1);
+    rate_ = rate;
+    frames_ = 0;
+    dropped_ = false;
+    if (written_ == 0) {
+        // Prime the path with the latency of one buffer.
+        for (auto& signal : signal_)
+            signal.assign(AudioSim::bufferFrames + AudioSim::interpolatorHalfLength + 1, 0.0);
+        written_ = double(signal_[0].size());
+    }
+}
+
+bool AnalogPath::canRecord(int count) const
+{
+    const double step = 1 + analog_.ppm * 1e-6;
+    return position_ + step * count + AudioSim::interpolatorHalfLength + 1 <= written_;
+}
+
+// Band-limited interpolation: a Kaiser-windowed sinc, normalised to unity
+// gain at DC.
+double AnalogPath::at(int output, double position) const
+{
+    const std::deque<double>& signal = signal_[output];
+    const double local = position - base_;
+    const double whole = std::floor(local);
+    const double fraction = local - whole;
+    const int at = int(whole);
+    if (fraction == 0)
+        return at >= 0 && size_t(at) < signal.size() ? signal[size_t(at)] : 0.0;
+    const int half = AudioSim::interpolatorHalfLength;
+    const double sinPiF = std::sin(kPi * fraction);
+    double sum = 0, weights = 0;
+    for (int k = -half + 1; k <= half; ++k) {
+        const double d = k - fraction; // distance from the wanted position
+        // sin(pi (k - f)) = (-1)^(k+1) sin(pi f)
+        const double sinc = ((k & 1) ? sinPiF : -sinPiF) / (kPi * d);
+        const double w = sinc * KaiserWindow::at(d / half);
+        const int i = at + k;
+        if (i >= 0 && size_t(i) < signal.size())
+            sum += w * signal[size_t(i)];
+        weights += w;
+    }
+    return sum / weights;
+}
+
+void AnalogPath::record(float* frames, int count, int channels)
+{
+    const double step = 1 + analog_.ppm * 1e-6;
+    const double sigma = std::pow(10.0, analog_.noiseDbfs / 20) / std::sqrt(2.0);
+    std::normal_distribution<double> gauss(0.0, sigma);
+    const double dropAt = analog_.dropoutSeconds * rate_;
+    for (int i = 0; i < count; ++i) {
+        if (!dropped_ && analog_.dropoutSeconds >= 0 && frames_ >= dropAt) {
+            position_ += step * std::round(AudioSim::dropoutLength * rate_);
+            dropped_ = true;
+        }
+        for (int c = 0; c < channels; ++c) {
+            const double y = analog_.silentInput || c >= outputs
+                                 ? 0.0
+                                 : at(c, analog_.ppm == 0 ? std::round(position_) : position_);
+            const double z = y + analog_.adc2 * y * y + analog_.adc3 * y * y * y + gauss(noise_);
+            frames[size_t(i) * size_t(channels) + size_t(c)] = float(std::clamp(z, -1.0, 1.0));
+        }
+        position_ += step;
+        frames_ += 1;
+    }
+}
+
+void AnalogPath::trim(bool recording)
+{
+    const double keepFrom =
+        recording ? std::floor(position_) - AudioSim::interpolatorHalfLength - 1
+                  : written_ - AudioSim::bufferFrames - AudioSim::interpolatorHalfLength;
+    while (base_ < keepFrom && !signal_[0].empty()) {
+        for (auto& signal : signal_)
+            signal.pop_front();
+        base_ += 1;
+    }
+}
+
+void AnalogPath::clear()
+{
+    for (auto& signal : signal_)
+        signal.clear();
+    base_ = written_ = 0;
+}

@@ -1,0 +1,67 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "audiosim.h"
+#include "virtualdac.h"
+
+#include <deque>
+#include <random>
+
+// The wires from the DAC's outputs to the audio interface's inputs, as
+// audiosim.h describes them: what the DAC plays goes in on the DAC's sample
+// clock, through its analog stages; what the interface records comes out on
+// the interface's own clock. Not thread-safe: the stand-in's lock guards it.
+class AnalogPath {
+public:
+    static constexpr int outputs = 2;
+
+    void setAnalog(const AudioSim::Analog& analog);
+
+    // Each output's volume and distortion from the DAC's block, as it
+    // stands when a stream starts.
+    void takeBlock(const VirtualDac::Block& block);
+
+    // The DAC plays `count` frames of two interleaved samples (left, right).
+    void play(const float* frames, int count);
+
+    // The interface starts recording what the DAC plays from now on.
+    void startRecording(double rate);
+    // Whether the DAC has played all that `count` more frames of the
+    // interface need.
+    bool canRecord(int count) const;
+    // The interface records `count` frames of `channels` interleaved
+    // samples into `frames`.
+    void record(float* frames, int count, int channels);
+
+    // Lets go of what neither end needs any longer.
+    void trim(bool recording);
+    // Both ends idle: the path starts over with the next stream.
+    void clear();
+
+private:
+    // One output's analog stages.
+    struct Stage {
+        double gain = 1;
+        double a2 = 0;
+        double a3 = 0;
+    };
+
+    // The analog signal at an output at a position on the DAC's clock.
+    double at(int output, double position) const;
+
+    AudioSim::Analog analog_;
+    Stage stages_[outputs];
+    // The analog signal at the DAC's outputs, on the DAC's sample clock:
+    // base_ is the index of the first sample held.
+    std::deque<double> signal_[outputs];
+    double base_ = 0;
+    double written_ = 0;
+    // The interface's next sample, as a position on the DAC's clock.
+    double position_ = 0;
+    double rate_ = 0;
+    double frames_ = 0;
+    bool dropped_ = false;
+    std::mt19937_64 noise_{0x5eed};
+};
