@@ -6,9 +6,34 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <utility>
+#include <limits>
 
 namespace {
+
+const std::string kPrefix = "SONVALE_SIM_ANALOG: ";
+constexpr double kAny = std::numeric_limits<double>::infinity();
+
+// The keys that take a number, and the range they take it in.
+struct NumberKey {
+    const char* name;
+    double AudioSim::Analog::*field;
+    double lowest;
+    double highest;
+};
+
+const NumberKey kNumberKeys[] = {
+    {"h2l", &AudioSim::Analog::h2l, -kAny, kAny},
+    {"h3l", &AudioSim::Analog::h3l, -kAny, kAny},
+    {"h2r", &AudioSim::Analog::h2r, -kAny, kAny},
+    {"h3r", &AudioSim::Analog::h3r, -kAny, kAny},
+    {"k2", &AudioSim::Analog::k2, -kAny, kAny},
+    {"k3", &AudioSim::Analog::k3, -kAny, kAny},
+    {"noise", &AudioSim::Analog::noiseDbfs, -kAny, 0},
+    {"ppm", &AudioSim::Analog::ppm, -10000, 10000},
+    {"adc2", &AudioSim::Analog::adc2, -kAny, kAny},
+    {"adc3", &AudioSim::Analog::adc3, -kAny, kAny},
+    {"dropout", &AudioSim::Analog::dropoutSeconds, 0, kAny},
+};
 
 bool parseNumber(const std::string& text, double& value)
 {
@@ -23,11 +48,43 @@ bool parseNumber(const std::string& text, double& value)
     return true;
 }
 
+enum class Outcome { Set, UnknownKey, BadValue };
+
+// The keys that take a word.
+Outcome setWord(const std::string& key, const std::string& value, AudioSim::Analog& analog)
+{
+    if (key == "map") {
+        if (value != "straight" && value != "swapped")
+            return Outcome::BadValue;
+        analog.swapped = value == "swapped";
+    } else if (key == "input") {
+        if (value != "connected" && value != "silent")
+            return Outcome::BadValue;
+        analog.silentInput = value == "silent";
+    } else {
+        return Outcome::UnknownKey;
+    }
+    return Outcome::Set;
+}
+
+Outcome set(const std::string& key, const std::string& value, AudioSim::Analog& analog)
+{
+    for (const NumberKey& number : kNumberKeys) {
+        if (key != number.name)
+            continue;
+        double v = 0;
+        if (!parseNumber(value, v) || v < number.lowest || v > number.highest)
+            return Outcome::BadValue;
+        analog.*number.field = v;
+        return Outcome::Set;
+    }
+    return setWord(key, value, analog);
+}
+
 } // namespace
 
 bool AudioSim::parse(const std::string& text, Analog& analog, std::string& error)
 {
-    const std::string prefix = "SONVALE_SIM_ANALOG: ";
     size_t start = 0;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
@@ -39,48 +96,16 @@ bool AudioSim::parse(const std::string& text, Analog& analog, std::string& error
             continue;
         const size_t equals = item.find('=');
         if (equals == std::string::npos) {
-            error = prefix + "'" + item + "' is not key=value";
+            error = kPrefix + "'" + item + "' is not key=value";
             return false;
         }
         const std::string key = item.substr(0, equals);
         const std::string value = item.substr(equals + 1);
-        const std::pair<const char*, double*> numbers[] = {
-            {"h2l", &analog.h2l}, {"h3l", &analog.h3l}, {"h2r", &analog.h2r},
-            {"h3r", &analog.h3r}, {"k2", &analog.k2},   {"k3", &analog.k3},
-            {"noise", &analog.noiseDbfs}, {"ppm", &analog.ppm},
-            {"adc2", &analog.adc2}, {"adc3", &analog.adc3},
-            {"dropout", &analog.dropoutSeconds},
-        };
-        bool done = false;
-        for (const auto& [name, field] : numbers) {
-            if (key != name)
-                continue;
-            double v = 0;
-            bool good = parseNumber(value, v);
-            if (key == "ppm")
-                good = good && std::fabs(v) <= 10000;
-            if (key == "dropout")
-                good = good && v >= 0;
-            if (key == "noise")
-                good = good && v <= 0;
-            if (!good) {
-                error = prefix + "bad value '" + value + "' for " + key;
-                return false;
-            }
-            *field = v;
-            done = true;
-        }
-        if (done)
-            continue;
-        if (key == "map" && (value == "straight" || value == "swapped")) {
-            analog.swapped = value == "swapped";
-        } else if (key == "input" && (value == "connected" || value == "silent")) {
-            analog.silentInput = value == "silent";
-        } else if (key == "map" || key == "input") {
-            error = prefix + "bad value '" + value + "' for " + key;
-            return false;
-        } else {
-            error = prefix + "unknown key '" + key + "'";
+        switch (set(key, value, analog)) {
+        case Outcome::Set: break;
+        case Outcome::UnknownKey: error = kPrefix + "unknown key '" + key + "'"; return false;
+        case Outcome::BadValue:
+            error = kPrefix + "bad value '" + value + "' for " + key;
             return false;
         }
     }
