@@ -23,6 +23,7 @@ uint16_t bigEndian16(const VirtualDac::Block& block, int at)
 void AnalogPath::setAnalog(const AudioSim::Analog& analog)
 {
     analog_ = analog;
+    inputGain_ = std::pow(10.0, analog.gainDb / 20);
 }
 
 void AnalogPath::takeBlock(const VirtualDac::Block& block)
@@ -33,7 +34,7 @@ void AnalogPath::takeBlock(const VirtualDac::Block& block)
         const double c3 = int16_t(bigEndian16(block, 12 + 4 * pair));
         Stage& m = stages_[ch];
         const double db = AudioSim::volumeDb(block[size_t(4 + ch)], block[6], block[7]);
-        m.gain = std::pow(10.0, db / 20);
+        m.volume = std::pow(10.0, db / 20);
         m.a2 = (ch == 0 ? analog_.h2l : analog_.h2r) + analog_.k2 * c2;
         m.a3 = (ch == 0 ? analog_.h3l : analog_.h3r) + analog_.k3 * c3;
     }
@@ -44,8 +45,8 @@ void AnalogPath::play(const float* frames, int count)
     for (int c = 0; c < outputs; ++c) {
         const Stage& m = stages_[c];
         for (int i = 0; i < count; ++i) {
-            const double v = double(frames[size_t(i) * outputs + size_t(c)]) * m.gain;
-            signal_[c].push_back(v + m.a2 * v * v + m.a3 * v * v * v);
+            const double v = double(frames[size_t(i) * outputs + size_t(c)]) * m.volume;
+            signal_[c].push_back((v + m.a2 * v * v + m.a3 * v * v * v) * inputGain_);
         }
     }
     written_ += count;

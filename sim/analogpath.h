@@ -43,7 +43,7 @@ public:
 private:
     // One output's analog stages.
     struct Stage {
-        double gain = 1;
+        double volume = 1;
         double a2 = 0;
         double a3 = 0;
     };
@@ -53,6 +53,7 @@ private:
 
     AudioSim::Analog analog_;
     Stage stages_[outputs];
+    double inputGain_ = 1;
     // The analog signal at the DAC's outputs, on the DAC's sample clock:
     // base_ is the index of the first sample held.
     std::deque<double> signal_[outputs];

@@ -33,6 +33,7 @@ const NumberKey kNumberKeys[] = {
     {"adc2", &AudioSim::Analog::adc2, -kAny, kAny},
     {"adc3", &AudioSim::Analog::adc3, -kAny, kAny},
     {"dropout", &AudioSim::Analog::dropoutSeconds, 0, kAny},
+    {"gain", &AudioSim::Analog::gainDb, -100, 100},
 };
 
 bool parseNumber(const std::string& text, double& value)

@@ -21,9 +21,10 @@
 //                                that output (thd_range0 the left one and
 //                                thd_range1 the right one, or the other way
 //                                round; thd_range2 drives nothing)
-//   z = y' + adc2·y'² + adc3·y'³ + noise, clipped to ±1
-//                                y' is y as the interface's clock samples it:
-//                                its sample n is y at n·(1 + ppm·1e-6) of the
+//   u = y · 10^(gain/20)         the interface's input gain and the cable
+//   z = u' + adc2·u'² + adc3·u'³ + noise, clipped to ±1
+//                                u' is u as the interface's clock samples it:
+//                                its sample n is u at n·(1 + ppm·1e-6) of the
 //                                DAC's samples (band-limited interpolation),
 //                                so a tone arrives at f·(1 + ppm·1e-6)
 // and arrives one buffer (1024 frames) and the interpolator's 64 frames
@@ -43,6 +44,10 @@
 //                         is 0 dBFS; default -130)
 //     ppm                 the interface's clock offset (default 0)
 //     adc2, adc3          the interface's own a2, a3 (default 0)
+//     gain                DB: the analog path's gain into the interface,
+//                         -100 to 100 (default 0): where the knob of its
+//                         input stands, which moves the level its own
+//                         distortion sees but not the DAC's
 //     input               connected (default) or silent: nothing reaches the
 //                         input but its noise (a cable come loose)
 //     dropout             SECONDS: that far into a recording (from the start
@@ -68,6 +73,7 @@ public:
         double adc3 = 0;
         bool silentInput = false;
         double dropoutSeconds = -1;     // negative: none
+        double gainDb = 0;
     };
 
     static constexpr int bufferFrames = 1024;

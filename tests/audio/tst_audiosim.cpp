@@ -8,8 +8,9 @@
 #include "audio/audiosystem.h"
 #include "audio/tonecapture.h"
 #include "audiosim.h"
-#include "usbsim.h"
 #include "harmonicfit.h"
+#include "measure/analysis.h"
+#include "usbsim.h"
 
 #include <QtTest>
 
@@ -71,6 +72,22 @@ ToneCapture::Result capture(const QByteArray& analog, const VirtualDac::Block& b
 // The factory block's THD values: pairs (2nd, 3rd) -300/260, 45/-120, -4/25.
 const std::vector<int> kFactory{-300, 260, 45, -120, -4, 25};
 
+// A path with no distortion of its own and no THD value acting, as a start
+// for the keys a test is about.
+const QByteArray kClean = "h2l=0,h3l=0,h2r=0,h3r=0,k2=0,k3=0,";
+
+// A capture through the program's own analysis.
+CaptureAnalysis analysed(const QByteArray& analog, const VirtualDac::Block& block,
+                         ToneCapture::Settings settings = {})
+{
+    const ToneCapture::Result result = capture(analog, block, settings);
+    if (!result.ok)
+        qWarning("%s", qPrintable(result.error));
+    AnalysisOptions options;
+    options.expectedFrequencyHz = settings.frequencyHz;
+    return analyseCapture(result.channels, settings.sampleRate, options);
+}
+
 } // namespace
 
 class TestAudioSim : public QObject {
@@ -82,6 +99,8 @@ private slots:
     void model();
     void volume_data();
     void volume();
+    void gain_data();
+    void gain();
     void refused_data();
     void refused();
     void silentInput();
@@ -188,6 +207,33 @@ void TestAudioSim::volume()
     }
 }
 
+void TestAudioSim::gain_data()
+{
+    QTest::addColumn<double>("db");
+
+    QTest::newRow("20 dB down") << -20.0;
+    QTest::newRow("2.5 dB up") << 2.5;
+}
+
+// The interface's input gain moves the level by exactly its decibels, and it
+// comes before the interface's own distortion, whose H2 grows with the level.
+void TestAudioSim::gain()
+{
+    QFETCH(double, db);
+
+    const CaptureAnalysis a =
+        analysed(kClean + "adc2=1e-3,noise=-150,gain=" + QByteArray::number(db), blockWith(0, 0));
+    QCOMPARE(a.channels.size(), size_t(2));
+    const double amplitude = std::pow(10.0, (db - 3) / 20);
+    for (const ChannelAnalysis& c : a.channels) {
+        QVERIFY2(std::fabs(c.levelDbfs - (db - 3)) < 1e-4,
+                 qPrintable(QString::number(c.levelDbfs)));
+        const double h2 = 20 * std::log10(1e-3 * amplitude / 2);
+        QVERIFY2(std::fabs(c.harmonicDbc(2) - h2) < 0.01,
+                 qPrintable(QString::number(c.harmonicDbc(2))));
+    }
+}
+
 void TestAudioSim::refused_data()
 {
     QTest::addColumn<QByteArray>("analog");
@@ -208,6 +254,8 @@ void TestAudioSim::refused_data()
     QTest::newRow("map") << QByteArray("map=crossed") << "SONVALE_SIM_ANALOG: bad value 'crossed' for map";
     QTest::newRow("input") << QByteArray("input=off") << "SONVALE_SIM_ANALOG: bad value 'off' for input";
     QTest::newRow("no value") << QByteArray("noise") << "SONVALE_SIM_ANALOG: 'noise' is not key=value";
+    QTest::newRow("gain past 100 dB")
+        << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }
 
 void TestAudioSim::refused()
