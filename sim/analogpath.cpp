@@ -24,6 +24,9 @@ void AnalogPath::setAnalog(const AudioSim::Analog& analog)
 {
     analog_ = analog;
     inputGain_ = std::pow(10.0, analog.gainDb / 20);
+    // A ground loop's 2nd and 3rd mains harmonics 6 and 12 dB below its 1st.
+    for (int k = 0; k < 3; ++k)
+        hum_[k] = std::pow(10.0, (analog.humDbfs - 6 * k) / 20);
 }
 
 void AnalogPath::takeBlock(const VirtualDac::Block& block)
@@ -58,6 +61,7 @@ void AnalogPath::startRecording(double rate)
         std::max(base_, written_ - AudioSim::bufferFrames - AudioSim::interpolatorHalfLength - 1);
     rate_ = rate;
     frames_ = 0;
+    clock_ = 0;
     dropped_ = false;
     if (written_ == 0) {
         // Prime the path with the latency of one buffer.
@@ -100,26 +104,40 @@ double AnalogPath::at(int output, double position) const
     return sum / weights;
 }
 
+double AnalogPath::humAt(double seconds) const
+{
+    const double phase = 2 * kPi * AudioSim::mainsHz * seconds;
+    return hum_[0] * std::cos(phase) + hum_[1] * std::cos(2 * phase)
+           + hum_[2] * std::cos(3 * phase);
+}
+
 void AnalogPath::record(float* frames, int count, int channels)
 {
     const double step = 1 + analog_.ppm * 1e-6;
     const double sigma = std::pow(10.0, analog_.noiseDbfs / 20) / std::sqrt(2.0);
     std::normal_distribution<double> gauss(0.0, sigma);
     const double dropAt = analog_.dropoutSeconds * rate_;
+    const bool humming = hum_[0] > 0 && !analog_.silentInput;
     for (int i = 0; i < count; ++i) {
         if (!dropped_ && analog_.dropoutSeconds >= 0 && frames_ >= dropAt) {
-            position_ += step * std::round(AudioSim::dropoutLength * rate_);
+            const double lost = std::round(AudioSim::dropoutLength * rate_);
+            position_ += step * lost;
+            clock_ += lost;
             dropped_ = true;
         }
+        const double hum = humming ? humAt(clock_ / rate_) : 0.0;
         for (int c = 0; c < channels; ++c) {
-            const double y = analog_.silentInput || c >= outputs
-                                 ? 0.0
-                                 : at(c, analog_.ppm == 0 ? std::round(position_) : position_);
+            double y = analog_.silentInput || c >= outputs
+                           ? 0.0
+                           : at(c, analog_.ppm == 0 ? std::round(position_) : position_);
+            if (humming && c < outputs)
+                y += hum;
             const double z = y + analog_.adc2 * y * y + analog_.adc3 * y * y * y + gauss(noise_);
             frames[size_t(i) * size_t(channels) + size_t(c)] = float(std::clamp(z, -1.0, 1.0));
         }
         position_ += step;
         frames_ += 1;
+        clock_ += 1;
     }
 }
 

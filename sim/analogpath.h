@@ -50,10 +50,13 @@ private:
 
     // The analog signal at an output at a position on the DAC's clock.
     double at(int output, double position) const;
+    // The hum at the interface's inputs, `seconds` into its recording.
+    double humAt(double seconds) const;
 
     AudioSim::Analog analog_;
     Stage stages_[outputs];
     double inputGain_ = 1;
+    double hum_[3]{}; // the peak of 50, 100 and 150 Hz
     // The analog signal at the DAC's outputs, on the DAC's sample clock:
     // base_ is the index of the first sample held.
     std::deque<double> signal_[outputs];
@@ -62,7 +65,8 @@ private:
     // The interface's next sample, as a position on the DAC's clock.
     double position_ = 0;
     double rate_ = 0;
-    double frames_ = 0;
+    double frames_ = 0; // recorded
+    double clock_ = 0;  // the interface's clock since it started, in frames
     bool dropped_ = false;
     std::mt19937_64 noise_{0x5eed};
 };

@@ -34,6 +34,7 @@ const NumberKey kNumberKeys[] = {
     {"adc3", &AudioSim::Analog::adc3, -kAny, kAny},
     {"dropout", &AudioSim::Analog::dropoutSeconds, 0, kAny},
     {"gain", &AudioSim::Analog::gainDb, -100, 100},
+    {"hum", &AudioSim::Analog::humDbfs, -kAny, 0},
 };
 
 bool parseNumber(const std::string& text, double& value)

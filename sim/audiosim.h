@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include <limits>
 #include <string>
 
 // The simulated analog path behind the PortAudio C API: the Pa_* functions
@@ -21,12 +22,14 @@
 //                                that output (thd_range0 the left one and
 //                                thd_range1 the right one, or the other way
 //                                round; thd_range2 drives nothing)
-//   u = y · 10^(gain/20)         the interface's input gain and the cable
-//   z = u' + adc2·u'² + adc3·u'³ + noise, clipped to ±1
-//                                u' is u as the interface's clock samples it:
+//   u = y · 10^(gain/20)         the gain of the interface's input and the
+//                                cable
+//   i = u' + hum                 u' is u as the interface's clock samples it:
 //                                its sample n is u at n·(1 + ppm·1e-6) of the
 //                                DAC's samples (band-limited interpolation),
-//                                so a tone arrives at f·(1 + ppm·1e-6)
+//                                so a tone arrives at f·(1 + ppm·1e-6); hum
+//                                the mains hum on the inputs the DAC reaches
+//   z = i + adc2·i² + adc3·i³ + noise, clipped to ±1
 // and arrives one buffer (1024 frames) and the interpolator's 64 frames
 // later. The block is the simulated DAC's (UsbSim::block()) as it stands
 // when a stream starts. Callbacks run on a thread of the stand-in's own, as
@@ -48,6 +51,11 @@
 //                         -100 to 100 (default 0): where the knob of its
 //                         input stands, which moves the level its own
 //                         distortion sees but not the DAC's
+//     hum                 DBFS: the mains hum of a ground loop between the
+//                         DAC and the interface, at most 0 (default none):
+//                         50 Hz at that peak level, 100 and 150 Hz 6 and
+//                         12 dB below it, on the interface's clock; none
+//                         with input=silent
 //     input               connected (default) or silent: nothing reaches the
 //                         input but its noise (a cable come loose)
 //     dropout             SECONDS: that far into a recording (from the start
@@ -74,11 +82,13 @@ public:
         bool silentInput = false;
         double dropoutSeconds = -1;     // negative: none
         double gainDb = 0;
+        double humDbfs = -std::numeric_limits<double>::infinity(); // none
     };
 
     static constexpr int bufferFrames = 1024;
     static constexpr int interpolatorHalfLength = 64;
     static constexpr double dropoutLength = 0.1;
+    static constexpr double mainsHz = 50;
 
     // The variable's text read into `analog` (which starts from the
     // defaults); false with `error` naming the key or value at fault.

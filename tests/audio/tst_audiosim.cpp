@@ -101,6 +101,7 @@ private slots:
     void volume();
     void gain_data();
     void gain();
+    void hum();
     void refused_data();
     void refused();
     void silentInput();
@@ -234,6 +235,22 @@ void TestAudioSim::gain()
     }
 }
 
+// A ground loop: 50 Hz at the level given and 100 and 150 Hz 6 and 12 dB
+// below it, on both inputs.
+void TestAudioSim::hum()
+{
+    const ToneCapture::Result result = capture(kClean + "noise=-150,hum=-80", blockWith(0, 0));
+    QVERIFY2(result.ok, qPrintable(result.error));
+    for (const std::vector<double>& channel : result.channels) {
+        const std::vector<Complex> a = fit(channel, 2 * kPi * 50 / 48000, 3);
+        for (int k = 1; k <= 3; ++k) {
+            const double level = 20 * std::log10(std::abs(a[size_t(k)]));
+            QVERIFY2(std::fabs(level - (-80 - 6 * (k - 1))) < 0.01,
+                     qPrintable(QStringLiteral("%1 Hz at %2 dBFS").arg(50 * k).arg(level)));
+        }
+    }
+}
+
 void TestAudioSim::refused_data()
 {
     QTest::addColumn<QByteArray>("analog");
@@ -254,6 +271,8 @@ void TestAudioSim::refused_data()
     QTest::newRow("map") << QByteArray("map=crossed") << "SONVALE_SIM_ANALOG: bad value 'crossed' for map";
     QTest::newRow("input") << QByteArray("input=off") << "SONVALE_SIM_ANALOG: bad value 'off' for input";
     QTest::newRow("no value") << QByteArray("noise") << "SONVALE_SIM_ANALOG: 'noise' is not key=value";
+    QTest::newRow("hum above full scale")
+        << QByteArray("hum=1") << "SONVALE_SIM_ANALOG: bad value '1' for hum";
     QTest::newRow("gain past 100 dB")
         << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }
