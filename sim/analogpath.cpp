@@ -71,37 +71,65 @@ void AnalogPath::startRecording(double rate)
     }
 }
 
+double AnalogPath::lostFrames() const
+{
+    return std::round(AudioSim::dropoutLength * rate_);
+}
+
 bool AnalogPath::canRecord(int count) const
 {
-    const double step = 1 + analog_.ppm * 1e-6;
-    return position_ + step * count + AudioSim::interpolatorHalfLength + 1 <= written_;
+    // What the interface's clock runs through at its fastest.
+    const double fastest = 1 + (analog_.ppm + analog_.wanderPpm) * 1e-6;
+    return position_ + fastest * count + AudioSim::interpolatorHalfLength + 1 <= written_;
+}
+
+void AnalogPath::tick()
+{
+    double ppm = analog_.ppm;
+    if (analog_.wanderPpm != 0)
+        ppm += analog_.wanderPpm * std::sin(2 * kPi * clock_ / (rate_ * AudioSim::wanderSeconds));
+    position_ += 1 + ppm * 1e-6;
+    clock_ += 1;
 }
 
 // Band-limited interpolation: a Kaiser-windowed sinc, normalised to unity
-// gain at DC.
-double AnalogPath::at(int output, double position) const
+// gain at DC. On a clock that runs exactly with the DAC's, the samples
+// themselves.
+void AnalogPath::sample(double (&y)[outputs]) const
 {
-    const std::deque<double>& signal = signal_[output];
-    const double local = position - base_;
+    const bool exact = analog_.ppm == 0 && analog_.wanderPpm == 0;
+    const double local = (exact ? std::round(position_) : position_) - base_;
     const double whole = std::floor(local);
     const double fraction = local - whole;
     const int at = int(whole);
-    if (fraction == 0)
-        return at >= 0 && size_t(at) < signal.size() ? signal[size_t(at)] : 0.0;
+    const int held = int(signal_[0].size());
+    if (fraction == 0) {
+        for (int o = 0; o < outputs; ++o)
+            y[o] = at >= 0 && at < held ? signal_[o][size_t(at)] : 0.0;
+        return;
+    }
     const int half = AudioSim::interpolatorHalfLength;
     const double sinPiF = std::sin(kPi * fraction);
-    double sum = 0, weights = 0;
+    double w[2 * AudioSim::interpolatorHalfLength];
+    double weights = 0;
     for (int k = -half + 1; k <= half; ++k) {
         const double d = k - fraction; // distance from the wanted position
         // sin(pi (k - f)) = (-1)^(k+1) sin(pi f)
         const double sinc = ((k & 1) ? sinPiF : -sinPiF) / (kPi * d);
-        const double w = sinc * KaiserWindow::at(d / half);
-        const int i = at + k;
-        if (i >= 0 && size_t(i) < signal.size())
-            sum += w * signal[size_t(i)];
-        weights += w;
+        w[k + half - 1] = sinc * KaiserWindow::at(d / half);
+        weights += w[k + half - 1];
     }
-    return sum / weights;
+    const int first = std::max(-half + 1, -at);
+    const int last = std::min(half, held - 1 - at);
+    for (int o = 0; o < outputs; ++o) {
+        double sum = 0;
+        if (first <= last) {
+            auto s = signal_[o].begin() + (at + first);
+            for (int k = first; k <= last; ++k, ++s)
+                sum += w[k + half - 1] * *s;
+        }
+        y[o] = sum / weights;
+    }
 }
 
 double AnalogPath::humAt(double seconds) const
@@ -113,31 +141,29 @@ double AnalogPath::humAt(double seconds) const
 
 void AnalogPath::record(float* frames, int count, int channels)
 {
-    const double step = 1 + analog_.ppm * 1e-6;
     const double sigma = std::pow(10.0, analog_.noiseDbfs / 20) / std::sqrt(2.0);
     std::normal_distribution<double> gauss(0.0, sigma);
     const double dropAt = analog_.dropoutSeconds * rate_;
     const bool humming = hum_[0] > 0 && !analog_.silentInput;
     for (int i = 0; i < count; ++i) {
         if (!dropped_ && analog_.dropoutSeconds >= 0 && frames_ >= dropAt) {
-            const double lost = std::round(AudioSim::dropoutLength * rate_);
-            position_ += step * lost;
-            clock_ += lost;
+            for (double lost = lostFrames(); lost > 0; --lost)
+                tick();
             dropped_ = true;
         }
+        double outputsHere[outputs] = {};
+        if (!analog_.silentInput)
+            sample(outputsHere);
         const double hum = humming ? humAt(clock_ / rate_) : 0.0;
         for (int c = 0; c < channels; ++c) {
-            double y = analog_.silentInput || c >= outputs
-                           ? 0.0
-                           : at(c, analog_.ppm == 0 ? std::round(position_) : position_);
+            double y = c < outputs ? outputsHere[c] : 0.0;
             if (humming && c < outputs)
                 y += hum;
             const double z = y + analog_.adc2 * y * y + analog_.adc3 * y * y * y + gauss(noise_);
             frames[size_t(i) * size_t(channels) + size_t(c)] = float(std::clamp(z, -1.0, 1.0));
         }
-        position_ += step;
+        tick();
         frames_ += 1;
-        clock_ += 1;
     }
 }
 

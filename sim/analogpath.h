@@ -48,8 +48,12 @@ private:
         double a3 = 0;
     };
 
-    // The analog signal at an output at a position on the DAC's clock.
-    double at(int output, double position) const;
+    // The frames a dropout loses.
+    double lostFrames() const;
+    // The interface's clock moves on by one of its samples.
+    void tick();
+    // The analog signal at each output where the interface samples it next.
+    void sample(double (&y)[outputs]) const;
     // The hum at the interface's inputs, `seconds` into its recording.
     double humAt(double seconds) const;
 

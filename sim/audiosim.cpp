@@ -35,6 +35,7 @@ const NumberKey kNumberKeys[] = {
     {"dropout", &AudioSim::Analog::dropoutSeconds, 0, kAny},
     {"gain", &AudioSim::Analog::gainDb, -100, 100},
     {"hum", &AudioSim::Analog::humDbfs, -kAny, 0},
+    {"wander", &AudioSim::Analog::wanderPpm, 0, 10000},
 };
 
 bool parseNumber(const std::string& text, double& value)

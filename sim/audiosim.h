@@ -25,10 +25,14 @@
 //   u = y · 10^(gain/20)         the gain of the interface's input and the
 //                                cable
 //   i = u' + hum                 u' is u as the interface's clock samples it:
-//                                its sample n is u at n·(1 + ppm·1e-6) of the
-//                                DAC's samples (band-limited interpolation),
-//                                so a tone arrives at f·(1 + ppm·1e-6); hum
-//                                the mains hum on the inputs the DAC reaches
+//                                its sample n is u at sample p(n) of the
+//                                DAC's clock (band-limited interpolation),
+//                                p(n) = Σ 1 + (ppm + wander·sin(2π·t/60))·1e-6
+//                                over the interface's samples before n, t
+//                                the time of each since its recording began:
+//                                a tone arrives at about f·(1 + ppm·1e-6);
+//                                hum the mains hum on the inputs the DAC
+//                                reaches
 //   z = i + adc2·i² + adc3·i³ + noise, clipped to ±1
 // and arrives one buffer (1024 frames) and the interpolator's 64 frames
 // later. The block is the simulated DAC's (UsbSim::block()) as it stands
@@ -45,7 +49,12 @@
 //                         thd_range1 the right; swapped: the other way round
 //     noise               the interface's noise, dBFS RMS (a full-scale sine
 //                         is 0 dBFS; default -130)
-//     ppm                 the interface's clock offset (default 0)
+//     ppm                 the interface's clock offset, -10000 to 10000
+//                         (default 0)
+//     wander              PPM: the interface's clock rate wanders by ±PPM
+//                         around ppm, a sine of 60 s from the start of its
+//                         recording (a crystal warming up), 0 to 10000
+//                         (default 0)
 //     adc2, adc3          the interface's own a2, a3 (default 0)
 //     gain                DB: the analog path's gain into the interface,
 //                         -100 to 100 (default 0): where the knob of its
@@ -83,12 +92,14 @@ public:
         double dropoutSeconds = -1;     // negative: none
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
+        double wanderPpm = 0;
     };
 
     static constexpr int bufferFrames = 1024;
     static constexpr int interpolatorHalfLength = 64;
     static constexpr double dropoutLength = 0.1;
     static constexpr double mainsHz = 50;
+    static constexpr double wanderSeconds = 60;
 
     // The variable's text read into `analog` (which starts from the
     // defaults); false with `error` naming the key or value at fault.

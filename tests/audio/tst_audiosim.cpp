@@ -102,6 +102,7 @@ private slots:
     void gain_data();
     void gain();
     void hum();
+    void wander();
     void refused_data();
     void refused();
     void silentInput();
@@ -251,6 +252,29 @@ void TestAudioSim::hum()
     }
 }
 
+// The interface's clock rate swings by ±2000 ppm over a minute around
+// -30 ppm, from the start of the recording: half a second at a time, the
+// tone comes in at the mean of that swing.
+void TestAudioSim::wander()
+{
+    const ToneCapture::Result result =
+        capture(kClean + "noise=-150,ppm=-30,wander=2000", blockWith(0, 0));
+    QVERIFY2(result.ok, qPrintable(result.error));
+    const double keptFrom = 0.25 + double(AudioSim::bufferFrames) / 48000;
+    for (int half = 0; half < 2; ++half) {
+        const double from = keptFrom + 0.5 * half, to = from + 0.5;
+        const double w = 2 * kPi / 60;
+        const double meanSine = (std::cos(w * from) - std::cos(w * to)) / (w * (to - from));
+        const double expected = 997 * (1 + (-30 + 2000 * meanSine) * 1e-6);
+        const ChannelAnalysis a =
+            analyseChannel(result.channels[0].data() + 24000 * half, 24000, 48000);
+        QVERIFY2(std::fabs(a.frequencyHz - expected) < 997e-7,
+                 qPrintable(QStringLiteral("%1 Hz, expected %2")
+                                .arg(a.frequencyHz, 0, 'f', 5)
+                                .arg(expected, 0, 'f', 5)));
+    }
+}
+
 void TestAudioSim::refused_data()
 {
     QTest::addColumn<QByteArray>("analog");
@@ -273,6 +297,8 @@ void TestAudioSim::refused_data()
     QTest::newRow("no value") << QByteArray("noise") << "SONVALE_SIM_ANALOG: 'noise' is not key=value";
     QTest::newRow("hum above full scale")
         << QByteArray("hum=1") << "SONVALE_SIM_ANALOG: bad value '1' for hum";
+    QTest::newRow("wander backwards")
+        << QByteArray("wander=-5") << "SONVALE_SIM_ANALOG: bad value '-5' for wander";
     QTest::newRow("gain past 100 dB")
         << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }
