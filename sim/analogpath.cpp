@@ -24,6 +24,11 @@ void AnalogPath::setAnalog(const AudioSim::Analog& analog)
 {
     analog_ = analog;
     inputGain_ = std::pow(10.0, analog.gainDb / 20);
+    rotating_ = analog.rot2Deg != 0 || analog.rot3Deg != 0;
+    cos2_ = std::cos(analog.rot2Deg * kPi / 180);
+    sin2_ = std::sin(analog.rot2Deg * kPi / 180);
+    cos3_ = std::cos(analog.rot3Deg * kPi / 180);
+    sin3_ = std::sin(analog.rot3Deg * kPi / 180);
     // A ground loop's 2nd and 3rd mains harmonics 6 and 12 dB below its 1st.
     for (int k = 0; k < 3; ++k)
         hum_[k] = std::pow(10.0, (analog.humDbfs - 6 * k) / 20);
@@ -38,18 +43,34 @@ void AnalogPath::takeBlock(const VirtualDac::Block& block)
         Stage& m = stages_[ch];
         const double db = AudioSim::volumeDb(block[size_t(4 + ch)], block[6], block[7]);
         m.volume = std::pow(10.0, db / 20);
-        m.a2 = (ch == 0 ? analog_.h2l : analog_.h2r) + analog_.k2 * c2;
-        m.a3 = (ch == 0 ? analog_.h3l : analog_.h3r) + analog_.k3 * c3;
+        m.h2 = ch == 0 ? analog_.h2l : analog_.h2r;
+        m.h3 = ch == 0 ? analog_.h3l : analog_.h3r;
+        m.k2c2 = analog_.k2 * c2;
+        m.k3c3 = analog_.k3 * c3;
+        m.a2 = m.h2 + m.k2c2;
+        m.a3 = m.h3 + m.k3c3;
     }
 }
 
-void AnalogPath::play(const float* frames, int count)
+void AnalogPath::play(const float* frames, int count, double rate)
 {
     for (int c = 0; c < outputs; ++c) {
-        const Stage& m = stages_[c];
+        Stage& m = stages_[c];
+        if (rotating_ && (!m.rotation || m.rotation->rate() != rate))
+            m.rotation.emplace(rate);
         for (int i = 0; i < count; ++i) {
             const double v = double(frames[size_t(i) * outputs + size_t(c)]) * m.volume;
-            signal_[c].push_back((v + m.a2 * v * v + m.a3 * v * v * v) * inputGain_);
+            double y = 0;
+            if (!rotating_) {
+                y = v + m.a2 * v * v + m.a3 * v * v * v;
+            } else {
+                // The THD values' share turned against the DAC's own.
+                const double v2 = v * v, v3 = v2 * v;
+                const double w2 = m.k2c2 * v2, w3 = m.k3c3 * v3;
+                y = m.rotation->push(v + m.h2 * v2 + m.h3 * v3 + cos2_ * w2 + cos3_ * w3,
+                                     sin2_ * w2 + sin3_ * w3);
+            }
+            signal_[c].push_back(y * inputGain_);
         }
     }
     written_ += count;
@@ -183,5 +204,8 @@ void AnalogPath::clear()
 {
     for (auto& signal : signal_)
         signal.clear();
+    for (Stage& stage : stages_)
+        if (stage.rotation)
+            stage.rotation->clear();
     base_ = written_ = 0;
 }

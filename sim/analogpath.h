@@ -4,9 +4,11 @@
 #pragma once
 
 #include "audiosim.h"
+#include "rotationfilter.h"
 #include "virtualdac.h"
 
 #include <deque>
+#include <optional>
 #include <random>
 
 // The wires from the DAC's outputs to the audio interface's inputs, as
@@ -23,8 +25,9 @@ public:
     // stands when a stream starts.
     void takeBlock(const VirtualDac::Block& block);
 
-    // The DAC plays `count` frames of two interleaved samples (left, right).
-    void play(const float* frames, int count);
+    // The DAC plays `count` frames of two interleaved samples (left, right)
+    // at `rate`.
+    void play(const float* frames, int count, double rate);
 
     // The interface starts recording what the DAC plays from now on.
     void startRecording(double rate);
@@ -44,8 +47,14 @@ private:
     // One output's analog stages.
     struct Stage {
         double volume = 1;
-        double a2 = 0;
+        double a2 = 0; // h2 + k2·c2
         double a3 = 0;
+        double h2 = 0; // the DAC's own
+        double h3 = 0;
+        double k2c2 = 0; // what the THD values add
+        double k3c3 = 0;
+        // Made when the path turns anything, for the rate it plays at.
+        std::optional<RotationFilter> rotation;
     };
 
     // The frames a dropout loses.
@@ -60,6 +69,10 @@ private:
     AudioSim::Analog analog_;
     Stage stages_[outputs];
     double inputGain_ = 1;
+    // The analog stages' phase at 2f and 3f, against the DAC's own
+    // distortion.
+    bool rotating_ = false;
+    double cos2_ = 1, sin2_ = 0, cos3_ = 1, sin3_ = 0;
     double hum_[3]{}; // the peak of 50, 100 and 150 Hz
     // The analog signal at the DAC's outputs, on the DAC's sample clock:
     // base_ is the index of the first sample held.

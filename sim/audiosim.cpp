@@ -36,6 +36,8 @@ const NumberKey kNumberKeys[] = {
     {"gain", &AudioSim::Analog::gainDb, -100, 100},
     {"hum", &AudioSim::Analog::humDbfs, -kAny, 0},
     {"wander", &AudioSim::Analog::wanderPpm, 0, 10000},
+    {"rot2", &AudioSim::Analog::rot2Deg, -360, 360},
+    {"rot3", &AudioSim::Analog::rot3Deg, -360, 360},
 };
 
 bool parseNumber(const std::string& text, double& value)

@@ -17,11 +17,17 @@
 //   v = x · 10^(volume/20)       x the played sample, full scale 1.0; volume in
 //                                dB as the window shows it, from that
 //                                channel's volume byte of the DAC's block
-//   y = v + a2·v² + a3·v³        a2 = h2 + k2·c2, a3 = h3 + k3·c3; c2, c3 the
-//                                2nd and 3rd values of the THD pair driving
-//                                that output (thd_range0 the left one and
+//   y = v + h2·v² + h3·v³        h2, h3 the DAC's own distortion; c2, c3 the
+//       + R2(k2·c2·v²)           2nd and 3rd values of the THD pair driving
+//       + R3(k3·c3·v³)           that output (thd_range0 the left one and
 //                                thd_range1 the right one, or the other way
-//                                round; thd_range2 drives nothing)
+//                                round; thd_range2 drives nothing); R2, R3
+//                                the analog stages' phase at 2f and 3f:
+//                                R(w) = cos(rot)·w - sin(rot)·H(w), H the
+//                                Hilbert transform, turns every frequency of
+//                                w by rot (rot2, rot3). With both 0, as by
+//                                default, y = v + a2·v² + a3·v³, a2 = h2 +
+//                                k2·c2, a3 = h3 + k3·c3, sample by sample
 //   u = y · 10^(gain/20)         the gain of the interface's input and the
 //                                cable
 //   i = u' + hum                 u' is u as the interface's clock samples it:
@@ -35,16 +41,23 @@
 //                                reaches
 //   z = i + adc2·i² + adc3·i³ + noise, clipped to ±1
 // and arrives one buffer (1024 frames) and the interpolator's 64 frames
-// later. The block is the simulated DAC's (UsbSim::block()) as it stands
-// when a stream starts. Callbacks run on a thread of the stand-in's own, as
-// fast as the program takes them: a second of audio takes far less than a
-// second. Streams take 32-bit float samples, interleaved or not, at any rate.
+// later; with a rotation, also the 255 frames at 48 kHz (in proportion at
+// other rates) by which its filter delays the whole path. The block is the
+// simulated DAC's (UsbSim::block()) as it stands when a stream starts.
+// Callbacks run on a thread of the stand-in's own, as fast as the program
+// takes them: a second of audio takes far less than a second. Streams take 32-bit float samples,
+// interleaved or not, at any rate.
 //
 // The path is set from the environment at Pa_Initialize:
 //   SONVALE_SIM_ANALOG=key=value,...   comma-separated, any of
-//     h2l, h3l, h2r, h3r  the DAC's own a2, a3 on the left and right output
+//     h2l, h3l, h2r, h3r  the DAC's own h2, h3 on the left and right output
 //                         (defaults 2e-5, 1.5e-5, -1.2e-5, 2.5e-5)
 //     k2, k3              change of a2, a3 per unit of a THD value (1e-7, 1e-7)
+//     rot2, rot3          DEG: the phase at 2f and 3f of what the THD values
+//                         add against the DAC's own distortion, -360 to 360
+//                         (default 0): a value's null then lies at
+//                         c = -h·cos(rot)/k, and |h·sin(rot)| is left there,
+//                         in quadrature to what the value moves
 //     map                 straight: thd_range0 drives the left output and
 //                         thd_range1 the right; swapped: the other way round
 //     noise               the interface's noise, dBFS RMS (a full-scale sine
@@ -93,6 +106,8 @@ public:
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
         double wanderPpm = 0;
+        double rot2Deg = 0;
+        double rot3Deg = 0;
     };
 
     static constexpr int bufferFrames = 1024;

@@ -93,7 +93,9 @@ void SimHost::playBuffer()
         if (result != paContinue)
             finish(*out);
     }
-    path_.play(played.data(), n);
+    // Without an output the DAC plays silence at the interface's rate.
+    const double rate = running(out) ? out->rate : running(input_) ? input_->rate : 48000;
+    path_.play(played.data(), n, rate);
 }
 
 // The interface records one buffer, when the analog signal it needs has been

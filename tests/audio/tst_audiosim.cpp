@@ -103,6 +103,8 @@ private slots:
     void gain();
     void hum();
     void wander();
+    void rotation_data();
+    void rotation();
     void refused_data();
     void refused();
     void silentInput();
@@ -275,6 +277,65 @@ void TestAudioSim::wander()
     }
 }
 
+void TestAudioSim::rotation_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("frequency");
+    QTest::addColumn<double>("rot2");
+    QTest::addColumn<double>("rot3");
+
+    QTest::newRow("997 Hz at 48 kHz") << 48000.0 << 997.0 << 60.0 << -60.0;
+    // Not 300 Hz: 147 samples to its cycle would make the float samples'
+    // rounding a distortion of its own, some -170 dBc.
+    QTest::newRow("307 Hz at 44.1 kHz") << 44100.0 << 307.0 << -120.0 << 120.0;
+}
+
+// The analog stages turn what the THD values add by rot2 at 2f and rot3 at
+// 3f against the DAC's own distortion h (k = 1e-7 per unit). Each value's
+// null then lies at c = -h·cos(rot)/k, and what is left there is h·sin(rot)
+// turned to rot - 90°, in quadrature to what the value moves: the values
+// are set there, on both outputs, and measured.
+void TestAudioSim::rotation()
+{
+    QFETCH(double, rate);
+    QFETCH(double, frequency);
+    QFETCH(double, rot2);
+    QFETCH(double, rot3);
+
+    const double own[2][2] = {{2e-5, 1.5e-5}, {-1.2e-5, 2.5e-5}}; // h2, h3 of each output
+    const double rot[2] = {rot2 * kPi / 180, rot3 * kPi / 180};
+    std::vector<int> values;
+    for (const auto& h : own)
+        for (int k = 0; k < 2; ++k)
+            values.push_back(int(std::lround(-h[k] * std::cos(rot[k]) / 1e-7)));
+    ToneCapture::Settings settings;
+    settings.sampleRate = rate;
+    settings.frequencyHz = frequency;
+    const CaptureAnalysis a = analysed("noise=-150,rot2=" + QByteArray::number(rot2)
+                                           + ",rot3=" + QByteArray::number(rot3),
+                                       blockWith(0, 0, values), settings);
+    QCOMPARE(a.channels.size(), size_t(2));
+    const double amplitude = std::pow(10.0, -3.0 / 20);
+    for (int c = 0; c < 2; ++c) {
+        for (int k = 0; k < 2; ++k) {
+            // a2·v² puts a2·A/2 at 2f, a3·v³ a3·A²/4 at 3f, against the fundamental.
+            const double scale = k == 0 ? amplitude / 2 : amplitude * amplitude / 4;
+            const Complex expected =
+                std::polar(scale * own[c][k] * std::sin(rot[k]), rot[k] - kPi / 2);
+            const Complex measured = a.channels[size_t(c)].harmonics[size_t(k + 2)];
+            QVERIFY2(
+                std::abs(measured - expected) < 1e-3 * std::abs(expected),
+                qPrintable(QStringLiteral("output %1, H%2: %3 dBc at %4°, expected %5 dBc at %6°")
+                               .arg(c)
+                               .arg(k + 2)
+                               .arg(20 * std::log10(std::abs(measured)))
+                               .arg(std::arg(measured) * 180 / kPi)
+                               .arg(20 * std::log10(std::abs(expected)))
+                               .arg(std::arg(expected) * 180 / kPi)));
+        }
+    }
+}
+
 void TestAudioSim::refused_data()
 {
     QTest::addColumn<QByteArray>("analog");
@@ -299,6 +360,8 @@ void TestAudioSim::refused_data()
         << QByteArray("hum=1") << "SONVALE_SIM_ANALOG: bad value '1' for hum";
     QTest::newRow("wander backwards")
         << QByteArray("wander=-5") << "SONVALE_SIM_ANALOG: bad value '-5' for wander";
+    QTest::newRow("rot3 past a turn")
+        << QByteArray("rot3=361") << "SONVALE_SIM_ANALOG: bad value '361' for rot3";
     QTest::newRow("gain past 100 dB")
         << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }
