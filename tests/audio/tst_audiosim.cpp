@@ -9,7 +9,7 @@
 #include "audio/tonecapture.h"
 #include "audiosim.h"
 #include "harmonicfit.h"
-#include "measure/analysis.h"
+#include "simcapture.h"
 #include "usbsim.h"
 
 #include <QtTest>
@@ -21,72 +21,12 @@ namespace {
 
 using Complex = std::complex<double>;
 using HarmonicFit::fit;
+using SimCapture::blockWith;
+using SimCapture::capture;
+using SimCapture::measure;
+using SimCapture::Measured;
 constexpr double kPi = 3.14159265358979323846;
-
-
-struct Measured {
-    double amplitude = 0;   // of the fundamental
-    double a2 = 0;          // the coefficients of v + a2·v² + a3·v³ that explain H2, H3
-    double a3 = 0;
-};
-
-// For v = A·cos(θ): a2·v² puts a2·A²/2 at 2θ, a3·v³ puts a3·A³/4 at 3θ,
-// both in phase with the fundamental.
-Measured measure(const std::vector<double>& x, double omega)
-{
-    const std::vector<Complex> a = fit(x, omega, 3);
-    const double amplitude = std::abs(a[1]);
-    const double phase = std::arg(a[1]);
-    const Complex h2 = a[2] / amplitude * std::polar(1.0, -2 * phase);
-    const Complex h3 = a[3] / amplitude * std::polar(1.0, -3 * phase);
-    return {amplitude, 2 * h2.real() / amplitude, 4 * h3.real() / (amplitude * amplitude)};
-}
-
-VirtualDac::Block blockWith(uint8_t left, uint8_t right, const std::vector<int>& thd = {})
-{
-    VirtualDac::Block block = VirtualDac::factoryBlock();
-    block[4] = left;
-    block[5] = right;
-    for (size_t i = 0; i < thd.size(); ++i) {
-        block[10 + 2 * i] = uint8_t(uint16_t(thd[i]) >> 8);
-        block[11 + 2 * i] = uint8_t(thd[i] & 0xFF);
-    }
-    return block;
-}
-
-ToneCapture::Result capture(const QByteArray& analog, const VirtualDac::Block& block,
-                            ToneCapture::Settings settings = {})
-{
-    UsbSim::reset();
-    UsbSim::setBlock(block);
-    qputenv("SONVALE_SIM_ANALOG", analog);
-    AudioSystem audio;
-    if (!audio.isReady()) {
-        ToneCapture::Result failed;
-        failed.error = audio.error();
-        return failed;
-    }
-    return ToneCapture::run(audio.defaultOutput(), audio.defaultInput(), settings);
-}
-
-// The factory block's THD values: pairs (2nd, 3rd) -300/260, 45/-120, -4/25.
-const std::vector<int> kFactory{-300, 260, 45, -120, -4, 25};
-
-// A path with no distortion of its own and no THD value acting, as a start
-// for the keys a test is about.
-const QByteArray kClean = "h2l=0,h3l=0,h2r=0,h3r=0,k2=0,k3=0,";
-
-// A capture through the program's own analysis.
-CaptureAnalysis analysed(const QByteArray& analog, const VirtualDac::Block& block,
-                         ToneCapture::Settings settings = {})
-{
-    const ToneCapture::Result result = capture(analog, block, settings);
-    if (!result.ok)
-        qWarning("%s", qPrintable(result.error));
-    AnalysisOptions options;
-    options.expectedFrequencyHz = settings.frequencyHz;
-    return analyseCapture(result.channels, settings.sampleRate, options);
-}
+const std::vector<int>& kFactory = SimCapture::factoryValues;
 
 } // namespace
 
@@ -99,12 +39,6 @@ private slots:
     void model();
     void volume_data();
     void volume();
-    void gain_data();
-    void gain();
-    void hum();
-    void wander();
-    void rotation_data();
-    void rotation();
     void refused_data();
     void refused();
     void silentInput();
@@ -208,131 +142,6 @@ void TestAudioSim::volume()
         const double level = 20 * std::log10(std::abs(fit(result.channels[size_t(c)], omega, 1)[1]));
         QVERIFY2(std::fabs(level - (levels[c] - 3)) < 0.02,
                  qPrintable(QStringLiteral("channel %1 at %2 dBFS").arg(c).arg(level)));
-    }
-}
-
-void TestAudioSim::gain_data()
-{
-    QTest::addColumn<double>("db");
-
-    QTest::newRow("20 dB down") << -20.0;
-    QTest::newRow("2.5 dB up") << 2.5;
-}
-
-// The interface's input gain moves the level by exactly its decibels, and it
-// comes before the interface's own distortion, whose H2 grows with the level.
-void TestAudioSim::gain()
-{
-    QFETCH(double, db);
-
-    const CaptureAnalysis a =
-        analysed(kClean + "adc2=1e-3,noise=-150,gain=" + QByteArray::number(db), blockWith(0, 0));
-    QCOMPARE(a.channels.size(), size_t(2));
-    const double amplitude = std::pow(10.0, (db - 3) / 20);
-    for (const ChannelAnalysis& c : a.channels) {
-        QVERIFY2(std::fabs(c.levelDbfs - (db - 3)) < 1e-4,
-                 qPrintable(QString::number(c.levelDbfs)));
-        const double h2 = 20 * std::log10(1e-3 * amplitude / 2);
-        QVERIFY2(std::fabs(c.harmonicDbc(2) - h2) < 0.01,
-                 qPrintable(QString::number(c.harmonicDbc(2))));
-    }
-}
-
-// A ground loop: 50 Hz at the level given and 100 and 150 Hz 6 and 12 dB
-// below it, on both inputs.
-void TestAudioSim::hum()
-{
-    const ToneCapture::Result result = capture(kClean + "noise=-150,hum=-80", blockWith(0, 0));
-    QVERIFY2(result.ok, qPrintable(result.error));
-    for (const std::vector<double>& channel : result.channels) {
-        const std::vector<Complex> a = fit(channel, 2 * kPi * 50 / 48000, 3);
-        for (int k = 1; k <= 3; ++k) {
-            const double level = 20 * std::log10(std::abs(a[size_t(k)]));
-            QVERIFY2(std::fabs(level - (-80 - 6 * (k - 1))) < 0.01,
-                     qPrintable(QStringLiteral("%1 Hz at %2 dBFS").arg(50 * k).arg(level)));
-        }
-    }
-}
-
-// The interface's clock rate swings by ±2000 ppm over a minute around
-// -30 ppm, from the start of the recording: half a second at a time, the
-// tone comes in at the mean of that swing.
-void TestAudioSim::wander()
-{
-    const ToneCapture::Result result =
-        capture(kClean + "noise=-150,ppm=-30,wander=2000", blockWith(0, 0));
-    QVERIFY2(result.ok, qPrintable(result.error));
-    const double keptFrom = 0.25 + double(AudioSim::bufferFrames) / 48000;
-    for (int half = 0; half < 2; ++half) {
-        const double from = keptFrom + 0.5 * half, to = from + 0.5;
-        const double w = 2 * kPi / 60;
-        const double meanSine = (std::cos(w * from) - std::cos(w * to)) / (w * (to - from));
-        const double expected = 997 * (1 + (-30 + 2000 * meanSine) * 1e-6);
-        const ChannelAnalysis a =
-            analyseChannel(result.channels[0].data() + 24000 * half, 24000, 48000);
-        QVERIFY2(std::fabs(a.frequencyHz - expected) < 997e-7,
-                 qPrintable(QStringLiteral("%1 Hz, expected %2")
-                                .arg(a.frequencyHz, 0, 'f', 5)
-                                .arg(expected, 0, 'f', 5)));
-    }
-}
-
-void TestAudioSim::rotation_data()
-{
-    QTest::addColumn<double>("rate");
-    QTest::addColumn<double>("frequency");
-    QTest::addColumn<double>("rot2");
-    QTest::addColumn<double>("rot3");
-
-    QTest::newRow("997 Hz at 48 kHz") << 48000.0 << 997.0 << 60.0 << -60.0;
-    // Not 300 Hz: 147 samples to its cycle would make the float samples'
-    // rounding a distortion of its own, some -170 dBc.
-    QTest::newRow("307 Hz at 44.1 kHz") << 44100.0 << 307.0 << -120.0 << 120.0;
-}
-
-// The analog stages turn what the THD values add by rot2 at 2f and rot3 at
-// 3f against the DAC's own distortion h (k = 1e-7 per unit). Each value's
-// null then lies at c = -h·cos(rot)/k, and what is left there is h·sin(rot)
-// turned to rot - 90°, in quadrature to what the value moves: the values
-// are set there, on both outputs, and measured.
-void TestAudioSim::rotation()
-{
-    QFETCH(double, rate);
-    QFETCH(double, frequency);
-    QFETCH(double, rot2);
-    QFETCH(double, rot3);
-
-    const double own[2][2] = {{2e-5, 1.5e-5}, {-1.2e-5, 2.5e-5}}; // h2, h3 of each output
-    const double rot[2] = {rot2 * kPi / 180, rot3 * kPi / 180};
-    std::vector<int> values;
-    for (const auto& h : own)
-        for (int k = 0; k < 2; ++k)
-            values.push_back(int(std::lround(-h[k] * std::cos(rot[k]) / 1e-7)));
-    ToneCapture::Settings settings;
-    settings.sampleRate = rate;
-    settings.frequencyHz = frequency;
-    const CaptureAnalysis a = analysed("noise=-150,rot2=" + QByteArray::number(rot2)
-                                           + ",rot3=" + QByteArray::number(rot3),
-                                       blockWith(0, 0, values), settings);
-    QCOMPARE(a.channels.size(), size_t(2));
-    const double amplitude = std::pow(10.0, -3.0 / 20);
-    for (int c = 0; c < 2; ++c) {
-        for (int k = 0; k < 2; ++k) {
-            // a2·v² puts a2·A/2 at 2f, a3·v³ a3·A²/4 at 3f, against the fundamental.
-            const double scale = k == 0 ? amplitude / 2 : amplitude * amplitude / 4;
-            const Complex expected =
-                std::polar(scale * own[c][k] * std::sin(rot[k]), rot[k] - kPi / 2);
-            const Complex measured = a.channels[size_t(c)].harmonics[size_t(k + 2)];
-            QVERIFY2(
-                std::abs(measured - expected) < 1e-3 * std::abs(expected),
-                qPrintable(QStringLiteral("output %1, H%2: %3 dBc at %4°, expected %5 dBc at %6°")
-                               .arg(c)
-                               .arg(k + 2)
-                               .arg(20 * std::log10(std::abs(measured)))
-                               .arg(std::arg(measured) * 180 / kPi)
-                               .arg(20 * std::log10(std::abs(expected)))
-                               .arg(std::arg(expected) * 180 / kPi)));
-        }
     }
 }
 
