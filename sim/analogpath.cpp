@@ -84,6 +84,7 @@ void AnalogPath::startRecording(double rate)
     frames_ = 0;
     clock_ = 0;
     dropped_ = false;
+    overflowed_ = false;
     if (written_ == 0) {
         // Prime the path with the latency of one buffer.
         for (auto& signal : signal_)
@@ -160,8 +161,11 @@ double AnalogPath::humAt(double seconds) const
            + hum_[2] * std::cos(3 * phase);
 }
 
-void AnalogPath::record(float* frames, int count, int channels)
+bool AnalogPath::record(float* frames, int count, int channels)
 {
+    const bool overflow = !overflowed_ && analog_.xrunSeconds >= 0
+                          && frames_ + count - 1 >= analog_.xrunSeconds * rate_;
+    overflowed_ = overflowed_ || overflow;
     const double sigma = std::pow(10.0, analog_.noiseDbfs / 20) / std::sqrt(2.0);
     std::normal_distribution<double> gauss(0.0, sigma);
     const double dropAt = analog_.dropoutSeconds * rate_;
@@ -186,6 +190,7 @@ void AnalogPath::record(float* frames, int count, int channels)
         tick();
         frames_ += 1;
     }
+    return overflow;
 }
 
 void AnalogPath::trim(bool recording)

@@ -35,8 +35,8 @@ public:
     // interface need.
     bool canRecord(int count) const;
     // The interface records `count` frames of `channels` interleaved
-    // samples into `frames`.
-    void record(float* frames, int count, int channels);
+    // samples into `frames`; true when it reports an overflow in them.
+    bool record(float* frames, int count, int channels);
 
     // Lets go of what neither end needs any longer.
     void trim(bool recording);
@@ -85,5 +85,6 @@ private:
     double frames_ = 0; // recorded
     double clock_ = 0;  // the interface's clock since it started, in frames
     bool dropped_ = false;
+    bool overflowed_ = false;
     std::mt19937_64 noise_{0x5eed};
 };

@@ -33,6 +33,7 @@ const NumberKey kNumberKeys[] = {
     {"adc2", &AudioSim::Analog::adc2, -kAny, kAny},
     {"adc3", &AudioSim::Analog::adc3, -kAny, kAny},
     {"dropout", &AudioSim::Analog::dropoutSeconds, 0, kAny},
+    {"xrun", &AudioSim::Analog::xrunSeconds, 0, kAny},
     {"gain", &AudioSim::Analog::gainDb, -100, 100},
     {"hum", &AudioSim::Analog::humDbfs, -kAny, 0},
     {"wander", &AudioSim::Analog::wanderPpm, 0, 10000},

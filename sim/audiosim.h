@@ -84,6 +84,10 @@
 //                         of the input stream, settling time included) the
 //                         interface loses 0.1 s of samples, unreported (the
 //                         recording closes up over the gap)
+//     xrun                SECONDS: the callback of the input stream whose
+//                         buffer holds the frame that far into a recording
+//                         (counted as dropout counts) is told
+//                         paInputOverflow, once; the samples are untouched
 // An unknown key or a value that is not what the key takes makes
 // Pa_Initialize fail; Pa_GetErrorText then names it, e.g.
 // "SONVALE_SIM_ANALOG: unknown key 'foo'".
@@ -103,6 +107,7 @@ public:
         double adc3 = 0;
         bool silentInput = false;
         double dropoutSeconds = -1;     // negative: none
+        double xrunSeconds = -1;        // negative: none
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
         double wanderPpm = 0;

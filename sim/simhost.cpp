@@ -107,13 +107,14 @@ bool SimHost::recordBuffer()
     if (!running(in) || !path_.canRecord(n))
         return false;
     std::vector<float> recorded(size_t(n) * size_t(in->channels));
-    path_.record(recorded.data(), n, in->channels);
+    const bool overflow = path_.record(recorded.data(), n, in->channels);
     CallbackBuffer buffer(n, in->channels, in->nonInterleaved);
     for (int i = 0; i < n; ++i)
         for (int c = 0; c < in->channels; ++c)
             buffer.at(i, c) = recorded[size_t(i) * size_t(in->channels) + size_t(c)];
     const PaStreamCallbackTimeInfo t = timeInfo(*in);
-    const int result = in->callback(buffer.data(), nullptr, unsigned(n), &t, 0, in->userData);
+    const int result = in->callback(buffer.data(), nullptr, unsigned(n), &t,
+                                    overflow ? paInputOverflow : 0, in->userData);
     in->framesDone += n;
     if (result != paContinue)
         finish(*in);

@@ -171,6 +171,8 @@ void TestAudioSim::refused_data()
         << QByteArray("wander=-5") << "SONVALE_SIM_ANALOG: bad value '-5' for wander";
     QTest::newRow("rot3 past a turn")
         << QByteArray("rot3=361") << "SONVALE_SIM_ANALOG: bad value '361' for rot3";
+    QTest::newRow("xrun before the start")
+        << QByteArray("xrun=-0.5") << "SONVALE_SIM_ANALOG: bad value '-0.5' for xrun";
     QTest::newRow("gain past 100 dB")
         << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }

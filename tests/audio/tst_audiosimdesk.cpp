@@ -1,9 +1,9 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated analog path as a real desk has it, each trait through what a
-// program sees: the interface's input gain, mains hum, a wandering clock, the
-// analog stages' phase at the harmonics, measured by the program's own
-// analysis.
+// program sees: the interface's input gain, mains hum, a wandering clock and
+// the analog stages' phase at the harmonics measured by the program's own
+// analysis; an overflow as PortAudio's streams report it.
 
 #include "audiosim.h"
 #include "harmonicfit.h"
@@ -12,8 +12,12 @@
 
 #include <QtTest>
 
+#include <portaudio.h>
+
+#include <atomic>
 #include <cmath>
 #include <complex>
+#include <mutex>
 
 namespace {
 
@@ -39,6 +43,70 @@ CaptureAnalysis analysed(const QByteArray& analog, const VirtualDac::Block& bloc
     return analyseCapture(result.channels, settings.sampleRate, options);
 }
 
+// What an input stream of `channels` delivered, straight from PortAudio,
+// while the DAC played a 997 Hz sine at -3 dBFS on both outputs: its first
+// `frames` frames, and the first frame of each callback told of an overflow.
+struct Streams {
+    std::mutex mutex;
+    long played = 0;
+    std::atomic<long> received{0};
+    long frames = 0;
+    int channels = 0;
+    std::vector<std::vector<double>> samples;
+    std::vector<long> overflowsAt;
+};
+
+int play(const void*, void* output, unsigned long n, const PaStreamCallbackTimeInfo*,
+         PaStreamCallbackFlags, void* data)
+{
+    auto* s = static_cast<Streams*>(data);
+    auto* out = static_cast<float*>(output);
+    for (unsigned long i = 0; i < n; ++i, ++s->played)
+        out[2 * i] = out[2 * i + 1] =
+            float(std::pow(10.0, -3.0 / 20) * std::sin(2 * kPi * 997 / 48000 * double(s->played)));
+    return paContinue;
+}
+
+int take(const void* input, void*, unsigned long n, const PaStreamCallbackTimeInfo*,
+         PaStreamCallbackFlags flags, void* data)
+{
+    auto* s = static_cast<Streams*>(data);
+    std::lock_guard<std::mutex> lock(s->mutex);
+    if (flags & paInputOverflow)
+        s->overflowsAt.push_back(s->received);
+    const auto* in = static_cast<const float*>(input);
+    for (unsigned long i = 0; i < n && s->received < s->frames; ++i, ++s->received)
+        for (int c = 0; c < s->channels; ++c)
+            s->samples[size_t(c)][size_t(s->received)] =
+                in[i * unsigned(s->channels) + unsigned(c)];
+    return paContinue;
+}
+
+void record(Streams& s, const QByteArray& analog, const VirtualDac::Block& block, int channels,
+            long frames)
+{
+    UsbSim::reset();
+    UsbSim::setBlock(block);
+    qputenv("SONVALE_SIM_ANALOG", analog);
+    s.channels = channels;
+    s.frames = frames;
+    s.samples.assign(size_t(channels), std::vector<double>(size_t(frames)));
+    QCOMPARE(Pa_Initialize(), paNoError);
+    PaStreamParameters out{Pa_GetDefaultOutputDevice(), 2, paFloat32, 0, nullptr};
+    PaStreamParameters in{Pa_GetDefaultInputDevice(), channels, paFloat32, 0, nullptr};
+    PaStream* output = nullptr;
+    PaStream* input = nullptr;
+    QCOMPARE(Pa_OpenStream(&output, nullptr, &out, 48000, 0, paNoFlag, play, &s), paNoError);
+    QCOMPARE(Pa_OpenStream(&input, &in, nullptr, 48000, 0, paNoFlag, take, &s), paNoError);
+    Pa_StartStream(output);
+    Pa_StartStream(input);
+    QTRY_VERIFY_WITH_TIMEOUT(s.received >= frames, 20000);
+    Pa_StopStream(input);
+    Pa_StopStream(output);
+    Pa_CloseStream(input);
+    Pa_CloseStream(output);
+}
+
 } // namespace
 
 class TestAudioSimDesk : public QObject {
@@ -52,10 +120,12 @@ private slots:
     void wander();
     void rotation_data();
     void rotation();
+    void xrun();
 };
 
 void TestAudioSimDesk::cleanup()
 {
+    while (Pa_Terminate() == paNoError) {}
     qunsetenv("SONVALE_SIM_ANALOG");
 }
 
@@ -182,6 +252,24 @@ void TestAudioSimDesk::rotation()
                                .arg(std::arg(expected) * 180 / kPi)));
         }
     }
+}
+
+// The callback whose buffer holds the frame 0.3 s into the recording is told
+// of an overflow, and no other; the samples go on as they would have.
+void TestAudioSimDesk::xrun()
+{
+    Streams s;
+    record(s, "noise=-140,xrun=0.3", blockWith(0, 0), 2, 24000);
+    QCOMPARE(s.overflowsAt,
+             std::vector<long>{14 * AudioSim::bufferFrames}); // 14400 in 14336..15359
+    const std::vector<double>& x = s.samples[0];
+    const double omega = 2 * kPi * 997 / 48000;
+    const std::vector<Complex> a = fit(x, omega, 1, 8192, x.size());
+    double error = 0;
+    for (size_t n = 8192; n < x.size(); ++n)
+        error = std::max(error, std::fabs(x[n] - a[0].real()
+                                          - std::real(a[1] * std::polar(1.0, omega * double(n)))));
+    QVERIFY2(error < 1e-5, qPrintable(QString::number(error)));
 }
 
 QTEST_GUILESS_MAIN(TestAudioSimDesk)
