@@ -181,8 +181,9 @@ bool AnalogPath::record(float* frames, int count, int channels)
             sample(outputsHere);
         const double hum = humming ? humAt(clock_ / rate_) : 0.0;
         for (int c = 0; c < channels; ++c) {
-            double y = c < outputs ? outputsHere[c] : 0.0;
-            if (humming && c < outputs)
+            const int output = c + 1 == analog_.route[0] ? 0 : c + 1 == analog_.route[1] ? 1 : -1;
+            double y = output >= 0 ? outputsHere[output] : 0.0;
+            if (humming && output >= 0)
                 y += hum;
             const double z = y + analog_.adc2 * y * y + analog_.adc3 * y * y * y + gauss(noise_);
             frames[size_t(i) * size_t(channels) + size_t(c)] = float(std::clamp(z, -1.0, 1.0));

@@ -3,6 +3,7 @@
 
 #include "audiosim.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -54,7 +55,37 @@ bool parseNumber(const std::string& text, double& value)
     return true;
 }
 
+// A whole number from `lowest` to `highest`, in decimal digits alone.
+bool parseInteger(const std::string& text, int lowest, int highest, int& value)
+{
+    if (text.empty() || text.size() > 9
+        || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const int v = std::stoi(text);
+    if (v < lowest || v > highest)
+        return false;
+    value = v;
+    return true;
+}
+
 enum class Outcome { Set, UnknownKey, BadValue };
+
+// The inputs and where the DAC's outputs arrive among them.
+Outcome setInputs(const std::string& key, const std::string& value, AudioSim::Analog& analog)
+{
+    if (key == "inputs")
+        return parseInteger(value, 2, AudioSim::maxInputs, analog.inputs) ? Outcome::Set
+                                                                          : Outcome::BadValue;
+    const size_t comma = value.find(',');
+    int left = 0, right = 0;
+    if (comma == std::string::npos
+        || !parseInteger(value.substr(0, comma), 1, AudioSim::maxInputs, left)
+        || !parseInteger(value.substr(comma + 1), 1, AudioSim::maxInputs, right) || left == right)
+        return Outcome::BadValue;
+    analog.route[0] = left;
+    analog.route[1] = right;
+    return Outcome::Set;
+}
 
 // The keys that take a word.
 Outcome setWord(const std::string& key, const std::string& value, AudioSim::Analog& analog)
@@ -84,6 +115,8 @@ Outcome set(const std::string& key, const std::string& value, AudioSim::Analog& 
         analog.*number.field = v;
         return Outcome::Set;
     }
+    if (key == "inputs" || key == "route")
+        return setInputs(key, value, analog);
     return setWord(key, value, analog);
 }
 
@@ -91,6 +124,7 @@ Outcome set(const std::string& key, const std::string& value, AudioSim::Analog& 
 
 bool AudioSim::parse(const std::string& text, Analog& analog, std::string& error)
 {
+    std::string route; // as given
     size_t start = 0;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
@@ -106,7 +140,15 @@ bool AudioSim::parse(const std::string& text, Analog& analog, std::string& error
             return false;
         }
         const std::string key = item.substr(0, equals);
-        const std::string value = item.substr(equals + 1);
+        std::string value = item.substr(equals + 1);
+        if (key == "route" && start <= text.size()) {
+            // L,R: the comma is the value's own.
+            comma = std::min(text.find(',', start), text.size());
+            value += "," + text.substr(start, comma - start);
+            start = comma + 1;
+        }
+        if (key == "route")
+            route = value;
         switch (set(key, value, analog)) {
         case Outcome::Set: break;
         case Outcome::UnknownKey: error = kPrefix + "unknown key '" + key + "'"; return false;
@@ -114,6 +156,11 @@ bool AudioSim::parse(const std::string& text, Analog& analog, std::string& error
             error = kPrefix + "bad value '" + value + "' for " + key;
             return false;
         }
+    }
+    // Only a route given can lie past the inputs: the default's are 1 and 2.
+    if (std::max(analog.route[0], analog.route[1]) > analog.inputs) {
+        error = kPrefix + "bad value '" + route + "' for route";
+        return false;
     }
     return true;
 }

@@ -11,8 +11,9 @@
 // simulation":
 //   0  "<the simulated DAC's USB product string>: USB Audio"  2 outputs, the
 //      DAC (the default output)
-//   1  "Sonvale loopback interface"  2 inputs, an audio interface whose inputs
-//      are wired to the DAC's outputs (the default input)
+//   1  "Sonvale loopback interface"  2 inputs (or as `inputs` says), an audio
+//      interface two of whose inputs are wired to the DAC's outputs (the
+//      default input); an input stream opens any number of them
 // What the DAC plays reaches the interface, per channel (left, right), as
 //   v = x · 10^(volume/20)       x the played sample, full scale 1.0; volume in
 //                                dB as the window shows it, from that
@@ -40,6 +41,8 @@
 //                                hum the mains hum on the inputs the DAC
 //                                reaches
 //   z = i + adc2·i² + adc3·i³ + noise, clipped to ±1
+//                                on the input the output reaches (route);
+//                                the others take i = 0
 // and arrives one buffer (1024 frames) and the interpolator's 64 frames
 // later; with a rotation, also the 255 frames at 48 kHz (in proportion at
 // other rates) by which its filter delays the whole path. The block is the
@@ -80,6 +83,10 @@
 //                         with input=silent
 //     input               connected (default) or silent: nothing reaches the
 //                         input but its noise (a cable come loose)
+//     inputs              N: the interface's inputs, 2 to 32 (default 2)
+//     route               L,R: the inputs the DAC's left and right outputs
+//                         reach, 1-based, two of them (default 1,2); the
+//                         comma is the value's own
 //     dropout             SECONDS: that far into a recording (from the start
 //                         of the input stream, settling time included) the
 //                         interface loses 0.1 s of samples, unreported (the
@@ -108,6 +115,8 @@ public:
         bool silentInput = false;
         double dropoutSeconds = -1;     // negative: none
         double xrunSeconds = -1;        // negative: none
+        int inputs = 2;
+        int route[2] = {1, 2}; // the inputs the left and right output reach, 1-based
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
         double wanderPpm = 0;
@@ -116,6 +125,7 @@ public:
     };
 
     static constexpr int bufferFrames = 1024;
+    static constexpr int maxInputs = 32;
     static constexpr int interpolatorHalfLength = 64;
     static constexpr double dropoutLength = 0.1;
     static constexpr double mainsHz = 50;

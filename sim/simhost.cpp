@@ -188,7 +188,7 @@ PaError SimHost::initialize()
                 break;
             }
         h.setDevice(h.devices_[outputDevice], h.outputName_.c_str(), 0, AnalogPath::outputs);
-        h.setDevice(h.devices_[inputDevice], AudioSim::inputName(), AnalogPath::outputs, 0);
+        h.setDevice(h.devices_[inputDevice], AudioSim::inputName(), analog.inputs, 0);
         h.hostApi_.structVersion = 1;
         h.hostApi_.type = paInDevelopment;
         h.hostApi_.name = AudioSim::hostApiName();
@@ -239,7 +239,7 @@ PaError SimHost::checkParameters(const PaStreamParameters* p, bool input, double
         return paNoError;
     if (p->device != (input ? inputDevice : outputDevice))
         return p->device >= 0 && p->device < deviceCount ? paInvalidChannelCount : paInvalidDevice;
-    if (p->channelCount < 1 || p->channelCount > AnalogPath::outputs)
+    if (p->channelCount < 1 || p->channelCount > (input ? analog_.inputs : AnalogPath::outputs))
         return paInvalidChannelCount;
     if ((p->sampleFormat & ~paNonInterleaved) != paFloat32)
         return paSampleFormatNotSupported;

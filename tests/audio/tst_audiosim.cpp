@@ -173,6 +173,14 @@ void TestAudioSim::refused_data()
         << QByteArray("rot3=361") << "SONVALE_SIM_ANALOG: bad value '361' for rot3";
     QTest::newRow("xrun before the start")
         << QByteArray("xrun=-0.5") << "SONVALE_SIM_ANALOG: bad value '-0.5' for xrun";
+    QTest::newRow("one input") << QByteArray("inputs=1")
+                               << "SONVALE_SIM_ANALOG: bad value '1' for inputs";
+    QTest::newRow("route past the inputs") << QByteArray("inputs=3,route=1,4,noise=-100")
+                                           << "SONVALE_SIM_ANALOG: bad value '1,4' for route";
+    QTest::newRow("route to one input")
+        << QByteArray("route=2,2") << "SONVALE_SIM_ANALOG: bad value '2,2' for route";
+    QTest::newRow("route of one output")
+        << QByteArray("route=2") << "SONVALE_SIM_ANALOG: bad value '2' for route";
     QTest::newRow("gain past 100 dB")
         << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }

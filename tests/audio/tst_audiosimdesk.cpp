@@ -3,7 +3,8 @@
 // The simulated analog path as a real desk has it, each trait through what a
 // program sees: the interface's input gain, mains hum, a wandering clock and
 // the analog stages' phase at the harmonics measured by the program's own
-// analysis; an overflow as PortAudio's streams report it.
+// analysis; an overflow, and the inputs the outputs reach, as PortAudio's
+// streams show them.
 
 #include "audiosim.h"
 #include "harmonicfit.h"
@@ -121,6 +122,8 @@ private slots:
     void rotation_data();
     void rotation();
     void xrun();
+    void route_data();
+    void route();
 };
 
 void TestAudioSimDesk::cleanup()
@@ -270,6 +273,60 @@ void TestAudioSimDesk::xrun()
         error = std::max(error, std::fabs(x[n] - a[0].real()
                                           - std::real(a[1] * std::polar(1.0, omega * double(n)))));
     QVERIFY2(error < 1e-5, qPrintable(QString::number(error)));
+}
+
+void TestAudioSimDesk::route_data()
+{
+    QTest::addColumn<QByteArray>("analog");
+    QTest::addColumn<int>("inputs");
+    QTest::addColumn<int>("opened");
+    QTest::addColumn<int>("left"); // the input the left output reaches, 1-based
+    QTest::addColumn<int>("right");
+
+    QTest::newRow("4 inputs, the outputs on 3 and 2")
+        << QByteArray("route=3,2,inputs=4") << 4 << 4 << 3 << 2;
+    QTest::newRow("32 inputs, 3 opened, the outputs on 32 and 1")
+        << QByteArray("inputs=32,route=32,1") << 32 << 3 << 32 << 1;
+}
+
+// The interface has the inputs given, the DAC's outputs reach the two named
+// (the right one at -6 dB), hum and all, and the others carry the
+// interface's noise alone.
+void TestAudioSimDesk::route()
+{
+    QFETCH(QByteArray, analog);
+    QFETCH(int, inputs);
+    QFETCH(int, opened);
+    QFETCH(int, left);
+    QFETCH(int, right);
+
+    Streams s;
+    // A second after the tone has arrived: whole cycles of it and of the hum.
+    record(s, kClean + "noise=-120,hum=-100," + analog, blockWith(0, 0x0C), opened, 4096 + 48000);
+    QCOMPARE(Pa_GetDeviceInfo(Pa_GetDefaultInputDevice())->maxInputChannels, inputs);
+    PaStreamParameters tooMany{Pa_GetDefaultInputDevice(), inputs + 1, paFloat32, 0, nullptr};
+    QCOMPARE(Pa_IsFormatSupported(&tooMany, nullptr, 48000), PaError(paInvalidChannelCount));
+    const double sigma = std::pow(10.0, -120.0 / 20) / std::sqrt(2.0);
+    for (int c = 0; c < opened; ++c) {
+        const std::vector<double> x(s.samples[size_t(c)].begin() + 4096,
+                                    s.samples[size_t(c)].end());
+        const double level = 20 * std::log10(std::abs(fit(x, 2 * kPi * 997 / 48000, 1)[1]));
+        const double hum = 20 * std::log10(std::abs(fit(x, 2 * kPi * 50 / 48000, 1)[1]));
+        const QString seen = QStringLiteral("input %1: tone at %2 dBFS, hum at %3 dBFS")
+                                 .arg(c + 1)
+                                 .arg(level)
+                                 .arg(hum);
+        if (c + 1 == left || c + 1 == right) {
+            QVERIFY2(std::fabs(level - (c + 1 == left ? -3 : -9)) < 0.01, qPrintable(seen));
+            QVERIFY2(std::fabs(hum + 100) < 0.1, qPrintable(seen));
+        } else {
+            double sum = 0;
+            for (double v : x)
+                sum += v * v;
+            QVERIFY2(std::fabs(std::sqrt(sum / double(x.size())) / sigma - 1) < 0.1,
+                     qPrintable(seen));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAudioSimDesk)
