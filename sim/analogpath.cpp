@@ -34,10 +34,26 @@ void AnalogPath::setAnalog(const AudioSim::Analog& analog)
         hum_[k] = std::pow(10.0, (analog.humDbfs - 6 * k) / 20);
 }
 
+int AnalogPath::pairFor(int output, const VirtualDac::Block& block) const
+{
+    switch (analog_.map) {
+    case AudioSim::Analog::Map::Straight: return output;
+    case AudioSim::Analog::Map::Swapped: return 1 - output;
+    case AudioSim::Analog::Map::Volume: break;
+    }
+    // The thresholds are in half decibels below full scale.
+    const double volume = AudioSim::volumeDb(block[size_t(4 + output)], block[6], block[7]);
+    if (volume <= -block[8] / 2.0)
+        return 0;
+    if (volume >= -block[9] / 2.0)
+        return 2;
+    return 1;
+}
+
 void AnalogPath::takeBlock(const VirtualDac::Block& block)
 {
     for (int ch = 0; ch < outputs; ++ch) {
-        const int pair = (ch == 0) != analog_.swapped ? 0 : 1;
+        const int pair = pairFor(ch, block);
         const double c2 = int16_t(bigEndian16(block, 10 + 4 * pair));
         const double c3 = int16_t(bigEndian16(block, 12 + 4 * pair));
         Stage& m = stages_[ch];

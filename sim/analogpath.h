@@ -57,6 +57,8 @@ private:
         std::optional<RotationFilter> rotation;
     };
 
+    // The THD pair that drives an output (thd_range0..2).
+    int pairFor(int output, const VirtualDac::Block& block) const;
     // The frames a dropout loses.
     double lostFrames() const;
     // The interface's clock moves on by one of its samples.

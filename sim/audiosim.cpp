@@ -90,10 +90,16 @@ Outcome setInputs(const std::string& key, const std::string& value, AudioSim::An
 // The keys that take a word.
 Outcome setWord(const std::string& key, const std::string& value, AudioSim::Analog& analog)
 {
+    using Map = AudioSim::Analog::Map;
     if (key == "map") {
-        if (value != "straight" && value != "swapped")
+        if (value == "straight")
+            analog.map = Map::Straight;
+        else if (value == "swapped")
+            analog.map = Map::Swapped;
+        else if (value == "volume")
+            analog.map = Map::Volume;
+        else
             return Outcome::BadValue;
-        analog.swapped = value == "swapped";
     } else if (key == "input") {
         if (value != "connected" && value != "silent")
             return Outcome::BadValue;

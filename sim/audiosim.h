@@ -22,7 +22,9 @@
 //       + R2(k2·c2·v²)           2nd and 3rd values of the THD pair driving
 //       + R3(k3·c3·v³)           that output (thd_range0 the left one and
 //                                thd_range1 the right one, or the other way
-//                                round; thd_range2 drives nothing); R2, R3
+//                                round, thd_range2 driving nothing; or the
+//                                pair of the volume range the output's
+//                                volume lies in, see map); R2, R3
 //                                the analog stages' phase at 2f and 3f:
 //                                R(w) = cos(rot)·w - sin(rot)·H(w), H the
 //                                Hilbert transform, turns every frequency of
@@ -62,7 +64,14 @@
 //                         c = -h·cos(rot)/k, and |h·sin(rot)| is left there,
 //                         in quadrature to what the value moves
 //     map                 straight: thd_range0 drives the left output and
-//                         thd_range1 the right; swapped: the other way round
+//                         thd_range1 the right; swapped: the other way round;
+//                         volume: every pair drives both outputs, but only at
+//                         the volumes of its range: with t0, t1 the block's
+//                         bytes 8 and 9 and v the output's volume in dB,
+//                         thd_range0 where v <= -t0/2, else thd_range2 where
+//                         v >= -t1/2, else thd_range1 (the factory block's
+//                         t0 = 0x3c, t1 = 0: range 0 at -30 dB and below,
+//                         range 2 at 0 dB, range 1 between)
 //     noise               the interface's noise, dBFS RMS (a full-scale sine
 //                         is 0 dBFS; default -130)
 //     ppm                 the interface's clock offset, -10000 to 10000
@@ -107,7 +116,8 @@ public:
         double h3r = 2.5e-5;
         double k2 = 1e-7;
         double k3 = 1e-7;
-        bool swapped = false;
+        // Which pair drives which output (map).
+        enum class Map { Straight, Swapped, Volume } map = Map::Straight;
         double noiseDbfs = -130;
         double ppm = 0;
         double adc2 = 0;

@@ -4,7 +4,7 @@
 // program sees: the interface's input gain, mains hum, a wandering clock and
 // the analog stages' phase at the harmonics measured by the program's own
 // analysis; an overflow, and the inputs the outputs reach, as PortAudio's
-// streams show them.
+// streams show them; THD pairs that act by volume.
 
 #include "audiosim.h"
 #include "harmonicfit.h"
@@ -124,6 +124,8 @@ private slots:
     void xrun();
     void route_data();
     void route();
+    void volumeMap_data();
+    void volumeMap();
 };
 
 void TestAudioSimDesk::cleanup()
@@ -326,6 +328,57 @@ void TestAudioSimDesk::route()
             QVERIFY2(std::fabs(std::sqrt(sum / double(x.size())) / sigma - 1) < 0.1,
                      qPrintable(seen));
         }
+    }
+}
+
+void TestAudioSimDesk::volumeMap_data()
+{
+    QTest::addColumn<int>("t0"); // the block's bytes 8 and 9
+    QTest::addColumn<int>("t1");
+    QTest::addColumn<int>("left"); // the volume bytes
+    QTest::addColumn<int>("right");
+    QTest::addColumn<int>("leftPair");
+    QTest::addColumn<int>("rightPair");
+
+    // The factory's thresholds: range 0 at -30 dB and below, 2 at 0 dB.
+    QTest::newRow("0 dB and -30 dB") << 0x3c << 0x00 << 0x00 << 0x3C << 2 << 0;
+    QTest::newRow("-12.5 dB and -0.5 dB") << 0x3c << 0x00 << 0x19 << 0x01 << 1 << 1;
+    QTest::newRow("thresholds -10 and -5 dB, at -5 and -10 dB")
+        << 0x14 << 0x0A << 0x0A << 0x14 << 2 << 0;
+}
+
+// map=volume: each output takes the pair of the range its volume lies in,
+// by the block's thresholds (the factory's THD values; k2 = 1e-5,
+// k3 = 3e-5 per unit).
+void TestAudioSimDesk::volumeMap()
+{
+    QFETCH(int, t0);
+    QFETCH(int, t1);
+    QFETCH(int, left);
+    QFETCH(int, right);
+    QFETCH(int, leftPair);
+    QFETCH(int, rightPair);
+
+    VirtualDac::Block block = blockWith(uint8_t(left), uint8_t(right), SimCapture::factoryValues);
+    block[8] = uint8_t(t0);
+    block[9] = uint8_t(t1);
+    const ToneCapture::Result result =
+        capture(kClean + "k2=1e-5,k3=3e-5,noise=-160,map=volume", block);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    const int pairs[2] = {leftPair, rightPair};
+    for (int c = 0; c < 2; ++c) {
+        const SimCapture::Measured m =
+            SimCapture::measure(result.channels[size_t(c)], 2 * kPi * 997 / 48000);
+        const double a2 = 1e-5 * SimCapture::factoryValues[size_t(2 * pairs[c])];
+        const double a3 = 3e-5 * SimCapture::factoryValues[size_t(2 * pairs[c] + 1)];
+        QVERIFY2(std::fabs(m.a2 - a2) < 0.02 * std::fabs(a2)
+                     && std::fabs(m.a3 - a3) < 0.02 * std::fabs(a3),
+                 qPrintable(QStringLiteral("output %1: a2 %2, a3 %3; expected %4, %5")
+                                .arg(c)
+                                .arg(m.a2)
+                                .arg(m.a3)
+                                .arg(a2)
+                                .arg(a3)));
     }
 }
 
