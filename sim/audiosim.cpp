@@ -104,6 +104,10 @@ Outcome setWord(const std::string& key, const std::string& value, AudioSim::Anal
         if (value != "connected" && value != "silent")
             return Outcome::BadValue;
         analog.silentInput = value == "silent";
+    } else if (key == "pace") {
+        if (value != "fast" && value != "realtime")
+            return Outcome::BadValue;
+        analog.realtime = value == "realtime";
     } else {
         return Outcome::UnknownKey;
     }

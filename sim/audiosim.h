@@ -50,7 +50,8 @@
 // other rates) by which its filter delays the whole path. The block is the
 // simulated DAC's (UsbSim::block()) as it stands when a stream starts.
 // Callbacks run on a thread of the stand-in's own, as fast as the program
-// takes them: a second of audio takes far less than a second. Streams take 32-bit float samples,
+// takes them (a second of audio takes far less than a second), or, paced,
+// a buffer every 1024 frames' time of the wall clock. Streams take 32-bit float samples,
 // interleaved or not, at any rate.
 //
 // The path is set from the environment at Pa_Initialize:
@@ -92,6 +93,9 @@
 //                         with input=silent
 //     input               connected (default) or silent: nothing reaches the
 //                         input but its noise (a cable come loose)
+//     pace                fast (default): buffers come and go as fast as the
+//                         program takes them; realtime: at the rate of the
+//                         wall clock, as a real device's do
 //     inputs              N: the interface's inputs, 2 to 32 (default 2)
 //     route               L,R: the inputs the DAC's left and right outputs
 //                         reach, 1-based, two of them (default 1,2); the
@@ -127,6 +131,7 @@ public:
         double xrunSeconds = -1;        // negative: none
         int inputs = 2;
         int route[2] = {1, 2}; // the inputs the left and right output reach, 1-based
+        bool realtime = false; // pace
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
         double wanderPpm = 0;

@@ -77,7 +77,7 @@ SimHost::Stream* SimHost::known(PaStream* stream)
 
 // The DAC plays one buffer: the output's callback (or silence) through the
 // DAC's analog stages.
-void SimHost::playBuffer()
+double SimHost::playBuffer()
 {
     const int n = AudioSim::bufferFrames;
     std::vector<float> played(size_t(n) * AnalogPath::outputs, 0.0f);
@@ -96,6 +96,7 @@ void SimHost::playBuffer()
     // Without an output the DAC plays silence at the interface's rate.
     const double rate = running(out) ? out->rate : running(input_) ? input_->rate : 48000;
     path_.play(played.data(), n, rate);
+    return rate;
 }
 
 // The interface records one buffer, when the analog signal it needs has been
@@ -123,10 +124,13 @@ bool SimHost::recordBuffer()
 
 void SimHost::run()
 {
+    using Clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> lock(mutex_);
+    Clock::time_point due = Clock::now(); // of the next buffer, paced
     while (!quit_) {
         if (!running(output_) && !running(input_)) {
             wake_.wait(lock);
+            due = Clock::now();
             continue;
         }
         if (waiters_ > 0) {
@@ -136,13 +140,19 @@ void SimHost::run()
             lock.lock();
             continue;
         }
-        playBuffer();
+        const double rate = playBuffer();
         while (recordBuffer()) {}
         const bool recording = running(input_);
         path_.trim(recording);
         lock.unlock();
-        // Nothing records: the output only needs to keep moving, not race.
-        if (recording)
+        // Paced, the next buffer is due a buffer's time after this one on
+        // the wall clock (behind, it catches up). Otherwise, with nothing
+        // recording, the output only needs to keep moving, not race.
+        if (analog_.realtime) {
+            due += std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(AudioSim::bufferFrames / rate));
+            std::this_thread::sleep_until(due);
+        } else if (recording)
             std::this_thread::yield();
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

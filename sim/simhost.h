@@ -87,7 +87,7 @@ private:
     Stream* known(PaStream* stream);
     void setDevice(PaDeviceInfo& info, const char* name, int inputs, int outputs);
     void run();
-    void playBuffer();
+    double playBuffer(); // the rate it played at
     bool recordBuffer();
 
     std::mutex mutex_;

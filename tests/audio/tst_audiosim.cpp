@@ -181,6 +181,8 @@ void TestAudioSim::refused_data()
         << QByteArray("route=2,2") << "SONVALE_SIM_ANALOG: bad value '2,2' for route";
     QTest::newRow("route of one output")
         << QByteArray("route=2") << "SONVALE_SIM_ANALOG: bad value '2' for route";
+    QTest::newRow("pace") << QByteArray("pace=slow")
+                          << "SONVALE_SIM_ANALOG: bad value 'slow' for pace";
     QTest::newRow("gain past 100 dB")
         << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }

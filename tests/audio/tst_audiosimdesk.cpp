@@ -4,7 +4,8 @@
 // program sees: the interface's input gain, mains hum, a wandering clock and
 // the analog stages' phase at the harmonics measured by the program's own
 // analysis; an overflow, and the inputs the outputs reach, as PortAudio's
-// streams show them; THD pairs that act by volume.
+// streams show them; THD pairs that act by volume; devices paced by the
+// wall clock.
 
 #include "audiosim.h"
 #include "harmonicfit.h"
@@ -126,6 +127,7 @@ private slots:
     void route();
     void volumeMap_data();
     void volumeMap();
+    void realtime();
 };
 
 void TestAudioSimDesk::cleanup()
@@ -380,6 +382,22 @@ void TestAudioSimDesk::volumeMap()
                                 .arg(a2)
                                 .arg(a3)));
     }
+}
+
+// Paced by the wall clock, a capture takes at least the audio's own time:
+// here a quarter second kept after a quarter second of settling (less a
+// buffer, which the output may have played before the input started).
+void TestAudioSimDesk::realtime()
+{
+    ToneCapture::Settings settings;
+    settings.seconds = 0.25;
+    QElapsedTimer clock;
+    clock.start();
+    const ToneCapture::Result result = capture("pace=realtime", blockWith(0, 0), settings);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(elapsed >= 500 - 1000 * AudioSim::bufferFrames / 48000,
+             qPrintable(QString::number(elapsed)));
 }
 
 QTEST_GUILESS_MAIN(TestAudioSimDesk)
