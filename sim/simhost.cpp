@@ -82,6 +82,8 @@ double SimHost::playBuffer()
     const int n = AudioSim::bufferFrames;
     std::vector<float> played(size_t(n) * AnalogPath::outputs, 0.0f);
     Stream* out = output_;
+    // Without an output the DAC plays silence at the interface's rate.
+    const double rate = running(out) ? out->rate : running(input_) ? input_->rate : 48000;
     if (running(out)) {
         CallbackBuffer buffer(n, out->channels, out->nonInterleaved);
         const PaStreamCallbackTimeInfo t = timeInfo(*out);
@@ -93,8 +95,6 @@ double SimHost::playBuffer()
         if (result != paContinue)
             finish(*out);
     }
-    // Without an output the DAC plays silence at the interface's rate.
-    const double rate = running(out) ? out->rate : running(input_) ? input_->rate : 48000;
     path_.play(played.data(), n, rate);
     return rate;
 }
