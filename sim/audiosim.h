@@ -51,8 +51,8 @@
 // simulated DAC's (UsbSim::block()) as it stands when a stream starts.
 // Callbacks run on a thread of the stand-in's own, as fast as the program
 // takes them (a second of audio takes far less than a second), or, paced,
-// a buffer every 1024 frames' time of the wall clock. Streams take 32-bit float samples,
-// interleaved or not, at any rate.
+// a buffer every 1024 frames' time of the wall clock. Streams take 32-bit
+// float samples, interleaved or not, at any rate.
 //
 // The path is set from the environment at Pa_Initialize:
 //   SONVALE_SIM_ANALOG=key=value,...   comma-separated, any of
@@ -120,23 +120,23 @@ public:
         double h3r = 2.5e-5;
         double k2 = 1e-7;
         double k3 = 1e-7;
+        double rot2Deg = 0;
+        double rot3Deg = 0;
         // Which pair drives which output (map).
         enum class Map { Straight, Swapped, Volume } map = Map::Straight;
         double noiseDbfs = -130;
         double ppm = 0;
+        double wanderPpm = 0;
         double adc2 = 0;
         double adc3 = 0;
-        bool silentInput = false;
-        double dropoutSeconds = -1;     // negative: none
-        double xrunSeconds = -1;        // negative: none
-        int inputs = 2;
-        int route[2] = {1, 2}; // the inputs the left and right output reach, 1-based
-        bool realtime = false; // pace
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
-        double wanderPpm = 0;
-        double rot2Deg = 0;
-        double rot3Deg = 0;
+        bool silentInput = false;
+        bool realtime = false; // pace
+        int inputs = 2;
+        int route[2] = {1, 2}; // the inputs the left and right output reach, 1-based
+        double dropoutSeconds = -1; // negative: none
+        double xrunSeconds = -1;    // negative: none
     };
 
     static constexpr int bufferFrames = 1024;
