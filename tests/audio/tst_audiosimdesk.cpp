@@ -19,7 +19,6 @@
 #include <atomic>
 #include <cmath>
 #include <complex>
-#include <mutex>
 
 namespace {
 
@@ -48,8 +47,8 @@ CaptureAnalysis analysed(const QByteArray& analog, const VirtualDac::Block& bloc
 // What an input stream of `channels` delivered, straight from PortAudio,
 // while the DAC played a 997 Hz sine at -3 dBFS on both outputs: its first
 // `frames` frames, and the first frame of each callback told of an overflow.
+// Read once the streams have stopped: Pa_StopStream waits for the callbacks.
 struct Streams {
-    std::mutex mutex;
     long played = 0;
     std::atomic<long> received{0};
     long frames = 0;
@@ -73,7 +72,6 @@ int take(const void* input, void*, unsigned long n, const PaStreamCallbackTimeIn
          PaStreamCallbackFlags flags, void* data)
 {
     auto* s = static_cast<Streams*>(data);
-    std::lock_guard<std::mutex> lock(s->mutex);
     if (flags & paInputOverflow)
         s->overflowsAt.push_back(s->received);
     const auto* in = static_cast<const float*>(input);
@@ -84,7 +82,9 @@ int take(const void* input, void*, unsigned long n, const PaStreamCallbackTimeIn
     return paContinue;
 }
 
-void record(Streams& s, const QByteArray& analog, const VirtualDac::Block& block, int channels,
+// False when the streams could not run or stopped delivering; they are
+// closed either way (PortAudio stays initialised until the test's cleanup).
+bool record(Streams& s, const QByteArray& analog, const VirtualDac::Block& block, int channels,
             long frames)
 {
     UsbSim::reset();
@@ -93,20 +93,24 @@ void record(Streams& s, const QByteArray& analog, const VirtualDac::Block& block
     s.channels = channels;
     s.frames = frames;
     s.samples.assign(size_t(channels), std::vector<double>(size_t(frames)));
-    QCOMPARE(Pa_Initialize(), paNoError);
+    if (Pa_Initialize() != paNoError)
+        return false;
     PaStreamParameters out{Pa_GetDefaultOutputDevice(), 2, paFloat32, 0, nullptr};
     PaStreamParameters in{Pa_GetDefaultInputDevice(), channels, paFloat32, 0, nullptr};
     PaStream* output = nullptr;
     PaStream* input = nullptr;
-    QCOMPARE(Pa_OpenStream(&output, nullptr, &out, 48000, 0, paNoFlag, play, &s), paNoError);
-    QCOMPARE(Pa_OpenStream(&input, &in, nullptr, 48000, 0, paNoFlag, take, &s), paNoError);
-    Pa_StartStream(output);
-    Pa_StartStream(input);
-    QTRY_VERIFY_WITH_TIMEOUT(s.received >= frames, 20000);
-    Pa_StopStream(input);
-    Pa_StopStream(output);
-    Pa_CloseStream(input);
-    Pa_CloseStream(output);
+    bool arrived = false;
+    if (Pa_OpenStream(&output, nullptr, &out, 48000, 0, paNoFlag, play, &s) == paNoError
+        && Pa_OpenStream(&input, &in, nullptr, 48000, 0, paNoFlag, take, &s) == paNoError
+        && Pa_StartStream(output) == paNoError && Pa_StartStream(input) == paNoError)
+        arrived = QTest::qWaitFor([&s] { return s.received >= s.frames; }, 20000);
+    for (PaStream* stream : {input, output}) {
+        if (stream) {
+            Pa_StopStream(stream);
+            Pa_CloseStream(stream);
+        }
+    }
+    return arrived;
 }
 
 } // namespace
@@ -253,7 +257,7 @@ void TestAudioSimDesk::rotation()
 void TestAudioSimDesk::xrun()
 {
     Streams s;
-    record(s, "noise=-140,xrun=0.3", blockWith(0, 0), 2, 24000);
+    QVERIFY(record(s, "noise=-140,xrun=0.3", blockWith(0, 0), 2, 24000));
     QCOMPARE(s.overflowsAt,
              std::vector<long>{14 * AudioSim::bufferFrames}); // 14400 in 14336..15359
     const std::vector<double>& x = s.samples[0];
@@ -293,7 +297,8 @@ void TestAudioSimDesk::route()
 
     Streams s;
     // A second after the tone has arrived: whole cycles of it and of the hum.
-    record(s, kClean + "noise=-120,hum=-100," + analog, blockWith(0, 0x0C), opened, 4096 + 48000);
+    QVERIFY(record(s, kClean + "noise=-120,hum=-100," + analog, blockWith(0, 0x0C), opened,
+                   4096 + 48000));
     QCOMPARE(Pa_GetDeviceInfo(Pa_GetDefaultInputDevice())->maxInputChannels, inputs);
     PaStreamParameters tooMany{Pa_GetDefaultInputDevice(), inputs + 1, paFloat32, 0, nullptr};
     QCOMPARE(Pa_IsFormatSupported(&tooMany, nullptr, 48000), PaError(paInvalidChannelCount));
