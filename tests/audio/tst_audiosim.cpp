@@ -8,8 +8,9 @@
 #include "audio/audiosystem.h"
 #include "audio/tonecapture.h"
 #include "audiosim.h"
-#include "usbsim.h"
 #include "harmonicfit.h"
+#include "simcapture.h"
+#include "usbsim.h"
 
 #include <QtTest>
 
@@ -20,56 +21,12 @@ namespace {
 
 using Complex = std::complex<double>;
 using HarmonicFit::fit;
+using SimCapture::blockWith;
+using SimCapture::capture;
+using SimCapture::measure;
+using SimCapture::Measured;
 constexpr double kPi = 3.14159265358979323846;
-
-
-struct Measured {
-    double amplitude = 0;   // of the fundamental
-    double a2 = 0;          // the coefficients of v + a2·v² + a3·v³ that explain H2, H3
-    double a3 = 0;
-};
-
-// For v = A·cos(θ): a2·v² puts a2·A²/2 at 2θ, a3·v³ puts a3·A³/4 at 3θ,
-// both in phase with the fundamental.
-Measured measure(const std::vector<double>& x, double omega)
-{
-    const std::vector<Complex> a = fit(x, omega, 3);
-    const double amplitude = std::abs(a[1]);
-    const double phase = std::arg(a[1]);
-    const Complex h2 = a[2] / amplitude * std::polar(1.0, -2 * phase);
-    const Complex h3 = a[3] / amplitude * std::polar(1.0, -3 * phase);
-    return {amplitude, 2 * h2.real() / amplitude, 4 * h3.real() / (amplitude * amplitude)};
-}
-
-VirtualDac::Block blockWith(uint8_t left, uint8_t right, const std::vector<int>& thd = {})
-{
-    VirtualDac::Block block = VirtualDac::factoryBlock();
-    block[4] = left;
-    block[5] = right;
-    for (size_t i = 0; i < thd.size(); ++i) {
-        block[10 + 2 * i] = uint8_t(uint16_t(thd[i]) >> 8);
-        block[11 + 2 * i] = uint8_t(thd[i] & 0xFF);
-    }
-    return block;
-}
-
-ToneCapture::Result capture(const QByteArray& analog, const VirtualDac::Block& block,
-                            ToneCapture::Settings settings = {})
-{
-    UsbSim::reset();
-    UsbSim::setBlock(block);
-    qputenv("SONVALE_SIM_ANALOG", analog);
-    AudioSystem audio;
-    if (!audio.isReady()) {
-        ToneCapture::Result failed;
-        failed.error = audio.error();
-        return failed;
-    }
-    return ToneCapture::run(audio.defaultOutput(), audio.defaultInput(), settings);
-}
-
-// The factory block's THD values: pairs (2nd, 3rd) -300/260, 45/-120, -4/25.
-const std::vector<int> kFactory{-300, 260, 45, -120, -4, 25};
+const std::vector<int>& kFactory = SimCapture::factoryValues;
 
 } // namespace
 
@@ -208,6 +165,26 @@ void TestAudioSim::refused_data()
     QTest::newRow("map") << QByteArray("map=crossed") << "SONVALE_SIM_ANALOG: bad value 'crossed' for map";
     QTest::newRow("input") << QByteArray("input=off") << "SONVALE_SIM_ANALOG: bad value 'off' for input";
     QTest::newRow("no value") << QByteArray("noise") << "SONVALE_SIM_ANALOG: 'noise' is not key=value";
+    QTest::newRow("hum above full scale")
+        << QByteArray("hum=1") << "SONVALE_SIM_ANALOG: bad value '1' for hum";
+    QTest::newRow("wander backwards")
+        << QByteArray("wander=-5") << "SONVALE_SIM_ANALOG: bad value '-5' for wander";
+    QTest::newRow("rot3 past a turn")
+        << QByteArray("rot3=361") << "SONVALE_SIM_ANALOG: bad value '361' for rot3";
+    QTest::newRow("xrun before the start")
+        << QByteArray("xrun=-0.5") << "SONVALE_SIM_ANALOG: bad value '-0.5' for xrun";
+    QTest::newRow("one input") << QByteArray("inputs=1")
+                               << "SONVALE_SIM_ANALOG: bad value '1' for inputs";
+    QTest::newRow("route past the inputs") << QByteArray("inputs=3,route=1,4,noise=-100")
+                                           << "SONVALE_SIM_ANALOG: bad value '1,4' for route";
+    QTest::newRow("route to one input")
+        << QByteArray("route=2,2") << "SONVALE_SIM_ANALOG: bad value '2,2' for route";
+    QTest::newRow("route of one output")
+        << QByteArray("route=2") << "SONVALE_SIM_ANALOG: bad value '2' for route";
+    QTest::newRow("pace") << QByteArray("pace=slow")
+                          << "SONVALE_SIM_ANALOG: bad value 'slow' for pace";
+    QTest::newRow("gain past 100 dB")
+        << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
 }
 
 void TestAudioSim::refused()
