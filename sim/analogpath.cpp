@@ -24,6 +24,7 @@ void AnalogPath::setAnalog(const AudioSim::Analog& analog)
 {
     analog_ = analog;
     inputGain_ = std::pow(10.0, analog.gainDb / 20);
+    recordings_ = 0;
     rotating_ = analog.rot2Deg != 0 || analog.rot3Deg != 0;
     cos2_ = std::cos(analog.rot2Deg * kPi / 180);
     sin2_ = std::sin(analog.rot2Deg * kPi / 180);
@@ -99,6 +100,9 @@ void AnalogPath::startRecording(double rate)
     rate_ = rate;
     frames_ = 0;
     clock_ = 0;
+    const std::vector<double>& gains = analog_.adcGainDb;
+    adcGain_ = std::pow(10.0, gains[std::min<size_t>(size_t(recordings_), gains.size() - 1)] / 20);
+    ++recordings_;
     dropped_ = false;
     overflowed_ = false;
     if (written_ == 0) {
@@ -118,7 +122,12 @@ bool AnalogPath::canRecord(int count) const
 {
     // What the interface's clock runs through at its fastest.
     const double fastest = 1 + (analog_.ppm + analog_.wanderPpm) * 1e-6;
-    return position_ + fastest * count + AudioSim::interpolatorHalfLength + 1 <= written_;
+    // A dropout within these frames skips the samples it loses too: they
+    // must have been played, or the recording would close up over silence.
+    const bool dropping = !dropped_ && analog_.dropoutSeconds >= 0
+                          && frames_ + count > analog_.dropoutSeconds * rate_;
+    const double skipped = dropping ? fastest * lostFrames() : 0;
+    return position_ + fastest * count + skipped + AudioSim::interpolatorHalfLength + 1 <= written_;
 }
 
 void AnalogPath::tick()
@@ -201,6 +210,7 @@ bool AnalogPath::record(float* frames, int count, int channels)
             double y = output >= 0 ? outputsHere[output] : 0.0;
             if (humming && output >= 0)
                 y += hum;
+            y *= adcGain_;
             const double z = y + analog_.adc2 * y * y + analog_.adc3 * y * y * y + gauss(noise_);
             frames[size_t(i) * size_t(channels) + size_t(c)] = float(std::clamp(z, -1.0, 1.0));
         }

@@ -71,6 +71,8 @@ private:
     AudioSim::Analog analog_;
     Stage stages_[outputs];
     double inputGain_ = 1;
+    double adcGain_ = 1; // the interface's own, for the stream recording now
+    int recordings_ = 0; // input streams started
     // The analog stages' phase at 2f and 3f, against the DAC's own
     // distortion.
     bool rotating_ = false;

@@ -127,6 +127,22 @@ Outcome set(const std::string& key, const std::string& value, AudioSim::Analog& 
     }
     if (key == "inputs" || key == "route")
         return setInputs(key, value, analog);
+    if (key == "adcgain") {
+        std::vector<double> gains;
+        size_t from = 0;
+        for (;;) {
+            const size_t comma = std::min(value.find(',', from), value.size());
+            double v = 0;
+            if (!parseNumber(value.substr(from, comma - from), v) || v < -100 || v > 100)
+                return Outcome::BadValue;
+            gains.push_back(v);
+            if (comma == value.size())
+                break;
+            from = comma + 1;
+        }
+        analog.adcGainDb = gains;
+        return Outcome::Set;
+    }
     return setWord(key, value, analog);
 }
 
@@ -155,6 +171,15 @@ bool AudioSim::parse(const std::string& text, Analog& analog, std::string& error
             // L,R: the comma is the value's own.
             comma = std::min(text.find(',', start), text.size());
             value += "," + text.substr(start, comma - start);
+            start = comma + 1;
+        }
+        // G1,G2,...: each item without a key is the list's.
+        while (key == "adcgain" && start <= text.size()) {
+            comma = std::min(text.find(',', start), text.size());
+            const std::string next = text.substr(start, comma - start);
+            if (next.find('=') != std::string::npos)
+                break;
+            value += "," + next;
             start = comma + 1;
         }
         if (key == "route")

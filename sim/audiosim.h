@@ -5,6 +5,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 // The simulated analog path behind the PortAudio C API: the Pa_* functions
 // defined in portaudiosim.cpp offer two devices on one host API, "Sonvale
@@ -42,7 +43,8 @@
 //                                a tone arrives at about f·(1 + ppm·1e-6);
 //                                hum the mains hum on the inputs the DAC
 //                                reaches
-//   z = i + adc2·i² + adc3·i³ + noise, clipped to ±1
+//   j = i · 10^(adcgain/20)      the interface's own input gain (its knob)
+//   z = j + adc2·j² + adc3·j³ + noise, clipped to ±1
 //                                on the input the output reaches (route);
 //                                the others take i = 0
 // and arrives one buffer (1024 frames) and the interpolator's 64 frames
@@ -82,6 +84,11 @@
 //                         recording (a crystal warming up), 0 to 10000
 //                         (default 0)
 //     adc2, adc3          the interface's own a2, a3 (default 0)
+//     adcgain             G1,G2,...: the interface's input gain in dB, applied
+//                         before its own distortion: the first input stream
+//                         opened gets G1, the next G2, and so on, the last
+//                         repeating (default 0): a knob turned between two
+//                         captures; -100 to 100 each
 //     gain                DB: the analog path's gain into the interface,
 //                         -100 to 100 (default 0): where the knob of its
 //                         input stands, which moves the level its own
@@ -129,6 +136,7 @@ public:
         double wanderPpm = 0;
         double adc2 = 0;
         double adc3 = 0;
+        std::vector<double> adcGainDb{0};
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
         bool silentInput = false;
