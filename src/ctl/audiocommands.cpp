@@ -61,6 +61,12 @@ void print(const MeasurementOutput::Setup& setup, const CaptureAnalysis& analysi
 
 } // namespace
 
+void Commands::putBack(MeasurementRig& rig)
+{
+    for (const std::string& line : rig.finish())
+        std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 void Commands::noteLevelCap(const CommandContext& context, const AudioOptions& options)
 {
     if (options.levelCapped) {
@@ -145,7 +151,7 @@ int Commands::audioDevices(const CommandContext& context, const Arguments& argum
 int Commands::measure(const CommandContext& context, const Arguments& arguments)
 {
     AudioOptions options;
-    if (!options.parse(context, "measure", arguments, true))
+    if (!options.parse(context, "measure", arguments, AudioOptions::InputFile))
         return CommandContext::BadUsage;
     noteLevelCap(context, options);
 
@@ -170,10 +176,14 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         const int status = MeasurementRig::run(context, options, !options.output, false,
                                                [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
                                                    std::string error;
-                                                   if (!rig.measure(analysis, error)) {
+                                                   const bool measured =
+                                                       rig.measure(analysis, error);
+                                                   putBack(rig);
+                                                   if (!measured) {
                                                        context.fail(error);
                                                        return int(CommandContext::AudioFailed);
                                                    }
+                                                   MeasurementRig::markWeakSignal(analysis);
                                                    setup = rig.setup(analysis.channels.size());
                                                    return int(CommandContext::Done);
                                                });

@@ -7,6 +7,7 @@
 #include "cli/toolconsole.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -21,17 +22,55 @@ bool parseNumber(const std::string& text, double& number)
     return ok && std::isfinite(number) && text.find_first_of(" \t") == std::string::npos;
 }
 
+// "1,2" or "3": input numbers from 1, at most two, not the same twice.
+bool parseChannels(const std::string& text, std::vector<int>& channels)
+{
+    const QStringList parts = QString::fromStdString(text).split(QLatin1Char(','));
+    std::vector<int> parsed;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const int number = part.toInt(&ok);
+        if (!ok || number < 1 || number > 256 || part.trimmed() != part)
+            return false;
+        parsed.push_back(number - 1);
+    }
+    if (parsed.size() > 2 || (parsed.size() == 2 && parsed[0] == parsed[1]))
+        return false;
+    channels = parsed;
+    return true;
+}
+
+// "0,-15,-35": volumes in dB, each within the DAC's range, none twice.
+bool parseVolumes(const std::string& text, std::vector<double>& volumes)
+{
+    std::vector<double> parsed;
+    for (const QString& part : QString::fromStdString(text).split(QLatin1Char(','))) {
+        double volume = 0;
+        if (!parseNumber(part.toStdString(), volume) || volume > AudioOptions::highestVolumeDb
+            || volume < AudioOptions::lowestVolumeDb
+            || std::find(parsed.begin(), parsed.end(), volume) != parsed.end())
+            return false;
+        parsed.push_back(volume);
+    }
+    volumes = parsed;
+    return !volumes.empty();
+}
+
 } // namespace
 
-bool AudioOptions::parse(const ToolConsole& console, const char* command, const std::vector<std::string>& arguments,
-                         bool withFile)
+bool AudioOptions::parse(const ToolConsole& console, const char* command,
+                         const std::vector<std::string>& arguments, int extras)
 {
     std::vector<OptionParser::Option> options = {
-        {"--json"},           {"--frequency", "HZ"}, {"--level", "DBFS"},  {"--rate", "HZ"},
-        {"--seconds", "S"},   {"--output", "DEV"},   {"--input", "DEV"},
+        {"--json"},         {"--frequency", "HZ"}, {"--level", "DBFS"}, {"--rate", "HZ"},
+        {"--seconds", "S"}, {"--output", "DEV"},   {"--input", "DEV"},  {"--input-channels", "L,R"},
     };
-    if (withFile)
+    if (extras & InputFile)
         options.push_back({"--input-file", "FILE.wav"});
+    if (extras & Volume)
+        options.push_back({"--volume", "DB"});
+    if (extras & Volumes)
+        options.push_back({"--volumes", "LIST"});
     OptionParser parser(options, OptionParser::Scope::Anywhere, "--");
     if (!parser.parse(arguments)) {
         console.refuse(parser.error());
@@ -82,11 +121,24 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command, const 
             if (value.empty())
                 return bad("a WAV file");
             inputFile = value;
+        } else if (option == "--input-channels") {
+            if (!parseChannels(value, inputChannels))
+                return bad("one or two input numbers counted from 1, e.g. 1,2 or 3");
+            inputChannelsGiven = true;
+        } else if (option == "--volume") {
+            if (!numeric || number > highestVolumeDb || number < lowestVolumeDb)
+                return bad("the DAC's volume in dB, from -127.5 to 0");
+            volumeDb = number;
+        } else if (option == "--volumes") {
+            if (!parseVolumes(value, volumesDb))
+                return bad(
+                    "a list of the DAC's volumes in dB, each from -127.5 to 0, e.g. 0,-15,-35");
         }
     }
-    if (inputFile && (rateGiven || secondsGiven || output || input)) {
-        console.refuse("--input-file analyses a recording as it is: --rate, --seconds, --output and --input do not "
-                       "go with it");
+    if (inputFile && (rateGiven || secondsGiven || output || input || inputChannelsGiven)) {
+        console.refuse(
+            "--input-file analyses a recording as it is: --rate, --seconds, --output, --input and "
+            "--input-channels do not go with it");
         return false;
     }
     if (!inputFile && frequencyHz >= 0.45 * rateHz) {

@@ -7,6 +7,8 @@
 #include "ctl/commandcontext.h"
 
 #include <string>
+
+class MeasurementRig;
 #include <vector>
 
 // sonvalectl's commands. Each takes the words after its name and returns
@@ -30,12 +32,17 @@ int load(const CommandContext& context, const Arguments& arguments);
 int factory(const CommandContext& context, const Arguments& arguments);
 int undo(const CommandContext& context, const Arguments& arguments);
 
-// The ones that play and record (audiocommands.cpp, tunethdcommand.cpp).
+// The ones that play and record (audiocommands.cpp, tunethdcommand.cpp,
+// thdmapcommand.cpp).
 int audioDevices(const CommandContext& context, const Arguments& arguments);
 int measure(const CommandContext& context, const Arguments& arguments);
 int tuneThd(const CommandContext& context, const Arguments& arguments);
+int thdMap(const CommandContext& context, const Arguments& arguments);
 // The note on standard error when --level asked for more than 0 dBFS.
 void noteLevelCap(const CommandContext& context, const AudioOptions& options);
+// Puts back what the rig set up for the measurements (a sound server's
+// volume and clock), saying so on standard error.
+void putBack(MeasurementRig& rig);
 
 struct Command {
     const char* name;

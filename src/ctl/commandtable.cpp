@@ -92,19 +92,29 @@ const std::vector<Commands::Command>& Commands::table()
          "                     when that is given\n",
          measure},
         {"tune-thd",
-         "  tune-thd [AUDIO OPTIONS] [--json]\n"
+         "  tune-thd [AUDIO OPTIONS] [--volume DB] [--json]\n"
          "                     finds the THD values (thd_range0..2) that null the 2nd\n"
          "                     and 3rd harmonics at the DAC's outputs: keeps the block in\n"
          "                     the history, measures, steps each pair to learn which\n"
          "                     output it drives, writes the values solved for and\n"
-         "                     refines them at most twice, capturing up to 120 times\n"
-         "                     longer where a unit of a value hides in the noise (at\n"
-         "                     a low volume); prints the measurements before and\n"
-         "                     after, the map of pairs to outputs, the\n"
-         "                     floor no value can cancel, the values written and the\n"
-         "                     captures taken. On a failure, Ctrl-C or no improvement\n"
-         "                     the values held before are written back\n",
+         "                     refines them, capturing longer where a unit of a value\n"
+         "                     hides in the noise (at a low volume); says first how\n"
+         "                     long it captures at most; prints the measurements before\n"
+         "                     and after, the map of pairs to outputs, the floor no\n"
+         "                     value can cancel, the values written and the captures\n"
+         "                     taken. --volume tunes at that volume of the DAC (both\n"
+         "                     outputs; louder tunes faster) and puts the volume back.\n"
+         "                     On a failure, Ctrl-C, SIGTERM, a closed terminal or no\n"
+         "                     improvement the values held before are written back\n",
          tuneThd},
+        {"thd-map",
+         "  thd-map [AUDIO OPTIONS] [--volumes LIST] [--json]\n"
+         "                     keeps the block in the history, then at each of the\n"
+         "                     DAC's volumes in LIST (dB, default 0,-15,-35) probes each\n"
+         "                     THD pair and prints which pair moves the left and the\n"
+         "                     right output there ('shared' when one pair moves both);\n"
+         "                     puts the volume and the values back afterwards\n",
+         thdMap},
     };
     return commands;
 }

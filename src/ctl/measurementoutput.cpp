@@ -44,6 +44,9 @@ std::string explained(const std::string& problem)
     if (problem == Problem::level)
         return "level: the fundamental lies more than 1 dB from the level expected (the input's gain, or "
                "another path than the one named)";
+    if (problem == Problem::weakSignal)
+        return "weak signal: the input's noise lies above what a measurement of the DAC's distortion must "
+               "resolve (raise the interface's input gain)";
     return problem;
 }
 
@@ -112,6 +115,11 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
                 + figure(channel.frequencyHz, 3, "Hz");
         if (c < setup.expectedLevels.size())
             text += "  (expected " + fixed(setup.expectedLevels[c], 2) + " dBFS)";
+        else if (c < setup.playedLevels.size())
+            text += "  (played " + fixed(setup.playedLevels[c], 2) + " dBFS)";
+        if (c < setup.playedLevels.size())
+            text +=
+                "\n  path gain    " + figure(channel.levelDbfs - setup.playedLevels[c], 2, "dB");
         text += "\n  THD          " + padded(figure(channel.thdDb, 2, "dB"), 15)
                 + (std::isfinite(channel.thdPercent) ? channel.thdPercentText() + " %" : "-") + "\n";
         text += "  THD+N        " + figure(channel.thdnDb, 2, "dB") + "\n";
@@ -156,6 +164,10 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
             .add("level_dbfs", number(channel.levelDbfs, 3));
         if (c < setup.expectedLevels.size())
             entry.add("expected_level_dbfs", number(setup.expectedLevels[c], 2));
+        else if (c < setup.playedLevels.size())
+            entry.add("expected_level_dbfs", number(setup.playedLevels[c], 2));
+        if (c < setup.playedLevels.size())
+            entry.add("path_gain_db", number(channel.levelDbfs - setup.playedLevels[c], 2));
         entry.add("thd_db", number(channel.thdDb, 3))
             .add("thd_percent", channel.thdPercent > 0 ? number(channel.thdPercent, 3 - int(std::floor(std::log10(channel.thdPercent))))
                                                        : number(channel.thdPercent, 6))

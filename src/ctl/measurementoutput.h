@@ -20,7 +20,11 @@ public:
         double levelDbfs = 0;       // played, after the cap
         bool levelCapped = false;
         double requestedLevelDbfs = 0;
-        std::vector<double> expectedLevels;   // per channel; empty: not checked
+        std::vector<double>
+            expectedLevels; // a file's, per channel, as --level asked; empty: not checked
+        // Per channel, after the DAC's volume; empty with a file. The path
+        // gain is what arrived against it.
+        std::vector<double> playedLevels;
         std::string output;         // '0 "name"'; empty with a file
         bool outputIsDac = false;
         std::vector<double> dacVolumeDb;      // left, right; empty: not through the DAC

@@ -5,13 +5,16 @@
 
 #include "audio/dacaudiomatch.h"
 #include "audio/devicechoice.h"
+#include "audio/soundserver.h"
 #include "audio/tonecapture.h"
-#include "ctl/commandcontext.h"
 #include "base/diagnostics.h"
+#include "ctl/commandcontext.h"
+#include "measure/decibels.h"
 #include "settings/blocklayout.h"
 #include "settings/es9038state.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -30,7 +33,8 @@ const AudioDevice& deviceAt(const std::vector<AudioDevice>& devices, int index)
 void gatherProblems(CaptureAnalysis& analysis)
 {
     analysis.problems.clear();
-    for (const char* problem : {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal}) {
+    for (const char* problem : {Problem::clipping, Problem::dropout, Problem::level,
+                                Problem::weakSignal, Problem::noSignal}) {
         for (const ChannelAnalysis& channel : analysis.channels) {
             if (std::find(channel.problems.begin(), channel.problems.end(), problem) != channel.problems.end()) {
                 analysis.problems.push_back(problem);
@@ -57,10 +61,38 @@ std::vector<double> MeasurementRig::volumesOf(const DacSession::Block& block)
 std::string MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, uint16_t productId,
                                     const DacSession::Block* block)
 {
+    bool refused = false;
+    const std::string cause = prepareInput(refused);
+    return cause.empty() ? prepareOutput(dac, vendorId, productId, block) : cause;
+}
+
+std::string MeasurementRig::prepareInput(bool& refused)
+{
+    refused = false;
     audio.emplace();
     if (!audio->isReady())
         return "the audio system cannot start: " + audio->error().toStdString();
     devices = audio->devices();
+    const DeviceChoice::Result chosen =
+        DeviceChoice::choose(devices, QString::fromStdString(options.input.value_or("default")),
+                             DeviceChoice::Direction::Input, audio->defaultInput());
+    if (chosen.index < 0)
+        return "--input: " + chosen.error.toStdString();
+    inputIndex = chosen.index;
+    const int inputs = input().maxInputChannels;
+    for (int channel : options.inputChannels) {
+        if (channel >= inputs) {
+            refused = true;
+            return "--input-channels: " + described(input()) + " has " + std::to_string(inputs)
+                   + " input" + (inputs == 1 ? "" : "s") + ", not " + std::to_string(channel + 1);
+        }
+    }
+    return std::string();
+}
+
+std::string MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendorId,
+                                          uint16_t productId, const DacSession::Block* block)
+{
     DacAudioMatch::Match match;
     if (dac)
         match = DacAudioMatch::mark(devices, usbOf(*dac, vendorId, productId));
@@ -71,23 +103,54 @@ std::string MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, ui
         if (chosen.index < 0)
             return "--output: " + chosen.error.toStdString();
         outputIndex = chosen.index;
+    } else if (match.index >= 0 && match.method != DacAudioMatch::Method::ProductName) {
+        outputIndex = match.index;
+    } else if (dac && useSoundServer(devices, usbOf(*dac, vendorId, productId))) {
+        match.index = outputIndex;
     } else if (match.index >= 0) {
         outputIndex = match.index;
     } else {
         return "no audio output of the DAC " + DacSession::identifiers(vendorId, productId)
                + " was found among the audio devices (sonvalectl audio-devices lists them): name it with --output";
     }
-    const DeviceChoice::Result chosen =
-        DeviceChoice::choose(devices, QString::fromStdString(options.input.value_or("default")),
-                             DeviceChoice::Direction::Input, audio->defaultInput());
-    if (chosen.index < 0)
-        return "--input: " + chosen.error.toStdString();
-    inputIndex = chosen.index;
-
     dacOutput = match.index >= 0 && match.index == outputIndex;
     if (dacOutput && block)
         volumes = volumesOf(*block);
     return std::string();
+}
+
+// A sound server holds the DAC's card, so its own device is not listed:
+// the server's sink for the card is played to instead, at unity volume and
+// the measurement's rate where the server lets that be set.
+bool MeasurementRig::useSoundServer(const std::vector<AudioDevice>& devices,
+                                    const DacAudioMatch::DacUsb& usb)
+{
+    const SoundServer::Route route = SoundServer::route(devices, usb);
+    for (const QString& line : route.lines)
+        said.push_back(line.toStdString());
+    if (route.output < 0)
+        return false;
+    outputIndex = route.output;
+    server.emplace(route, options.rateHz);
+    for (const QString& line : server->lines())
+        said.push_back(line.toStdString());
+    return true;
+}
+
+const std::vector<std::string>& MeasurementRig::notes() const
+{
+    return said;
+}
+
+std::vector<std::string> MeasurementRig::finish()
+{
+    std::vector<std::string> lines;
+    if (server) {
+        for (const QString& line : server->restore())
+            lines.push_back(line.toStdString());
+        server.reset();
+    }
+    return lines;
 }
 
 DacAudioMatch::DacUsb MeasurementRig::usbOf(const DacSession& dac, uint16_t vendorId, uint16_t productId)
@@ -129,24 +192,40 @@ bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, doub
         error = captured.error.toStdString();
         return false;
     }
+    // The level is not checked here: it is the played level times a path
+    // gain nobody knows beforehand.
     std::vector<AnalysisOptions> perChannel(captured.channels.size());
-    for (std::size_t channel = 0; channel < perChannel.size(); ++channel) {
-        perChannel[channel].expectedLevelDbfs = expectedLevel(channel);
-        perChannel[channel].expectedFrequencyHz = options.frequencyHz;
-    }
+    for (AnalysisOptions& each : perChannel)
+        each.expectedFrequencyHz = options.frequencyHz;
     analysis = analyse(captured.channels, captured.sampleRate, perChannel);
     if (samples)
         *samples = std::move(captured.channels);
     // Samples the streams said they lost are a dropout, whatever the
     // analysis saw of it.
     if (captured.inputOverflows > 0 || captured.outputUnderflows > 0) {
-        for (ChannelAnalysis& channel : analysis.channels) {
-            if (std::find(channel.problems.begin(), channel.problems.end(), Problem::dropout) == channel.problems.end())
-                channel.problems.push_back(Problem::dropout);
-        }
-        gatherProblems(analysis);
+        for (std::size_t channel = 0; channel < analysis.channels.size(); ++channel)
+            addProblem(analysis, channel, Problem::dropout);
     }
     return true;
+}
+
+void MeasurementRig::addProblem(CaptureAnalysis& analysis, std::size_t channel, const char* problem)
+{
+    std::vector<std::string>& problems = analysis.channels.at(channel).problems;
+    if (std::find(problems.begin(), problems.end(), problem) == problems.end())
+        problems.push_back(problem);
+    gatherProblems(analysis);
+}
+
+void MeasurementRig::markWeakSignal(CaptureAnalysis& analysis)
+{
+    for (std::size_t channel = 0; channel < analysis.channels.size(); ++channel) {
+        // A dropout or a clipped crest leaves more in the residual than
+        // the input's noise: that is said as what it is.
+        const ChannelAnalysis& each = analysis.channels[channel];
+        if (each.hasTone && each.problems.empty() && linearToDb(each.harmonicNoise) > weakSignalDbc)
+            addProblem(analysis, channel, Problem::weakSignal);
+    }
 }
 
 CaptureAnalysis MeasurementRig::analyse(const std::vector<std::vector<double>>& channels, double rateHz,
@@ -194,11 +273,25 @@ const std::vector<double>& MeasurementRig::dacVolumeDb() const
     return volumes;
 }
 
-double MeasurementRig::expectedLevel(std::size_t channel) const
+void MeasurementRig::setDacVolumeDb(const std::vector<double>& volumes)
+{
+    if (dacOutput)
+        this->volumes = volumes;
+}
+
+double MeasurementRig::playedLevel(std::size_t channel) const
 {
     if (volumes.empty())
         return options.levelDbfs;
     return options.levelDbfs + volumes[std::min(channel, volumes.size() - 1)];
+}
+
+std::vector<double> MeasurementRig::pathGains(const CaptureAnalysis& analysis) const
+{
+    std::vector<double> gains;
+    for (std::size_t channel = 0; channel < analysis.channels.size(); ++channel)
+        gains.push_back(analysis.channels[channel].levelDbfs - playedLevel(channel));
+    return gains;
 }
 
 std::string MeasurementRig::described(const AudioDevice& device)
@@ -214,7 +307,7 @@ MeasurementOutput::Setup MeasurementRig::setup(std::size_t channels) const
     setup.levelCapped = options.levelCapped;
     setup.requestedLevelDbfs = options.requestedLevelDbfs;
     for (std::size_t channel = 0; channel < channels; ++channel)
-        setup.expectedLevels.push_back(expectedLevel(channel));
+        setup.playedLevels.push_back(playedLevel(channel));
     setup.output = described(output());
     setup.outputIsDac = dacOutput;
     setup.dacVolumeDb = volumes;
@@ -228,6 +321,18 @@ int MeasurementRig::run(const CommandContext& context, const AudioOptions& optio
     std::FILE* const diagnostics = Diagnostics::redirect(context.verbose ? stderr : nullptr);
     int status = CommandContext::Done;
     {
+        // The input first: a channel it does not have is a bad command line,
+        // refused before anything reaches the DAC.
+        MeasurementRig rig(options);
+        bool refused = false;
+        const std::string inputCause = rig.prepareInput(refused);
+        if (!inputCause.empty()) {
+            Diagnostics::redirect(diagnostics);
+            if (refused)
+                return context.refuse(inputCause);
+            context.fail(inputCause);
+            return CommandContext::AudioFailed;
+        }
         DacSession session(context.vendorId, context.productId);
         DacSession::Block block{};
         std::string cause;
@@ -242,9 +347,10 @@ int MeasurementRig::run(const CommandContext& context, const AudioOptions& optio
             cause = session.error();
         }
         if (open || !needDac) {
-            MeasurementRig rig(options);
-            cause = rig.prepare(open ? &session : nullptr, context.vendorId, context.productId,
-                                open ? &block : nullptr);
+            cause = rig.prepareOutput(open ? &session : nullptr, context.vendorId,
+                                      context.productId, open ? &block : nullptr);
+            for (const std::string& note : rig.notes())
+                std::fprintf(stderr, "%s\n", note.c_str());
             if (cause.empty())
                 status = work(open ? &session : nullptr, open ? &block : nullptr, rig);
         }
@@ -255,4 +361,9 @@ int MeasurementRig::run(const CommandContext& context, const AudioOptions& optio
     }   // the DAC is closed here, PortAudio ended
     Diagnostics::redirect(diagnostics);
     return status;
+}
+
+double MeasurementRig::longestFactor() const
+{
+    return std::max(1.0, std::min(120.0, std::floor(longestCaptureSeconds / options.seconds)));
 }

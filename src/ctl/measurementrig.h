@@ -6,6 +6,7 @@
 #include "audio/audiodevice.h"
 #include "audio/audiosystem.h"
 #include "audio/dacaudiomatch.h"
+#include "audio/soundserversession.h"
 #include "ctl/audiooptions.h"
 #include "ctl/dacsession.h"
 #include "ctl/measurementoutput.h"
@@ -20,8 +21,12 @@
 
 // What measure and tune-thd play and record on: PortAudio, the output
 // (the one named, else the DAC's own audio device) and the input, and the
-// level each input channel should see (the level asked for, after the
-// DAC's volume when the tone goes through the DAC the link has open).
+// level played on each channel (the level asked for, after the DAC's volume
+// when the tone goes through the DAC the link has open).
+//
+// What arrives at the input is that level times the path's gain: the DAC's
+// analog output into whatever gain the interface's input knob gives it. A
+// capture tells the path gain; nothing assumes it.
 class CommandContext;
 
 class MeasurementRig {
@@ -46,6 +51,11 @@ public:
     // null. Empty when done, otherwise the cause.
     std::string prepare(const DacSession* dac, uint16_t vendorId, uint16_t productId,
                         const DacSession::Block* block);
+    // The same in two steps: PortAudio and the input (`refused` when the
+    // input lacks a channel asked for), then the output.
+    std::string prepareInput(bool& refused);
+    std::string prepareOutput(const DacSession* dac, uint16_t vendorId, uint16_t productId,
+                              const DacSession::Block* block);
 
     // Plays the tone, records it and analyses it. False with `error` when
     // the audio failed or the stop flag abandoned the capture; the
@@ -62,6 +72,15 @@ public:
     // sonvalectl does (a window shows it in its own way).
     void setAnnounceLongCaptures(bool announce);
 
+    // What the rig found and set up on the way that a person should know
+    // (the sound server that holds the DAC, the volume it set), a sentence
+    // a line; run() prints them on standard error.
+    const std::vector<std::string>& notes() const;
+    // Puts back what was set up for the measurement (a sound server's
+    // volume and clock) and says what, a sentence a line; the destructor
+    // does the same silently.
+    std::vector<std::string> finish();
+
     // The USB device `dac` has open, as DacAudioMatch looks for its audio.
     static DacAudioMatch::DacUsb usbOf(const DacSession& dac, uint16_t vendorId, uint16_t productId);
 
@@ -77,8 +96,29 @@ public:
     // The DAC's volume in dB per channel (left, right) when the tone goes
     // through it; empty otherwise.
     const std::vector<double>& dacVolumeDb() const;
-    // The level each channel should have, dBFS.
-    double expectedLevel(std::size_t channel) const;
+    // A run that moves the DAC's volume says so: the levels played follow.
+    void setDacVolumeDb(const std::vector<double>& volumes);
+    // The level played on a channel, dBFS: at the DAC's output when the tone
+    // goes through the DAC.
+    double playedLevel(std::size_t channel) const;
+    // Per channel of `analysis`: the dB from what was played to what
+    // arrived; NaN for a channel without a tone.
+    std::vector<double> pathGains(const CaptureAnalysis& analysis) const;
+
+    // A measurement of the DAC's distortion must tell harmonics at about
+    // -120 dBc (its own H2 and H3 lie around -105 to -120 dBc before a
+    // tuning): a capture whose noise per harmonic lies above that is a
+    // "weak signal", the interface's input gain too low. A tuning or a map
+    // decides for itself what its captures must resolve.
+    static constexpr double weakSignalDbc = -120;
+    static void markWeakSignal(CaptureAnalysis& analysis);
+    // Adds a problem to one channel, once, and to the capture's list in the
+    // order of the Problem list.
+    static void addProblem(CaptureAnalysis& analysis, std::size_t channel, const char* problem);
+    // The longest capture ToneCapture makes, seconds, and how many times
+    // --seconds a run's capture may therefore take (at most 120).
+    static constexpr double longestCaptureSeconds = 600;
+    double longestFactor() const;
 
     // A recording made elsewhere: its channels analysed, the level checked
     // only when --level was given and the tone searched near --frequency
@@ -94,6 +134,8 @@ public:
     static std::vector<double> volumesOf(const DacSession::Block& block);
 
 private:
+    bool useSoundServer(const std::vector<AudioDevice>& devices, const DacAudioMatch::DacUsb& usb);
+
     const AudioOptions& options;
     std::optional<AudioSystem> audio;
     std::vector<AudioDevice> devices;
@@ -103,4 +145,6 @@ private:
     std::vector<double> volumes;
     const std::atomic<bool>* stop = nullptr;
     bool announceLong = true;
+    std::optional<SoundServerSession> server;
+    std::vector<std::string> said;
 };

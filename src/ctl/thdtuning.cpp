@@ -5,41 +5,19 @@
 
 #include "ctl/measurementrig.h"
 #include "settings/blocklayout.h"
+#include "settings/es9038state.h"
 #include "settings/settingsblock.h"
 
 #include <algorithm>
-#include <csignal>
-#include <optional>
+#include <cmath>
+#include <cstdio>
+#include <exception>
 
 namespace {
 
-// Ctrl-C asks the loop to stop: it is checked between two steps, and a
-// capture under way finishes first, so that the values held before can be
-// written back to a DAC that is not in the middle of a write.
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void onInterrupt(int)
-{
-    stopRequested = 1;
-}
-
-class InterruptGuard {
-public:
-    InterruptGuard() : previous(std::signal(SIGINT, onInterrupt)) { stopRequested = 0; }
-    ~InterruptGuard() { std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous); }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-private:
-    void (*previous)(int);
-};
-
-// What ends the loop early, thrown through the solver.
-struct Stop {
-    std::string cause;
-    bool device = false;
-    bool interrupted = false;
-};
+// Within one run the level at the input may move this far from what the
+// first capture's path gain and the volume predict.
+constexpr double levelToleranceDb = 0.5;
 
 int16_t* pairIn(SettingsBlock& block, int pair)
 {
@@ -47,13 +25,26 @@ int16_t* pairIn(SettingsBlock& block, int pair)
     return pairs[pair];
 }
 
+const std::vector<uint8_t>& volumeWindow()
+{
+    static const std::vector<uint8_t> window{BlockLayout::windowOf(BlockLayout::volumeLeft)};
+    return window;
+}
+
 } // namespace
 
-ThdTuning::ThdTuning(DacSession& session, const MeasurementRig& rig) : ThdTuning(session, rig, Watch())
+// What ends the loop early, thrown through the solver.
+struct ThdTuning::Stop {
+    std::string cause;
+    bool device = false;
+    bool interrupted = false;
+};
+
+ThdTuning::ThdTuning(DacSession& session, MeasurementRig& rig) : ThdTuning(session, rig, Watch())
 {
 }
 
-ThdTuning::ThdTuning(DacSession& session, const MeasurementRig& rig, Watch watch)
+ThdTuning::ThdTuning(DacSession& session, MeasurementRig& rig, Watch watch)
     : session(session), rig(rig), watch(std::move(watch))
 {
 }
@@ -67,24 +58,47 @@ ThdValues ThdTuning::valuesOf(const DacSession::Block& block)
 {
     SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
     ThdValues values;
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         values.pairs[size_t(pair)][0] = pairIn(settings, pair)[0];
         values.pairs[size_t(pair)][1] = pairIn(settings, pair)[1];
     }
     return values;
 }
 
+std::optional<uint8_t> ThdTuning::volumeByte(double volumeDb, uint8_t max, uint8_t min)
+{
+    std::optional<uint8_t> nearest;
+    double distance = 0.25;
+    // From the loudest: of two bytes as near, the louder one.
+    for (int attenuation = 0; attenuation <= 255; ++attenuation) {
+        const double db = ES9038State::volumeDbOf(uint8_t(attenuation), max, min);
+        if (std::abs(db - volumeDb) <= distance) {
+            distance = std::abs(db - volumeDb) - 1e-9;
+            nearest = uint8_t(attenuation);
+        }
+    }
+    return nearest;
+}
+
+double ThdTuning::lowestVolumeDb(uint8_t max, uint8_t min)
+{
+    double lowest = 0;
+    for (int attenuation = 0; attenuation <= 255; ++attenuation)
+        lowest = std::min(lowest, double(ES9038State::volumeDbOf(uint8_t(attenuation), max, min)));
+    return lowest;
+}
+
 std::string ThdTuning::write(const ThdValues& values, bool always)
 {
     const ThdValues now = valuesOf(device);
     SettingsBlock settings = SettingsBlock::fromDeviceBytes(device.data());
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         pairIn(settings, pair)[0] = values.pairs[size_t(pair)][0];
         pairIn(settings, pair)[1] = values.pairs[size_t(pair)][1];
     }
     DacSession::Block wanted;
     settings.toDeviceBytes(wanted.data());
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         if (now.pairs[size_t(pair)] == values.pairs[size_t(pair)] && !(always && touched[pair]))
             continue;
         const int first = BlockLayout::thdFirst + pair * int(sizeof(int16_t) * 2);
@@ -111,7 +125,7 @@ std::string ThdTuning::check(const ThdValues& values, ThdValues& kept)
     if (kept == values)
         return std::string();
     std::string held;
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         for (int which = 0; which < 2; ++which) {
             held += (held.empty() ? "" : ", ") + pairName(pair) + "[" + std::to_string(which)
                     + "]=" + std::to_string(kept.pairs[size_t(pair)][size_t(which)]);
@@ -120,21 +134,58 @@ std::string ThdTuning::check(const ThdValues& values, ThdValues& kept)
     return "the THD values read back differ from what was sent: the DAC holds " + held;
 }
 
-ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held)
+std::string ThdTuning::setVolume(uint8_t left, uint8_t right)
 {
-    device = held;
-    const ThdValues start = valuesOf(held);
-    Outcome outcome;
-    // Ctrl-C only where no one else stops the loop: a window's thread has
-    // no business taking the process's SIGINT.
-    std::optional<InterruptGuard> guard;
-    if (!watch.stop)
-        guard.emplace();
-    auto stopped = [&] { return watch.stop ? watch.stop->load() : stopRequested != 0; };
-    const std::string stopCause = watch.stop ? "cancelled" : "interrupted (Ctrl-C)";
-    auto measure = [&](const ThdValues& values, double lengthFactor) {
+    if (device[BlockLayout::volumeLeft] == left && device[BlockLayout::volumeRight] == right)
+        return std::string();
+    volumeMoved = true;
+    if (!session.setVolume(left, right))
+        return session.error();
+    device[BlockLayout::volumeLeft] = left;
+    device[BlockLayout::volumeRight] = right;
+    rig.setDacVolumeDb(MeasurementRig::volumesOf(device));
+    return std::string();
+}
+
+// The path gain of each channel, fixed by the run's first capture that
+// has one; a later capture far from it is a moved knob or cable.
+void ThdTuning::checkLevel(CaptureAnalysis& analysis)
+{
+    if (!analysis.ok())
+        return;
+    const std::vector<double> gains = rig.pathGains(analysis);
+    if (pathGains.empty()) {
+        pathGains = gains;
+        return;
+    }
+    double worst = 0;
+    for (std::size_t channel = 0; channel < std::min(gains.size(), pathGains.size()); ++channel) {
+        const double moved = gains[channel] - pathGains[channel];
+        if (std::abs(moved) > levelToleranceDb)
+            MeasurementRig::addProblem(analysis, channel, Problem::level);
+        worst = std::max(worst, std::abs(moved));
+    }
+    if (worst <= levelToleranceDb)
+        return;
+    char words[160];
+    std::snprintf(
+        words, sizeof words,
+        "the level at the input changed by %.1f dB since the first capture: was a knob or cable moved?",
+        worst);
+    if (watch.captured)
+        watch.captured(analysis, {});
+    throw Stop{words, false, false};
+}
+
+ThdSolver::Measure ThdTuning::measurer()
+{
+    return [this](const ThdValues& values, double lengthFactor) {
+        auto stopped = [this] { return watch.stop && watch.stop->load(); };
+        auto stop = [this] {
+            return Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
+        };
         if (stopped())
-            throw Stop{stopCause, false, true};
+            throw stop();
         const std::string fault = write(values, false);
         if (!fault.empty())
             throw Stop{fault, true, false};
@@ -143,47 +194,150 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held)
         std::vector<std::vector<double>> samples;
         const bool measured = rig.measure(analysis, error, lengthFactor, watch.captured ? &samples : nullptr);
         if (stopped())
-            throw Stop{stopCause, false, true};
+            throw stop();
         if (!measured)
             throw Stop{error, false, false};
+        audioSeconds += analysis.seconds;
+        checkLevel(analysis);
         if (watch.captured)
             watch.captured(analysis, samples);
         return analysis;
     };
-    ThdSolver solver(measure);
+}
+
+ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<double> volumeDb)
+{
+    device = heldAtStart = held;
+    const ThdValues start = valuesOf(held);
+    Outcome outcome;
+    outcome.volumeDb = volumeDb;
+    ThdSolver::Settings settings;
+    settings.longestFactor = std::min(settings.longestFactor, rig.longestFactor());
+    ThdSolver solver(measurer(), settings);
     solver.setProgress(watch.progress);
     try {
+        if (volumeDb) {
+            const uint8_t max = held[BlockLayout::volumeLeft + 2],
+                          min = held[BlockLayout::volumeLeft + 3];
+            const std::optional<uint8_t> byte = volumeByte(*volumeDb, max, min);
+            if (!byte)
+                throw Stop{"the DAC's block holds no volume of " + std::to_string(*volumeDb)
+                               + " dB",
+                           false, false};
+            const std::string fault = setVolume(*byte, *byte);
+            if (!fault.empty())
+                throw Stop{fault, true, false};
+        }
         outcome.result = solver.run(start);
         outcome.ran = true;
     } catch (const Stop& stop) {
         outcome.failure = stop.cause;
         outcome.deviceFailed = stop.device;
         outcome.interrupted = stop.interrupted;
+    } catch (const std::exception& error) {
+        outcome.failure = std::string("the tuning failed: ") + error.what();
+    }
+    if (!outcome.ran) {
         outcome.result.start = outcome.result.values = start;
         outcome.result.captures = solver.captures();
     }
+    finish(outcome, start, outcome.ran && outcome.result.outcome == ThdSolver::Outcome::Improved);
+    restoreVolume(outcome);
+    outcome.audioSeconds = audioSeconds;
+    return outcome;
+}
 
-    const bool keepFound = outcome.ran && outcome.result.outcome == ThdSolver::Outcome::Improved;
+// The values found kept, or the values held before put back; either read
+// back and checked.
+void ThdTuning::finish(Outcome& outcome, const ThdValues& start, bool keepFound)
+{
     const ThdValues target = keepFound ? outcome.result.values : start;
     std::string fault = write(target, !keepFound);
     if (fault.empty())
         fault = check(target, outcome.kept);
-    if (keepFound) {
-        if (!fault.empty()) {
-            // What was found did not arrive: the start goes back instead.
-            outcome.failure = "the values found could not be kept: " + fault;
-            outcome.deviceFailed = true;
-            outcome.result.values = start;
-            fault = write(start, true);
-            if (fault.empty())
-                fault = check(start, outcome.kept);
-            outcome.restored = fault.empty();
-            outcome.restoreError = fault;
-        }
-    } else {
+    if (keepFound && !fault.empty()) {
+        // What was found did not arrive: the start goes back instead.
+        outcome.failure = "the values found could not be kept: " + fault;
+        outcome.deviceFailed = true;
+        outcome.result.values = start;
+        fault = write(start, true);
+        if (fault.empty())
+            fault = check(start, outcome.kept);
+        keepFound = false;
+    }
+    if (!keepFound) {
         outcome.restored = fault.empty();
         outcome.restoreError = fault;
     }
-    outcome.wrote = touched[0] || touched[1] || touched[2];
-    return outcome;
+    outcome.wrote = std::any_of(std::begin(touched), std::end(touched), [](bool t) { return t; })
+                    || volumeMoved;
+}
+
+void ThdTuning::restoreVolume(Outcome& outcome)
+{
+    if (!volumeMoved) {
+        outcome.volumeRestored = true;
+        return;
+    }
+    std::string fault =
+        setVolume(heldAtStart[BlockLayout::volumeLeft], heldAtStart[BlockLayout::volumeRight]);
+    DacSession::Block read = device;
+    if (fault.empty() && !session.readWindows(volumeWindow(), read))
+        fault = session.error();
+    if (fault.empty()
+        && (read[BlockLayout::volumeLeft] != heldAtStart[BlockLayout::volumeLeft]
+            || read[BlockLayout::volumeRight] != heldAtStart[BlockLayout::volumeRight]))
+        fault = "the volume read back differs from what was sent";
+    outcome.volumeRestored = fault.empty();
+    if (!fault.empty()) {
+        outcome.restored = false;
+        outcome.restoreError += (outcome.restoreError.empty() ? "" : "; ") + fault;
+    }
+}
+
+ThdTuning::Map ThdTuning::map(const DacSession::Block& held, const std::vector<double>& volumesDb)
+{
+    device = heldAtStart = held;
+    const ThdValues start = valuesOf(held);
+    Map map;
+    Outcome& outcome = map.outcome;
+    ThdSolver solver(measurer());
+    solver.setProgress(watch.progress);
+    const uint8_t max = held[BlockLayout::volumeLeft + 2], min = held[BlockLayout::volumeLeft + 3];
+    try {
+        for (double volumeDb : volumesDb) {
+            const std::optional<uint8_t> byte = volumeByte(volumeDb, max, min);
+            if (!byte)
+                throw Stop{"the DAC's block holds no volume of " + std::to_string(volumeDb) + " dB",
+                           false, false};
+            std::string fault = setVolume(*byte, *byte);
+            if (!fault.empty())
+                throw Stop{fault, true, false};
+            outcome.result = solver.map(start);
+            if (outcome.result.outcome == ThdSolver::Outcome::Failed)
+                throw Stop{outcome.result.reason, false, false};
+            Map::AtVolume at;
+            at.volumeDb = ES9038State::volumeDbOf(*byte, max, min);
+            for (int pair = 0; pair < ThdValues::pairCount; ++pair)
+                at.drives[size_t(pair)] = outcome.result.pairs[size_t(pair)].drives;
+            at.notes = outcome.result.notes;
+            map.outputs = outcome.result.before.channels.size();
+            map.volumes.push_back(at);
+            fault = write(start, false);
+            if (!fault.empty())
+                throw Stop{fault, true, false};
+        }
+        outcome.ran = true;
+    } catch (const Stop& stop) {
+        outcome.failure = stop.cause;
+        outcome.deviceFailed = stop.device;
+        outcome.interrupted = stop.interrupted;
+    } catch (const std::exception& error) {
+        outcome.failure = std::string("the map failed: ") + error.what();
+    }
+    outcome.result.captures = solver.captures();
+    finish(outcome, start, false);
+    restoreVolume(outcome);
+    outcome.audioSeconds = audioSeconds;
+    return map;
 }

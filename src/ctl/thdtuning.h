@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,54 +18,99 @@ class MeasurementRig;
 // pairs that change (each in the window the block layout gives a THD range,
 // as the window and set write them), then plays, records and analyses.
 //
+// The first capture of a run fixes the path gain of each channel; a later
+// capture whose level lies more than 0.5 dB from what that gain and the
+// volume predict ends the run (a knob or cable moved), as a capture with a
+// problem does.
+//
 // Whatever ends the loop early (the DAC or the audio failing, a capture with
-// a problem, Ctrl-C between two steps) and a result no better than the start
-// put the values held before back; the values kept are read back and
-// checked. The block was kept in the history by the caller before this runs.
+// a problem, the stop flag, an exception) and a result no better than the
+// start put the values held before back, and the volume when the run moved
+// it; what is kept is read back and checked. The block was kept in the
+// history by the caller before this runs.
 class ThdTuning {
 public:
-    // What a caller that watches the loop from elsewhere (a window) adds:
-    // a flag another thread sets to stop it, in place of Ctrl-C (the rig
-    // should abandon a capture on the same flag); the solver's steps; and
-    // each capture as recorded, for its spectrum.
+    // What a caller that watches the loop adds: a flag another thread or a
+    // signal handler sets to stop it (the rig should abandon a capture on the
+    // same flag) and what stopped it, in words; the solver's steps; and each
+    // capture as recorded, for its spectrum.
     struct Watch {
         const std::atomic<bool>* stop = nullptr;
+        std::function<std::string()> stopCause; // "cancelled" when not given
         ThdSolver::Progress progress;
         std::function<void(const CaptureAnalysis&, const std::vector<std::vector<double>>&)> captured;
     };
 
-    ThdTuning(DacSession& session, const MeasurementRig& rig);
-    ThdTuning(DacSession& session, const MeasurementRig& rig, Watch watch);
+    ThdTuning(DacSession& session, MeasurementRig& rig);
+    ThdTuning(DacSession& session, MeasurementRig& rig, Watch watch);
 
     struct Outcome {
         ThdSolver::Result result;    // captures, the map, before and after
         bool ran = false;            // the solver finished (not stopped by a failure)
-        bool interrupted = false;    // Ctrl-C, or the stop flag
+        bool interrupted = false;    // the stop flag
         std::string failure;         // what stopped it: the DAC, the audio; "" if nothing did
         bool deviceFailed = false;   // the failure was the DAC's
         ThdValues kept;              // what the DAC holds at the end, as read back
         bool wrote = false;          // anything was written to the DAC
         bool restored = false;       // the values held before are back (written back if `wrote`), checked
         std::string restoreError;    // why they could not be ("" when they were, or did not need to be)
+        // The volume the run set (both outputs, dB), and whether the one
+        // held before is back.
+        std::optional<double> volumeDb;
+        bool volumeRestored = false;
+        double audioSeconds = 0; // the length of every capture together
     };
 
-    // `held`: the block the DAC holds at the start.
-    Outcome run(const DacSession::Block& held);
+    // `held`: the block the DAC holds at the start. `volumeDb`: the volume
+    // to tune at, on both outputs (a value the block can hold, see
+    // volumeByte), put back afterwards.
+    Outcome run(const DacSession::Block& held, std::optional<double> volumeDb = std::nullopt);
+
+    // Which pair drives which output at each of `volumesDb`: the start
+    // capture and the probes of the solver at each volume, the values put
+    // back between volumes, then the volume and the values as they were.
+    struct Map {
+        struct AtVolume {
+            double volumeDb = 0;
+            std::array<std::vector<int>, ThdValues::pairCount> drives; // per pair, the outputs
+            std::vector<std::string> notes;
+        };
+        std::vector<AtVolume> volumes;
+        std::size_t outputs = 0;
+        Outcome outcome; // failure, restore, captures; result holds the last volume's
+    };
+    Map map(const DacSession::Block& held, const std::vector<double>& volumesDb);
 
     static ThdValues valuesOf(const DacSession::Block& block);
     // "thd_range0"
     static std::string pairName(int pair);
+    // The attenuation byte that gives `volumeDb` on a block with these
+    // max and min bytes (the window's arithmetic), the nearest it holds;
+    // none when the block holds nothing within a quarter of a decibel of it.
+    static std::optional<uint8_t> volumeByte(double volumeDb, uint8_t max, uint8_t min);
+    // The quietest volume such a block holds, dB.
+    static double lowestVolumeDb(uint8_t max, uint8_t min);
 
 private:
+    struct Stop;
     // Writes the pairs of `values` that differ from what the DAC holds
     // (`always`: every pair written in this run, too). "" when done.
     std::string write(const ThdValues& values, bool always);
     // Reads the THD ranges back into `kept`; "" when they hold `values`.
     std::string check(const ThdValues& values, ThdValues& kept);
+    std::string setVolume(uint8_t left, uint8_t right);
+    ThdSolver::Measure measurer();
+    void checkLevel(CaptureAnalysis& analysis);
+    void finish(Outcome& outcome, const ThdValues& start, bool keepFound);
+    void restoreVolume(Outcome& outcome);
 
     DacSession& session;
-    const MeasurementRig& rig;
+    MeasurementRig& rig;
     Watch watch;
     DacSession::Block device{};      // what the DAC holds, as far as this run has written it
-    bool touched[3] = {};            // pairs written in this run
+    DacSession::Block heldAtStart{};
+    bool touched[ThdValues::pairCount] = {}; // pairs written in this run
+    bool volumeMoved = false;
+    std::vector<double> pathGains; // fixed by the run's first capture
+    double audioSeconds = 0;
 };

@@ -7,13 +7,16 @@
 #include "ctl/historykeeper.h"
 #include "ctl/measurementoutput.h"
 #include "ctl/measurementrig.h"
+#include "ctl/stopsignals.h"
 #include "ctl/thdtuning.h"
 #include "measure/decibels.h"
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -79,12 +82,18 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
         text += "values written: not known (the DAC could not be read back)\n";
     else
         text += "values written: " + (written.empty() ? std::string("none") : written) + "\n";
+    if (outcome.volumeDb) {
+        text += "volume: tuned at " + MeasurementOutput::fixed(*outcome.volumeDb, 1) + " dB; "
+                + (outcome.volumeRestored ? "the volume held before was put back\n"
+                                          : "the volume held before could not be put back\n");
+    }
     if (outcome.ran && result.outcome == ThdSolver::Outcome::Improved)
         text += "after:\n" + MeasurementOutput::text(setup, result.after);
-    return text + "captures: " + std::to_string(result.captures) + "\n";
+    return text + "captures: " + std::to_string(result.captures)
+           + "\naudio: " + MeasurementOutput::fixed(outcome.audioSeconds, 1) + " s\n";
 }
 
-std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup)
+std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, double tunedAtDb)
 {
     const ThdSolver::Result& result = outcome.result;
     const std::size_t outputs = result.before.channels.size();
@@ -123,7 +132,9 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup)
                                                                                    : "not improved";
     document.addJson("map", map.oneLine())
         .addJson("floor", floor.oneLine())
+        .add("volume_db", MeasurementOutput::number(tunedAtDb, 1))
         .add("captures", result.captures)
+        .add("audio_seconds", MeasurementOutput::number(outcome.audioSeconds, 3))
         .add("outcome", kind)
         .add("reason", QString::fromStdString(outcome.ran ? result.reason : outcome.failure))
         .add("notes", notes)
@@ -131,14 +142,39 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup)
     return document.lines() + "\n";
 }
 
+// What became of the values held before, for the line that ends a run
+// that kept nothing.
+std::string restoredText(const CommandContext& context, const Outcome& outcome)
+{
+    if (outcome.restored) {
+        std::string text = outcome.wrote ? "; the values held before were written back"
+                                         : "; the DAC's values were left as they were";
+        if (outcome.volumeDb && outcome.wrote)
+            text += ", the volume too";
+        return text;
+    }
+    return "; the values held before could not be written back (" + outcome.restoreError + "): "
+           + (context.keepHistory
+                  ? std::string(
+                      "'sonvalectl undo' puts the block kept in the history back once the "
+                      "DAC answers again")
+                  : std::string("they are lost, as --no-history kept no copy of them"));
+}
+
 // The exit status, and the line on standard error that ends a tuning that
-// kept nothing.
+// kept nothing (or kept its values but could not put the volume back).
 int conclude(const CommandContext& context, const Outcome& outcome)
 {
     const ThdSolver::Result& result = outcome.result;
     const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
-    if (improved)
+    if (improved && outcome.volumeRestored)
         return CommandContext::Done;
+    if (improved) {
+        context.fail(
+            "the values found were kept, but the volume held before could not be put back ("
+            + outcome.restoreError + ")");
+        return CommandContext::AudioFailed;
+    }
     std::string cause;
     int status = CommandContext::AudioFailed;
     if (!outcome.failure.empty()) {
@@ -151,15 +187,34 @@ int conclude(const CommandContext& context, const Outcome& outcome)
     } else {
         cause = result.reason;
     }
-    if (outcome.restored) {
-        cause += outcome.wrote ? "; the values held before were written back" : "; the DAC's values were left as they were";
-    } else {
-        cause += "; the values held before could not be written back (" + outcome.restoreError
-                 + "): 'sonvalectl undo' puts the block kept in the history back once the DAC answers again";
+    if (!outcome.restored)
         status = CommandContext::AudioFailed;
-    }
-    context.fail(cause);
+    context.fail(cause + restoredText(context, outcome));
     return status;
+}
+
+// The volume asked for, which the DAC's block must hold; "" when it does.
+std::string volumeRefusal(const AudioOptions& options, const DacSession::Block& block)
+{
+    if (!options.volumeDb)
+        return std::string();
+    const uint8_t max = block[BlockLayout::volumeLeft + 2],
+                  min = block[BlockLayout::volumeLeft + 3];
+    if (ThdTuning::volumeByte(*options.volumeDb, max, min))
+        return std::string();
+    return "--volume " + MeasurementOutput::fixed(*options.volumeDb, 1)
+           + " lies outside what the DAC's block " + "holds: from "
+           + MeasurementOutput::fixed(ThdTuning::lowestVolumeDb(max, min), 1)
+           + " dB to 0 dB in steps of 0.5 dB";
+}
+
+// Before anything changes: how long the tuning captures at most.
+void announceLength(const MeasurementRig& rig, const AudioOptions& options)
+{
+    ThdSolver::Settings settings;
+    settings.longestFactor = std::min(settings.longestFactor, rig.longestFactor());
+    const double seconds = ThdSolver::maxCaptureLengths(settings) * options.seconds;
+    std::fprintf(stderr, "tune-thd: the tuning captures at most %.0f s of audio\n", seconds);
 }
 
 } // namespace
@@ -167,26 +222,49 @@ int conclude(const CommandContext& context, const Outcome& outcome)
 int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
 {
     AudioOptions options;
-    if (!options.parse(context, "tune-thd", arguments, false))
+    if (!options.parse(context, "tune-thd", arguments, AudioOptions::Volume))
         return CommandContext::BadUsage;
     noteLevelCap(context, options);
 
-    return MeasurementRig::run(context, options, true, true, [&](DacSession* session, const DacSession::Block* block,
-                                                           MeasurementRig& rig) {
-        // The whole block goes into the history before anything changes.
-        const HistoryKeeper history(context, *session);
-        std::string fault = history.makeFolder();
-        if (fault.empty())
-            fault = history.keep(*block);
-        if (!fault.empty()) {
-            context.fail(fault);
-            return int(CommandContext::AudioFailed);
-        }
-        const Outcome outcome = ThdTuning(*session, rig).run(*block);
-        const MeasurementOutput::Setup setup = rig.setup(outcome.result.before.channels.size());
-        const std::string report = options.json ? json(outcome, setup) : text(outcome, setup);
-        std::fputs(report.c_str(), stdout);
-        std::fflush(stdout);
-        return conclude(context, outcome);
-    });
+    // From here on Ctrl-C, SIGTERM, a closed terminal or console stop the
+    // tuning, which puts the DAC back before the process ends.
+    StopSignals stops;
+    const int status = MeasurementRig::run(
+        context, options, true, true,
+        [&](DacSession* session, const DacSession::Block* block, MeasurementRig& rig) {
+            const std::string refusal = volumeRefusal(options, *block);
+            if (!refusal.empty())
+                return context.refuse(refusal);
+            // The whole block goes into the history before anything changes.
+            const HistoryKeeper history(context, *session);
+            std::string fault = history.makeFolder();
+            if (fault.empty())
+                fault = history.keep(*block);
+            if (!fault.empty())
+                return context.fail(fault);
+            announceLength(rig, options);
+            rig.setStop(&stops.flag());
+            ThdTuning::Watch watch;
+            watch.stop = &stops.flag();
+            watch.stopCause = [&stops] { return stops.cause(); };
+            const Outcome outcome = ThdTuning(*session, rig, watch).run(*block, options.volumeDb);
+            putBack(rig);
+            // The report tells the captures as they were made: at the volume
+            // tuned at, which the run has put back since.
+            const std::vector<double> volumes = MeasurementRig::volumesOf(*block);
+            if (options.volumeDb)
+                rig.setDacVolumeDb({*options.volumeDb, *options.volumeDb});
+            const MeasurementOutput::Setup setup = rig.setup(outcome.result.before.channels.size());
+            const double tunedAt = options.volumeDb ? *options.volumeDb
+                                   : volumes[0] == volumes[1]
+                                       ? volumes[0]
+                                       : std::numeric_limits<double>::quiet_NaN();
+            const std::string report =
+                options.json ? json(outcome, setup, tunedAt) : text(outcome, setup);
+            std::fputs(report.c_str(), stdout);
+            std::fflush(stdout);
+            return conclude(context, outcome);
+        });
+    stops.finished();
+    return status;
 }

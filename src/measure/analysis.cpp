@@ -195,7 +195,8 @@ void referHarmonics(const SineFit::Harmonics& fit, ChannelAnalysis& result)
     result.thdPercent = 100.0 * std::sqrt(thdSquared);
 }
 
-const char* const problemOrder[] = {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal};
+const char* const problemOrder[] = {Problem::clipping, Problem::dropout, Problem::level,
+                                    Problem::weakSignal, Problem::noSignal};
 
 // Adds a problem once, keeping the order of the Problem list.
 void addProblem(std::vector<std::string>& problems, const char* problem)

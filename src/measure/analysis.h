@@ -38,6 +38,8 @@ namespace Problem {
 inline constexpr const char* clipping = "clipping";   // at or near full scale, or flat-topped
 inline constexpr const char* dropout = "dropout";     // samples missing or repeated
 inline constexpr const char* level = "level";         // fundamental off the expected level
+inline constexpr const char* weakSignal =
+    "weak signal"; // the tone so low that noise hides the harmonics
 inline constexpr const char* noSignal = "no signal";  // silence or noise, no tone
 }
 

@@ -37,7 +37,8 @@
 // The three pairs as thd_range0..2 hold them: [pair][0] the 2nd-harmonic
 // value, [pair][1] the 3rd.
 struct ThdValues {
-    std::array<std::array<int16_t, 2>, 3> pairs{};
+    static constexpr int pairCount = 3;
+    std::array<std::array<int16_t, 2>, pairCount> pairs{};
 
     bool operator==(const ThdValues& other) const { return pairs == other.pairs; }
     bool operator!=(const ThdValues& other) const { return pairs != other.pairs; }

@@ -30,15 +30,19 @@ QString ProblemText::sentence(const std::string& problem, double expectedDbfs, d
     if (problem == Problem::noSignal)
         return QStringLiteral("No signal reached the input: connect the DAC's output to the interface's input and "
                               "choose that input.");
+    if (problem == Problem::weakSignal)
+        return QStringLiteral(
+            "The tone arrives so low that the input's noise hides the harmonics: raise the "
+            "interface's input gain.");
     if (problem == Problem::level) {
-        QString figures;
-        if (std::isfinite(expectedDbfs) && std::isfinite(gotDbfs)) {
-            figures = QStringLiteral(" (expected %1 dBFS, got %2 dBFS)")
-                          .arg(QString::number(expectedDbfs, 'f', 1), QString::number(gotDbfs, 'f', 1));
-        }
-        return QStringLiteral("The input's level is not what was played%1: check the interface's input gain and "
-                              "that the DAC's output is wired to it.")
-            .arg(figures);
+        QString by;
+        if (std::isfinite(expectedDbfs) && std::isfinite(gotDbfs))
+            by = QStringLiteral(" by %1 dB")
+                     .arg(QString::number(std::abs(gotDbfs - expectedDbfs), 'f', 1));
+        return QStringLiteral(
+                   "The level at the input changed%1 since the first capture: was a knob or cable "
+                   "moved?")
+            .arg(by);
     }
     return QString::fromStdString(problem);
 }

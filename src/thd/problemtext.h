@@ -21,8 +21,9 @@ public:
         QString text;
     };
 
-    // `expectedLevelsDbfs`: the level each channel should have had (for the
-    // sentence about a wrong level); empty: not said.
+    // `expectedLevelsDbfs`: the level each channel should have had, from
+    // the path gain the run's first capture fixed (for the sentence about a
+    // level that changed); empty: not said.
     static std::vector<Line> lines(const CaptureAnalysis& analysis, const std::vector<double>& expectedLevelsDbfs = {});
 
     // One problem of one channel; `expected` NaN when unknown.

@@ -298,7 +298,7 @@ void describeSetup(ThdReport& report, const MeasurementRig& rig, const AudioOpti
     report.frequencyHz = options.frequencyHz;
     report.dacVolumeDb = rig.dacVolumeDb();
     for (std::size_t c = 0; c < std::max<std::size_t>(channels, 2); ++c)
-        report.expectedLevelDbfs.push_back(rig.expectedLevel(c));
+        report.expectedLevelDbfs.push_back(rig.playedLevel(c));
 }
 
 } // namespace
@@ -339,6 +339,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     std::string error;
     std::vector<std::vector<double>> samples;
     const bool recorded = rig.measure(analysis, error, 1, &samples);
+    MeasurementRig::markWeakSignal(analysis);
 
     ThdReport report;
     report.kind = ThdReport::Kind::Measurement;
@@ -436,7 +437,13 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     std::vector<const CaptureAnalysis*> analyses;
     for (const ThdCapture& capture : captures)
         analyses.push_back(&capture.analysis);
-    report.findings = findingsOf(analyses, report.expectedLevelDbfs);
+    // The run's first capture fixed the level each later one should have.
+    std::vector<double> fixedLevels;
+    if (!captures.empty()) {
+        for (const ChannelAnalysis& channel : captures.front().analysis.channels)
+            fixedLevels.push_back(channel.levelDbfs);
+    }
+    report.findings = findingsOf(analyses, fixedLevels);
     const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
     report.outcome = outcome.ran && outcome.failure.empty() ? result.outcome : ThdSolver::Outcome::Failed;
     if (!captures.empty())

@@ -185,6 +185,9 @@ void TestAudioSim::refused_data()
                           << "SONVALE_SIM_ANALOG: bad value 'slow' for pace";
     QTest::newRow("gain past 100 dB")
         << QByteArray("gain=-101") << "SONVALE_SIM_ANALOG: bad value '-101' for gain";
+    QTest::newRow("an input gain that is no number")
+        << QByteArray("adcgain=0,-3,x,noise=-100")
+        << "SONVALE_SIM_ANALOG: bad value '0,-3,x' for adcgain";
 }
 
 void TestAudioSim::refused()

@@ -752,8 +752,11 @@ void TestControlTool::faults_data()
     const QString entryNotKept = "the DAC's settings cannot be kept in its history, so the DAC was left as it was: "
                                  "cannot replace HISTORY/0000000N-TIME.sonvale" + replaced
                                  + " (--no-history does without the history)";
-    for (const QStringList& command :
-         {QStringList{"set", "mute=1"}, {"load", "kept.sonvale"}, {"factory", "--yes"}, {"undo"}}) {
+    for (const QStringList& command : {QStringList{"set", "mute=1"},
+                                       {"load", "kept.sonvale"},
+                                       {"factory", "--yes"},
+                                       {"undo"},
+                                       {"tune-thd"}}) {
         QTest::addRow("entry not written, %s", qPrintable(command[0]))
             << command << "entry" << entryNotKept << 12 << (command[0] == "undo" ? 1 : 0);
     }

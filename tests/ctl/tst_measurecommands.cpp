@@ -2,10 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // sonvalectl's audio commands run as a process on the simulated DAC and the
 // simulated analog path (sim/audiosim.h): the figures measure prints against
-// the model's, recordings in each WAV format, the values tune-thd leaves on
-// the DAC against the model's optimum, and what it puts back when it fails.
+// the model's and recordings in each WAV format (tune-thd and thd-map:
+// tst_tuningruns).
 
-#include "settings/settingsblock.h"
 #include "synthetic.h"
 #include "testbytes.h"
 #include "virtualdac.h"
@@ -23,11 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/types.h>
-#endif
 
 namespace {
 
@@ -59,12 +53,6 @@ struct Model {
     {
         const int pair = (output == 0) != swapped ? 0 : 1;
         return which == 0 ? h2[output] + k2 * pairs[pair][0] : h3[output] + k3 * pairs[pair][1];
-    }
-    // The value of `pair` that nulls harmonic `which` (0: 2nd) of the output it drives.
-    double optimum(int pair, int which) const
-    {
-        const int output = (pair == 0) != swapped ? 0 : 1;
-        return which == 0 ? -h2[output] / k2 : -h3[output] / k3;
     }
 };
 
@@ -139,11 +127,6 @@ private slots:
     void inputFile();
     void inputFileRefused_data();
     void inputFileRefused();
-    void tune_data();
-    void tune();
-    void tuneFailures_data();
-    void tuneFailures();
-    void tuneInterrupted();
 
 private:
     Run ctl(const QStringList& arguments, const QStringList& environment = {});
@@ -224,7 +207,8 @@ void TestMeasureCommands::badCommandLine_data()
     QTest::newRow("output, no value") << QStringList{"measure", "--output"} << "--output needs DEV";
     QTest::newRow("file with devices")
         << QStringList{"measure", "--input-file", "a.wav", "--input", "1"}
-        << "--input-file analyses a recording as it is: --rate, --seconds, --output and --input do not go with it";
+        << "--input-file analyses a recording as it is: --rate, --seconds, --output, --input and --input-channels do "
+           "not go with it";
     QTest::newRow("tune-thd from a file") << QStringList{"tune-thd", "--input-file", "a.wav"}
                                           << "unknown option '--input-file'";
     QTest::newRow("audio-devices, operand") << QStringList{"audio-devices", "all"}
@@ -293,22 +277,29 @@ void TestMeasureCommands::measureModel_data()
     QTest::addColumn<QByteArray>("block");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<double>("levelDbfs");   // the played level plus the DAC's volume
+    QTest::addColumn<double>("gainDb");      // the path's gain into the interface
     QTest::addColumn<bool>("swapped");
     QTest::addColumn<QVector<double>>("coefficients");   // h2l, h3l, h2r, h3r
 
     const QVector<double> defaults{2e-5, 1.5e-5, -1.2e-5, 2.5e-5};
     QTest::newRow("defaults, the factory volume")
-        << QStringList{"SONVALE_SIM_ANALOG=noise=-160"} << factory << QStringList{} << -15.5 << false << defaults;
+        << QStringList{"SONVALE_SIM_ANALOG=noise=-160"} << factory << QStringList{} << -15.5 << 0.0
+        << false << defaults;
     QTest::newRow("full volume, -6 dBFS, 96 kHz")
         << QStringList{"SONVALE_SIM_ANALOG=noise=-160"} << fullVolume
-        << QStringList{"--level", "-6", "--rate", "96000"} << -6.0 << false << defaults;
+        << QStringList{"--level", "-6", "--rate", "96000"} << -6.0 << 0.0 << false << defaults;
     QTest::newRow("swapped map, 1 kHz for 2 s")
         << QStringList{"SONVALE_SIM_ANALOG=map=swapped,noise=-160"} << fullVolume
-        << QStringList{"--frequency", "1000", "--seconds", "2"} << -3.0 << true << defaults;
+        << QStringList{"--frequency", "1000", "--seconds", "2"} << -3.0 << 0.0 << true << defaults;
     QTest::newRow("other coefficients, a clock 80 ppm off")
-        << QStringList{"SONVALE_SIM_ANALOG=h2l=-5e-5,h3l=3e-5,h2r=4e-5,h3r=-2e-5,noise=-150,ppm=80"} << fullVolume
-        << QStringList{"--output", "USB audio", "--input", "loopback"} << -3.0 << false
-        << QVector<double>{-5e-5, 3e-5, 4e-5, -2e-5};
+        << QStringList{"SONVALE_SIM_ANALOG=h2l=-5e-5,h3l=3e-5,h2r=4e-5,h3r=-2e-5,noise=-150,ppm=80"}
+        << fullVolume << QStringList{"--output", "USB audio", "--input", "loopback"} << -3.0 << 0.0
+        << false << QVector<double>{-5e-5, 3e-5, 4e-5, -2e-5};
+    // An interface's input knob, a real desk's hum and clock: the level
+    // arrives lower, which is no problem, and is told as the path gain.
+    QTest::newRow("a path gain of -9.3 dB, hum, a wandering clock")
+        << QStringList{"SONVALE_SIM_ANALOG=noise=-140,gain=-9.3,hum=-110,wander=2"} << fullVolume
+        << QStringList{} << -3.0 << -9.3 << false << defaults;
 }
 
 void TestMeasureCommands::measureModel()
@@ -317,6 +308,7 @@ void TestMeasureCommands::measureModel()
     QFETCH(QByteArray, block);
     QFETCH(QStringList, arguments);
     QFETCH(double, levelDbfs);
+    QFETCH(double, gainDb);
     QFETCH(bool, swapped);
     QFETCH(QVector<double>, coefficients);
 
@@ -339,9 +331,11 @@ void TestMeasureCommands::measureModel()
     for (int output = 0; output < 2; ++output) {
         const QJsonObject channel = channelOf(document, output);
         QCOMPARE(channel["channel"].toString(), QString(output ? "right" : "left"));
-        QVERIFY2(std::abs(channel["level_dbfs"].toDouble() - levelDbfs) < 0.05,
+        QVERIFY2(std::abs(channel["level_dbfs"].toDouble() - (levelDbfs + gainDb)) < 0.05,
                  qPrintable(QString::number(channel["level_dbfs"].toDouble())));
         QCOMPARE(channel["expected_level_dbfs"].toDouble(), levelDbfs);
+        QVERIFY2(std::abs(channel["path_gain_db"].toDouble() - gainDb) < 0.05,
+                 qPrintable(QString::number(channel["path_gain_db"].toDouble())));
         for (int order = 2; order <= 3; ++order) {
             const double a = model.coefficient(output, order - 2);
             const double relative = order == 2 ? a * amplitude / 2 : a * amplitude * amplitude / 4;
@@ -360,7 +354,8 @@ void TestMeasureCommands::measureModel()
 void TestMeasureCommands::measureSilent()
 {
     const Run run = ctl({"measure", "--seconds", "0.5"}, {"SONVALE_SIM_ANALOG=input=silent"});
-    const QString silent = "  fundamental  -              -  (expected -15.50 dBFS)\n"
+    const QString silent = "  fundamental  -              -  (played -15.50 dBFS)\n"
+                           "  path gain    -\n"
                            "  THD          -              -\n"
                            "  THD+N        -\n"
                            "  H2           -              -\n"
@@ -483,180 +478,6 @@ void TestMeasureCommands::inputFileRefused()
     QCOMPARE(run.err, "sonvalectl: capture.wav: " + reason + "\n");
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.out, QString());
-}
-
-// tune-thd at full volume reaches the model's optimum, -h/k for each value,
-// within 1 % or 2 units, in at most 8 captures per channel; the block kept
-// before goes back with undo.
-void TestMeasureCommands::tune_data()
-{
-    QTest::addColumn<QString>("analog");
-    QTest::addColumn<bool>("swapped");
-    QTest::addColumn<QVector<double>>("coefficients");   // h2l, h3l, h2r, h3r
-    QTest::addColumn<QByteArray>("block");
-
-    const QVector<double> defaults{2e-5, 1.5e-5, -1.2e-5, 2.5e-5};
-    QTest::newRow("straight") << QString() << false << defaults << fullVolume;
-    QTest::newRow("swapped") << QString("map=swapped") << true << defaults << fullVolume;
-    QTest::newRow("other coefficients, 50 ppm")
-        << QString("h2l=-3e-5,h3l=1e-5,h2r=2.2e-5,h3r=-1.8e-5,ppm=50") << false
-        << QVector<double>{-3e-5, 1e-5, 2.2e-5, -1.8e-5} << fullVolume;
-    // At -12.5 dB one unit of a 3rd value moves H3 less than the noise:
-    // longer captures pin it down.
-    QTest::newRow("factory volume") << QString() << false << defaults << factory;
-    QTest::newRow("factory volume, swapped") << QString("map=swapped") << true << defaults << factory;
-}
-
-void TestMeasureCommands::tune()
-{
-    QFETCH(QString, analog);
-    QFETCH(bool, swapped);
-    QFETCH(QVector<double>, coefficients);
-    QFETCH(QByteArray, block);
-
-    QVERIFY(writeFile(path("dac.block"), block));
-    const Run run = ctl({"tune-thd", "--json"}, {"SONVALE_SIM_ANALOG=" + analog});
-    QString err = run.err;
-    err.remove(QRegularExpression("capturing \\d+ s: one unit of a value moves its harmonic less than the "
-                                  "capture's noise\n"));
-    QCOMPARE(err, QString());
-    QCOMPARE(run.exitCode, 0);
-    const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
-    QCOMPARE(document["outcome"].toString(), QString("improved"));
-    // The whole block read first (the history), then only THD windows
-    // written, as the window writes a THD range, and read back at the end.
-    QVERIFY(run.requests.size() > 12);
-    for (int i = 0; i < 12; ++i)
-        QCOMPARE(run.requests[i], QString::asprintf("04 %02X 04 00 00 00 00", i * 4));
-    for (const QString& request : run.requests.mid(12)) {
-        QVERIFY2(request.startsWith("03 0A 04 ") || request.startsWith("03 0E 04 ") || request.startsWith("03 12 04 ")
-                     || request.startsWith("04 08 04 ") || request.startsWith("04 0C 04 ")
-                     || request.startsWith("04 10 04 ") || request.startsWith("04 14 04 "),
-                 qPrintable(request));
-    }
-    QVERIFY2(document["captures"].toInt() <= 8, qPrintable(QString::number(document["captures"].toInt())));
-
-    Model model;
-    model.swapped = swapped;
-    model.h2[0] = coefficients[0], model.h3[0] = coefficients[1];
-    model.h2[1] = coefficients[2], model.h3[1] = coefficients[3];
-    const QJsonObject values = document["values"].toObject();
-    const SettingsBlock held = SettingsBlock::fromDeviceBytes(reinterpret_cast<const uint8_t*>(deviceBlock().constData()));
-    const int16_t* pairs[] = {held.thd_range0, held.thd_range1, held.thd_range2};
-    for (int pair = 0; pair < 2; ++pair) {
-        for (int which = 0; which < 2; ++which) {
-            const double optimum = model.optimum(pair, which);
-            const int value = values[QString("thd_range%1").arg(pair)].toArray().at(which).toInt();
-            QVERIFY2(std::abs(value - optimum) <= std::max(2.0, 0.01 * std::abs(optimum)),
-                     qPrintable(QString("thd_range%1[%2]=%3, optimum %4").arg(pair).arg(which).arg(value).arg(optimum)));
-            QCOMPARE(int(pairs[pair][which]), value);   // what the DAC holds
-        }
-    }
-    // The pair that drives nothing is left as it was.
-    QCOMPARE(values["thd_range2"].toArray(), (QJsonArray{-4, 25}));
-    QCOMPARE(int(pairs[2][0]), -4);
-    const QJsonObject map = document["map"].toObject();
-    QCOMPARE(map["thd_range0"].toArray(), QJsonArray{swapped ? "right" : "left"});
-    QCOMPARE(map["thd_range1"].toArray(), QJsonArray{swapped ? "left" : "right"});
-    QCOMPARE(map["thd_range2"].toArray(), QJsonArray());
-    // After: H2 and H3 far below where they started.
-    for (int output = 0; output < 2; ++output) {
-        for (int order = 2; order <= 3; ++order) {
-            const double before = harmonicOf(channelOf(document["before"].toObject(), output), order)["dbc"].toDouble();
-            const double after = harmonicOf(channelOf(document["after"].toObject(), output), order)["dbc"].toDouble();
-            QVERIFY2(after < std::min(before - 10, -135.0), qPrintable(QString("H%1 %2 -> %3").arg(order).arg(before).arg(after)));
-        }
-    }
-
-    const Run undo = ctl({"undo"});
-    QCOMPARE(undo.err, QString());
-    QCOMPARE(undo.exitCode, 0);
-    QCOMPARE(deviceBlock(), block);
-}
-
-// What tune-thd puts back, and says, when it cannot finish.
-void TestMeasureCommands::tuneFailures_data()
-{
-    QTest::addColumn<QStringList>("environment");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("err");
-    QTest::addColumn<bool>("blockBack");   // the DAC holds the block it started with
-
-    QTest::newRow("the DAC unplugged while probing")
-        << QStringList{"SONVALE_SIM_UNPLUG_AFTER=15"} << 3
-        << "sonvalectl: the DAC was disconnected; the values held before could not be written back (the DAC was "
-           "disconnected): 'sonvalectl undo' puts the block kept in the history back once the DAC answers again\n"
-        << false;
-    QTest::newRow("nothing reaches the input")
-        << QStringList{"SONVALE_SIM_ANALOG=input=silent"} << 3
-        << "sonvalectl: the capture at the start values: no signal; the DAC's values were left as they were\n" << true;
-    QTest::newRow("a dropout in every capture")
-        << QStringList{"SONVALE_SIM_ANALOG=dropout=0.5"} << 3
-        << "sonvalectl: the capture at the start values: dropout, level; the DAC's values were left as they were\n" << true;
-    QTest::newRow("the interface's own distortion dominates")
-        << QStringList{"SONVALE_SIM_ANALOG=adc2=5e-3"} << 1
-        << "sonvalectl: nothing could be improved: the values that would null it lie beyond their range: the "
-           "distortion measured is most likely not the DAC's (the audio interface's own, or an overloaded input); "
-           "the values held before were written back\n"
-        << true;
-    QTest::newRow("the audio path refused")
-        << QStringList{"SONVALE_SIM_ANALOG=k2=much"} << 3
-        << "sonvalectl: the audio system cannot start: SONVALE_SIM_ANALOG: bad value 'much' for k2\n" << true;
-}
-
-void TestMeasureCommands::tuneFailures()
-{
-    QFETCH(QStringList, environment);
-    QFETCH(int, exitCode);
-    QFETCH(QString, err);
-    QFETCH(bool, blockBack);
-
-    const Run run = ctl({"tune-thd"}, environment);
-    QCOMPARE(run.err, err);
-    QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(deviceBlock() == factory, blockBack);
-    if (exitCode == 1)
-        QVERIFY(run.out.contains("values written: none\n"));
-    // Whatever happened, the block from before is in the history once
-    // something could have changed.
-    const Run undo = ctl({"undo"});
-    if (err.contains("cannot start")) {
-        QCOMPARE(undo.exitCode, 1);   // nothing was kept: nothing changed
-    } else {
-        QCOMPARE(undo.err, QString());
-        QCOMPARE(undo.exitCode, 0);
-    }
-    QCOMPARE(deviceBlock(), factory);
-}
-
-// Ctrl-C stops the tuning between two steps; the values held before go back.
-void TestMeasureCommands::tuneInterrupted()
-{
-#ifndef Q_OS_UNIX
-    QSKIP("sends SIGINT to the process");
-#else
-    const QTemporaryDir console;
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
-    env.remove("SONVALE_SIM_ANALOG");
-    process.setProcessEnvironment(env);
-    process.setStandardOutputFile(QDir(console.path()).filePath("stdout"));
-    process.setStandardErrorFile(QDir(console.path()).filePath("stderr"));
-    process.start(QStringLiteral(SONVALECTL_SIM), {"tune-thd"});
-    QVERIFY(process.waitForStarted());
-    // Past the block's read (12 exchanges of 120 ms), into the captures.
-    QTest::qWait(2200);
-    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    const QString err = consoleText(readFile(QDir(console.path()).filePath("stderr")));
-    QVERIFY2(err == "sonvalectl: interrupted (Ctrl-C); the values held before were written back\n"
-                 || err == "sonvalectl: interrupted (Ctrl-C); the DAC's values were left as they were\n",
-             qPrintable(err));
-    QCOMPARE(process.exitCode(), 1);
-    QCOMPARE(deviceBlock(), factory);
-#endif
 }
 
 QTEST_GUILESS_MAIN(TestMeasureCommands)

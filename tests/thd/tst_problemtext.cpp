@@ -31,8 +31,13 @@ void TestProblemText::problemSentences_data()
     QTest::newRow("no signal on both") << QStringList{Problem::noSignal} << QStringList{Problem::noSignal} << none;
     QTest::newRow("left silent, right level")
         << QStringList{Problem::noSignal} << QStringList{Problem::level}
-        << "Right: The input's level is not what was played (expected -3.0 dBFS, got -9.2 dBFS): "
-           "check the interface's input gain and that the DAC's output is wired to it.\nLeft: " + none;
+        << "Right: The level at the input changed by 6.2 dB since the first capture: was a knob or cable moved?\n"
+           "Left: "
+               + none;
+    QTest::newRow("weak signal on both")
+        << QStringList{Problem::weakSignal} << QStringList{Problem::weakSignal}
+        << "The tone arrives so low that the input's noise hides the harmonics: "
+           "raise the interface's input gain.";
 }
 
 void TestProblemText::problemSentences()
@@ -47,7 +52,8 @@ void TestProblemText::problemSentences()
         analysis.channels[0].problems.push_back(p.toStdString());
     for (const QString& p : right)
         analysis.channels[1].problems.push_back(p.toStdString());
-    for (const char* p : {Problem::clipping, Problem::dropout, Problem::level, Problem::noSignal}) {
+    for (const char* p : {Problem::clipping, Problem::dropout, Problem::level, Problem::weakSignal,
+                          Problem::noSignal}) {
         if (left.contains(QLatin1String(p)) || right.contains(QLatin1String(p)))
             analysis.problems.push_back(p);
     }
