@@ -1,14 +1,17 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the built programs with various command lines and reads what they
-// echo through a pipe, as a script or a terminal log would: the program as
-// users get it (on Windows a GUI-subsystem program, whose redirected standard
-// output must stay where it was sent) and the same program against the
-// simulated DAC. The echo ends without a line break, and a piped standard
-// output is fully buffered, so the program must flush it for the echo to
-// arrive while the window is still open.
+// echo into a file, as a script's redirection or a terminal log would: the
+// program as users get it (on Windows a GUI-subsystem program, whose
+// redirected standard output must stay where it was sent) and the same
+// program against the simulated DAC. The echo ends without a line break,
+// and a redirected standard output is fully buffered, so the program must
+// flush it for the echo to arrive while the window is still open.
+#include "childprocess.h"
+
+#include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_Startup : public QObject {
@@ -56,29 +59,27 @@ void tst_Startup::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(QString, echo);
 
-    QProcess process;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(program, QStringList{"-platform", "offscreen"} + arguments);
-    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+    const QTemporaryDir console;
+    ChildProcess process(program, QStringList{"-platform", "offscreen"} + arguments);
+    process.setOutputFiles(QDir(console.path()).filePath("out"),
+                           QDir(console.path()).filePath("err"));
+    QVERIFY(process.start());
 
     // Wait for the echo; where none is expected, give the program time to
     // have printed one if it were going to.
-    QByteArray output;
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < (echo.isEmpty() ? 1500 : 10000)) {
-        process.waitForReadyRead(100);
-        output += process.readAllStandardOutput();
-        if (!echo.isEmpty() && output.size() >= echo.size())
+    while (clock.elapsed() < (echo.isEmpty() ? 1500 : 10000) && process.isRunning()) {
+        if (!echo.isEmpty() && process.output().size() >= echo.size())
             break;
+        process.waitForFinished(100);
     }
-    const bool stillRunning = process.state() == QProcess::Running;
+    const bool stillRunning = process.isRunning();
     process.kill();
-    process.waitForFinished();
-    output += process.readAllStandardOutput();
+    process.waitForFinished(10000);
 
-    QVERIFY2(stillRunning, process.readAllStandardError().constData());
-    QCOMPARE(QString::fromUtf8(output), echo);
+    QVERIFY2(stillRunning, process.errors().constData());
+    QCOMPARE(QString::fromUtf8(process.output()), echo);
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)

@@ -5,6 +5,7 @@
 // user reads on standard output and standard error, and the exit status.
 
 #include "base/version.h"
+#include "childprocess.h"
 #include "testbytes.h"
 #include "virtualdac.h"
 
@@ -14,7 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -163,18 +164,16 @@ Run TestControlTool::ctl(const QStringList& arguments, const QStringList& enviro
     const QString err = QDir(console.path()).filePath("stderr");
     int exitCode = -1;
     {
-        QProcess process;
+        ChildProcess process(QStringLiteral(SONVALECTL_SIM), arguments);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
         env.insert("SONVALE_SIM_REQUESTS", path("requests"));
         for (const QString& assignment : environment)
             env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
-        process.setProcessEnvironment(env);
+        process.setEnvironment(env);
         process.setWorkingDirectory(dir->path());
-        process.setStandardOutputFile(out);
-        process.setStandardErrorFile(err);
-        process.start(QStringLiteral(SONVALECTL_SIM), arguments);
-        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+        process.setOutputFiles(out, err);
+        if (process.start() && process.waitForFinished(60000))
             exitCode = process.exitCode();
     }
     const QString requests = QString::fromLatin1(readFile(path("requests")));
@@ -658,10 +657,12 @@ void TestControlTool::saveAndRestore()
     QCOMPARE(save.requests, fullRead());
     QCOMPARE(spacedHex(readFile(path("kept.sonvale"))), spacedHex(presetFile(factory)));
 
-    QProcess check;
-    check.start(QStringLiteral(SONVALE_PRESET_TOOL), {"check", path("kept.sonvale")});
-    QVERIFY(check.waitForFinished());
-    QCOMPARE(consoleText(check.readAllStandardOutput()), QStringLiteral("ok\n"));
+    const QTemporaryDir console;
+    ChildProcess check(QStringLiteral(SONVALE_PRESET_TOOL), {"check", path("kept.sonvale")});
+    check.setOutputFiles(QDir(console.path()).filePath("out"),
+                         QDir(console.path()).filePath("err"));
+    QVERIFY(check.start() && check.waitForFinished(30000));
+    QCOMPARE(consoleText(check.output()), QStringLiteral("ok\n"));
 
     QCOMPARE(ctl({"set", "pcm_mclk[0]=2", "volume[0]=0", "thd_range0[0]=9"}).exitCode, 0);
     QVERIFY(deviceBlock() != factory);

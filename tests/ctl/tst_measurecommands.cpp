@@ -5,6 +5,7 @@
 // the model's and recordings in each WAV format (tune-thd and thd-map:
 // tst_tuningruns).
 
+#include "childprocess.h"
 #include "synthetic.h"
 #include "testbytes.h"
 #include "virtualdac.h"
@@ -13,9 +14,9 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QJsonObject>
-#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -159,19 +160,17 @@ Run TestMeasureCommands::ctl(const QStringList& arguments, const QStringList& en
     const QString err = QDir(console.path()).filePath("stderr");
     int exitCode = -1;
     {
-        QProcess process;
+        ChildProcess process(QStringLiteral(SONVALECTL_SIM), arguments);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
         env.insert("SONVALE_SIM_REQUESTS", path("requests"));
         env.remove("SONVALE_SIM_ANALOG");
         for (const QString& assignment : environment)
             env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
-        process.setProcessEnvironment(env);
+        process.setEnvironment(env);
         process.setWorkingDirectory(dir->path());
-        process.setStandardOutputFile(out);
-        process.setStandardErrorFile(err);
-        process.start(QStringLiteral(SONVALECTL_SIM), arguments);
-        if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit)
+        process.setOutputFiles(out, err);
+        if (process.start() && process.waitForFinished(120000))
             exitCode = process.exitCode();
     }
     const QString requests = QString::fromLatin1(readFile(path("requests")));

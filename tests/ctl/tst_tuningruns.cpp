@@ -318,8 +318,8 @@ void TestTuningRuns::stops()
     QVERIFY(ctl.setBlock(factory));
     // Captures at the pace of a real interface, long enough to be stopped
     // in the middle of the first probe.
-    QProcess& process = ctl.start(QStringList{"tune-thd", "--seconds", "20"} + arguments,
-                                  {"SONVALE_SIM_ANALOG=pace=realtime"});
+    ChildProcess& process = ctl.start(QStringList{"tune-thd", "--seconds", "20"} + arguments,
+                                      {"SONVALE_SIM_ANALOG=pace=realtime"});
     QVERIFY(ctl.waitForRequest("03 0A 04"));
     QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
     const SimCtl::Run run = ctl.finish();

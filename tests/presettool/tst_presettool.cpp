@@ -5,12 +5,12 @@
 // user sees.
 
 #include "base/version.h"
+#include "childprocess.h"
 #include "settings/settingsblock.h"
 #include "testbytes.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,13 +29,17 @@ struct Run {
     QString err;
 };
 
-Run tool(const QStringList& arguments)
+// The tool run in `folder` (the test's own when empty).
+Run tool(const QStringList& arguments, const QString& folder = QString())
 {
-    QProcess process;
-    process.start(QStringLiteral(SONVALE_PRESET_TOOL), arguments);
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            consoleText(process.readAllStandardOutput()), consoleText(process.readAllStandardError())};
+    const QTemporaryDir console;
+    ChildProcess process(QStringLiteral(SONVALE_PRESET_TOOL), arguments);
+    process.setWorkingDirectory(folder);
+    process.setOutputFiles(QDir(console.path()).filePath("out"),
+                           QDir(console.path()).filePath("err"));
+    const bool ended = process.start() && process.waitForFinished(30000);
+    return {ended ? process.exitCode() : -1, consoleText(process.output()),
+            consoleText(process.errors())};
 }
 
 } // namespace
@@ -173,14 +177,9 @@ void TestPresetTool::refusal()
     QFETCH(QString, message);
 
     QVERIFY(writeFile(path("kept.sonvale"), defaultPreset));
-    QProcess process;
-    process.setWorkingDirectory(dir->path());
-    process.start(QStringLiteral(SONVALE_PRESET_TOOL), arguments);
-    QVERIFY(process.waitForFinished());
-
-    QCOMPARE(process.exitCode(), 2);
-    QCOMPARE(consoleText(process.readAllStandardError()),
-             "sonvale-preset: " + message + "\nTry 'sonvale-preset --help'.\n");
+    const Run run = tool(arguments, dir->path());
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err, "sonvale-preset: " + message + "\nTry 'sonvale-preset --help'.\n");
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.sonvale"});
     QCOMPARE(readFile(path("kept.sonvale")), defaultPreset);
 }

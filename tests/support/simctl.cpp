@@ -5,8 +5,8 @@
 
 #include "testbytes.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 
 SimCtl::SimCtl(const QString& program) : program(program)
 {
@@ -45,26 +45,25 @@ SimCtl::Run SimCtl::run(const QStringList& arguments, const QStringList& environ
     return finish();
 }
 
-QProcess& SimCtl::start(const QStringList& arguments, const QStringList& environment)
+ChildProcess& SimCtl::start(const QStringList& arguments, const QStringList& environment)
 {
     QFile::remove(path("requests"));
-    running.reset(new QProcess);
-    running->setProcessEnvironment(environmentWith(environment));
+    running.reset(new ChildProcess(program, arguments));
+    running->setEnvironment(environmentWith(environment));
     running->setWorkingDirectory(dir.path());
-    running->setStandardOutputFile(path("stdout"));
-    running->start(program, arguments);
-    running->waitForStarted();
-    errSoFar.clear();
+    running->setOutputFiles(path("stdout"), path("stderr"));
+    running->start();
     return *running;
 }
 
+// Both waits look at files the program writes as it goes, a little at a
+// time, until what they wait for is there or the program has ended.
 bool SimCtl::waitForError(const QString& text)
 {
-    while (!TestBytes::consoleText(errSoFar).contains(text)) {
-        if (running->state() == QProcess::NotRunning)
-            return false;
-        running->waitForReadyRead(100);
-        errSoFar += running->readAllStandardError();
+    while (!TestBytes::consoleText(running->errors()).contains(text)) {
+        if (!running->isRunning())
+            return TestBytes::consoleText(running->errors()).contains(text);
+        QThread::msleep(20);
     }
     return true;
 }
@@ -72,15 +71,14 @@ bool SimCtl::waitForError(const QString& text)
 bool SimCtl::waitForRequest(const QString& prefix)
 {
     for (;;) {
+        const bool ended = !running->isRunning();
         for (const QString& request : requestsSoFar()) {
             if (request.startsWith(prefix))
                 return true;
         }
-        if (running->state() == QProcess::NotRunning)
+        if (ended)
             return false;
-        // Its standard error is read meanwhile: a full pipe would stop it.
-        running->waitForReadyRead(20);
-        errSoFar += running->readAllStandardError();
+        QThread::msleep(20);
     }
 }
 
@@ -93,21 +91,12 @@ QStringList SimCtl::requestsSoFar() const
 SimCtl::Run SimCtl::finish()
 {
     Run run;
-    // Read as it comes: a pipe left full would stop the program.
-    QDeadlineTimer deadline(300000);
-    while (running->state() != QProcess::NotRunning && !deadline.hasExpired()) {
-        running->waitForReadyRead(1000);
-        errSoFar += running->readAllStandardError();
-    }
-    if (running->state() != QProcess::NotRunning) {
+    if (!running->waitForFinished(300000))
         running->kill();
-        running->waitForFinished();
-    }
-    errSoFar += running->readAllStandardError();
-    if (running->exitStatus() == QProcess::NormalExit)
-        run.exitCode = running->exitCode();
-    run.out = TestBytes::consoleText(TestBytes::readFile(path("stdout")));
-    run.err = TestBytes::consoleText(errSoFar);
+    running->waitForFinished(10000);
+    run.exitCode = running->exitCode();
+    run.out = TestBytes::consoleText(running->output());
+    run.err = TestBytes::consoleText(running->errors());
     run.requests = requestsSoFar();
     running.reset();
     return run;

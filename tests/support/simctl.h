@@ -3,7 +3,9 @@
 
 #pragma once
 
-#include <QProcess>
+#include "childprocess.h"
+
+#include <QProcessEnvironment>
 #include <QScopedPointer>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -30,10 +32,9 @@ public:
     // Runs to the end. `environment`: "NAME=value" each.
     Run run(const QStringList& arguments, const QStringList& environment = {});
 
-    // Starts it with its standard error on a pipe, for a test that signals
-    // it mid-run; finish() waits for it (killing it after five minutes) and
-    // collects the rest.
-    QProcess& start(const QStringList& arguments, const QStringList& environment = {});
+    // Starts it, for a test that signals it mid-run; finish() waits for it
+    // (killing it after five minutes) and collects what it said.
+    ChildProcess& start(const QStringList& arguments, const QStringList& environment = {});
     // Waits until its standard error holds `text` (false when it ended first).
     bool waitForError(const QString& text);
     // Waits until the DAC has received a request that starts with `prefix`.
@@ -46,6 +47,5 @@ private:
 
     QString program;
     QTemporaryDir dir;
-    QScopedPointer<QProcess> running;
-    QByteArray errSoFar;
+    QScopedPointer<ChildProcess> running;
 };
