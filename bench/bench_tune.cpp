@@ -15,14 +15,24 @@
 // the same over many more noise draws with the model's analytic captures
 // (what a capture's analysis would give), which the tests use.
 //
-//   bench_tune [--runs N] [--seeds N]
+// With --paced, last: the whole tool on the simulated path made a real desk
+// (the interface 9 dB down, noise -120 dBFS, hum -105 dBFS, its clock
+// wandering 2 ppm) at the pace of a real interface, at the factory volume
+// and with --volume 0: the audio a tuning captures, and its wall time (some
+// minutes).
+//
+//   bench_tune [--runs N] [--seeds N] [--paced]
 
-#include "../tests/measure/synthetic.h"
 #include "ctl/controltool.h"
 #include "measure.h"
 #include "measure/decibels.h"
 #include "settings/settingsblock.h"
+#include "synthetic.h"
 #include "usbsim.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <chrono>
 #include <cmath>
@@ -169,18 +179,63 @@ void realDesk(int runs, int seeds)
                 ThdSolver::maxCaptureLengths(settings), 8 * ThdSolver::maxCaptureLengths(settings));
 }
 
+// One tune-thd on the real desk at real-time pace; its JSON report into a
+// file, for its audio seconds.
+void pacedOnce(bool fullVolume)
+{
+    UsbSim::reset();
+    qputenv("SONVALE_SIM_ANALOG", "gain=-9,noise=-120,hum=-105,wander=2,pace=realtime");
+    char path[] = "/tmp/bench_tune_XXXXXX";
+    const int file = mkstemp(path);
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    dup2(file, STDOUT_FILENO);
+    std::vector<std::string> arguments{"--no-history", "tune-thd", "--json"};
+    if (fullVolume)
+        arguments.insert(arguments.end(), {"--volume", "0"});
+    const Clock::time_point start = Clock::now();
+    const int status = ControlTool().run(arguments);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(file);
+    QFile report(QString::fromLocal8Bit(path));
+    report.open(QIODevice::ReadOnly);
+    const QJsonObject document = QJsonDocument::fromJson(report.readAll()).object();
+    report.remove();
+    std::printf("%-22s %8d %9d %10.1f %10.1f  %s\n", fullVolume ? "--volume 0" : "-12.5 dB (factory)", status,
+                document["captures"].toInt(), document["audio_seconds"].toDouble(), seconds,
+                document["outcome"].toString().toUtf8().constData());
+}
+
+void paced()
+{
+    std::printf("\ntune-thd on a real desk (path -9 dB, noise -120 dBFS, hum -105 dBFS, wander 2 ppm),"
+                " at a real interface's pace\n");
+    std::printf("%-22s %8s %9s %10s %10s  %s\n", "DAC volume", "status", "captures", "audio s", "wall s",
+                "outcome");
+    pacedOnce(false);
+    pacedOnce(true);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     int runs = 5, seeds = 200;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--runs"))
+    bool withPace = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--paced"))
+            withPace = true;
+        else if (i + 1 < argc && !std::strcmp(argv[i], "--runs"))
             runs = std::max(1, std::atoi(argv[i + 1]));
-        else if (!std::strcmp(argv[i], "--seeds"))
+        else if (i + 1 < argc && !std::strcmp(argv[i], "--seeds"))
             seeds = std::max(1, std::atoi(argv[i + 1]));
     }
     wholeTool(runs);
     realDesk(runs, seeds);
+    if (withPace)
+        paced();
     return 0;
 }
