@@ -9,9 +9,20 @@
 # (default 30); then the Windows leg (scripts/windows.sh): the cross build in
 # build-win64/, its tests under wine64, and the release with its checks.
 # SONVALE_SKIP_WINDOWS=1 leaves the Windows leg out, for a quick local run.
+#
+# On a fresh machine the Windows leg first builds its third-party libraries
+# (Qt above all, some 23 minutes on two cores): that starts at once, beside
+# the Linux leg, whose tests leave the cores idle much of the time (the
+# device's pauses, the sound server), and the Windows leg waits for it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+mkdir -p build-logs
+deps=
+if [ "${SONVALE_SKIP_WINDOWS:-}" != 1 ]; then
+    nice scripts/windows.sh deps >build-logs/windows-deps.log 2>&1 &
+    deps=$!
+fi
 # Every file states its copyright and licence, as REUSE asks (reuse lint).
 reuse lint --quiet || { reuse lint; exit 1; }
 scripts/build.sh build
@@ -27,5 +38,7 @@ ctest --test-dir build-asan --output-on-failure -j2
 if [ "${SONVALE_SKIP_WINDOWS:-}" = 1 ]; then
     echo "SONVALE_SKIP_WINDOWS=1: the Windows leg (scripts/windows.sh) is left out"
 else
+    wait "$deps" || { cat build-logs/windows-deps.log; echo "the Windows leg's libraries failed to build" >&2; exit 1; }
+    cat build-logs/windows-deps.log
     scripts/windows.sh
 fi
