@@ -204,8 +204,9 @@ std::string ThdSolver::measureStart(Run& run)
 }
 
 // Steps the pair's two values together, H2 answering the 2nd and H3 the
-// 3rd. A value whose harmonic moves nowhere beyond its noise is stepped
-// again further, up to the range; one that moved keeps its step.
+// 3rd. A value whose harmonic moves nowhere beyond its noise, or moves on
+// one output while it only stirs on another, is stepped again further, up
+// to the range; one that moved wherever it acts keeps its step.
 std::string ThdSolver::probePair(Run& run, int pair)
 {
     PairEffect& effect = run.result.pairs[pair];
@@ -214,6 +215,7 @@ std::string ThdSolver::probePair(Run& run, int pair)
     const CaptureAnalysis base = run.captures.at(0).analysis;
     std::array<int, 2> step{firstStep(settings), firstStep(settings)};
     std::array<bool, 2> moved{false, false};
+    std::array<bool, 2> settled{false, false};
     for (int attempt = 0;; ++attempt) {
         ThdValues probe = start;
         for (int which = 0; which < 2; ++which)
@@ -230,10 +232,12 @@ std::string ThdSolver::probePair(Run& run, int pair)
                    + (measured.ok() ? "the channels changed" : problemsOf(measured));
         bool larger = false;
         for (int which = 0; which < 2; ++which) {
-            if (moved[which])
+            if (settled[which])
                 continue;
             effect.steps[which] = step[which];
             const int delta = probe.pairs[pair][which] - start.pairs[pair][which];
+            bool stirs = false;
+            moved[which] = false;
             for (int output = 0; output < run.outputs; ++output) {
                 const Complex change =
                     harmonic(measured, output, which) - harmonic(base, output, which);
@@ -241,12 +245,14 @@ std::string ThdSolver::probePair(Run& run, int pair)
                                                 ThdCaptures::noise(measured, output));
                 effect.sensitivity[output][which] = change / double(delta);
                 // |change| of noise alone has an RMS of noise·√2.
-                const bool significant =
-                    std::abs(change) >= settings.changeOverNoise * noise * std::sqrt(2.0);
+                const double overNoise = std::abs(change) / (noise * std::sqrt(2.0));
+                const bool significant = overNoise >= settings.changeOverNoise;
                 run.captures.setActs(pair, output, which, significant);
                 moved[which] = moved[which] || significant;
+                stirs = stirs || (!significant && overNoise >= settings.suggestOverNoise);
             }
-            if (!moved[which] && step[which] < highest) {
+            settled[which] = (moved[which] && !stirs) || step[which] >= highest;
+            if (!settled[which]) {
                 step[which] = nextStep(step[which], settings);
                 larger = true;
             }

@@ -54,11 +54,16 @@ public:
 
     struct Settings {
         // The first probe step in register units. A value whose harmonic
-        // moves less than changeOverNoise times its noise is stepped again,
-        // stepGrowth times further, up to the register's range (32767).
+        // moves less than changeOverNoise times its noise on every output is
+        // stepped again, stepGrowth times further, up to the register's
+        // range (32767); so is one that moved on one output while it moves
+        // another by more than suggestOverNoise times its noise but less
+        // than changeOverNoise (a pair that drives both outputs, one of
+        // them heard more quietly).
         int initialStep = 1024;
         int stepGrowth = 16;
         double changeOverNoise = 10.0;
+        double suggestOverNoise = 3.0;
         int maxRefinements = 2;
         // How well a value is needed. Where one unit moves its harmonic by
         // more than `negligibleDbc` and the longest capture can tell it,
