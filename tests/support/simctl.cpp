@@ -5,11 +5,34 @@
 
 #include "testbytes.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QThread>
+
+namespace {
+
+// The simulated DAC's history where XDG_DATA_HOME does not reach it.
+void emptyWindowsHistory()
+{
+#ifdef Q_OS_WIN
+    QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+         + "/sonvale/history/2fc6-6013-SV9038-0001")
+        .removeRecursively();
+#endif
+}
+
+} // namespace
 
 SimCtl::SimCtl(const QString& program) : program(program)
 {
+    emptyWindowsHistory();
+}
+
+SimCtl::~SimCtl()
+{
+    running.reset();
+    emptyWindowsHistory();
 }
 
 QString SimCtl::path(const QString& name) const
