@@ -173,8 +173,11 @@ Run TestControlTool::ctl(const QStringList& arguments, const QStringList& enviro
         process.setEnvironment(env);
         process.setWorkingDirectory(dir->path());
         process.setOutputFiles(out, err);
-        if (process.start() && process.waitForFinished(60000))
+        if (process.start() && process.waitForFinished(120000))
             exitCode = process.exitCode();
+        if (exitCode < 0)
+            qWarning().noquote() << "sonvalectl" << arguments << process.why()
+                                 << consoleText(process.errors());
     }
     const QString requests = QString::fromLatin1(readFile(path("requests")));
     QFile::remove(path("requests"));

@@ -172,6 +172,9 @@ Run TestMeasureCommands::ctl(const QStringList& arguments, const QStringList& en
         process.setOutputFiles(out, err);
         if (process.start() && process.waitForFinished(120000))
             exitCode = process.exitCode();
+        if (exitCode < 0)
+            qWarning().noquote() << "sonvalectl" << arguments << process.why()
+                                 << consoleText(process.errors());
     }
     const QString requests = QString::fromLatin1(readFile(path("requests")));
     QFile::remove(path("requests"));

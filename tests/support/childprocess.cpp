@@ -19,6 +19,7 @@ struct ChildProcess::Native {
     PROCESS_INFORMATION info{};
     bool started = false;
     bool killed = false;
+    unsigned long startError = 0;
 #endif
 };
 
@@ -112,6 +113,19 @@ int ChildProcess::exitCode()
     return process->exitCode();
 }
 
+QString ChildProcess::why()
+{
+    if (!process)
+        return QStringLiteral("not started");
+    if (process->state() != QProcess::NotRunning)
+        return QStringLiteral("still running");
+    if (process->error() == QProcess::FailedToStart)
+        return QStringLiteral("not started: ") + process->errorString();
+    return process->exitStatus() == QProcess::CrashExit
+               ? QStringLiteral("crashed or killed")
+               : QStringLiteral("exit status %1").arg(process->exitCode());
+}
+
 #else
 
 namespace {
@@ -173,10 +187,13 @@ bool ChildProcess::start()
     startup.hStdError = err;
     std::wstring command = commandLine.toStdWString();
     const std::wstring where = QDir::toNativeSeparators(folder).toStdWString();
+    native->startError = 0;
     native->started = CreateProcessW(
         nullptr, command.data(), nullptr, nullptr, TRUE,
         CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, const_cast<ushort*>(block.utf16()),
         folder.isEmpty() ? nullptr : where.c_str(), &startup, &native->info);
+    if (!native->started)
+        native->startError = GetLastError();
     for (HANDLE handle : {in, out, err}) {
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
@@ -216,6 +233,20 @@ int ChildProcess::exitCode()
         return -1;
     // An exception's code (0xC0000005, ...) ends a crashed process.
     return code >= 0xC0000000u ? -1 : int(code);
+}
+
+QString ChildProcess::why()
+{
+    DWORD code = 0;
+    if (!native->started)
+        return QStringLiteral("not started: Windows error %1").arg(native->startError);
+    if (isRunning())
+        return QStringLiteral("still running");
+    if (native->killed)
+        return QStringLiteral("killed");
+    if (!GetExitCodeProcess(native->info.hProcess, &code))
+        return QStringLiteral("its exit code unknown");
+    return QStringLiteral("ended with 0x%1").arg(code, 8, 16, QLatin1Char('0'));
 }
 
 #endif

@@ -41,6 +41,9 @@ public:
     qint64 processId() const;
     // Its exit status; -1 while it runs, and when it crashed or was killed.
     int exitCode();
+    // Why exitCode() is -1, for a test's failure message: "still running",
+    // "not started: ...", "ended by exception 0xc0000005", "killed".
+    QString why();
 
     QByteArray output() const;
     QByteArray errors() const;

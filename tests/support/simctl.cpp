@@ -5,6 +5,7 @@
 
 #include "testbytes.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -118,6 +119,8 @@ SimCtl::Run SimCtl::finish()
         running->kill();
     running->waitForFinished(10000);
     run.exitCode = running->exitCode();
+    if (run.exitCode < 0)
+        qWarning().noquote() << "sonvalectl" << running->why();
     run.out = TestBytes::consoleText(running->output());
     run.err = TestBytes::consoleText(running->errors());
     run.requests = requestsSoFar();
