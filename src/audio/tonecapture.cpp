@@ -3,6 +3,8 @@
 
 #include "audio/tonecapture.h"
 
+#include "audio/capturestate.h"
+
 #include <portaudio.h>
 
 #if defined(_WIN32) && defined(__has_include)
@@ -13,12 +15,9 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
@@ -28,97 +27,22 @@ constexpr std::chrono::seconds kStalled{3};
 // How often a capture looks whether it was asked to stop.
 constexpr std::chrono::milliseconds kPoll{50};
 
-struct Shared {
-    // The tone.
-    double omega = 0;           // radians per frame
-    double amplitude = 0;
-    long long fadeFrames = 1;
-    int outputChannels = 2;
-    long long played = 0;
-    std::atomic<bool> fadeOut{false};
-    long long fadeOutFrom = -1;
-    std::atomic<bool> faded{false};
-
-    // The recording.
-    int inputChannels = 2;
-    long long discard = 0;
-    long long keep = 0;
-    std::vector<float> kept;            // interleaved
-    std::atomic<long long> received{0};
-    std::atomic<bool> keeping{false};
-    std::atomic<int> inputFlags{0};
-    std::atomic<int> outputFlags{0};
-
-    std::mutex mutex;
-    std::condition_variable changed;
-
-    void notify()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        changed.notify_all();
-    }
-};
-
-// A raised-cosine ramp from 0 to 1 over `length` frames.
-double ramp(long long frame, long long length)
-{
-    if (frame <= 0)
-        return 0;
-    if (frame >= length)
-        return 1;
-    return 0.5 - 0.5 * std::cos(kPi * double(frame) / double(length));
-}
-
 int playTone(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
              PaStreamCallbackFlags flags, void* data)
 {
-    auto* s = static_cast<Shared*>(data);
-    if ((flags & paOutputUnderflow) && s->keeping)
-        ++s->outputFlags;
-    auto* out = static_cast<float*>(output);
-    bool nowFaded = false;
-    for (unsigned long i = 0; i < frames; ++i) {
-        const long long n = s->played++;
-        double gain = ramp(n, s->fadeFrames);
-        if (s->fadeOut) {
-            if (s->fadeOutFrom < 0)
-                s->fadeOutFrom = n;
-            gain *= 1 - ramp(n - s->fadeOutFrom, s->fadeFrames);
-            nowFaded = nowFaded || n - s->fadeOutFrom >= s->fadeFrames;
-        }
-        const float value = float(s->amplitude * gain * std::sin(s->omega * double(n)));
-        for (int c = 0; c < s->outputChannels; ++c)
-            *out++ = value;
-    }
-    if (nowFaded && !s->faded) {
-        s->faded = true;
-        s->notify();
-    }
+    static_cast<CaptureState*>(data)->play(static_cast<float*>(output), frames,
+                                           (flags & paOutputUnderflow) != 0);
     return paContinue;
 }
 
 int recordTone(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                PaStreamCallbackFlags flags, void* data)
 {
-    auto* s = static_cast<Shared*>(data);
     // Samples lost (overflow) or made up (underflow) by the input.
-    if ((flags & (paInputOverflow | paInputUnderflow)) && s->keeping)
-        ++s->inputFlags;
-    const auto* in = static_cast<const float*>(input);
-    const long long first = s->received;
-    const long long total = s->discard + s->keep;
-    for (unsigned long i = 0; i < frames; ++i) {
-        const long long n = first + (long long)i;
-        if (n < s->discard || n >= total)
-            continue;
-        s->keeping = true;
-        const size_t at = size_t(n - s->discard) * size_t(s->inputChannels);
-        for (int c = 0; c < s->inputChannels; ++c)
-            s->kept[at + size_t(c)] = in ? in[i * unsigned(s->inputChannels) + unsigned(c)] : 0.0f;
-    }
-    s->received = first + (long long)frames;
-    s->notify();
-    return s->received >= total ? paComplete : paContinue;
+    const bool fault = (flags & (paInputOverflow | paInputUnderflow)) != 0;
+    return static_cast<CaptureState*>(data)->record(static_cast<const float*>(input), frames, fault)
+               ? paContinue
+               : paComplete;
 }
 
 QString paText(PaError error)
@@ -133,7 +57,8 @@ struct Opened {
 };
 
 Opened openStream(int device, bool input, int channels, double latency,
-                  const ToneCapture::Settings& settings, PaStreamCallback* callback, Shared* shared)
+                  const ToneCapture::Settings& settings, PaStreamCallback* callback,
+                  CaptureState* state)
 {
     Opened opened;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
@@ -162,7 +87,7 @@ Opened openStream(int device, bool input, int channels, double latency,
         wasapi.flags = paWinWasapiExclusive;
         parameters.hostApiSpecificStreamInfo = &wasapi;
         opened.error = Pa_OpenStream(&opened.stream, in, out, settings.sampleRate,
-                                     paFramesPerBufferUnspecified, paNoFlag, callback, shared);
+                                     paFramesPerBufferUnspecified, paNoFlag, callback, state);
         parameters.hostApiSpecificStreamInfo = nullptr;
         if (opened.error == paNoError) {
             opened.mode = QStringLiteral("WASAPI exclusive");
@@ -176,7 +101,7 @@ Opened openStream(int device, bool input, int channels, double latency,
     // No clipping of the samples by PortAudio: the level is capped here,
     // and a recording that clips must show it.
     opened.error = Pa_OpenStream(&opened.stream, in, out, settings.sampleRate,
-                                 paFramesPerBufferUnspecified, paClipOff, callback, shared);
+                                 paFramesPerBufferUnspecified, paClipOff, callback, state);
     if (opened.error != paNoError)
         opened.stream = nullptr;
     return opened;
@@ -219,26 +144,30 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
         return result;
     }
 
-    Shared s;
-    s.omega = 2 * kPi * settings.frequencyHz / settings.sampleRate;
-    s.amplitude = std::pow(10.0, std::min(settings.levelDbfs, 0.0) / 20);
-    s.fadeFrames = std::max(1LL, (long long)std::llround(settings.fadeSeconds * settings.sampleRate));
-    s.outputChannels = std::min(2, outInfo->maxOutputChannels);
-    s.inputChannels = std::min(2, inInfo->maxInputChannels);
-    s.keep = (long long)std::llround(settings.seconds * settings.sampleRate);
+    CaptureState::Tone tone;
+    tone.omega = 2 * kPi * settings.frequencyHz / settings.sampleRate;
+    tone.amplitude = std::pow(10.0, std::min(settings.levelDbfs, 0.0) / 20);
+    tone.fadeFrames =
+        std::max(1LL, (long long)std::llround(settings.fadeSeconds * settings.sampleRate));
+    tone.channels = std::min(2, outInfo->maxOutputChannels);
+    CaptureState state(tone);
+    CaptureState::Recording recording;
+    recording.streamChannels = std::min(2, inInfo->maxInputChannels);
+    recording.picked = recording.streamChannels == 2 ? std::vector<int>{0, 1} : std::vector<int>{0};
+    recording.keep = (long long)std::llround(settings.seconds * settings.sampleRate);
 
-    Opened out = openStream(outputDevice, false, s.outputChannels,
+    Opened out = openStream(outputDevice, false, tone.channels,
                             std::max(settings.latencySeconds, outInfo->defaultHighOutputLatency),
-                            settings, playTone, &s);
+                            settings, playTone, &state);
     result.outputMode = out.mode;
     if (!out.stream) {
         result.error = QStringLiteral("cannot open \"%1\" for playing: %2")
                            .arg(deviceName(outputDevice), paText(out.error));
         return result;
     }
-    Opened in = openStream(inputDevice, true, s.inputChannels,
+    Opened in = openStream(inputDevice, true, recording.streamChannels,
                            std::max(settings.latencySeconds, inInfo->defaultHighInputLatency),
-                           settings, recordTone, &s);
+                           settings, recordTone, &state);
     result.inputMode = in.mode;
     if (!in.stream) {
         Pa_CloseStream(out.stream);
@@ -251,8 +180,9 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
     // that, and the settling time, are thrown away.
     const PaStreamInfo* outStreamInfo = Pa_GetStreamInfo(out.stream);
     const double outputLatency = outStreamInfo ? outStreamInfo->outputLatency : 0;
-    s.discard = (long long)std::llround((settings.settleSeconds + outputLatency) * settings.sampleRate);
-    s.kept.assign(size_t(s.keep) * size_t(s.inputChannels), 0.0f);
+    recording.discard =
+        (long long)std::llround((settings.settleSeconds + outputLatency) * settings.sampleRate);
+    state.setRecording(recording);
 
     PaError error = Pa_StartStream(out.stream);
     if (error == paNoError) {
@@ -270,32 +200,28 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
         // Wait for the frames, however long they take; only a recording that
         // stops moving, or a stop asked for, ends the wait early. The wait
         // wakes often enough to see the stop.
-        const long long total = s.discard + s.keep;
-        std::unique_lock<std::mutex> lock(s.mutex);
         auto stopAsked = [&] { return settings.stop && settings.stop->load(); };
-        long long seen = s.received;
+        long long seen = 0;
         auto lastMove = std::chrono::steady_clock::now();
-        while (s.received < total) {
+        while (!state.complete()) {
             if (stopAsked()) {
                 result.stopped = true;
                 result.error = QStringLiteral("the capture was stopped");
                 break;
             }
-            s.changed.wait_for(lock, kPoll, [&] { return s.received != seen || s.received >= total || stopAsked(); });
-            const auto now = std::chrono::steady_clock::now();
-            if (s.received != seen) {
-                seen = s.received;
-                lastMove = now;
-            } else if (now - lastMove >= kStalled && !stopAsked()) {
+            const long long now = state.waitForFrames(seen, kPoll);
+            if (now != seen) {
+                seen = now;
+                lastMove = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - lastMove >= kStalled && !stopAsked()) {
                 result.error = QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice));
                 break;
             }
         }
-        complete = !result.stopped && s.received >= total;
+        complete = !result.stopped && state.complete();
         // The tone fades out before the output stops, so that the DAC's
         // output does not step.
-        s.fadeOut = true;
-        s.changed.wait_for(lock, kStalled, [&] { return s.faded.load(); });
+        state.fadeOut(kStalled);
     }
 
     Pa_StopStream(in.stream);
@@ -303,14 +229,11 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
     Pa_CloseStream(in.stream);
     Pa_CloseStream(out.stream);
 
-    result.inputOverflows = s.inputFlags;
-    result.outputUnderflows = s.outputFlags;
+    result.inputOverflows = state.inputFaults();
+    result.outputUnderflows = state.outputFaults();
     if (!complete)
         return result;
-    result.channels.assign(size_t(s.inputChannels), std::vector<double>(size_t(s.keep)));
-    for (long long i = 0; i < s.keep; ++i)
-        for (int c = 0; c < s.inputChannels; ++c)
-            result.channels[size_t(c)][size_t(i)] = double(s.kept[size_t(i) * size_t(s.inputChannels) + size_t(c)]);
+    result.channels = state.kept();
     result.ok = true;
     return result;
 }
