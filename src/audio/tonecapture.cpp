@@ -50,15 +50,20 @@ QString paText(PaError error)
     return QString::fromUtf8(Pa_GetErrorText(error));
 }
 
+QString deviceName(int device)
+{
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+    return info && info->name ? QString::fromUtf8(info->name) : QString::number(device);
+}
+
 struct Opened {
     PaStream* stream = nullptr;
     PaError error = paNoError;
     QString mode;
 };
 
-Opened openStream(int device, bool input, int channels, double latency,
-                  const ToneCapture::Settings& settings, PaStreamCallback* callback,
-                  CaptureState* state)
+Opened openStream(int device, bool input, int channels, double latency, double sampleRate,
+                  PaStreamCallback* callback, CaptureState* state)
 {
     Opened opened;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
@@ -86,7 +91,7 @@ Opened openStream(int device, bool input, int channels, double latency,
         wasapi.version = 1;
         wasapi.flags = paWinWasapiExclusive;
         parameters.hostApiSpecificStreamInfo = &wasapi;
-        opened.error = Pa_OpenStream(&opened.stream, in, out, settings.sampleRate,
+        opened.error = Pa_OpenStream(&opened.stream, in, out, sampleRate,
                                      paFramesPerBufferUnspecified, paNoFlag, callback, state);
         parameters.hostApiSpecificStreamInfo = nullptr;
         if (opened.error == paNoError) {
@@ -100,17 +105,106 @@ Opened openStream(int device, bool input, int channels, double latency,
 
     // No clipping of the samples by PortAudio: the level is capped here,
     // and a recording that clips must show it.
-    opened.error = Pa_OpenStream(&opened.stream, in, out, settings.sampleRate,
-                                 paFramesPerBufferUnspecified, paClipOff, callback, state);
+    opened.error = Pa_OpenStream(&opened.stream, in, out, sampleRate, paFramesPerBufferUnspecified,
+                                 paClipOff, callback, state);
     if (opened.error != paNoError)
         opened.stream = nullptr;
     return opened;
 }
 
-QString deviceName(int device)
+// Why a capture cannot be made as asked, before any stream opens; empty
+// when it can.
+QString refusal(int outputDevice, int inputDevice, const ToneCapture::Settings& settings)
 {
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-    return info && info->name ? QString::fromUtf8(info->name) : QString::number(device);
+    const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
+    const PaDeviceInfo* inInfo = Pa_GetDeviceInfo(inputDevice);
+    if (!outInfo || outInfo->maxOutputChannels < 1)
+        return QStringLiteral("device %1 cannot play audio").arg(outputDevice);
+    if (!inInfo || inInfo->maxInputChannels < 1)
+        return QStringLiteral("device %1 cannot record audio").arg(inputDevice);
+    if (!(settings.sampleRate >= 8000 && settings.sampleRate <= 384000)
+        || !(settings.seconds > 0 && settings.seconds <= 600)
+        || !(settings.frequencyHz > 0 && settings.frequencyHz < settings.sampleRate / 2)
+        || !(settings.settleSeconds >= 0) || !(settings.fadeSeconds >= 0)
+        || std::isnan(settings.levelDbfs))
+        return QStringLiteral("the tone cannot be played as asked");
+    return {};
+}
+
+CaptureState::Tone toneOf(const ToneCapture::Settings& settings, const PaDeviceInfo* output)
+{
+    CaptureState::Tone tone;
+    tone.omega = 2 * kPi * settings.frequencyHz / settings.sampleRate;
+    tone.amplitude = std::pow(10.0, std::min(settings.levelDbfs, 0.0) / 20);
+    tone.fadeFrames =
+        std::max(1LL, (long long)std::llround(settings.fadeSeconds * settings.sampleRate));
+    tone.channels = std::min(2, output->maxOutputChannels);
+    return tone;
+}
+
+bool stopAsked(const ToneCapture::Settings& settings)
+{
+    return settings.stop && settings.stop->load();
+}
+
+// Waits for the kept frames, however long they take; only a recording that
+// stops moving, or a stop asked for, ends the wait early.
+void waitForCapture(CaptureState& state, int inputDevice, const ToneCapture::Settings& settings,
+                    ToneCapture::Result& result)
+{
+    long long seen = 0;
+    auto lastMove = std::chrono::steady_clock::now();
+    while (!state.complete()) {
+        if (stopAsked(settings)) {
+            result.stopped = true;
+            result.error = QStringLiteral("the capture was stopped");
+            return;
+        }
+        const long long now = state.waitForFrames(seen, kPoll);
+        if (now != seen) {
+            seen = now;
+            lastMove = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - lastMove >= kStalled) {
+            result.error =
+                QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice));
+            return;
+        }
+    }
+}
+
+// Records from the input while the output plays: opens and starts it, waits
+// for the frames. The error, if any, lands in `result`.
+void recordWhilePlaying(CaptureState& state, PaStream*& input, int inputDevice,
+                        double outputLatency, const ToneCapture::Settings& settings,
+                        ToneCapture::Result& result)
+{
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(inputDevice);
+    CaptureState::Recording recording;
+    recording.streamChannels = std::min(2, info->maxInputChannels);
+    recording.picked = recording.streamChannels == 2 ? std::vector<int>{0, 1} : std::vector<int>{0};
+    Opened opened = openStream(inputDevice, true, recording.streamChannels,
+                               std::max(settings.latencySeconds, info->defaultHighInputLatency),
+                               settings.sampleRate, recordTone, &state);
+    result.inputMode = opened.mode;
+    input = opened.stream;
+    if (!input) {
+        result.error = QStringLiteral("cannot open \"%1\" for recording: %2")
+                           .arg(deviceName(inputDevice), paText(opened.error));
+        return;
+    }
+    // The tone reaches the input once the output's buffers have played out:
+    // that, and the settling time, are thrown away.
+    recording.discard =
+        (long long)std::llround((settings.settleSeconds + outputLatency) * settings.sampleRate);
+    recording.keep = (long long)std::llround(settings.seconds * settings.sampleRate);
+    state.setRecording(recording);
+    const PaError error = Pa_StartStream(input);
+    if (error != paNoError) {
+        result.error = QStringLiteral("cannot start recording from \"%1\": %2")
+                           .arg(deviceName(inputDevice), paText(error));
+        return;
+    }
+    waitForCapture(state, inputDevice, settings, result);
 }
 
 } // namespace
@@ -119,121 +213,58 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
 {
     Result result;
     result.sampleRate = settings.sampleRate;
-    const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
-    const PaDeviceInfo* inInfo = Pa_GetDeviceInfo(inputDevice);
-    if (!outInfo || outInfo->maxOutputChannels < 1) {
-        result.error = QStringLiteral("device %1 cannot play audio").arg(outputDevice);
+    result.error = refusal(outputDevice, inputDevice, settings);
+    if (!result.error.isEmpty())
         return result;
-    }
-    if (!inInfo || inInfo->maxInputChannels < 1) {
-        result.error = QStringLiteral("device %1 cannot record audio").arg(inputDevice);
-        return result;
-    }
-    if (!(settings.sampleRate >= 8000 && settings.sampleRate <= 384000)
-        || !(settings.seconds > 0 && settings.seconds <= 600)
-        || !(settings.frequencyHz > 0 && settings.frequencyHz < settings.sampleRate / 2)
-        || !(settings.settleSeconds >= 0) || !(settings.fadeSeconds >= 0)
-        || std::isnan(settings.levelDbfs)) {
-        result.error = QStringLiteral("the tone cannot be played as asked");
-        return result;
-    }
-
-    if (settings.stop && settings.stop->load()) {
+    if (stopAsked(settings)) {
         result.stopped = true;
         result.error = QStringLiteral("the capture was stopped");
         return result;
     }
 
-    CaptureState::Tone tone;
-    tone.omega = 2 * kPi * settings.frequencyHz / settings.sampleRate;
-    tone.amplitude = std::pow(10.0, std::min(settings.levelDbfs, 0.0) / 20);
-    tone.fadeFrames =
-        std::max(1LL, (long long)std::llround(settings.fadeSeconds * settings.sampleRate));
-    tone.channels = std::min(2, outInfo->maxOutputChannels);
-    CaptureState state(tone);
-    CaptureState::Recording recording;
-    recording.streamChannels = std::min(2, inInfo->maxInputChannels);
-    recording.picked = recording.streamChannels == 2 ? std::vector<int>{0, 1} : std::vector<int>{0};
-    recording.keep = (long long)std::llround(settings.seconds * settings.sampleRate);
-
-    Opened out = openStream(outputDevice, false, tone.channels,
-                            std::max(settings.latencySeconds, outInfo->defaultHighOutputLatency),
-                            settings, playTone, &state);
+    const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
+    CaptureState state(toneOf(settings, outInfo));
+    const Opened out =
+        openStream(outputDevice, false, std::min(2, outInfo->maxOutputChannels),
+                   std::max(settings.latencySeconds, outInfo->defaultHighOutputLatency),
+                   settings.sampleRate, playTone, &state);
     result.outputMode = out.mode;
     if (!out.stream) {
         result.error = QStringLiteral("cannot open \"%1\" for playing: %2")
                            .arg(deviceName(outputDevice), paText(out.error));
         return result;
     }
-    Opened in = openStream(inputDevice, true, recording.streamChannels,
-                           std::max(settings.latencySeconds, inInfo->defaultHighInputLatency),
-                           settings, recordTone, &state);
-    result.inputMode = in.mode;
-    if (!in.stream) {
+    const PaError error = Pa_StartStream(out.stream);
+    if (error != paNoError) {
         Pa_CloseStream(out.stream);
-        result.error = QStringLiteral("cannot open \"%1\" for recording: %2")
-                           .arg(deviceName(inputDevice), paText(in.error));
+        result.error = QStringLiteral("cannot start playing on \"%1\": %2")
+                           .arg(deviceName(outputDevice), paText(error));
         return result;
     }
 
-    // The tone reaches the input once the output's buffers have played out:
-    // that, and the settling time, are thrown away.
     const PaStreamInfo* outStreamInfo = Pa_GetStreamInfo(out.stream);
     const double outputLatency = outStreamInfo ? outStreamInfo->outputLatency : 0;
-    recording.discard =
-        (long long)std::llround((settings.settleSeconds + outputLatency) * settings.sampleRate);
-    state.setRecording(recording);
+    PaStream* input = nullptr;
+    recordWhilePlaying(state, input, inputDevice, outputLatency, settings, result);
 
-    PaError error = Pa_StartStream(out.stream);
-    if (error == paNoError) {
-        error = Pa_StartStream(in.stream);
-        if (error != paNoError)
-            result.error = QStringLiteral("cannot start recording from \"%1\": %2")
-                               .arg(deviceName(inputDevice), paText(error));
-    } else {
-        result.error = QStringLiteral("cannot start playing on \"%1\": %2")
-                           .arg(deviceName(outputDevice), paText(error));
+    // Whatever ended the recording, the tone fades out before the output
+    // stops, so that the DAC's output does not step. The output hands it
+    // on within its latency; a stalled one is waited for no longer.
+    const auto fadeWait =
+        std::chrono::duration<double>(settings.fadeSeconds + outputLatency) + 2 * kPoll;
+    state.fadeOut(std::chrono::duration_cast<std::chrono::milliseconds>(fadeWait));
+    if (input) {
+        Pa_AbortStream(input);
+        Pa_CloseStream(input);
     }
-
-    bool complete = false;
-    if (error == paNoError) {
-        // Wait for the frames, however long they take; only a recording that
-        // stops moving, or a stop asked for, ends the wait early. The wait
-        // wakes often enough to see the stop.
-        auto stopAsked = [&] { return settings.stop && settings.stop->load(); };
-        long long seen = 0;
-        auto lastMove = std::chrono::steady_clock::now();
-        while (!state.complete()) {
-            if (stopAsked()) {
-                result.stopped = true;
-                result.error = QStringLiteral("the capture was stopped");
-                break;
-            }
-            const long long now = state.waitForFrames(seen, kPoll);
-            if (now != seen) {
-                seen = now;
-                lastMove = std::chrono::steady_clock::now();
-            } else if (std::chrono::steady_clock::now() - lastMove >= kStalled && !stopAsked()) {
-                result.error = QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice));
-                break;
-            }
-        }
-        complete = !result.stopped && state.complete();
-        // The tone fades out before the output stops, so that the DAC's
-        // output does not step.
-        state.fadeOut(kStalled);
-    }
-
-    Pa_StopStream(in.stream);
     Pa_StopStream(out.stream);
-    Pa_CloseStream(in.stream);
     Pa_CloseStream(out.stream);
 
     result.inputOverflows = state.inputFaults();
     result.outputUnderflows = state.outputFaults();
-    if (!complete)
-        return result;
-    result.channels = state.kept();
-    result.ok = true;
+    if (result.error.isEmpty()) {
+        result.channels = state.kept();
+        result.ok = true;
+    }
     return result;
 }

@@ -14,11 +14,14 @@
 // latency is of no concern here, dropouts are.
 //
 // The tone fades in and out over `fadeSeconds`, so that the DAC's output never
-// steps. Recording starts with the tone; what arrives during `settleSeconds`
-// and the output stream's reported latency is thrown away, the next
-// `seconds` are kept. The run ends when that many frames have been captured,
-// however long that takes on the clock (a simulated path runs faster than
-// real time); a device that stops delivering frames ends it with an error.
+// steps: the output starts first, and whatever happens after (the input fails
+// to open or to start, stops delivering, or the capture is stopped) the tone
+// fades out before the output stops. The input starts once the tone plays;
+// what arrives during `settleSeconds` and the output stream's reported
+// latency is thrown away, the next `seconds` are kept. The run ends when that
+// many frames have been captured, however long that takes on the clock (a
+// simulated path runs faster than real time); a device that stops delivering
+// frames ends it with an error.
 //
 // Needs a live, ready AudioSystem.
 class ToneCapture {
@@ -34,9 +37,9 @@ public:
         // latency). Through ALSA's PipeWire plug-in, the default buffers
         // dropped samples on a loaded machine and 0.5 s did not.
         double latencySeconds = 0.5;
-        // Set from another thread, it abandons the capture within a tenth
-        // of a second or so (the tone still fades out): a window's Cancel
-        // must not wait out a two-minute refinement.
+        // Set from another thread, it abandons the capture at the next look,
+        // every 50 ms (the tone still fades out): a window's Cancel must not
+        // wait out a two-minute refinement.
         const std::atomic<bool>* stop = nullptr;
     };
 
@@ -51,8 +54,9 @@ public:
         // What the streams reported while the kept samples arrived.
         int inputOverflows = 0;                // callbacks flagged paInputOverflow or paInputUnderflow
         int outputUnderflows = 0;              // callbacks flagged paOutputUnderflow
-        // How the output was opened: the host API's name, and on Windows'
-        // WASAPI "WASAPI exclusive" or "WASAPI shared".
+        // How each stream was opened: the host API's name, and on Windows'
+        // WASAPI "WASAPI exclusive" or "WASAPI shared". Empty for a stream
+        // not tried.
         QString outputMode;
         QString inputMode;
     };
