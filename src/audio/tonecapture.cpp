@@ -56,6 +56,12 @@ QString deviceName(int device)
     return info && info->name ? QString::fromUtf8(info->name) : QString::number(device);
 }
 
+bool isWasapi(const PaDeviceInfo* info)
+{
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    return api && api->type == paWASAPI;
+}
+
 struct Opened {
     PaStream* stream = nullptr;
     PaError error = paNoError;
@@ -112,8 +118,17 @@ Opened openStream(int device, bool input, int channels, double latency, double s
     return opened;
 }
 
+// The input channels to record: those asked for, or the first two (the one
+// of a mono input).
+std::vector<int> pickedChannels(const ToneCapture::Settings& settings, int inputs)
+{
+    if (!settings.inputChannels.empty())
+        return settings.inputChannels;
+    return inputs >= 2 ? std::vector<int>{0, 1} : std::vector<int>{0};
+}
+
 // Why a capture cannot be made as asked, before any stream opens; empty
-// when it can.
+// when it can. Inputs are numbered from 1 here, as interfaces label them.
 QString refusal(int outputDevice, int inputDevice, const ToneCapture::Settings& settings)
 {
     const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
@@ -128,6 +143,12 @@ QString refusal(int outputDevice, int inputDevice, const ToneCapture::Settings& 
         || !(settings.settleSeconds >= 0) || !(settings.fadeSeconds >= 0)
         || std::isnan(settings.levelDbfs))
         return QStringLiteral("the tone cannot be played as asked");
+    for (const int channel : settings.inputChannels)
+        if (channel < 0 || channel >= inInfo->maxInputChannels)
+            return QStringLiteral("\"%1\" has no input %2: its inputs are 1 to %3")
+                .arg(deviceName(inputDevice))
+                .arg(channel + 1)
+                .arg(inInfo->maxInputChannels);
     return {};
 }
 
@@ -180,8 +201,13 @@ void recordWhilePlaying(CaptureState& state, PaStream*& input, int inputDevice,
 {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(inputDevice);
     CaptureState::Recording recording;
-    recording.streamChannels = std::min(2, info->maxInputChannels);
-    recording.picked = recording.streamChannels == 2 ? std::vector<int>{0, 1} : std::vector<int>{0};
+    recording.picked = pickedChannels(settings, info->maxInputChannels);
+    // WASAPI opens a device with its own channel count, the only one its
+    // shared mode takes; elsewhere the stream holds the inputs up to the
+    // last one recorded.
+    recording.streamChannels =
+        isWasapi(info) ? info->maxInputChannels
+                       : *std::max_element(recording.picked.begin(), recording.picked.end()) + 1;
     Opened opened = openStream(inputDevice, true, recording.streamChannels,
                                std::max(settings.latencySeconds, info->defaultHighInputLatency),
                                settings.sampleRate, recordTone, &state);

@@ -37,6 +37,11 @@ public:
         // latency). Through ALSA's PipeWire plug-in, the default buffers
         // dropped samples on a loaded machine and 0.5 s did not.
         double latencySeconds = 0.5;
+        // The input channels recorded, 0-based, in this order: one gives a
+        // mono capture. Empty: the first two, or the one of a mono input. A
+        // channel the input does not have is refused before any stream
+        // opens.
+        std::vector<int> inputChannels;
         // Set from another thread, it abandons the capture at the next look,
         // every 50 ms (the tone still fades out): a window's Cancel must not
         // wait out a two-minute refinement.
@@ -48,8 +53,8 @@ public:
         bool stopped = false;                  // `stop` abandoned it; no samples
         QString error;                         // why not, for the user
         double sampleRate = 0;
-        // The kept samples, one vector per input channel (two, or one for a
-        // mono input), full scale 1.0.
+        // The kept samples, one vector per input channel recorded, full
+        // scale 1.0.
         std::vector<std::vector<double>> channels;
         // What the streams reported while the kept samples arrived.
         int inputOverflows = 0;                // callbacks flagged paInputOverflow or paInputUnderflow

@@ -1,13 +1,15 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
-// ToneCapture's edges: the tone's fade-out when the input fails, and which
-// of the streams' faults count as spoiling the kept samples. On the
-// simulated analog path, with a recorder of the test's own on the interface
-// where the test must hear what the DAC played.
+// ToneCapture's edges: which input channels it records and which it
+// refuses, the tone's fade-out when the input fails, and which of the
+// streams' faults count as spoiling the kept samples. On the simulated
+// analog path, with a recorder of the test's own on the interface where
+// the test must hear what the DAC played.
 
 #include "audio/audiosystem.h"
 #include "audio/capturestate.h"
 #include "audio/tonecapture.h"
+#include "harmonicfit.h"
 #include "usbsim.h"
 
 #include <portaudio.h>
@@ -23,13 +25,20 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kOmega = 2 * kPi * 997 / 48000;
 
-// The DAC at full volume on the left, whose input the recorder hears.
+// The DAC at full volume on the left and -6 dB on the right, so that the
+// two channels tell themselves apart by their level.
 void startDac()
 {
     UsbSim::reset();
     VirtualDac::Block block = VirtualDac::factoryBlock();
     block[4] = 0x00;
+    block[5] = 0x0C;
     UsbSim::setBlock(block);
+}
+
+double levelDb(const std::vector<double>& channel)
+{
+    return 20 * std::log10(std::abs(HarmonicFit::fit(channel, kOmega, 1)[1]));
 }
 
 // The interface's left input, recorded by the test: what the DAC played.
@@ -102,15 +111,69 @@ class TestToneCapture : public QObject {
     Q_OBJECT
 
 private slots:
+    void inputChannels_data();
+    void inputChannels();
+    void inputFails_data();
     void inputFails();
     void faultsCounted_data();
     void faultsCounted();
 };
 
+void TestToneCapture::inputChannels_data()
+{
+    QTest::addColumn<QList<int>>("channels");
+    QTest::addColumn<QList<double>>("levels");
+
+    QTest::newRow("the first two by default") << QList<int>{} << QList<double>{-3, -9};
+    QTest::newRow("one: a mono capture") << QList<int>{1} << QList<double>{-9};
+    QTest::newRow("in the order asked") << QList<int>{1, 0} << QList<double>{-9, -3};
+}
+
+void TestToneCapture::inputChannels()
+{
+    QFETCH(QList<int>, channels);
+    QFETCH(QList<double>, levels);
+
+    startDac();
+    AudioSystem audio;
+    QVERIFY2(audio.isReady(), qPrintable(audio.error()));
+    ToneCapture::Settings settings;
+    settings.seconds = 0.2;
+    settings.inputChannels.assign(channels.begin(), channels.end());
+    const ToneCapture::Result result =
+        ToneCapture::run(audio.defaultOutput(), audio.defaultInput(), settings);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.channels.size(), size_t(levels.size()));
+    for (int c = 0; c < levels.size(); ++c) {
+        QCOMPARE(result.channels[size_t(c)].size(), size_t(9600));
+        QVERIFY2(std::fabs(levelDb(result.channels[size_t(c)]) - levels[c]) < 0.01,
+                 qPrintable(QString::number(levelDb(result.channels[size_t(c)]))));
+    }
+}
+
 // The test's recorder holds the interface, so the capture's own input
-// cannot start: the tone it started plays on and fades out.
+// cannot start: the tone it started plays on and fades out. An input the
+// interface lacks is refused before a stream opens: nothing plays.
+void TestToneCapture::inputFails_data()
+{
+    QTest::addColumn<QList<int>>("channels");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<bool>("played");
+
+    QTest::newRow("the input cannot start")
+        << QList<int>{}
+        << "cannot start recording from \"Sonvale loopback interface\": Device unavailable" << true;
+    QTest::newRow("an input the interface lacks")
+        << QList<int>{0, 2}
+        << "\"Sonvale loopback interface\" has no input 3: its inputs are 1 to 2" << false;
+}
+
 void TestToneCapture::inputFails()
 {
+    QFETCH(QList<int>, channels);
+    QFETCH(QString, error);
+    QFETCH(bool, played);
+
     startDac();
     AudioSystem audio;
     QVERIFY2(audio.isReady(), qPrintable(audio.error()));
@@ -118,15 +181,19 @@ void TestToneCapture::inputFails()
     QVERIFY(recorder.start());
     ToneCapture::Settings settings;
     settings.fadeSeconds = 0.05;
+    settings.inputChannels.assign(channels.begin(), channels.end());
     const ToneCapture::Result result =
         ToneCapture::run(audio.defaultOutput(), audio.defaultInput(), settings);
-    QCOMPARE(
-        result.error,
-        QString("cannot start recording from \"Sonvale loopback interface\": Device unavailable"));
+    QCOMPARE(result.error, error);
     QVERIFY(!result.ok);
+    QCOMPARE(result.outputMode.isEmpty(), !played);
 
     float peak = 0;
     const long long dying = dyingFrames(recorder.finish(8192), peak);
+    if (!played) {
+        QVERIFY2(peak < 1e-5, qPrintable(QString::number(peak)));
+        return;
+    }
     QVERIFY2(peak > 0.05, qPrintable(QString::number(peak)));
     QVERIFY2(dying > 2400 / 8, qPrintable(QString::number(dying)));
 }
