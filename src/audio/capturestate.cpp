@@ -32,11 +32,12 @@ void CaptureState::setRecording(const Recording& recording)
     kept_.assign(size_t(recording.keep) * recording.picked.size(), 0.0f);
 }
 
-void CaptureState::play(float* output, unsigned long frames, bool underflow)
+void CaptureState::play(float* output, unsigned long frames, bool underflow, double dacTime)
 {
     if (underflow && phase_ == Keeping)
         ++outputFaults_;
     const bool fading = fading_;
+    const long long first = played_;
     bool nowFaded = false;
     for (unsigned long i = 0; i < frames; ++i) {
         const long long n = played_++;
@@ -52,6 +53,9 @@ void CaptureState::play(float* output, unsigned long frames, bool underflow)
             *output++ = value;
     }
     if (nowFaded && !faded_) {
+        if (dacTime >= 0)
+            fadePlayedAt_ =
+                dacTime + double(fadeFrom_ + tone_.fadeFrames - first) / tone_.sampleRate;
         faded_ = true;
         notify();
     }
@@ -99,6 +103,11 @@ bool CaptureState::fadeOut(std::chrono::milliseconds timeout)
     fading_ = true;
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return faded_.load(); });
+}
+
+double CaptureState::fadePlayedAt() const
+{
+    return fadePlayedAt_;
 }
 
 int CaptureState::inputFaults() const

@@ -25,6 +25,7 @@ public:
         double amplitude = 0;     // peak, full scale 1.0
         long long fadeFrames = 1; // of the fade-in, and of the fade-out
         int channels = 2;         // interleaved, all alike
+        double sampleRate = 48000;
     };
     struct Recording {
         int streamChannels = 2;  // interleaved in each frame the input delivers
@@ -40,9 +41,10 @@ public:
     // Before the input starts (the output may be playing already).
     void setRecording(const Recording& recording);
 
-    // The output's next `frames` frames. `underflow`: the host API said the
-    // output ran dry before them.
-    void play(float* output, unsigned long frames, bool underflow);
+    // The output's next `frames` frames, which the DAC plays from
+    // `dacTime` on the output stream's clock (negative: not known).
+    // `underflow`: the host API said the output ran dry before them.
+    void play(float* output, unsigned long frames, bool underflow, double dacTime = -1);
     // The input's next `frames` frames (null: silence). `overflow`: the host
     // API lost or made up frames before them. False once every frame wanted
     // has arrived.
@@ -55,6 +57,9 @@ public:
     // Starts the fade-out and waits until the output has been handed all of
     // it, at most `timeout`; true when it has.
     bool fadeOut(std::chrono::milliseconds timeout);
+    // When the DAC will have played the whole fade-out, on the output
+    // stream's clock; negative while that is not known.
+    double fadePlayedAt() const;
 
     int inputFaults() const;
     int outputFaults() const;
@@ -71,6 +76,7 @@ private:
     long long fadeFrom_ = -1; // the output's thread only
     std::atomic<bool> fading_{false};
     std::atomic<bool> faded_{false};
+    std::atomic<double> fadePlayedAt_{-1};
 
     Recording recording_;
     std::vector<float> kept_; // interleaved, the picked channels

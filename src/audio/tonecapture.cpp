@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -27,11 +28,13 @@ constexpr std::chrono::seconds kStalled{3};
 // How often a capture looks whether it was asked to stop.
 constexpr std::chrono::milliseconds kPoll{50};
 
-int playTone(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+int playTone(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
              PaStreamCallbackFlags flags, void* data)
 {
+    // A host API that does not know when the DAC plays a buffer says 0.
+    const double dacTime = time && time->outputBufferDacTime > 0 ? time->outputBufferDacTime : -1;
     static_cast<CaptureState*>(data)->play(static_cast<float*>(output), frames,
-                                           (flags & paOutputUnderflow) != 0);
+                                           (flags & paOutputUnderflow) != 0, dacTime);
     return paContinue;
 }
 
@@ -160,6 +163,7 @@ CaptureState::Tone toneOf(const ToneCapture::Settings& settings, const PaDeviceI
     tone.fadeFrames =
         std::max(1LL, (long long)std::llround(settings.fadeSeconds * settings.sampleRate));
     tone.channels = std::min(2, output->maxOutputChannels);
+    tone.sampleRate = settings.sampleRate;
     return tone;
 }
 
@@ -233,6 +237,25 @@ void recordWhilePlaying(CaptureState& state, PaStream*& input, int inputDevice,
     waitForCapture(state, inputDevice, settings, result);
 }
 
+// Waits until the DAC has played the fade-out the output was handed, or
+// for the output's whole latency where its clock does not say when: a
+// stopped stream drops what it still holds (WASAPI's does, ALSA's plays it
+// out), and the tone would step there. The DAC time a host API gives leaves
+// out what follows its own buffer (a shared engine's period; under wine,
+// PulseAudio's buffer cut the last 2 ms of the fade): a margin covers it.
+void waitUntilPlayed(PaStream* output, const CaptureState& state, double latency)
+{
+    constexpr double margin = 0.02;
+    const double playedAt = state.fadePlayedAt();
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(latency) + kPoll;
+    while (std::chrono::steady_clock::now() < until) {
+        if (playedAt >= 0 && Pa_GetStreamTime(output) >= playedAt + margin)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 } // namespace
 
 ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Settings& settings)
@@ -252,7 +275,7 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
     CaptureState state(toneOf(settings, outInfo));
     const Opened out =
         openStream(outputDevice, false, std::min(2, outInfo->maxOutputChannels),
-                   std::max(settings.latencySeconds, outInfo->defaultHighOutputLatency),
+                   std::max(settings.outputLatencySeconds, outInfo->defaultHighOutputLatency),
                    settings.sampleRate, playTone, &state);
     result.outputMode = out.mode;
     if (!out.stream) {
@@ -274,15 +297,16 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
     recordWhilePlaying(state, input, inputDevice, outputLatency, settings, result);
 
     // Whatever ended the recording, the tone fades out before the output
-    // stops, so that the DAC's output does not step. The output hands it
-    // on within its latency; a stalled one is waited for no longer.
-    const auto fadeWait =
-        std::chrono::duration<double>(settings.fadeSeconds + outputLatency) + 2 * kPoll;
-    state.fadeOut(std::chrono::duration_cast<std::chrono::milliseconds>(fadeWait));
+    // stops, so that the DAC's output does not step. The output takes it
+    // within its latency; a stalled one is waited for no longer.
     if (input) {
         Pa_AbortStream(input);
         Pa_CloseStream(input);
     }
+    const auto fadeWait =
+        std::chrono::duration<double>(settings.fadeSeconds + outputLatency) + 2 * kPoll;
+    if (state.fadeOut(std::chrono::duration_cast<std::chrono::milliseconds>(fadeWait)))
+        waitUntilPlayed(out.stream, state, outputLatency + settings.fadeSeconds);
     Pa_StopStream(out.stream);
     Pa_CloseStream(out.stream);
 

@@ -33,18 +33,26 @@ public:
         double seconds = 1;           // kept
         double settleSeconds = 0.25;  // discarded first
         double fadeSeconds = 0.01;
-        // Suggested to both streams (at least the devices' own high
-        // latency). Through ALSA's PipeWire plug-in, the default buffers
-        // dropped samples on a loaded machine and 0.5 s did not.
+        // Suggested to the input (at least the device's own high latency).
+        // Through ALSA's PipeWire plug-in, the default buffers dropped
+        // samples on a loaded machine and 0.5 s did not.
         double latencySeconds = 0.5;
+        // Suggested to the output (at least the device's own high
+        // latency). The output stops only once the DAC has played the
+        // fade-out, after all the output held before it, so a stop takes
+        // this long and more. Through ALSA's PipeWire plug-in on a loaded
+        // machine (load 6 on two cores), 0.05 s underflowed and 0.1 s did
+        // not.
+        double outputLatencySeconds = 0.1;
         // The input channels recorded, 0-based, in this order: one gives a
         // mono capture. Empty: the first two, or the one of a mono input. A
         // channel the input does not have is refused before any stream
         // opens.
         std::vector<int> inputChannels;
         // Set from another thread, it abandons the capture at the next look,
-        // every 50 ms (the tone still fades out): a window's Cancel must not
-        // wait out a two-minute refinement.
+        // every 50 ms; with the fade-out played, the run ends within some
+        // 0.2 s: a window's Cancel must not wait out a two-minute
+        // refinement.
         const std::atomic<bool>* stop = nullptr;
     };
 

@@ -117,6 +117,8 @@ private slots:
     void inputFails();
     void faultsCounted_data();
     void faultsCounted();
+    void fadePlayedAt_data();
+    void fadePlayedAt();
 };
 
 void TestToneCapture::inputChannels_data()
@@ -239,6 +241,33 @@ void TestToneCapture::faultsCounted()
     QVERIFY(state.complete());
     QCOMPARE(state.inputFaults(), inputFaults);
     QCOMPARE(state.outputFaults(), outputFaults);
+}
+
+// When the DAC has played the whole fade-out, on the output's clock: the
+// capture stops the output only then, since WASAPI's stop drops what the
+// output still holds. Buffers of 600 frames, the second played from 10.0125
+// s; the fade of 480 frames starts with it.
+void TestToneCapture::fadePlayedAt_data()
+{
+    QTest::addColumn<double>("dacTime");
+    QTest::addColumn<double>("playedAt");
+
+    QTest::newRow("the host API says when the DAC plays a buffer") << 10.0125 << 10.0225;
+    QTest::newRow("it does not") << -1.0 << -1.0;
+}
+
+void TestToneCapture::fadePlayedAt()
+{
+    QFETCH(double, dacTime);
+    QFETCH(double, playedAt);
+
+    CaptureState state(CaptureState::Tone{kOmega, 0.5, 480, 2, 48000});
+    std::vector<float> buffer(600 * 2);
+    state.play(buffer.data(), 600, false, dacTime < 0 ? -1 : dacTime - 0.0125);
+    QCOMPARE(state.fadePlayedAt(), -1.0);
+    state.fadeOut(std::chrono::milliseconds(0));
+    state.play(buffer.data(), 600, false, dacTime);
+    QCOMPARE(state.fadePlayedAt(), playedAt);
 }
 
 QTEST_GUILESS_MAIN(TestToneCapture)
