@@ -7,17 +7,13 @@
 
 #include <portaudio.h>
 
-#if defined(_WIN32) && defined(__has_include)
-#if __has_include(<pa_win_wasapi.h>)
-#include <pa_win_wasapi.h>
-#define SONVALE_HAVE_WASAPI 1
-#endif
+#ifdef _WIN32
+#include "audio/wasapistream.h"
 #endif
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <thread>
 
 namespace {
@@ -76,46 +72,28 @@ Opened openStream(int device, bool input, int channels, double latency, double s
 {
     Opened opened;
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-    opened.mode = api && api->name ? QString::fromUtf8(api->name) : QString();
-
     PaStreamParameters parameters{};
     parameters.device = device;
     parameters.channelCount = channels;
     parameters.sampleFormat = paFloat32;
     parameters.suggestedLatency = latency;
     parameters.hostApiSpecificStreamInfo = nullptr;
-    PaStreamParameters* in = input ? &parameters : nullptr;
-    PaStreamParameters* out = input ? nullptr : &parameters;
 
-#ifdef SONVALE_HAVE_WASAPI
-    // Exclusive mode keeps Windows' mixer and its effects out of the path;
-    // a device that refuses it (or is held by another program in it) is
-    // opened shared.
-    if (api && api->type == paWASAPI) {
-        PaWasapiStreamInfo wasapi;
-        std::memset(&wasapi, 0, sizeof wasapi);
-        wasapi.size = sizeof wasapi;
-        wasapi.hostApiType = paWASAPI;
-        wasapi.version = 1;
-        wasapi.flags = paWinWasapiExclusive;
-        parameters.hostApiSpecificStreamInfo = &wasapi;
-        opened.error = Pa_OpenStream(&opened.stream, in, out, sampleRate,
-                                     paFramesPerBufferUnspecified, paNoFlag, callback, state);
-        parameters.hostApiSpecificStreamInfo = nullptr;
-        if (opened.error == paNoError) {
-            opened.mode = QStringLiteral("WASAPI exclusive");
-            return opened;
-        }
-        opened.stream = nullptr;
-        opened.mode = QStringLiteral("WASAPI shared");
+#ifdef _WIN32
+    if (isWasapi(info)) {
+        opened.error = WasapiStream::open(parameters, input, sampleRate, callback, state,
+                                          &opened.stream, opened.mode);
+        return opened;
     }
 #endif
 
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    opened.mode = api && api->name ? QString::fromUtf8(api->name) : QString();
     // No clipping of the samples by PortAudio: the level is capped here,
     // and a recording that clips must show it.
-    opened.error = Pa_OpenStream(&opened.stream, in, out, sampleRate, paFramesPerBufferUnspecified,
-                                 paClipOff, callback, state);
+    opened.error =
+        Pa_OpenStream(&opened.stream, input ? &parameters : nullptr, input ? nullptr : &parameters,
+                      sampleRate, paFramesPerBufferUnspecified, paClipOff, callback, state);
     if (opened.error != paNoError)
         opened.stream = nullptr;
     return opened;
@@ -206,9 +184,9 @@ void recordWhilePlaying(CaptureState& state, PaStream*& input, int inputDevice,
     const PaDeviceInfo* info = Pa_GetDeviceInfo(inputDevice);
     CaptureState::Recording recording;
     recording.picked = pickedChannels(settings, info->maxInputChannels);
-    // WASAPI opens a device with its own channel count, the only one its
-    // shared mode takes; elsewhere the stream holds the inputs up to the
-    // last one recorded.
+    // WASAPI opens a device with its own channel count: in shared mode any
+    // other goes through Windows' channel mixer, which would blend inputs.
+    // Elsewhere the stream holds the inputs up to the last one recorded.
     recording.streamChannels =
         isWasapi(info) ? info->maxInputChannels
                        : *std::max_element(recording.picked.begin(), recording.picked.end()) + 1;

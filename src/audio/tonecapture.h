@@ -23,6 +23,10 @@
 // simulated path runs faster than real time); a device that stops delivering
 // frames ends it with an error.
 //
+// On Windows' WASAPI a stream is opened exclusive where the device allows it,
+// otherwise shared, with Windows converting the rate to the engine's mix
+// format where the two differ; `outputMode` and `inputMode` say which.
+//
 // Needs a live, ready AudioSystem.
 class ToneCapture {
 public:
@@ -68,8 +72,10 @@ public:
         int inputOverflows = 0;                // callbacks flagged paInputOverflow or paInputUnderflow
         int outputUnderflows = 0;              // callbacks flagged paOutputUnderflow
         // How each stream was opened: the host API's name, and on Windows'
-        // WASAPI "WASAPI exclusive" or "WASAPI shared". Empty for a stream
-        // not tried.
+        // WASAPI "WASAPI exclusive", "WASAPI shared", or with a conversion
+        // "WASAPI shared, converted from 48000 Hz to the mix format's
+        // 44100 Hz" (the input: "from the mix format's 44100 Hz to
+        // 48000 Hz"). Empty for a stream not tried.
         QString outputMode;
         QString inputMode;
     };
