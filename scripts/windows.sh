@@ -36,9 +36,13 @@ deps | build | test | release | all) ;;
 *) echo "usage: $0 [deps|build|test|release|all]" >&2; exit 2 ;;
 esac
 
+# The sound server is the wine audio test's (tests/windows/wineaudio.sh):
+# wine's PulseAudio driver (libpulse0 comes with wine) plays into its null
+# sink.
 packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
     wine64 wine xvfb xdotool fonts-dejavu-core
+    pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils dbus
     nsis zip unzip icoutils librsvg2-bin
     dpkg-dev cmake ninja-build pkg-config perl python3 qt6-base-dev qt6-base-dev-tools
 )

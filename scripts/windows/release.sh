@@ -164,8 +164,9 @@ fill_readme() {
 # packages the files came from: Sonvale's own; Qt's, with the notices of the
 # components the Qt build compiled into the DLLs and plugins that ship;
 # libusb's; PortAudio's, KissFFT's and QCustomPlot's where they ship
-# (QCustomPlot's with Debian's copyright file of its source and the change
-# made to it for Windows); the MinGW-w64
+# (PortAudio's with the change made to it for WASAPI, QCustomPlot's with
+# Debian's copyright file of its source and the change made to it for
+# Windows); the MinGW-w64
 # runtime's (Debian's copyright files of the packages that hold its DLLs,
 # the GCC Runtime Library Exception among them).
 make_notices() {
@@ -183,6 +184,7 @@ make_notices() {
     cp "$cache/libusb/notices/AUTHORS" "$dir/libusb-AUTHORS.txt"
     if [ -f "$stage/libportaudio-2.dll" ]; then
         cp "$cache/portaudio/notices/LICENSE.txt" "$dir/portaudio-LICENSE.txt"
+        cp "$cache/portaudio/notices/portaudio-wasapi-autoconvert.patch" "$dir/PortAudio-wasapi-autoconvert.patch"
     fi
     if [ -f "$stage/libQCustomPlotQt6.dll" ]; then
         cp "$cache/qcustomplot/notices/GPL.txt" "$dir/QCustomPlot-GPL.txt"

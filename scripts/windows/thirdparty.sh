@@ -106,28 +106,38 @@ portaudio_for_mingw() {
 
 # PortAudio as a DLL (libportaudio-2.dll) with the Windows host APIs it
 # has: WASAPI, WDM-KS, DirectSound and MME (ASIO needs Steinberg's SDK,
-# which is not free software). About a minute.
+# which is not free software). Debian's patches, then ours
+# (packaging/windows/portaudio-wasapi-autoconvert.patch): WASAPI's shared
+# mode at any rate, Windows converting to the mix format. About a minute.
 build_portaudio() {
     local prefix=$cache/portaudio work=$cache/src/portaudio
-    built "$prefix" && return 0
+    local patch=$top/packaging/windows/portaudio-wasapi-autoconvert.patch
+    # Built with today's patch; a prefix or a work folder with another is
+    # built again (PortAudio alone).
+    built "$prefix" && cmp -s "$patch" "$prefix/notices/$(basename "$patch")" && return 0
     phase "Building PortAudio 19.6.0 for Windows into $prefix"
+    cmp -s "$patch" "$work/source/$(basename "$patch")" || rm -rf "$work"
     if [ ! -d "$work/source" ]; then
         rm -rf "$work" && fetch_source portaudio19 "$work" && unpack_debian "$work"
-        (cd "$work/source" && portaudio_for_mingw) ||
-            { echo "PortAudio's source is not the one its MinGW-w64 changes are made for" >&2; exit 1; }
+        (cd "$work/source" && patch -p1 --quiet <"$patch" && cp "$patch" . && portaudio_for_mingw) ||
+            { echo "PortAudio's source is not the one $(basename "$patch") and its MinGW-w64 changes are made for" >&2; exit 1; }
     fi
-    rm -rf "$prefix"
     # libtool makes no DLL that links a static-only import library (uuid)
-    # unless told that any library will do.
+    # unless told that any library will do. It is installed beside the
+    # prefix and then put in its place: a build of the project that runs
+    # meanwhile finds the PortAudio there before.
+    local stage=$work/stage
+    rm -rf "$stage"
     (cd "$work/source" &&
         { [ -f Makefile ] || ./configure --host=x86_64-w64-mingw32 --prefix="$prefix" \
             CC=x86_64-w64-mingw32-gcc-posix --enable-shared --disable-static \
             --with-winapi=wasapi,wdmks,directx,wmme lt_cv_deplibs_check_method=pass_all; } &&
-        make -j"$jobs" install && cp include/pa_win_*.h "$prefix/include/") \
+        make -j"$jobs" && make install DESTDIR="$stage" && cp include/pa_win_*.h "$stage$prefix/include/") \
         >"$cache/portaudio-build.log" 2>&1 || { tail -n 40 "$cache/portaudio-build.log"; exit 1; }
-    [ -f "$prefix/bin/libportaudio-2.dll" ] ||
+    [ -f "$stage$prefix/bin/libportaudio-2.dll" ] ||
         { echo "PortAudio's build made no DLL (see $cache/portaudio-build.log)" >&2; exit 1; }
-    finish_prefix "$prefix" "$work" LICENSE.txt
+    rm -rf "$prefix" && mv "$stage$prefix" "$prefix"
+    finish_prefix "$prefix" "$work" LICENSE.txt "$(basename "$patch")"
     phase_done
 }
 

@@ -3,7 +3,24 @@
 
 #include "audio/audiosystem.h"
 
+#include "audio/hostapichoice.h"
+
 #include <portaudio.h>
+
+namespace {
+
+AudioDevice::Api apiOf(PaHostApiTypeId type)
+{
+    switch (type) {
+    case paWASAPI: return AudioDevice::Api::Wasapi;
+    case paWDMKS: return AudioDevice::Api::WdmKs;
+    case paDirectSound: return AudioDevice::Api::DirectSound;
+    case paMME: return AudioDevice::Api::Mme;
+    default: return AudioDevice::Api::Other;
+    }
+}
+
+} // namespace
 
 AudioSystem::AudioSystem()
     : error_(Pa_Initialize())
@@ -28,7 +45,7 @@ QString AudioSystem::error() const
     return QString::fromUtf8(Pa_GetErrorText(error_));
 }
 
-std::vector<AudioDevice> AudioSystem::devices() const
+std::vector<AudioDevice> AudioSystem::devices(HostApis which) const
 {
     std::vector<AudioDevice> list;
     if (!isReady())
@@ -43,14 +60,18 @@ std::vector<AudioDevice> AudioSystem::devices() const
         // PortAudio hands out names as UTF-8 on every host API (the Windows
         // ones convert from UTF-16).
         device.name = QString::fromUtf8(info->name ? info->name : "");
-        if (const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi))
+        if (const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi)) {
             device.hostApi = QString::fromUtf8(api->name ? api->name : "");
+            device.api = apiOf(api->type);
+            device.apiDefaultOutput = api->defaultOutputDevice == i;
+            device.apiDefaultInput = api->defaultInputDevice == i;
+        }
         device.maxInputChannels = info->maxInputChannels;
         device.maxOutputChannels = info->maxOutputChannels;
         device.defaultSampleRate = info->defaultSampleRate;
         list.push_back(device);
     }
-    return list;
+    return which == HostApis::All ? list : HostApiChoice::offered(list);
 }
 
 int AudioSystem::defaultOutput() const
@@ -58,7 +79,7 @@ int AudioSystem::defaultOutput() const
     if (!isReady())
         return -1;
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
-    return device == paNoDevice ? -1 : device;
+    return HostApiChoice::defaultOutput(devices(HostApis::All), device == paNoDevice ? -1 : device);
 }
 
 int AudioSystem::defaultInput() const
@@ -66,5 +87,10 @@ int AudioSystem::defaultInput() const
     if (!isReady())
         return -1;
     const PaDeviceIndex device = Pa_GetDefaultInputDevice();
-    return device == paNoDevice ? -1 : device;
+    return HostApiChoice::defaultInput(devices(HostApis::All), device == paNoDevice ? -1 : device);
+}
+
+QString AudioSystem::depthWarning(const AudioDevice& device)
+{
+    return HostApiChoice::depthWarning(device);
 }

@@ -3,6 +3,8 @@
 
 #include "audio/devicechoice.h"
 
+#include "audio/hostapichoice.h"
+
 #include <QStringList>
 
 namespace {
@@ -61,7 +63,8 @@ DeviceChoice::Result DeviceChoice::choose(const std::vector<AudioDevice>& device
 
     std::vector<const AudioDevice*> exact, partial;
     bool elsewhere = false;     // the name fits a device without such channels
-    for (const AudioDevice& device : devices) {
+    const std::vector<AudioDevice> named = HostApiChoice::offered(devices);
+    for (const AudioDevice& device : named) {
         const bool exactName = device.name == text;
         const bool partName = device.name.contains(text, Qt::CaseInsensitive);
         if (channels(device, direction) == 0) {

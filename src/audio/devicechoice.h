@@ -10,10 +10,13 @@
 #include <vector>
 
 // The device a user named after --output or --input: a device index; the
-// word "default" (PortAudio's default device for that direction); a device's
-// exact name; or a part of one name, in any case, that no other device of
-// that direction contains. Only devices with channels in that direction
-// count.
+// word "default" (the default device for that direction, as AudioSystem
+// gives it); a device's exact name; or a part of one name, in any case, that
+// no other device of that direction contains. Only devices with channels in
+// that direction count. A number may name a device of any host API in the
+// list; names are looked up among the host API HostApiChoice offers (on
+// Windows WASAPI's, where every device also has an MME, a DirectSound and a
+// WDM-KS twin of the same or a shortened name).
 class DeviceChoice {
 public:
     enum class Direction { Output, Input };

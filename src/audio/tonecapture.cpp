@@ -3,22 +3,18 @@
 
 #include "audio/tonecapture.h"
 
+#include "audio/capturestate.h"
+
 #include <portaudio.h>
 
-#if defined(_WIN32) && defined(__has_include)
-#if __has_include(<pa_win_wasapi.h>)
-#include <pa_win_wasapi.h>
-#define SONVALE_HAVE_WASAPI 1
-#endif
+#ifdef _WIN32
+#include "audio/wasapistream.h"
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -28,158 +24,29 @@ constexpr std::chrono::seconds kStalled{3};
 // How often a capture looks whether it was asked to stop.
 constexpr std::chrono::milliseconds kPoll{50};
 
-struct Shared {
-    // The tone.
-    double omega = 0;           // radians per frame
-    double amplitude = 0;
-    long long fadeFrames = 1;
-    int outputChannels = 2;
-    long long played = 0;
-    std::atomic<bool> fadeOut{false};
-    long long fadeOutFrom = -1;
-    std::atomic<bool> faded{false};
-
-    // The recording.
-    int inputChannels = 2;
-    long long discard = 0;
-    long long keep = 0;
-    std::vector<float> kept;            // interleaved
-    std::atomic<long long> received{0};
-    std::atomic<bool> keeping{false};
-    std::atomic<int> inputFlags{0};
-    std::atomic<int> outputFlags{0};
-
-    std::mutex mutex;
-    std::condition_variable changed;
-
-    void notify()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        changed.notify_all();
-    }
-};
-
-// A raised-cosine ramp from 0 to 1 over `length` frames.
-double ramp(long long frame, long long length)
-{
-    if (frame <= 0)
-        return 0;
-    if (frame >= length)
-        return 1;
-    return 0.5 - 0.5 * std::cos(kPi * double(frame) / double(length));
-}
-
-int playTone(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+int playTone(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
              PaStreamCallbackFlags flags, void* data)
 {
-    auto* s = static_cast<Shared*>(data);
-    if ((flags & paOutputUnderflow) && s->keeping)
-        ++s->outputFlags;
-    auto* out = static_cast<float*>(output);
-    bool nowFaded = false;
-    for (unsigned long i = 0; i < frames; ++i) {
-        const long long n = s->played++;
-        double gain = ramp(n, s->fadeFrames);
-        if (s->fadeOut) {
-            if (s->fadeOutFrom < 0)
-                s->fadeOutFrom = n;
-            gain *= 1 - ramp(n - s->fadeOutFrom, s->fadeFrames);
-            nowFaded = nowFaded || n - s->fadeOutFrom >= s->fadeFrames;
-        }
-        const float value = float(s->amplitude * gain * std::sin(s->omega * double(n)));
-        for (int c = 0; c < s->outputChannels; ++c)
-            *out++ = value;
-    }
-    if (nowFaded && !s->faded) {
-        s->faded = true;
-        s->notify();
-    }
+    // A host API that does not know when the DAC plays a buffer says 0.
+    const double dacTime = time && time->outputBufferDacTime > 0 ? time->outputBufferDacTime : -1;
+    static_cast<CaptureState*>(data)->play(static_cast<float*>(output), frames,
+                                           (flags & paOutputUnderflow) != 0, dacTime);
     return paContinue;
 }
 
 int recordTone(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                PaStreamCallbackFlags flags, void* data)
 {
-    auto* s = static_cast<Shared*>(data);
     // Samples lost (overflow) or made up (underflow) by the input.
-    if ((flags & (paInputOverflow | paInputUnderflow)) && s->keeping)
-        ++s->inputFlags;
-    const auto* in = static_cast<const float*>(input);
-    const long long first = s->received;
-    const long long total = s->discard + s->keep;
-    for (unsigned long i = 0; i < frames; ++i) {
-        const long long n = first + (long long)i;
-        if (n < s->discard || n >= total)
-            continue;
-        s->keeping = true;
-        const size_t at = size_t(n - s->discard) * size_t(s->inputChannels);
-        for (int c = 0; c < s->inputChannels; ++c)
-            s->kept[at + size_t(c)] = in ? in[i * unsigned(s->inputChannels) + unsigned(c)] : 0.0f;
-    }
-    s->received = first + (long long)frames;
-    s->notify();
-    return s->received >= total ? paComplete : paContinue;
+    const bool fault = (flags & (paInputOverflow | paInputUnderflow)) != 0;
+    return static_cast<CaptureState*>(data)->record(static_cast<const float*>(input), frames, fault)
+               ? paContinue
+               : paComplete;
 }
 
 QString paText(PaError error)
 {
     return QString::fromUtf8(Pa_GetErrorText(error));
-}
-
-struct Opened {
-    PaStream* stream = nullptr;
-    PaError error = paNoError;
-    QString mode;
-};
-
-Opened openStream(int device, bool input, int channels, double latency,
-                  const ToneCapture::Settings& settings, PaStreamCallback* callback, Shared* shared)
-{
-    Opened opened;
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-    opened.mode = api && api->name ? QString::fromUtf8(api->name) : QString();
-
-    PaStreamParameters parameters{};
-    parameters.device = device;
-    parameters.channelCount = channels;
-    parameters.sampleFormat = paFloat32;
-    parameters.suggestedLatency = latency;
-    parameters.hostApiSpecificStreamInfo = nullptr;
-    PaStreamParameters* in = input ? &parameters : nullptr;
-    PaStreamParameters* out = input ? nullptr : &parameters;
-
-#ifdef SONVALE_HAVE_WASAPI
-    // Exclusive mode keeps Windows' mixer and its effects out of the path;
-    // a device that refuses it (or is held by another program in it) is
-    // opened shared.
-    if (api && api->type == paWASAPI) {
-        PaWasapiStreamInfo wasapi;
-        std::memset(&wasapi, 0, sizeof wasapi);
-        wasapi.size = sizeof wasapi;
-        wasapi.hostApiType = paWASAPI;
-        wasapi.version = 1;
-        wasapi.flags = paWinWasapiExclusive;
-        parameters.hostApiSpecificStreamInfo = &wasapi;
-        opened.error = Pa_OpenStream(&opened.stream, in, out, settings.sampleRate,
-                                     paFramesPerBufferUnspecified, paNoFlag, callback, shared);
-        parameters.hostApiSpecificStreamInfo = nullptr;
-        if (opened.error == paNoError) {
-            opened.mode = QStringLiteral("WASAPI exclusive");
-            return opened;
-        }
-        opened.stream = nullptr;
-        opened.mode = QStringLiteral("WASAPI shared");
-    }
-#endif
-
-    // No clipping of the samples by PortAudio: the level is capped here,
-    // and a recording that clips must show it.
-    opened.error = Pa_OpenStream(&opened.stream, in, out, settings.sampleRate,
-                                 paFramesPerBufferUnspecified, paClipOff, callback, shared);
-    if (opened.error != paNoError)
-        opened.stream = nullptr;
-    return opened;
 }
 
 QString deviceName(int device)
@@ -188,129 +55,244 @@ QString deviceName(int device)
     return info && info->name ? QString::fromUtf8(info->name) : QString::number(device);
 }
 
+bool isWasapi(const PaDeviceInfo* info)
+{
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    return api && api->type == paWASAPI;
+}
+
+struct Opened {
+    PaStream* stream = nullptr;
+    PaError error = paNoError;
+    QString mode;
+};
+
+Opened openStream(int device, bool input, int channels, double latency, double sampleRate,
+                  PaStreamCallback* callback, CaptureState* state)
+{
+    Opened opened;
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+    PaStreamParameters parameters{};
+    parameters.device = device;
+    parameters.channelCount = channels;
+    parameters.sampleFormat = paFloat32;
+    parameters.suggestedLatency = latency;
+    parameters.hostApiSpecificStreamInfo = nullptr;
+
+#ifdef _WIN32
+    if (isWasapi(info)) {
+        opened.error = WasapiStream::open(parameters, input, sampleRate, callback, state,
+                                          &opened.stream, opened.mode);
+        return opened;
+    }
+#endif
+
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+    opened.mode = api && api->name ? QString::fromUtf8(api->name) : QString();
+    // No clipping of the samples by PortAudio: the level is capped here,
+    // and a recording that clips must show it.
+    opened.error =
+        Pa_OpenStream(&opened.stream, input ? &parameters : nullptr, input ? nullptr : &parameters,
+                      sampleRate, paFramesPerBufferUnspecified, paClipOff, callback, state);
+    if (opened.error != paNoError)
+        opened.stream = nullptr;
+    return opened;
+}
+
+// The input channels to record: those asked for, or the first two (the one
+// of a mono input).
+std::vector<int> pickedChannels(const ToneCapture::Settings& settings, int inputs)
+{
+    if (!settings.inputChannels.empty())
+        return settings.inputChannels;
+    return inputs >= 2 ? std::vector<int>{0, 1} : std::vector<int>{0};
+}
+
+// Why a capture cannot be made as asked, before any stream opens; empty
+// when it can. Inputs are numbered from 1 here, as interfaces label them.
+QString refusal(int outputDevice, int inputDevice, const ToneCapture::Settings& settings)
+{
+    const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
+    const PaDeviceInfo* inInfo = Pa_GetDeviceInfo(inputDevice);
+    if (!outInfo || outInfo->maxOutputChannels < 1)
+        return QStringLiteral("device %1 cannot play audio").arg(outputDevice);
+    if (!inInfo || inInfo->maxInputChannels < 1)
+        return QStringLiteral("device %1 cannot record audio").arg(inputDevice);
+    if (!(settings.sampleRate >= 8000 && settings.sampleRate <= 384000)
+        || !(settings.seconds > 0 && settings.seconds <= 600)
+        || !(settings.frequencyHz > 0 && settings.frequencyHz < settings.sampleRate / 2)
+        || !(settings.settleSeconds >= 0) || !(settings.fadeSeconds >= 0)
+        || std::isnan(settings.levelDbfs))
+        return QStringLiteral("the tone cannot be played as asked");
+    for (const int channel : settings.inputChannels)
+        if (channel < 0 || channel >= inInfo->maxInputChannels)
+            return QStringLiteral("\"%1\" has no input %2: its inputs are 1 to %3")
+                .arg(deviceName(inputDevice))
+                .arg(channel + 1)
+                .arg(inInfo->maxInputChannels);
+    return {};
+}
+
+CaptureState::Tone toneOf(const ToneCapture::Settings& settings, const PaDeviceInfo* output)
+{
+    CaptureState::Tone tone;
+    tone.omega = 2 * kPi * settings.frequencyHz / settings.sampleRate;
+    tone.amplitude = std::pow(10.0, std::min(settings.levelDbfs, 0.0) / 20);
+    tone.fadeFrames =
+        std::max(1LL, (long long)std::llround(settings.fadeSeconds * settings.sampleRate));
+    tone.channels = std::min(2, output->maxOutputChannels);
+    tone.sampleRate = settings.sampleRate;
+    return tone;
+}
+
+bool stopAsked(const ToneCapture::Settings& settings)
+{
+    return settings.stop && settings.stop->load();
+}
+
+// Waits for the kept frames, however long they take; only a recording that
+// stops moving, or a stop asked for, ends the wait early.
+void waitForCapture(CaptureState& state, int inputDevice, const ToneCapture::Settings& settings,
+                    ToneCapture::Result& result)
+{
+    long long seen = 0;
+    auto lastMove = std::chrono::steady_clock::now();
+    while (!state.complete()) {
+        if (stopAsked(settings)) {
+            result.stopped = true;
+            result.error = QStringLiteral("the capture was stopped");
+            return;
+        }
+        const long long now = state.waitForFrames(seen, kPoll);
+        if (now != seen) {
+            seen = now;
+            lastMove = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - lastMove >= kStalled) {
+            result.error =
+                QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice));
+            return;
+        }
+    }
+}
+
+// Records from the input while the output plays: opens and starts it, waits
+// for the frames. The error, if any, lands in `result`.
+void recordWhilePlaying(CaptureState& state, PaStream*& input, int inputDevice,
+                        double outputLatency, const ToneCapture::Settings& settings,
+                        ToneCapture::Result& result)
+{
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(inputDevice);
+    CaptureState::Recording recording;
+    recording.picked = pickedChannels(settings, info->maxInputChannels);
+    // WASAPI opens a device with its own channel count: in shared mode any
+    // other goes through Windows' channel mixer, which would blend inputs.
+    // Elsewhere the stream holds the inputs up to the last one recorded.
+    recording.streamChannels =
+        isWasapi(info) ? info->maxInputChannels
+                       : *std::max_element(recording.picked.begin(), recording.picked.end()) + 1;
+    Opened opened = openStream(inputDevice, true, recording.streamChannels,
+                               std::max(settings.latencySeconds, info->defaultHighInputLatency),
+                               settings.sampleRate, recordTone, &state);
+    result.inputMode = opened.mode;
+    input = opened.stream;
+    if (!input) {
+        result.error = QStringLiteral("cannot open \"%1\" for recording: %2")
+                           .arg(deviceName(inputDevice), paText(opened.error));
+        return;
+    }
+    // The tone reaches the input once the output's buffers have played out:
+    // that, and the settling time, are thrown away.
+    recording.discard =
+        (long long)std::llround((settings.settleSeconds + outputLatency) * settings.sampleRate);
+    recording.keep = (long long)std::llround(settings.seconds * settings.sampleRate);
+    state.setRecording(recording);
+    const PaError error = Pa_StartStream(input);
+    if (error != paNoError) {
+        result.error = QStringLiteral("cannot start recording from \"%1\": %2")
+                           .arg(deviceName(inputDevice), paText(error));
+        return;
+    }
+    waitForCapture(state, inputDevice, settings, result);
+}
+
+// Waits until the DAC has played the fade-out the output was handed, or
+// for the output's whole latency where its clock does not say when: a
+// stopped stream drops what it still holds (WASAPI's does, ALSA's plays it
+// out), and the tone would step there. The DAC time a host API gives leaves
+// out what follows its own buffer (a shared engine's period; under wine,
+// PulseAudio's buffer cut the last 2 ms of the fade): a margin covers it.
+void waitUntilPlayed(PaStream* output, const CaptureState& state, double latency)
+{
+    constexpr double margin = 0.02;
+    const double playedAt = state.fadePlayedAt();
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(latency) + kPoll;
+    while (std::chrono::steady_clock::now() < until) {
+        if (playedAt >= 0 && Pa_GetStreamTime(output) >= playedAt + margin)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 } // namespace
 
 ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Settings& settings)
 {
     Result result;
     result.sampleRate = settings.sampleRate;
-    const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
-    const PaDeviceInfo* inInfo = Pa_GetDeviceInfo(inputDevice);
-    if (!outInfo || outInfo->maxOutputChannels < 1) {
-        result.error = QStringLiteral("device %1 cannot play audio").arg(outputDevice);
+    result.error = refusal(outputDevice, inputDevice, settings);
+    if (!result.error.isEmpty())
         return result;
-    }
-    if (!inInfo || inInfo->maxInputChannels < 1) {
-        result.error = QStringLiteral("device %1 cannot record audio").arg(inputDevice);
-        return result;
-    }
-    if (!(settings.sampleRate >= 8000 && settings.sampleRate <= 384000)
-        || !(settings.seconds > 0 && settings.seconds <= 600)
-        || !(settings.frequencyHz > 0 && settings.frequencyHz < settings.sampleRate / 2)
-        || !(settings.settleSeconds >= 0) || !(settings.fadeSeconds >= 0)
-        || std::isnan(settings.levelDbfs)) {
-        result.error = QStringLiteral("the tone cannot be played as asked");
-        return result;
-    }
-
-    if (settings.stop && settings.stop->load()) {
+    if (stopAsked(settings)) {
         result.stopped = true;
         result.error = QStringLiteral("the capture was stopped");
         return result;
     }
 
-    Shared s;
-    s.omega = 2 * kPi * settings.frequencyHz / settings.sampleRate;
-    s.amplitude = std::pow(10.0, std::min(settings.levelDbfs, 0.0) / 20);
-    s.fadeFrames = std::max(1LL, (long long)std::llround(settings.fadeSeconds * settings.sampleRate));
-    s.outputChannels = std::min(2, outInfo->maxOutputChannels);
-    s.inputChannels = std::min(2, inInfo->maxInputChannels);
-    s.keep = (long long)std::llround(settings.seconds * settings.sampleRate);
-
-    Opened out = openStream(outputDevice, false, s.outputChannels,
-                            std::max(settings.latencySeconds, outInfo->defaultHighOutputLatency),
-                            settings, playTone, &s);
+    const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
+    CaptureState state(toneOf(settings, outInfo));
+    const Opened out =
+        openStream(outputDevice, false, std::min(2, outInfo->maxOutputChannels),
+                   std::max(settings.outputLatencySeconds, outInfo->defaultHighOutputLatency),
+                   settings.sampleRate, playTone, &state);
     result.outputMode = out.mode;
     if (!out.stream) {
         result.error = QStringLiteral("cannot open \"%1\" for playing: %2")
                            .arg(deviceName(outputDevice), paText(out.error));
         return result;
     }
-    Opened in = openStream(inputDevice, true, s.inputChannels,
-                           std::max(settings.latencySeconds, inInfo->defaultHighInputLatency),
-                           settings, recordTone, &s);
-    result.inputMode = in.mode;
-    if (!in.stream) {
+    const PaError error = Pa_StartStream(out.stream);
+    if (error != paNoError) {
         Pa_CloseStream(out.stream);
-        result.error = QStringLiteral("cannot open \"%1\" for recording: %2")
-                           .arg(deviceName(inputDevice), paText(in.error));
-        return result;
-    }
-
-    // The tone reaches the input once the output's buffers have played out:
-    // that, and the settling time, are thrown away.
-    const PaStreamInfo* outStreamInfo = Pa_GetStreamInfo(out.stream);
-    const double outputLatency = outStreamInfo ? outStreamInfo->outputLatency : 0;
-    s.discard = (long long)std::llround((settings.settleSeconds + outputLatency) * settings.sampleRate);
-    s.kept.assign(size_t(s.keep) * size_t(s.inputChannels), 0.0f);
-
-    PaError error = Pa_StartStream(out.stream);
-    if (error == paNoError) {
-        error = Pa_StartStream(in.stream);
-        if (error != paNoError)
-            result.error = QStringLiteral("cannot start recording from \"%1\": %2")
-                               .arg(deviceName(inputDevice), paText(error));
-    } else {
         result.error = QStringLiteral("cannot start playing on \"%1\": %2")
                            .arg(deviceName(outputDevice), paText(error));
+        return result;
     }
 
-    bool complete = false;
-    if (error == paNoError) {
-        // Wait for the frames, however long they take; only a recording that
-        // stops moving, or a stop asked for, ends the wait early. The wait
-        // wakes often enough to see the stop.
-        const long long total = s.discard + s.keep;
-        std::unique_lock<std::mutex> lock(s.mutex);
-        auto stopAsked = [&] { return settings.stop && settings.stop->load(); };
-        long long seen = s.received;
-        auto lastMove = std::chrono::steady_clock::now();
-        while (s.received < total) {
-            if (stopAsked()) {
-                result.stopped = true;
-                result.error = QStringLiteral("the capture was stopped");
-                break;
-            }
-            s.changed.wait_for(lock, kPoll, [&] { return s.received != seen || s.received >= total || stopAsked(); });
-            const auto now = std::chrono::steady_clock::now();
-            if (s.received != seen) {
-                seen = s.received;
-                lastMove = now;
-            } else if (now - lastMove >= kStalled && !stopAsked()) {
-                result.error = QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice));
-                break;
-            }
-        }
-        complete = !result.stopped && s.received >= total;
-        // The tone fades out before the output stops, so that the DAC's
-        // output does not step.
-        s.fadeOut = true;
-        s.changed.wait_for(lock, kStalled, [&] { return s.faded.load(); });
-    }
+    const PaStreamInfo* outStreamInfo = Pa_GetStreamInfo(out.stream);
+    const double outputLatency = outStreamInfo ? outStreamInfo->outputLatency : 0;
+    PaStream* input = nullptr;
+    recordWhilePlaying(state, input, inputDevice, outputLatency, settings, result);
 
-    Pa_StopStream(in.stream);
+    // Whatever ended the recording, the tone fades out before the output
+    // stops, so that the DAC's output does not step. The output takes it
+    // within its latency; a stalled one is waited for no longer.
+    if (input) {
+        Pa_AbortStream(input);
+        Pa_CloseStream(input);
+    }
+    const auto fadeWait =
+        std::chrono::duration<double>(settings.fadeSeconds + outputLatency) + 2 * kPoll;
+    if (state.fadeOut(std::chrono::duration_cast<std::chrono::milliseconds>(fadeWait)))
+        waitUntilPlayed(out.stream, state, outputLatency + settings.fadeSeconds);
     Pa_StopStream(out.stream);
-    Pa_CloseStream(in.stream);
     Pa_CloseStream(out.stream);
 
-    result.inputOverflows = s.inputFlags;
-    result.outputUnderflows = s.outputFlags;
-    if (!complete)
-        return result;
-    result.channels.assign(size_t(s.inputChannels), std::vector<double>(size_t(s.keep)));
-    for (long long i = 0; i < s.keep; ++i)
-        for (int c = 0; c < s.inputChannels; ++c)
-            result.channels[size_t(c)][size_t(i)] = double(s.kept[size_t(i) * size_t(s.inputChannels) + size_t(c)]);
-    result.ok = true;
+    result.inputOverflows = state.inputFaults();
+    result.outputUnderflows = state.outputFaults();
+    if (result.error.isEmpty()) {
+        result.channels = state.kept();
+        result.ok = true;
+    }
     return result;
 }

@@ -1,9 +1,11 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which device --output and --input name, and what the user reads when the
-// name fits none or several.
+// name fits none or several; on Windows, which host API's devices are
+// offered and are the defaults, and which draw a warning.
 
 #include "audio/devicechoice.h"
+#include "audio/hostapichoice.h"
 
 #include <QtTest>
 
@@ -31,6 +33,41 @@ std::vector<AudioDevice> machine()
     };
 }
 
+// Windows lists each device once per host API: under MME (its name cut to
+// 31 characters), DirectSound and WASAPI. PortAudio's defaults are MME's.
+std::vector<AudioDevice> windowsMachine()
+{
+    auto device = [](int index, const char* name, AudioDevice::Api api, const char* hostApi,
+                     int in) {
+        AudioDevice d;
+        d.index = index;
+        d.name = QString::fromUtf8(name);
+        d.hostApi = QString::fromUtf8(hostApi);
+        d.api = api;
+        d.maxInputChannels = in;
+        d.maxOutputChannels = in ? 0 : 2;
+        d.apiDefaultOutput = !in;
+        d.apiDefaultInput = in;
+        return d;
+    };
+    using Api = AudioDevice::Api;
+    return {
+        device(1, "Speakers (Sonvale ES9038 USB D", Api::Mme, "MME", 0),
+        device(2, "Line In (Scarlett 2i2 USB)", Api::Mme, "MME", 2),
+        device(3, "Speakers (Sonvale ES9038 USB DAC)", Api::DirectSound, "Windows DirectSound", 0),
+        device(4, "Speakers (Sonvale ES9038 USB DAC)", Api::Wasapi, "Windows WASAPI", 0),
+        device(5, "Line In (Scarlett 2i2 USB)", Api::Wasapi, "Windows WASAPI", 2),
+    };
+}
+
+QList<int> indexes(const std::vector<AudioDevice>& devices)
+{
+    QList<int> list;
+    for (const AudioDevice& device : devices)
+        list << device.index;
+    return list;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(DeviceChoice::Direction)
@@ -41,6 +78,12 @@ class TestDeviceChoice : public QObject {
 private slots:
     void choose_data();
     void choose();
+    void chooseOnWindows_data();
+    void chooseOnWindows();
+    void hostApis_data();
+    void hostApis();
+    void depthWarning_data();
+    void depthWarning();
 };
 
 void TestDeviceChoice::choose_data()
@@ -87,6 +130,80 @@ void TestDeviceChoice::choose()
     const DeviceChoice::Result result = DeviceChoice::choose(machine(), text, direction, defaultIndex);
     QCOMPARE(result.error, error);
     QCOMPARE(result.index, index);
+}
+
+void TestDeviceChoice::chooseOnWindows_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("index");
+
+    QTest::newRow("a name means WASAPI's device, not its twins") << "Speakers" << 4;
+    QTest::newRow("a number names a device of any host API") << "1" << 1;
+}
+
+void TestDeviceChoice::chooseOnWindows()
+{
+    QFETCH(QString, text);
+    QFETCH(int, index);
+
+    const DeviceChoice::Result result =
+        DeviceChoice::choose(windowsMachine(), text, DeviceChoice::Direction::Output, 4);
+    QCOMPARE(result.error, QString());
+    QCOMPARE(result.index, index);
+}
+
+void TestDeviceChoice::hostApis_data()
+{
+    QTest::addColumn<bool>("windows");
+    QTest::addColumn<int>("portAudioDefault"); // for output and input alike
+    QTest::addColumn<QList<int>>("offered");
+    QTest::addColumn<int>("output");
+    QTest::addColumn<int>("input");
+
+    QTest::newRow("Windows: WASAPI's devices and defaults, not MME's")
+        << true << 1 << QList<int>{4, 5} << 4 << 5;
+    QTest::newRow("Linux: every device, PortAudio's defaults")
+        << false << 6 << QList<int>{0, 1, 2, 4, 5, 6} << 6 << 6;
+}
+
+void TestDeviceChoice::hostApis()
+{
+    QFETCH(bool, windows);
+    QFETCH(int, portAudioDefault);
+    QFETCH(QList<int>, offered);
+    QFETCH(int, output);
+    QFETCH(int, input);
+
+    const std::vector<AudioDevice> all = windows ? windowsMachine() : machine();
+    QCOMPARE(indexes(HostApiChoice::offered(all)), offered);
+    QCOMPARE(HostApiChoice::defaultOutput(all, portAudioDefault), output);
+    QCOMPARE(HostApiChoice::defaultInput(all, portAudioDefault), input);
+}
+
+void TestDeviceChoice::depthWarning_data()
+{
+    QTest::addColumn<int>("at");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("MME")
+        << 0
+        << "MME carries fewer than 24 bits, through Windows' mixer: a measurement through "
+           "\"Speakers (Sonvale ES9038 USB D\" reads that floor (about -99 dB THD), not the DAC's "
+           "distortion; its Windows WASAPI device carries the DAC's full depth";
+    QTest::newRow("DirectSound")
+        << 2
+        << "Windows DirectSound carries fewer than 24 bits, through Windows' mixer: a measurement "
+           "through \"Speakers (Sonvale ES9038 USB DAC)\" reads that floor (about -99 dB THD), not "
+           "the DAC's distortion; its Windows WASAPI device carries the DAC's full depth";
+    QTest::newRow("WASAPI") << 3 << "";
+}
+
+void TestDeviceChoice::depthWarning()
+{
+    QFETCH(int, at);
+    QFETCH(QString, warning);
+
+    QCOMPARE(HostApiChoice::depthWarning(windowsMachine()[size_t(at)]), warning);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceChoice)

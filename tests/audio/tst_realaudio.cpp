@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real PortAudio into a real sound server: a tone played to the default
 // output comes back from the default input at the level asked, with nothing
-// added. Run inside tests/e2e/soundserver.sh, whose null sink is the default
-// sink and its monitor the default source; anywhere else it is skipped, so
-// that it never plays into somebody's speakers.
+// added, also at a rate the server converts. Run inside
+// tests/e2e/soundserver.sh, whose null sink is the default sink and its
+// monitor the default source; anywhere else it is skipped, so that it never
+// plays into somebody's speakers. The Windows build runs it under wine
+// (tests/windows/wineaudio.sh), through WASAPI's default devices.
 
 #include "audio/audiosystem.h"
 #include "audio/devicechoice.h"
@@ -46,15 +48,18 @@ void TestRealAudio::tone_data()
 {
     QTest::addColumn<double>("frequency");
     QTest::addColumn<double>("level");
+    QTest::addColumn<double>("rate");
 
-    QTest::newRow("997 Hz at -3 dBFS") << 997.0 << -3.0;
-    QTest::newRow("2 kHz at -20 dBFS") << 2000.0 << -20.0;
+    QTest::newRow("997 Hz at -3 dBFS") << 997.0 << -3.0 << 48000.0;
+    QTest::newRow("2 kHz at -20 dBFS, 44.1 kHz: the null sink's 48 kHz converted")
+        << 2000.0 << -20.0 << 44100.0;
 }
 
 void TestRealAudio::tone()
 {
     QFETCH(double, frequency);
     QFETCH(double, level);
+    QFETCH(double, rate);
 
     AudioSystem audio;
     QVERIFY2(audio.isReady(), qPrintable(audio.error()));
@@ -71,8 +76,16 @@ void TestRealAudio::tone()
     ToneCapture::Settings settings;
     settings.frequencyHz = frequency;
     settings.levelDbfs = level;
+    settings.sampleRate = rate;
     const ToneCapture::Result result = ToneCapture::run(output.index, input.index, settings);
     QVERIFY2(result.ok, qPrintable(result.error));
+    qInfo("output mode: %s; input mode: %s", qPrintable(result.outputMode),
+          qPrintable(result.inputMode));
+#ifdef Q_OS_WIN
+    // WASAPI's devices are the defaults, never MME's 16 bits.
+    QVERIFY2(result.outputMode.startsWith(QLatin1String("WASAPI ")), qPrintable(result.outputMode));
+    QVERIFY2(result.inputMode.startsWith(QLatin1String("WASAPI ")), qPrintable(result.inputMode));
+#endif
     QCOMPARE(result.channels.size(), size_t(2));
     if (result.inputOverflows || result.outputUnderflows)
         qWarning("the streams reported %d input and %d output faults", result.inputOverflows,
@@ -80,7 +93,7 @@ void TestRealAudio::tone()
 
     const double omega = 2 * kPi * frequency / settings.sampleRate;
     for (const std::vector<double>& channel : result.channels) {
-        QCOMPARE(channel.size(), size_t(48000));
+        QCOMPARE(channel.size(), size_t(rate));
         const std::vector<Complex> a = fit(channel, omega, 5);
         const double measured = 20 * std::log10(std::abs(a[1]));
         QVERIFY2(std::fabs(measured - level) < 0.05, qPrintable(QStringLiteral("%1 dBFS").arg(measured)));
