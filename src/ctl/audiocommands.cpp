@@ -79,10 +79,10 @@ int Commands::audioDevices(const CommandContext& context, const Arguments& argum
 {
     std::vector<bool> given;
     Arguments operands;
-    if (!context.splitOptions(arguments, {"--json"}, given, operands))
+    if (!context.splitOptions(arguments, {"--json", "--all-host-apis"}, given, operands))
         return CommandContext::BadUsage;
     if (!operands.empty())
-        return context.refuse("audio-devices takes no arguments but --json");
+        return context.refuse("audio-devices takes no arguments but --json and --all-host-apis");
 
     DacAudioMatch::Match match;
     std::vector<AudioDevice> devices;
@@ -94,7 +94,10 @@ int Commands::audioDevices(const CommandContext& context, const Arguments& argum
             context.fail("the audio system cannot start: " + audio.error().toStdString());
             return CommandContext::AudioFailed;
         }
-        devices = audio.devices();
+        // On Windows WASAPI's devices, which carry the DAC's full depth;
+        // every host API's on request.
+        devices =
+            audio.devices(given[1] ? AudioSystem::HostApis::All : AudioSystem::HostApis::Preferred);
         defaultOutput = audio.defaultOutput();
         defaultInput = audio.defaultInput();
         note = markDac(context, devices, match);

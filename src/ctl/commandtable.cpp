@@ -73,10 +73,13 @@ const std::vector<Commands::Command>& Commands::table()
          "                     undo returns to what the first one replaced\n",
          undo},
         {"audio-devices",
-         "  audio-devices [--json]\n"
+         "  audio-devices [--all-host-apis] [--json]\n"
          "                     lists every audio device: its index, its channels in and\n"
          "                     out, its default rate, its host API and its name, marking\n"
-         "                     the defaults and, when the DAC can be opened, its output\n",
+         "                     the defaults and, when the DAC can be opened, its output;\n"
+         "                     on Windows only WASAPI's devices, which carry the DAC's\n"
+         "                     full depth (MME and DirectSound carry 16 bits at most),\n"
+         "                     unless --all-host-apis is given\n",
          audioDevices},
         {"measure",
          "  measure [AUDIO OPTIONS] [--input-file FILE.wav] [--json]\n"

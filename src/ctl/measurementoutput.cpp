@@ -105,7 +105,12 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
         } else if (setup.outputIsDac) {
             text += " (the DAC)";
         }
-        text += "\ninput: " + setup.input + "\n";
+        // Windows' WASAPI opens a device exclusive or shared, converting
+        // rates or not: which one it was is said.
+        const auto mode = [](const std::string& how) {
+            return how.find("WASAPI") == std::string::npos ? std::string() : " through " + how;
+        };
+        text += mode(setup.outputMode) + "\ninput: " + setup.input + mode(setup.inputMode) + "\n";
     }
     const std::size_t channels = analysis.channels.size();
     for (std::size_t c = 0; c < channels; ++c) {
@@ -149,6 +154,10 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
             .add("output", QString::fromStdString(setup.output))
             .add("output_is_dac", setup.outputIsDac)
             .add("input", QString::fromStdString(setup.input));
+        if (!setup.outputMode.empty()) {
+            document.add("output_mode", QString::fromStdString(setup.outputMode))
+                .add("input_mode", QString::fromStdString(setup.inputMode));
+        }
         if (!setup.dacVolumeDb.empty())
             document.add("dac_volume_db", QJsonArray{number(setup.dacVolumeDb[0], 1), number(setup.dacVolumeDb[1], 1)});
     } else {

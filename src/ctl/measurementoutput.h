@@ -29,6 +29,9 @@ public:
         bool outputIsDac = false;
         std::vector<double> dacVolumeDb;      // left, right; empty: not through the DAC
         std::string input;
+        // How the streams were opened ("WASAPI shared, converted from ...").
+        std::string outputMode;
+        std::string inputMode;
         std::string file;           // the recording analysed, with its format
         std::string fileFormat;     // "24-bit PCM"
     };

@@ -72,7 +72,9 @@ std::string MeasurementRig::prepareInput(bool& refused)
     audio.emplace();
     if (!audio->isReady())
         return "the audio system cannot start: " + audio->error().toStdString();
-    devices = audio->devices();
+    // Every host API's devices: a number from audio-devices --all-host-apis
+    // names one of them (names are sought among the preferred ones).
+    devices = audio->devices(AudioSystem::HostApis::All);
     const DeviceChoice::Result chosen =
         DeviceChoice::choose(devices, QString::fromStdString(options.input.value_or("default")),
                              DeviceChoice::Direction::Input, audio->defaultInput());
@@ -80,7 +82,7 @@ std::string MeasurementRig::prepareInput(bool& refused)
         return "--input: " + chosen.error.toStdString();
     inputIndex = chosen.index;
     const int inputs = input().maxInputChannels;
-    for (int channel : options.inputChannels) {
+    for (int channel : options.inputChannelsGiven ? options.inputChannels : std::vector<int>()) {
         if (channel >= inputs) {
             refused = true;
             return "--input-channels: " + described(input()) + " has " + std::to_string(inputs)
@@ -114,6 +116,11 @@ std::string MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendor
                + " was found among the audio devices (sonvalectl audio-devices lists them): name it with --output";
     }
     dacOutput = match.index >= 0 && match.index == outputIndex;
+    for (const AudioDevice* device : {&output(), &input()}) {
+        const QString warning = AudioSystem::depthWarning(*device);
+        if (!warning.isEmpty())
+            said.push_back(warning.toStdString());
+    }
     if (dacOutput && block)
         volumes = volumesOf(*block);
     return std::string();
@@ -184,10 +191,13 @@ bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, doub
     settings.sampleRate = options.rateHz;
     settings.seconds = options.seconds * lengthFactor;
     settings.stop = stop;
+    if (options.inputChannelsGiven)
+        settings.inputChannels = options.inputChannels;
     if (lengthFactor > 1 && announceLong)
         std::fprintf(stderr, "capturing %.0f s: one unit of a value moves its harmonic less than the "
                              "capture's noise\n", settings.seconds);
     ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
+    modes = {captured.outputMode.toStdString(), captured.inputMode.toStdString()};
     if (!captured.ok) {
         error = captured.error.toStdString();
         return false;
@@ -312,6 +322,8 @@ MeasurementOutput::Setup MeasurementRig::setup(std::size_t channels) const
     setup.outputIsDac = dacOutput;
     setup.dacVolumeDb = volumes;
     setup.input = described(input());
+    setup.outputMode = modes.first;
+    setup.inputMode = modes.second;
     return setup;
 }
 

@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What measure and tune-thd play and record on: PortAudio, the output
@@ -147,4 +148,6 @@ private:
     bool announceLong = true;
     std::optional<SoundServerSession> server;
     std::vector<std::string> said;
+    // How the last capture opened its streams: "WASAPI exclusive", "ALSA".
+    mutable std::pair<std::string, std::string> modes;
 };

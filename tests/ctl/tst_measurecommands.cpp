@@ -124,6 +124,8 @@ private slots:
     void measureModel_data();
     void measureModel();
     void measureSilent();
+    void inputChannels_data();
+    void inputChannels();
     void inputFile_data();
     void inputFile();
     void inputFileRefused_data();
@@ -213,8 +215,9 @@ void TestMeasureCommands::badCommandLine_data()
            "not go with it";
     QTest::newRow("tune-thd from a file") << QStringList{"tune-thd", "--input-file", "a.wav"}
                                           << "unknown option '--input-file'";
-    QTest::newRow("audio-devices, operand") << QStringList{"audio-devices", "all"}
-                                            << "audio-devices takes no arguments but --json";
+    QTest::newRow("audio-devices, operand")
+        << QStringList{"audio-devices", "all"}
+        << "audio-devices takes no arguments but --json and --all-host-apis";
 }
 
 void TestMeasureCommands::badCommandLine()
@@ -375,6 +378,51 @@ void TestMeasureCommands::measureSilent()
     // measure reads the window of the volumes, and changes nothing.
     QCOMPARE(run.requests, QStringList{"04 04 04 00 00 00 00"});
     QCOMPARE(deviceBlock(), factory);
+}
+
+// An interface with four inputs, the DAC's outputs wired to the last two:
+// the inputs named are the ones recorded, and one the interface lacks is
+// refused before anything reaches the DAC.
+void TestMeasureCommands::inputChannels_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("levels"); // per channel recorded, "-" for no tone
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("inputs 3 and 4") << QStringList{"--input-channels", "3,4"} << 0
+                                    << QStringList{"-15.5", "-15.5"} << QString();
+    QTest::newRow("the default, 1 and 2")
+        << QStringList{} << 1 << QStringList{"-", "-"}
+        << "sonvalectl: the capture does not tell the DAC's distortion: no signal\n";
+    QTest::newRow("the right output alone")
+        << QStringList{"--input-channels", "4"} << 0 << QStringList{"-15.5"} << QString();
+    QTest::newRow("an input it lacks")
+        << QStringList{"--input-channels", "3,5"} << 2 << QStringList{}
+        << "sonvalectl: --input-channels: 1 \"Sonvale loopback interface\" has 4 inputs, not 5 (sonvalectl --help "
+           "shows the usage)\n";
+}
+
+void TestMeasureCommands::inputChannels()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, levels);
+    QFETCH(QString, err);
+
+    const Run run = ctl(QStringList{"measure", "--json"} + arguments,
+                        {"SONVALE_SIM_ANALOG=inputs=4,route=3,4,noise=-140"});
+    QCOMPARE(run.err, err);
+    QCOMPARE(run.exitCode, exitCode);
+    QStringList measured;
+    for (const QJsonValue& channel :
+         QJsonDocument::fromJson(run.out.toUtf8()).object()["channels"].toArray()) {
+        const QJsonValue level = channel.toObject()["level_dbfs"];
+        measured << (level.isNull() ? QString("-") : QString::number(level.toDouble(), 'f', 1));
+    }
+    QCOMPARE(measured, levels);
+    if (exitCode == 2)
+        QCOMPARE(run.requests, QStringList());
 }
 
 // Recordings made elsewhere, in each format the reader takes: no DAC and no
