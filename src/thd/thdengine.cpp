@@ -11,14 +11,12 @@
 #include "ctl/measurementoutput.h"
 #include "ctl/measurementrig.h"
 #include "ctl/thdtuning.h"
-#include "measure/spectrum.h"
-#include "settings/settingsblock.h"
 #include "thd/problemtext.h"
+#include "thd/thdrun.h"
 
 #include <QThread>
 
 #include <algorithm>
-#include <cmath>
 #include <optional>
 
 namespace {
@@ -29,136 +27,6 @@ using Block = DacSession::Block;
 // sonvalectl's.
 const char* const tuneCommand = "sonvale-thd tune";
 const char* const undoCommand = "sonvale-thd undo";
-
-// Longer captures (a refinement may take two minutes) are shown by their
-// first second: enough resolution to see each harmonic apart, and a trace
-// a plot redraws in a frame.
-constexpr double shownSeconds = 1.0;
-
-QString words(const std::string& text)
-{
-    QString message = QString::fromStdString(text);
-    if (!message.isEmpty())
-        message[0] = message[0].toUpper();
-    return message;
-}
-
-// The level of each bin in dBFS: the Hann window's coherent gain is 1/2,
-// so a sine of peak A centred on bin k gives |X_k| = A·n/4.
-std::vector<float> spectrumOf(const std::vector<double>& samples, std::size_t n)
-{
-    const std::vector<double> power = Spectrum::hannPower(samples.data(), n);
-    const double fullScale = double(n) / 4.0;
-    std::vector<float> levels(power.size());
-    for (std::size_t k = 0; k < power.size(); ++k) {
-        const double db = 10.0 * std::log10(std::max(power[k], 1e-300)) - 20.0 * std::log10(fullScale);
-        levels[k] = float(std::max(db, -300.0));
-    }
-    return levels;
-}
-
-ThdCapture captureOf(const CaptureAnalysis& analysis, const std::vector<std::vector<double>>& samples)
-{
-    ThdCapture capture;
-    capture.analysis = analysis;
-    if (samples.empty() || analysis.rateHz <= 0)
-        return capture;
-    const std::size_t count = samples.front().size();
-    const std::size_t n = Spectrum::fastLength(std::min<std::size_t>(
-        count, std::size_t(std::llround(analysis.rateHz * shownSeconds))));
-    if (n < 2)
-        return capture;
-    capture.binHz = analysis.rateHz / double(n);
-    for (const std::vector<double>& channel : samples)
-        capture.spectra.push_back(spectrumOf(channel, n));
-    return capture;
-}
-
-QString channelWord(std::size_t channel, std::size_t channels)
-{
-    return QString::fromStdString(MeasurementOutput::channelName(channel, channels));
-}
-
-// The problems the captures showed, in words: each problem of each channel
-// once, as the first capture that had it showed it.
-QStringList findingsOf(const std::vector<const CaptureAnalysis*>& analyses, const std::vector<double>& expected)
-{
-    QStringList findings;
-    std::vector<std::pair<std::string, int>> said;
-    for (const CaptureAnalysis* analysis : analyses) {
-        for (const ProblemText::Line& line : ProblemText::lines(*analysis, expected)) {
-            const std::pair<std::string, int> key{line.problem, line.channel};
-            if (std::find(said.begin(), said.end(), key) != said.end())
-                continue;
-            said.push_back(key);
-            findings << line.text;
-        }
-    }
-    return findings;
-}
-
-QString ordinalOutputs(const std::vector<int>& outputs)
-{
-    if (outputs.size() >= 2)
-        return QStringLiteral("both outputs'");
-    if (outputs.empty())
-        return QStringLiteral("the outputs'");
-    return QStringLiteral("the %1 output's").arg(channelWord(std::size_t(outputs.front()), 2));
-}
-
-// "Probing thd_range1 (the 2nd and 3rd harmonic)": what the solver knows
-// of a capture before it is made.
-QString stepText(const ThdSolver::Step& step, double seconds)
-{
-    QString text;
-    switch (step.purpose) {
-    case ThdSolver::Step::Purpose::Start:
-        text = QStringLiteral("Measuring the start");
-        break;
-    case ThdSolver::Step::Purpose::Probe:
-        text = step.attempt == 0
-                   ? QStringLiteral("Probing %1 (the 2nd and 3rd harmonic)")
-                         .arg(QString::fromStdString(ThdTuning::pairName(step.pair)))
-                   : QStringLiteral("Probing %1 again with a larger step")
-                         .arg(QString::fromStdString(ThdTuning::pairName(step.pair)));
-        break;
-    case ThdSolver::Step::Purpose::Solved:
-        text = QStringLiteral("Measuring the values found");
-        break;
-    case ThdSolver::Step::Purpose::Refine:
-        text = QStringLiteral("Refining %1 values").arg(ordinalOutputs(step.outputs));
-        break;
-    }
-    if (step.lengthFactor > 1)
-        text += QStringLiteral(" (a %1-second capture)").arg(std::lround(seconds * step.lengthFactor));
-    return text;
-}
-
-bool sameAnalysis(const CaptureAnalysis& a, const CaptureAnalysis& b)
-{
-    if (a.channels.size() != b.channels.size() || a.seconds != b.seconds)
-        return false;
-    for (std::size_t c = 0; c < a.channels.size(); ++c) {
-        if (a.channels[c].harmonics != b.channels[c].harmonics
-            || !(a.channels[c].levelDbfs == b.channels[c].levelDbfs))
-            return false;
-    }
-    return true;
-}
-
-// The block with the THD ranges set to `values`.
-Block withValues(const Block& block, const ThdValues& values)
-{
-    SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
-    int16_t* pairs[] = {settings.thd_range0, settings.thd_range1, settings.thd_range2};
-    for (std::size_t pair = 0; pair < 3; ++pair) {
-        pairs[pair][0] = values.pairs[pair][0];
-        pairs[pair][1] = values.pairs[pair][1];
-    }
-    Block result;
-    settings.toDeviceBytes(result.data());
-    return result;
-}
 
 // A DAC that answers no more because it left the bus.
 bool lost(const std::unique_ptr<DacSession>& session)
@@ -204,6 +72,14 @@ bool ThdEngine::closing() const
     return QThread::currentThread()->isInterruptionRequested();
 }
 
+void ThdEngine::announceCapture(const QString& step, int capture, int captures)
+{
+    // A window that closes between two requests stops this one too.
+    if (closing())
+        stopRequested = true;
+    emit progress(step, capture, captures);
+}
+
 void ThdEngine::connectDac()
 {
     if (closing())
@@ -216,7 +92,7 @@ void ThdEngine::connectDac()
         // Held by another program: the interface could not be claimed, and
         // that is what stopped the exchanges. Said first, as what to do.
         const bool inUse = !session->interfaceProblem().empty();
-        QString message = words(session->error());
+        QString message = ProblemText::capitalised(session->error());
         if (inUse) {
             message = QStringLiteral("The DAC %1 is in use by another program, such as Sonvale's window: close "
                                      "it, then try again. (%2)")
@@ -287,18 +163,7 @@ QString audioCause(std::string cause)
     const std::size_t at = cause.find(hint);
     if (at != std::string::npos)
         cause = cause.substr(0, at) + ": choose the DAC's output in the list";
-    return words(cause);
-}
-
-void describeSetup(ThdReport& report, const MeasurementRig& rig, const AudioOptions& options, std::size_t channels)
-{
-    report.outputDevice = QString::fromStdString(MeasurementRig::described(rig.output()));
-    report.inputDevice = QString::fromStdString(MeasurementRig::described(rig.input()));
-    report.levelDbfs = options.levelDbfs;
-    report.frequencyHz = options.frequencyHz;
-    report.dacVolumeDb = rig.dacVolumeDb();
-    for (std::size_t c = 0; c < std::max<std::size_t>(channels, 2); ++c)
-        report.expectedLevelDbfs.push_back(rig.playedLevel(c));
+    return ProblemText::capitalised(cause);
 }
 
 } // namespace
@@ -320,7 +185,8 @@ void ThdEngine::measure(const ThdEngine::Request& request)
                 d->blockKnown = false;
                 emit disconnected(QStringLiteral("The DAC was disconnected; nothing was measured."));
             } else {
-                emit failed(QStringLiteral("The DAC's volume cannot be read: %1").arg(words(session->error())));
+                emit failed(QStringLiteral("The DAC's volume cannot be read: %1")
+                                .arg(ProblemText::capitalised(session->error())));
             }
             return;
         }
@@ -343,7 +209,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
 
     ThdReport report;
     report.kind = ThdReport::Kind::Measurement;
-    describeSetup(report, rig, options, analysis.channels.size());
+    ThdRun::describeSetup(report, rig, options, analysis.channels.size());
     report.captures = 1;
     if (stopRequested) {
         report.cancelled = true;
@@ -353,9 +219,9 @@ void ThdEngine::measure(const ThdEngine::Request& request)
         emit failed(QStringLiteral("The audio failed: %1").arg(QString::fromStdString(error)));
         return;
     } else {
-        report.before = captureOf(analysis, samples);
+        report.before = ThdCapture::of(analysis, samples);
         report.outcome = analysis.ok() ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
-        report.findings = findingsOf({&analysis}, report.expectedLevelDbfs);
+        report.findings = ProblemText::findings({{&analysis, report.expectedLevelDbfs}});
     }
     report.valuesKnown = report.blockKnown = session && d->blockKnown;
     if (report.blockKnown) {
@@ -386,7 +252,8 @@ void ThdEngine::tune(const ThdEngine::Request& request)
         if (lost(d->session))
             dacLost(QStringLiteral("The DAC was disconnected before the tuning began; nothing was changed."));
         else
-            emit failed(QStringLiteral("The DAC cannot be read: %1").arg(words(session->error())));
+            emit failed(QStringLiteral("The DAC cannot be read: %1")
+                            .arg(ProblemText::capitalised(session->error())));
         return;
     }
     d->block = held;
@@ -414,77 +281,17 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     d->beforeTuning = held;
     emit undoAvailable(true);
 
-    ThdReport report;
-    report.kind = ThdReport::Kind::Tuning;
-    std::vector<ThdCapture> captures;
-    ThdTuning::Watch watch;
-    watch.stop = &stopRequested;
-    watch.progress = [&](const ThdSolver::Step& step) {
-        // A window that closes between two requests stops this one too.
-        if (QThread::currentThread()->isInterruptionRequested())
-            stopRequested = true;
-        emit progress(QStringLiteral("%1, capture %2 of %3").arg(stepText(step, options.seconds)).arg(step.capture)
-                          .arg(step.planned),
-                      step.capture, step.planned);
+    auto announce = [this](const QString& step, int capture, int captures) {
+        announceCapture(step, capture, captures);
     };
-    watch.captured = [&](const CaptureAnalysis& analysis, const std::vector<std::vector<double>>& samples) {
-        captures.push_back(captureOf(analysis, samples));
-    };
-    const ThdTuning::Outcome outcome = ThdTuning(*session, rig, watch).run(held);
-    const ThdSolver::Result& result = outcome.result;
-
-    describeSetup(report, rig, options, result.before.channels.size());
-    std::vector<const CaptureAnalysis*> analyses;
-    for (const ThdCapture& capture : captures)
-        analyses.push_back(&capture.analysis);
-    // The run's first capture fixed the level each later one should have.
-    std::vector<double> fixedLevels;
-    if (!captures.empty()) {
-        for (const ChannelAnalysis& channel : captures.front().analysis.channels)
-            fixedLevels.push_back(channel.levelDbfs);
-    }
-    report.findings = findingsOf(analyses, fixedLevels);
-    const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
-    report.outcome = outcome.ran && outcome.failure.empty() ? result.outcome : ThdSolver::Outcome::Failed;
-    if (!captures.empty())
-        report.before = captures.front();
-    if (improved) {
-        for (auto it = captures.rbegin(); it != captures.rend(); ++it) {
-            if (sameAnalysis(it->analysis, result.after)) {
-                report.after = *it;
-                break;
-            }
-        }
-    }
-    report.start = result.start;
-    for (std::size_t pair = 0; pair < 3; ++pair)
-        report.drives[pair] = result.pairs[pair].drives;
-    report.floors = result.floors;
-    for (const std::string& note : result.notes)
-        report.notes.append(QString::fromStdString(note));
-    report.reason = words(outcome.ran ? result.reason : std::string());
-    report.captures = result.captures;
-    report.cancelled = outcome.interrupted;
-    report.wrote = outcome.wrote;
-    report.restored = !improved && outcome.restored;
-    report.restoreError = words(outcome.restoreError);
-    if (!outcome.failure.empty())
-        report.failure = outcome.interrupted ? QStringLiteral("The tuning was cancelled.") : words(outcome.failure);
-    if (outcome.restoreError.empty()) {
-        report.valuesKnown = true;
-        report.values = outcome.kept;
-        d->block = withValues(held, outcome.kept);
-        report.blockKnown = true;
-        report.block = d->block;
-    } else {
-        // What the DAC holds is not known: it is read again before use.
-        d->blockKnown = false;
-        report.values = result.start;
-    }
+    const ThdReport report = ThdRun(*session, rig, options, stopRequested, announce).tune(held);
+    d->blockKnown = report.blockKnown;
+    if (report.blockKnown)
+        d->block = report.block;
 
     if (lost(d->session)) {
         QString message = QStringLiteral("The DAC was disconnected during the tuning");
-        if (!outcome.wrote)
+        if (!report.wrote)
             message += QStringLiteral("; nothing had been changed on it.");
         else
             message += QStringLiteral("; the values held before could not be put back. Once it is plugged in "
@@ -535,7 +342,7 @@ void ThdEngine::undo()
         emit disconnected(QStringLiteral("The DAC was disconnected during the undo."));
         return;
     }
-    emit undone(false, QStringLiteral("The undo failed: %1").arg(words(error)));
+    emit undone(false, QStringLiteral("The undo failed: %1").arg(ProblemText::capitalised(error)));
 }
 
 void ThdEngine::shutdown()

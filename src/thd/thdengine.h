@@ -93,6 +93,7 @@ signals:
 
 private:
     bool closing() const;
+    void announceCapture(const QString& step, int capture, int captures);
 
     struct Private;
     std::unique_ptr<Private> d;

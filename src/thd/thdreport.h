@@ -3,9 +3,9 @@
 
 #pragma once
 
-#include "measure/analysis.h"
 #include "measure/thdsolver.h"
 #include "settings/blocklayout.h"
+#include "thd/thdcapture.h"
 
 #include <QMetaType>
 #include <QString>
@@ -14,20 +14,6 @@
 #include <array>
 #include <cstdint>
 #include <vector>
-
-// One capture as the assistant shows it: the analysis of each channel and
-// its spectrum.
-struct ThdCapture {
-    CaptureAnalysis analysis;
-    // Per input channel (0 left, 1 right), the level of each bin 0..n/2 in
-    // dBFS, scaled so that a full-scale sine centred on a bin reads 0 dBFS
-    // there (Hann window). A long capture is shown by its first second, so
-    // that a trace never grows past half the rate in points.
-    std::vector<std::vector<float>> spectra;
-    double binHz = 0;     // the width of one bin
-
-    bool isEmpty() const { return analysis.channels.empty(); }
-};
 
 // What one measurement or tuning found, for the window to show. Plain data,
 // copied across threads in a queued signal.

@@ -1,0 +1,56 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "ctl/audiooptions.h"
+#include "ctl/dacsession.h"
+#include "ctl/thdtuning.h"
+#include "thd/thdreport.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+class MeasurementRig;
+
+// A tuning as the assistant runs it on the DAC the engine holds open: the
+// loop sonvalectl tune-thd runs (ThdTuning), each capture announced in
+// words before it is made and kept with its spectrum as it arrives, and
+// what the run found, as the window shows it.
+class ThdRun {
+public:
+    // Told before each capture: what it is for, in words, its number from 1
+    // and the captures planned so far.
+    using Announce = std::function<void(const QString& step, int capture, int captures)>;
+
+    ThdRun(DacSession& session, MeasurementRig& rig, const AudioOptions& options,
+           const std::atomic<bool>& stop, Announce announce);
+
+    // Tunes from `held`, the block the DAC holds, which the history has
+    // kept. The report's block is what the DAC holds afterwards, when
+    // that is known.
+    ThdReport tune(const DacSession::Block& held);
+
+    // The devices, the tone and the levels each channel should see.
+    static void describeSetup(ThdReport& report, const MeasurementRig& rig,
+                              const AudioOptions& options, std::size_t channels);
+
+private:
+    ThdTuning::Watch watch();
+    // The captures, the findings and the map of `outcome` into `report`.
+    void showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) const;
+    // What became of the values: kept, put back, or not known.
+    static void showValues(ThdReport& report, const ThdTuning::Outcome& outcome,
+                           const DacSession::Block& held);
+
+    DacSession& session;
+    MeasurementRig& rig;
+    const AudioOptions& options;
+    const std::atomic<bool>& stop;
+    Announce announce;
+    std::vector<ThdCapture> captures;
+};
