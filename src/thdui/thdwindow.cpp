@@ -7,6 +7,7 @@
 #include "base/version.h"
 #include "settings/presetfile.h"
 #include "thdui/accessiblelabel.h"
+#include "thdui/reportdisplay.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
 #include "ui/accessiblecombobox.h"
@@ -24,11 +25,6 @@ namespace {
 
 const QString baseTitle = QStringLiteral("Sonvale THD assistant");
 
-QString pairName(int pair)
-{
-    return QStringLiteral("thd_range%1").arg(pair);
-}
-
 // A progress bar's format takes %p, %v and %m; the step's own text must not.
 QString literalFormat(const QString& text)
 {
@@ -44,6 +40,8 @@ ThdWindow::ThdWindow(QWidget* parent)
     AccessibleComboBox::install();   // before the form makes its combo boxes
     AccessibleLabel::install();      // and its labels
     ui->setupUi(this);
+    display = std::make_unique<ReportDisplay>(ui->leftTable, ui->rightTable, ui->spectrumPlot,
+                                              ui->problemsLabel);
     ui->tryAgainButton->hide();
     // The plot takes what the tables leave.
     ui->resultSplitter->setStretchFactor(0, 1);
@@ -284,61 +282,20 @@ void ThdWindow::onProgress(const QString& step, int capture, int captures)
 
 void ThdWindow::onMeasured(const ThdReport& report)
 {
-    end(report.cancelled              ? QStringLiteral("Measurement cancelled")
-        : !report.failure.isEmpty()   ? QStringLiteral("Not measured")
-        : report.before.analysis.ok() ? QStringLiteral("Measured")
-                                      : QStringLiteral("Measured, with problems: see below"));
-    // A measurement starts a new comparison: what a tuning left in the
-    // "after" column and traces belongs to another capture. A cancelled one
-    // captured nothing, and the figures shown stay.
-    if (!report.before.isEmpty()) {
-        showCapture(report.before, ResultTable::Before);
-        showCapture(ThdCapture{}, ResultTable::After);
-        showValues(report);
-    }
-    showProblems(report);
-    if (report.cancelled)
-        Diagnostics::print("not measured: cancelled\n");
-    else if (!report.failure.isEmpty())
-        Diagnostics::print("not measured: %s\n", qPrintable(report.failure));
-    else
-        Diagnostics::print("measured: %s\n", qPrintable(thdLine(report.before.analysis)));
+    end(ReportDisplay::measuredOutcome(report));
+    display->showMeasurement(report);
+    Diagnostics::print("%s\n", qPrintable(ReportDisplay::measuredLine(report)));
 }
 
 void ThdWindow::onTuned(const ThdReport& report)
 {
-    const bool kept = report.outcome == ThdSolver::Outcome::Improved && !report.cancelled
-                      && report.failure.isEmpty() && report.values != report.start;
-    end(kept               ? QStringLiteral("Tuned in %1 captures").arg(report.captures)
-        : report.cancelled ? QStringLiteral("Tuning cancelled")
-                           : QStringLiteral("Not tuned"));
-    for (int pair = 0; pair < 3; ++pair)
-        drives[std::size_t(pair)] = report.drives[std::size_t(pair)];
-    showCapture(report.before, ResultTable::Before);
-    showCapture(report.after, ResultTable::After);
-    showValues(report);
-    showProblems(report);
-
-    if (kept && report.blockKnown)
+    end(ReportDisplay::tunedOutcome(report));
+    display->showTuning(report);
+    if (ReportDisplay::kept(report) && report.blockKnown)
         tunedBlock = report.block;
     updateControls();
-
-    if (kept) {
-        Diagnostics::print("tuned: %s\n", qPrintable(thdLine(report.after.analysis)));
-        return;
-    }
-    QString reason = report.cancelled ? QStringLiteral("cancelled")
-                                      : !report.failure.isEmpty() ? report.failure
-                                                                  : report.reason;
-    if (reason.isEmpty())
-        reason = QStringLiteral("the values found measured no better than those held before");
-    if (report.wrote) {
-        reason += report.restored ? QStringLiteral("; the values held before are back")
-                                  : QStringLiteral("; the values held before could not be put back: %1")
-                                        .arg(report.restoreError);
-    }
-    Diagnostics::print("not tuned: %s\n", qPrintable(reason));
-    if (report.wrote && !report.restored)
+    Diagnostics::print("%s\n", qPrintable(ReportDisplay::tunedLine(report)));
+    if (report.wrote && !report.restored && !ReportDisplay::kept(report))
         warn(QStringLiteral("The tuning stopped and the values the DAC held before could not be put back: %1")
                  .arg(report.restoreError));
 }
@@ -427,83 +384,10 @@ void ThdWindow::closeEvent(QCloseEvent* event)
     QMetaObject::invokeMethod(engine, &ThdEngine::shutdown, Qt::QueuedConnection);
 }
 
-void ThdWindow::showCapture(const ThdCapture& capture, int column)
-{
-    const auto stage = column == ResultTable::Before ? SpectrumPlot::Before : SpectrumPlot::After;
-    ResultTable* tables[] = {ui->leftTable, ui->rightTable};
-    for (int channel = 0; channel < 2; ++channel) {
-        ResultTable* table = tables[channel];
-        const auto shown = ResultTable::Column(column);
-        if (std::size_t(channel) < capture.analysis.channels.size())
-            table->setAnalysis(shown, capture.analysis.channels[std::size_t(channel)]);
-        else
-            table->clearColumn(shown);
-        std::vector<double> levels;
-        if (std::size_t(channel) < capture.spectra.size())
-            levels.assign(capture.spectra[std::size_t(channel)].begin(), capture.spectra[std::size_t(channel)].end());
-        ui->spectrumPlot->setSpectrum(channel, stage, levels, capture.binHz);
-    }
-    if (!capture.isEmpty()) {
-        ui->spectrumPlot->setRate(capture.analysis.rateHz);
-        const ChannelAnalysis& first = capture.analysis.channels.front();
-        if (first.hasTone)
-            ui->spectrumPlot->setFundamental(first.frequencyHz);
-    }
-}
-
-// The values of the pair that drives each output, once a tuning has found
-// which one does: a measurement alone cannot tell.
-void ThdWindow::showValues(const ThdReport& report)
-{
-    ResultTable* tables[] = {ui->leftTable, ui->rightTable};
-    for (int channel = 0; channel < 2; ++channel) {
-        int pair = -1;
-        for (int p = 0; p < 3 && pair < 0; ++p) {
-            const auto& outputs = drives[std::size_t(p)];
-            if (std::find(outputs.begin(), outputs.end(), channel) != outputs.end())
-                pair = p;
-        }
-        ResultTable* table = tables[channel];
-        if (pair < 0 || !report.valuesKnown) {
-            table->setValuesUnknown(ResultTable::Before);
-            continue;
-        }
-        const auto& start = report.kind == ThdReport::Kind::Tuning ? report.start : report.values;
-        table->setValues(ResultTable::Before, start.pairs[std::size_t(pair)][0], start.pairs[std::size_t(pair)][1],
-                         pairName(pair));
-        if (report.kind == ThdReport::Kind::Tuning && !report.after.isEmpty()) {
-            table->setValues(ResultTable::After, report.values.pairs[std::size_t(pair)][0],
-                             report.values.pairs[std::size_t(pair)][1], pairName(pair));
-        }
-    }
-}
-
-void ThdWindow::showProblems(const ThdReport& report)
-{
-    QString text = report.findings.join(QLatin1Char('\n'));
-    if (!report.failure.isEmpty())
-        text = report.failure + (text.isEmpty() ? QString() : QLatin1Char('\n') + text);
-    ui->problemsLabel->setText(text.isEmpty() ? QStringLiteral("No problems: the capture is clean.") : text);
-}
-
 void ThdWindow::warn(const QString& text)
 {
     if (closing)
         return;
     readingDac.reset();   // no wait cursor over a message box
     QMessageBox::warning(this, baseTitle, text);
-}
-
-QString ThdWindow::thdLine(const CaptureAnalysis& analysis)
-{
-    QStringList parts;
-    const std::size_t channels = analysis.channels.size();
-    for (std::size_t c = 0; c < channels; ++c) {
-        const QString name = channels == 1 ? QStringLiteral("mono")
-                             : c == 0      ? QStringLiteral("left")
-                             : c == 1      ? QStringLiteral("right")
-                                           : QStringLiteral("channel %1").arg(c + 1);
-        parts << QStringLiteral("%1 THD %2 dB").arg(name, ResultTable::fixed(analysis.channels[c].thdDb, 2));
-    }
-    return parts.join(QStringLiteral(", "));
 }

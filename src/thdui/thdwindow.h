@@ -12,9 +12,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <vector>
 
+class ReportDisplay;
 class Ui_ThdWindow;
 
 // The THD assistant: the DAC's distortion measured and nulled while the user
@@ -66,12 +67,7 @@ private:
     // Nothing under way any more; the progress bar says how it ended.
     void end(const QString& outcome);
     void updateControls();
-    void showCapture(const ThdCapture& capture, int column);
-    void showValues(const ThdReport& report);
-    void showProblems(const ThdReport& report);
     void warn(const QString& text);
-    // "left THD -98.21 dB, right THD -97.90 dB"
-    static QString thdLine(const CaptureAnalysis& analysis);
 
     Ui_ThdWindow* ui;
     QThread worker;
@@ -86,6 +82,5 @@ private:
     bool engineDone = false;
     // The block the DAC holds after the last tuning that kept new values.
     std::optional<std::array<uint8_t, BlockLayout::size>> tunedBlock;
-    // Which outputs each pair drives, as the last tuning found it.
-    std::array<std::vector<int>, 3> drives;
+    std::unique_ptr<ReportDisplay> display;
 };

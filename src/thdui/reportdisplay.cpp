@@ -1,0 +1,167 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "thdui/reportdisplay.h"
+
+#include "thdui/resulttable.h"
+#include "thdui/spectrumplot.h"
+
+#include <QLabel>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+QString pairName(int pair)
+{
+    return QStringLiteral("thd_range%1").arg(pair);
+}
+
+} // namespace
+
+ReportDisplay::ReportDisplay(ResultTable* left, ResultTable* right, SpectrumPlot* plot,
+                             QLabel* problems)
+    : tables{left, right}, plot(plot), problems(problems)
+{
+}
+
+void ReportDisplay::showMeasurement(const ThdReport& report)
+{
+    if (!report.before.isEmpty()) {
+        showCapture(report.before, ResultTable::Before);
+        showCapture(ThdCapture{}, ResultTable::After);
+        showValues(report);
+    }
+    showProblems(report);
+}
+
+void ReportDisplay::showTuning(const ThdReport& report)
+{
+    drives = report.drives;
+    showCapture(report.before, ResultTable::Before);
+    showCapture(report.after, ResultTable::After);
+    showValues(report);
+    showProblems(report);
+}
+
+bool ReportDisplay::kept(const ThdReport& report)
+{
+    return report.outcome == ThdSolver::Outcome::Improved && !report.cancelled
+           && report.failure.isEmpty() && report.values != report.start;
+}
+
+QString ReportDisplay::measuredOutcome(const ThdReport& report)
+{
+    return report.cancelled              ? QStringLiteral("Measurement cancelled")
+           : !report.failure.isEmpty()   ? QStringLiteral("Not measured")
+           : report.before.analysis.ok() ? QStringLiteral("Measured")
+                                         : QStringLiteral("Measured, with problems: see below");
+}
+
+QString ReportDisplay::tunedOutcome(const ThdReport& report)
+{
+    return kept(report)       ? QStringLiteral("Tuned in %1 captures").arg(report.captures)
+           : report.cancelled ? QStringLiteral("Tuning cancelled")
+                              : QStringLiteral("Not tuned");
+}
+
+QString ReportDisplay::measuredLine(const ThdReport& report)
+{
+    if (report.cancelled)
+        return QStringLiteral("not measured: cancelled");
+    if (!report.failure.isEmpty())
+        return QStringLiteral("not measured: %1").arg(report.failure);
+    return QStringLiteral("measured: %1").arg(thdLine(report.before.analysis));
+}
+
+QString ReportDisplay::tunedLine(const ThdReport& report)
+{
+    if (kept(report))
+        return QStringLiteral("tuned: %1").arg(thdLine(report.after.analysis));
+    QString reason = report.cancelled            ? QStringLiteral("cancelled")
+                     : !report.failure.isEmpty() ? report.failure
+                                                 : report.reason;
+    if (reason.isEmpty())
+        reason = QStringLiteral("the values found measured no better than those held before");
+    if (report.wrote) {
+        reason += report.restored
+                      ? QStringLiteral("; the values held before are back")
+                      : QStringLiteral("; the values held before could not be put back: %1")
+                            .arg(report.restoreError);
+    }
+    return QStringLiteral("not tuned: %1").arg(reason);
+}
+
+QString ReportDisplay::thdLine(const CaptureAnalysis& analysis)
+{
+    QStringList parts;
+    const std::size_t channels = analysis.channels.size();
+    for (std::size_t c = 0; c < channels; ++c) {
+        const QString name = channels == 1 ? QStringLiteral("mono")
+                             : c == 0      ? QStringLiteral("left")
+                             : c == 1      ? QStringLiteral("right")
+                                           : QStringLiteral("channel %1").arg(c + 1);
+        parts << QStringLiteral("%1 THD %2 dB")
+                     .arg(name, ResultTable::fixed(analysis.channels[c].thdDb, 2));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+void ReportDisplay::showCapture(const ThdCapture& capture, int column)
+{
+    const auto stage = column == ResultTable::Before ? SpectrumPlot::Before : SpectrumPlot::After;
+    for (int channel = 0; channel < 2; ++channel) {
+        ResultTable* table = tables[std::size_t(channel)];
+        const auto shown = ResultTable::Column(column);
+        if (std::size_t(channel) < capture.analysis.channels.size())
+            table->setAnalysis(shown, capture.analysis.channels[std::size_t(channel)]);
+        else
+            table->clearColumn(shown);
+        std::vector<double> levels;
+        if (std::size_t(channel) < capture.spectra.size())
+            levels.assign(capture.spectra[std::size_t(channel)].begin(),
+                          capture.spectra[std::size_t(channel)].end());
+        plot->setSpectrum(channel, stage, levels, capture.binHz);
+    }
+    if (!capture.isEmpty()) {
+        plot->setRate(capture.analysis.rateHz);
+        const ChannelAnalysis& first = capture.analysis.channels.front();
+        if (first.hasTone)
+            plot->setFundamental(first.frequencyHz);
+    }
+}
+
+// The values of the pair that drives each output, once a tuning has found
+// which one does: a measurement alone cannot tell.
+void ReportDisplay::showValues(const ThdReport& report)
+{
+    for (int channel = 0; channel < 2; ++channel) {
+        int pair = -1;
+        for (int p = 0; p < 3 && pair < 0; ++p) {
+            const auto& outputs = drives[std::size_t(p)];
+            if (std::find(outputs.begin(), outputs.end(), channel) != outputs.end())
+                pair = p;
+        }
+        ResultTable* table = tables[std::size_t(channel)];
+        if (pair < 0 || !report.valuesKnown) {
+            table->setValuesUnknown(ResultTable::Before);
+            continue;
+        }
+        const auto& start = report.kind == ThdReport::Kind::Tuning ? report.start : report.values;
+        table->setValues(ResultTable::Before, start.pairs[std::size_t(pair)][0],
+                         start.pairs[std::size_t(pair)][1], pairName(pair));
+        if (report.kind == ThdReport::Kind::Tuning && !report.after.isEmpty()) {
+            table->setValues(ResultTable::After, report.values.pairs[std::size_t(pair)][0],
+                             report.values.pairs[std::size_t(pair)][1], pairName(pair));
+        }
+    }
+}
+
+void ReportDisplay::showProblems(const ThdReport& report)
+{
+    QString text = report.findings.join(QLatin1Char('\n'));
+    if (!report.failure.isEmpty())
+        text = report.failure + (text.isEmpty() ? QString() : QLatin1Char('\n') + text);
+    problems->setText(text.isEmpty() ? QStringLiteral("No problems: the capture is clean.") : text);
+}
