@@ -80,6 +80,12 @@ void ThdEngine::announceCapture(const QString& step, int capture, int captures)
     emit progress(step, capture, captures);
 }
 
+void ThdEngine::start()
+{
+    connectDac();
+    listDevices();
+}
+
 void ThdEngine::connectDac()
 {
     if (closing())

@@ -53,6 +53,10 @@ public:
     void cancel();
 
 public slots:
+    // What the window does as it starts, one piece of work: connectDac(),
+    // then listDevices(), so that the devices are known by the time the
+    // work is over.
+    void start();
     // Opens the DAC and reads its whole block, as the main window's
     // Connect&Read does.
     void connectDac();

@@ -89,8 +89,7 @@ void ThdWindow::start()
 {
     begin(Work::Connecting, QStringLiteral("Connecting to the DAC"));
     ui->connectionLabel->setText(QStringLiteral("Connecting to the DAC…"));
-    QMetaObject::invokeMethod(engine, &ThdEngine::connectDac, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(engine, &ThdEngine::listDevices, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(engine, &ThdEngine::start, Qt::QueuedConnection);
 }
 
 // The tone is loud for a loudspeaker or headphones on the DAC, and the
@@ -231,11 +230,8 @@ void ThdWindow::onTryAgainClick()
 
 void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
 {
-    // Known before the controls follow the end of the work: Try again would
-    // otherwise show for an instant and the window be laid out twice.
+    // The start ends once the devices are listed, next.
     connected = open;
-    if (work == Work::Connecting)
-        end(open ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
     if (open) {
         setWindowTitle(baseTitle);
         ui->connectionLabel->setText(message.contains(QLatin1String("Connected"))
@@ -266,6 +262,8 @@ void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dac
                 ui->inputBox->setCurrentIndex(ui->inputBox->count() - 1);
         }
     }
+    if (work == Work::Connecting)
+        end(connected ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
 }
 
 void ThdWindow::onProgress(const QString& step, int capture, int captures)

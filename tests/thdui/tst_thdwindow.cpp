@@ -56,6 +56,28 @@ protected:
     }
 };
 
+// What a device list held when a button first became enabled.
+class EnabledWatch : public QObject {
+public:
+    EnabledWatch(QWidget* button, const QComboBox* list) : list(list)
+    {
+        button->installEventFilter(this);
+    }
+    int listed = -1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::EnabledChange && listed < 0
+            && static_cast<QWidget*>(watched)->isEnabled())
+            listed = list->count();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const QComboBox* list;
+};
+
 QStringList writes()
 {
     return requests().filter(QRegularExpression(QStringLiteral("^03 ")));
@@ -249,8 +271,16 @@ void TestThdWindow::labelsReadAsText()
 
 void TestThdWindow::connectsAndLists()
 {
-    start();
+    assistant = std::make_unique<AssistantWindow>();
     AssistantWindow& a = *assistant;
+    a.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(a.window.get()));
+    // The start is one piece of work: Measure is offered only once the
+    // devices are listed, however long listing them takes.
+    EnabledWatch watch(a.button("measureButton"), a.widget<QComboBox>("outputBox"));
+    a.window->start();
+    QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
+    QCOMPARE(watch.listed, 1); // the DAC, the one device that plays
     QCOMPARE(a.window->windowTitle(), QStringLiteral("Sonvale THD assistant"));
     QVERIFY2(a.label("connectionLabel").contains(QLatin1String("Connected")), qPrintable(a.label("connectionLabel")));
     QVERIFY(!a.button("tryAgainButton")->isVisible());
