@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -33,10 +34,12 @@ std::vector<float> spectrumOf(const std::vector<double>& samples, std::size_t n)
 } // namespace
 
 ThdCapture ThdCapture::of(const CaptureAnalysis& analysis,
-                          const std::vector<std::vector<double>>& samples)
+                          const std::vector<std::vector<double>>& samples,
+                          std::vector<double> pathGainsDb)
 {
     ThdCapture capture;
     capture.analysis = analysis;
+    capture.pathGainsDb = std::move(pathGainsDb);
     if (samples.empty() || analysis.rateHz <= 0)
         return capture;
     const std::size_t count = samples.front().size();

@@ -17,11 +17,16 @@ struct ThdCapture {
     // that a trace never grows past half the rate in points.
     std::vector<std::vector<float>> spectra;
     double binHz = 0; // the width of one bin
+    // Per channel, the dB from the level played to the level that arrived:
+    // the gain of the path (the interface's input knob, the cable), which
+    // nothing knows beforehand. NaN for a channel without a tone.
+    std::vector<double> pathGainsDb;
 
     bool isEmpty() const { return analysis.channels.empty(); }
 
     // `analysis` with the spectrum of each channel of `samples` (none when
-    // there are no samples).
+    // there are no samples) and its path gains.
     static ThdCapture of(const CaptureAnalysis& analysis,
-                         const std::vector<std::vector<double>>& samples);
+                         const std::vector<std::vector<double>>& samples,
+                         std::vector<double> pathGainsDb);
 };

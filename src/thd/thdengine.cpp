@@ -225,7 +225,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
         emit failed(QStringLiteral("The audio failed: %1").arg(QString::fromStdString(error)));
         return;
     } else {
-        report.before = ThdCapture::of(analysis, samples);
+        report.before = ThdCapture::of(analysis, samples, rig.pathGains(analysis));
         report.outcome = analysis.ok() ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
         report.findings = ProblemText::findings({{&analysis, report.expectedLevelDbfs}});
     }

@@ -114,7 +114,7 @@ ThdTuning::Watch ThdRun::watch()
     };
     watch.captured = [this](const CaptureAnalysis& analysis,
                             const std::vector<std::vector<double>>& samples) {
-        captures.push_back(ThdCapture::of(analysis, samples));
+        captures.push_back(ThdCapture::of(analysis, samples, rig.pathGains(analysis)));
     };
     return watch;
 }
@@ -156,15 +156,20 @@ ThdReport ThdRun::tune(const Block& held)
 void ThdRun::showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) const
 {
     const ThdSolver::Result& result = outcome.result;
-    // The run's first capture fixed the level each later one should have.
-    std::vector<double> fixedLevels;
-    if (!captures.empty()) {
-        for (const ChannelAnalysis& channel : captures.front().analysis.channels)
-            fixedLevels.push_back(channel.levelDbfs);
-    }
+    // The run's first capture fixed each channel's path gain: a later one
+    // should arrive at what that gain makes of the level it played.
     std::vector<ProblemText::Capture> said;
-    for (const ThdCapture& capture : captures)
-        said.push_back({&capture.analysis, fixedLevels});
+    for (const ThdCapture& capture : captures) {
+        std::vector<double> expected;
+        for (std::size_t c = 0; c < capture.analysis.channels.size(); ++c) {
+            const std::vector<double>& fixed = captures.front().pathGainsDb;
+            const double moved = c < fixed.size() && c < capture.pathGainsDb.size()
+                                     ? capture.pathGainsDb[c] - fixed[c]
+                                     : ChannelAnalysis::none;
+            expected.push_back(capture.analysis.channels[c].levelDbfs - moved);
+        }
+        said.push_back({&capture.analysis, expected});
+    }
     report.findings = ProblemText::findings(said);
     if (!captures.empty())
         report.before = captures.front();

@@ -114,8 +114,11 @@ void ReportDisplay::showCapture(const ThdCapture& capture, int column)
     for (int channel = 0; channel < 2; ++channel) {
         ResultTable* table = tables[std::size_t(channel)];
         const auto shown = ResultTable::Column(column);
-        if (std::size_t(channel) < capture.analysis.channels.size())
-            table->setAnalysis(shown, capture.analysis.channels[std::size_t(channel)]);
+        const std::size_t c = std::size_t(channel);
+        if (c < capture.analysis.channels.size())
+            table->setAnalysis(shown, capture.analysis.channels[c],
+                               c < capture.pathGainsDb.size() ? capture.pathGainsDb[c]
+                                                              : ChannelAnalysis::none);
         else
             table->clearColumn(shown);
         std::vector<double> levels;

@@ -113,6 +113,8 @@ private slots:
     void wiringQuestion();
     void measureShowsTheModel_data();
     void measureShowsTheModel();
+    void pathGain_data();
+    void pathGain();
     void silentInput_data();
     void silentInput();
     void tuneWritesWhatItShows_data();
@@ -431,6 +433,32 @@ void TestThdWindow::measureShowsTheModel()
     }
     QCOMPARE(a.label("problemsLabel"), QStringLiteral("No problems: the capture is clean."));
     QCOMPARE(writes(), QStringList{});
+}
+
+void TestThdWindow::pathGain_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("Measure") << QByteArray("measureButton") << QString();
+    QTest::newRow("Tune") << QByteArray("tuneButton") << QStringLiteral("-9.00");
+}
+
+// The interface's input 9 dB down: a path gain of -9 dB on each channel,
+// before and after, and no problem made of it.
+void TestThdWindow::pathGain()
+{
+    QFETCH(QByteArray, button);
+    QFETCH(QString, after);
+    UsbSim::setBlock(blockOf(patched(bytesOf(UsbSim::block()), 4, "00 00")));
+    start("gain=-9,noise=-150");
+    AssistantWindow& a = *assistant;
+    clickAndWait(button.constData());
+    for (int channel = 0; channel < 2; ++channel) {
+        QCOMPARE(a.cell(channel, ResultTable::PathGain, ResultTable::Before),
+                 QStringLiteral("-9.00"));
+        QCOMPARE(a.cell(channel, ResultTable::PathGain, ResultTable::After), after);
+    }
+    QCOMPARE(a.label("problemsLabel"), QStringLiteral("No problems: the capture is clean."));
 }
 
 void TestThdWindow::silentInput_data()
