@@ -34,6 +34,17 @@ int distinctColours(const QImage& image)
     return colours.size();
 }
 
+bool holdsColour(const QImage& image, QRgb colour)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if ((image.pixel(x, y) & 0xffffff) == (colour & 0xffffff))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 class TestThdWindowPicture : public QObject {
@@ -87,8 +98,18 @@ void TestThdWindowPicture::afterTuning()
     QVERIFY(plot->marker(3)->visible());
     QVERIFY(a.cell(0, ResultTable::ThdDb, ResultTable::After) != QString());
 
+    // The plot draws what it was given on the next turn of the event loop,
+    // which the wait for the window may or may not have let run.
+    QCoreApplication::sendPostedEvents(plot, QEvent::MetaCall);
     const QPixmap shot = a.window->grab();
     QVERIFY(distinctColours(shot.toImage()) > 64);
+    // The traces in the picture, not only in the plot's data.
+    const QImage drawn =
+        shot.toImage().copy(QRect(plot->mapTo(a.window.get(), QPoint()), plot->size()));
+    for (int channel = 0; channel < 2; ++channel) {
+        for (auto stage : {SpectrumPlot::Before, SpectrumPlot::After})
+            QVERIFY(holdsColour(drawn, plot->trace(channel, stage)->pen().color().rgb()));
+    }
     const QString path = artifactPath(QStringLiteral("thd-assistant.png"));
     QVERIFY2(shot.save(path), qPrintable(path));
     qInfo("picture: %s", qPrintable(path));
