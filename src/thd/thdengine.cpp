@@ -150,6 +150,8 @@ AudioOptions optionsOf(const ThdEngine::Request& request)
         options.output = std::to_string(request.output);
     if (request.input >= 0)
         options.input = std::to_string(request.input);
+    options.inputChannels = request.inputChannels;
+    options.inputChannelsGiven = true;
     return options;
 }
 
@@ -160,6 +162,8 @@ QString audioCause(std::string cause)
         cause = "the output device: " + cause.substr(10);
     else if (cause.rfind("--input: ", 0) == 0)
         cause = "the input device: " + cause.substr(9);
+    else if (cause.rfind("--input-channels: ", 0) == 0)
+        cause = "the input device " + cause.substr(18);
     for (const char* aside : {" (sonvalectl audio-devices lists them)", " (see audio-devices)"}) {
         const std::size_t at = cause.find(aside);
         if (at != std::string::npos)

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // The THD assistant's worker: the DAC, PortAudio, the captures and the
 // tuning loop, kept off the window's thread. The window makes one, moves it
@@ -42,6 +43,9 @@ public:
         double frequencyHz = 997;
         int rateHz = 48000;
         double seconds = 1;
+        // The input device's inputs that record the DAC's left and right
+        // output, 0-based; one: a capture of the left output alone.
+        std::vector<int> inputChannels{0, 1};
     };
 
     ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent = nullptr);

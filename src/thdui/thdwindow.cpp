@@ -18,12 +18,15 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSignalBlocker>
 
 #include <algorithm>
 
 namespace {
 
 const QString baseTitle = QStringLiteral("Sonvale THD assistant");
+// Where the input box keeps each device's count of inputs.
+constexpr int inputsRole = Qt::UserRole + 1;
 
 // A progress bar's format takes %p, %v and %m; the step's own text must not.
 QString literalFormat(const QString& text)
@@ -54,6 +57,8 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(ui->undoButton, &QPushButton::clicked, this, &ThdWindow::onUndoClick);
     connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
     connect(ui->tryAgainButton, &QPushButton::clicked, this, &ThdWindow::onTryAgainClick);
+    connect(ui->inputBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ThdWindow::onInputChosen);
 
     engine->moveToThread(&worker);
     connect(&worker, &QThread::finished, engine, &QObject::deleteLater);
@@ -118,6 +123,9 @@ ThdEngine::Request ThdWindow::request() const
         wanted.input = ui->inputBox->currentData().toInt();
     wanted.levelDbfs = std::min(ui->levelSpin->value(), 0.0);
     wanted.frequencyHz = ui->frequencySpin->value();
+    wanted.inputChannels = {ui->leftInputSpin->value() - 1};
+    if (ui->rightInputSpin->value() > 0)
+        wanted.inputChannels.push_back(ui->rightInputSpin->value() - 1);
     return wanted;
 }
 
@@ -159,8 +167,9 @@ void ThdWindow::updateControls()
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
     ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
     ui->tryAgainButton->setEnabled(idle);
-    for (QWidget* choice : {static_cast<QWidget*>(ui->outputBox), static_cast<QWidget*>(ui->inputBox),
-                            static_cast<QWidget*>(ui->levelSpin), static_cast<QWidget*>(ui->frequencySpin)})
+    const QList<QWidget*> choices{ui->outputBox,     ui->inputBox,      ui->levelSpin,
+                                  ui->frequencySpin, ui->leftInputSpin, ui->rightInputSpin};
+    for (QWidget* choice : choices)
         choice->setEnabled(idle);
 }
 
@@ -248,6 +257,8 @@ void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
 void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput)
 {
     ui->outputBox->clear();
+    // The inputs offered follow the device chosen in the end.
+    const QSignalBlocker quiet(ui->inputBox);
     ui->inputBox->clear();
     for (const ThdEngine::Device& device : devices) {
         const QString name = device.dac ? QStringLiteral("%1 (the DAC)").arg(device.name) : device.name;
@@ -258,12 +269,26 @@ void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dac
         }
         if (device.maxInputChannels > 0) {
             ui->inputBox->addItem(name, device.index);
+            ui->inputBox->setItemData(ui->inputBox->count() - 1, device.maxInputChannels,
+                                      inputsRole);
             if (device.index == defaultInput)
                 ui->inputBox->setCurrentIndex(ui->inputBox->count() - 1);
         }
     }
+    onInputChosen();
     if (work == Work::Connecting)
         end(connected ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
+}
+
+// The inputs offered are the ones the input device has; one alone records
+// the left output alone.
+void ThdWindow::onInputChosen()
+{
+    const int inputs = std::max(1, ui->inputBox->currentData(inputsRole).toInt());
+    ui->leftInputSpin->setMaximum(inputs);
+    ui->rightInputSpin->setMaximum(inputs);
+    if (inputs < 2)
+        ui->rightInputSpin->setValue(0);
 }
 
 void ThdWindow::onProgress(const QString& step, int capture, int captures)

@@ -46,6 +46,7 @@ private slots:
     void onUndoClick();
     void onSaveClick();
     void onTryAgainClick();
+    void onInputChosen();
 
     void onConnection(bool open, const QString& message, bool inUse);
     void onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);

@@ -638,15 +638,23 @@ void TestThdEngine::tuneRefused_data()
     QTest::addColumn<bool>("connect");
     QTest::addColumn<QString>("analog");
     QTest::addColumn<bool>("blockHistory");
+    QTest::addColumn<ThdEngine::Request>("request");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("not connected") << false << QString() << false
+    const ThdEngine::Request plain;
+    QTest::newRow("not connected") << false << QString() << false << plain
                                    << "The DAC is not connected: connect it before tuning.";
     QTest::newRow("history cannot be kept")
-        << true << QString() << true
+        << true << QString() << true << plain
         << "The DAC's settings cannot be kept in its history, so the DAC was left as it was: ";
-    QTest::newRow("audio refused") << true << QString("k2=much") << false
-                                   << "The audio system cannot start: SONVALE_SIM_ANALOG: bad value 'much' for k2";
+    QTest::newRow("audio refused")
+        << true << QString("k2=much") << false << plain
+        << "The audio system cannot start: SONVALE_SIM_ANALOG: bad value 'much' for k2";
+    ThdEngine::Request third = plain;
+    third.inputChannels = {0, 2};
+    QTest::newRow("an input the interface lacks")
+        << true << QString() << false << third
+        << "The input device 1 \"Sonvale loopback interface\" has 2 inputs, not 3";
 }
 
 void TestThdEngine::tuneRefused()
@@ -654,6 +662,7 @@ void TestThdEngine::tuneRefused()
     QFETCH(bool, connect);
     QFETCH(QString, analog);
     QFETCH(bool, blockHistory);
+    QFETCH(ThdEngine::Request, request);
     QFETCH(QString, message);
 
     qputenv("SONVALE_SIM_ANALOG", analog.toUtf8());
@@ -668,7 +677,7 @@ void TestThdEngine::tuneRefused()
     QSignalSpy failed(engine, &ThdEngine::failed);
     QSignalSpy tuned(engine, &ThdEngine::tuned);
     QSignalSpy undoAvailable(engine, &ThdEngine::undoAvailable);
-    QVERIFY(call("tune", ThdEngine::Request(), failed));
+    QVERIFY(call("tune", request, failed));
     QVERIFY2(failed.first().at(0).toString().startsWith(message), qPrintable(failed.first().at(0).toString()));
     QCOMPARE(tuned.count(), 0);
     QCOMPARE(undoAvailable.count(), 0);

@@ -15,6 +15,7 @@ CONTROLS = [
     ("push button", "Undo"), ("push button", "Save as preset…"),
     ("combo box", "Output device"), ("combo box", "Input device"),
     ("spin button", "Level"), ("spin button", "Frequency"),
+    ("spin button", "Left input"), ("spin button", "Right input"),
     ("progress bar", "Progress"),
     ("table", "Left channel results"), ("table", "Right channel results"),
     ("label", "Problems"), ("label", "Connection"),

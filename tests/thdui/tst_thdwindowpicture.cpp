@@ -81,9 +81,11 @@ void TestThdWindowPicture::afterTuning()
     QCOMPARE(a.console.lines(QStringLiteral("tuned: ")).size(), 1);
 
     // Every control on screen and inside its parent.
-    for (const char* name : {"connectionLabel", "outputBox", "inputBox", "levelSpin", "frequencySpin", "measureButton",
-                             "tuneButton", "cancelButton", "undoButton", "saveButton", "progressBar", "spectrumPlot",
-                             "leftTable", "rightTable", "problemsLabel"}) {
+    for (const char* name :
+         {"connectionLabel", "outputBox", "inputBox", "levelSpin", "frequencySpin", "leftInputSpin",
+          "rightInputSpin", "measureButton", "tuneButton", "cancelButton", "undoButton",
+          "saveButton", "progressBar", "spectrumPlot", "leftTable", "rightTable",
+          "problemsLabel"}) {
         QWidget* w = a.widget<QWidget>(name);
         QVERIFY2(w && w->isVisible() && !w->size().isEmpty(), name);
         QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), name);
