@@ -111,6 +111,8 @@ void ThdEngine::connectDac()
     d->session = std::move(session);
     d->block = block;
     d->blockKnown = true;
+    emit volumesHeld(ThdTuning::lowestVolumeDb(block[BlockLayout::volumeLeft + 2],
+                                               block[BlockLayout::volumeLeft + 3]));
     emit connection(true,
                     QStringLiteral("Connected to the DAC %1").arg(QString::fromStdString(d->device()))
                         + (serial.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(serial))),
@@ -153,6 +155,23 @@ AudioOptions optionsOf(const ThdEngine::Request& request)
     options.inputChannels = request.inputChannels;
     options.inputChannelsGiven = true;
     return options;
+}
+
+// A volume the DAC's block cannot hold is refused before anything is
+// kept or written; "" when there is none to refuse.
+QString volumeRefusal(const ThdEngine::Request& request, const Block& block)
+{
+    if (!request.volumeDb)
+        return QString();
+    const uint8_t max = block[BlockLayout::volumeLeft + 2],
+                  min = block[BlockLayout::volumeLeft + 3];
+    if (ThdTuning::volumeByte(*request.volumeDb, max, min))
+        return QString();
+    return QStringLiteral(
+               "The DAC's block holds no volume of %1 dB: from %2 dB to 0 dB in steps of "
+               "0.5 dB.")
+        .arg(QString::number(*request.volumeDb, 'f', 1),
+             QString::number(ThdTuning::lowestVolumeDb(max, min), 'f', 1));
 }
 
 // prepare()'s causes name sonvalectl's options; here the user chose from a list.
@@ -268,6 +287,11 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     }
     d->block = held;
     d->blockKnown = true;
+    const QString refusal = volumeRefusal(request, held);
+    if (!refusal.isEmpty()) {
+        emit failed(refusal);
+        return;
+    }
 
     const AudioOptions options = optionsOf(request);
     MeasurementRig rig(options);
@@ -294,7 +318,8 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     auto announce = [this](const QString& step, int capture, int captures) {
         announceCapture(step, capture, captures);
     };
-    const ThdReport report = ThdRun(*session, rig, options, stopRequested, announce).tune(held);
+    const ThdReport report =
+        ThdRun(*session, rig, options, stopRequested, announce).tune(held, request.volumeDb);
     d->blockKnown = report.blockKnown;
     if (report.blockKnown)
         d->block = report.block;

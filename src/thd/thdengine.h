@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The THD assistant's worker: the DAC, PortAudio, the captures and the
@@ -46,6 +47,9 @@ public:
         // The input device's inputs that record the DAC's left and right
         // output, 0-based; one: a capture of the left output alone.
         std::vector<int> inputChannels{0, 1};
+        // The DAC's volume a tuning runs at, on both outputs, dB; none: the
+        // volume it holds. The volume held goes back afterwards.
+        std::optional<double> volumeDb;
     };
 
     ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent = nullptr);
@@ -83,6 +87,9 @@ signals:
     // `inUse`: the DAC is there but held by another program (the main
     // window, say): trying again once it lets go may succeed.
     void connection(bool open, const QString& message, bool inUse);
+    // Once the DAC is open: the quietest volume its block holds, dB; a
+    // tuning may run at any from 0 dB down to it, in steps of 0.5 dB.
+    void volumesHeld(double lowestDb);
     // `dacOutput`, `defaultInput`: indexes into the list (PortAudio's
     // device indexes), -1 where there is none.
     void devicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // What one measurement or tuning found, for the window to show. Plain data,
@@ -58,6 +59,10 @@ struct ThdReport {
     bool wrote = false;       // anything was written to the DAC
     bool restored = false;    // the values held before are back, read back and checked
     QString restoreError;     // why they could not be put back
+    // The volume a tuning ran at, both outputs, dB (none: the volume the
+    // DAC held), and whether the volume held before is back, read back.
+    std::optional<double> tunedAtDb;
+    bool volumeRestored = true;
 
     // The whole block the DAC holds now (device order, as a preset keeps
     // it), for "Save as preset…"; only when `blockKnown`.

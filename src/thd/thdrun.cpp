@@ -119,14 +119,20 @@ ThdTuning::Watch ThdRun::watch()
     return watch;
 }
 
-ThdReport ThdRun::tune(const Block& held)
+ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb)
 {
     captures.clear();
-    const ThdTuning::Outcome outcome = ThdTuning(session, rig, watch()).run(held);
+    const ThdTuning::Outcome outcome = ThdTuning(session, rig, watch()).run(held, volumeDb);
     const ThdSolver::Result& result = outcome.result;
     ThdReport report;
     report.kind = ThdReport::Kind::Tuning;
+    // The setup as the captures were made: at the volume tuned at, which
+    // the run has put back since.
+    if (volumeDb)
+        rig.setDacVolumeDb({*volumeDb, *volumeDb});
     describeSetup(report, rig, options, result.before.channels.size());
+    report.tunedAtDb = volumeDb;
+    report.volumeRestored = outcome.volumeRestored;
     showCaptures(report, outcome);
     const bool improved =
         outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class MeasurementRig;
@@ -31,9 +32,10 @@ public:
            const std::atomic<bool>& stop, Announce announce);
 
     // Tunes from `held`, the block the DAC holds, which the history has
-    // kept. The report's block is what the DAC holds afterwards, when
-    // that is known.
-    ThdReport tune(const DacSession::Block& held);
+    // kept, at `volumeDb` (both outputs; none: the volume held), which is
+    // put back afterwards. The report's block is what the DAC holds
+    // afterwards, when that is known.
+    ThdReport tune(const DacSession::Block& held, std::optional<double> volumeDb);
 
     // The devices, the tone and the levels each channel should see.
     static void describeSetup(ThdReport& report, const MeasurementRig& rig,

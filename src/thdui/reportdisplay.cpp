@@ -61,9 +61,16 @@ QString ReportDisplay::measuredOutcome(const ThdReport& report)
 
 QString ReportDisplay::tunedOutcome(const ThdReport& report)
 {
-    return kept(report)       ? QStringLiteral("Tuned in %1 captures").arg(report.captures)
-           : report.cancelled ? QStringLiteral("Tuning cancelled")
-                              : QStringLiteral("Not tuned");
+    QString outcome = kept(report) ? QStringLiteral("Tuned in %1 captures").arg(report.captures)
+                      : report.cancelled ? QStringLiteral("Tuning cancelled")
+                                         : QStringLiteral("Not tuned");
+    if (report.tunedAtDb) {
+        if (kept(report))
+            outcome += QStringLiteral(" at %1 dB").arg(ResultTable::fixed(*report.tunedAtDb, 1));
+        outcome += report.volumeRestored ? QStringLiteral("; the volume is back")
+                                         : QStringLiteral("; the volume could not be put back");
+    }
+    return outcome;
 }
 
 QString ReportDisplay::measuredLine(const ThdReport& report)
@@ -77,8 +84,16 @@ QString ReportDisplay::measuredLine(const ThdReport& report)
 
 QString ReportDisplay::tunedLine(const ThdReport& report)
 {
+    // "; run at -15.0 dB, the volume held before is back"
+    QString volume;
+    if (report.tunedAtDb) {
+        volume = QStringLiteral("; run at %1 dB, the volume held before %2")
+                     .arg(ResultTable::fixed(*report.tunedAtDb, 1),
+                          report.volumeRestored ? QStringLiteral("is back")
+                                                : QStringLiteral("could not be put back"));
+    }
     if (kept(report))
-        return QStringLiteral("tuned: %1").arg(thdLine(report.after.analysis));
+        return QStringLiteral("tuned: %1%2").arg(thdLine(report.after.analysis), volume);
     QString reason = report.cancelled            ? QStringLiteral("cancelled")
                      : !report.failure.isEmpty() ? report.failure
                                                  : report.reason;
@@ -90,7 +105,7 @@ QString ReportDisplay::tunedLine(const ThdReport& report)
                       : QStringLiteral("; the values held before could not be put back: %1")
                             .arg(report.restoreError);
     }
-    return QStringLiteral("not tuned: %1").arg(reason);
+    return QStringLiteral("not tuned: %1%2").arg(reason, volume);
 }
 
 QString ReportDisplay::thdLine(const CaptureAnalysis& analysis)

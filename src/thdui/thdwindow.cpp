@@ -64,6 +64,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(&worker, &QThread::finished, engine, &QObject::deleteLater);
     connect(engine, &ThdEngine::connection, this, &ThdWindow::onConnection);
     connect(engine, &ThdEngine::devicesListed, this, &ThdWindow::onDevicesListed);
+    connect(engine, &ThdEngine::volumesHeld, this, &ThdWindow::onVolumesHeld);
     connect(engine, &ThdEngine::progress, this, &ThdWindow::onProgress);
     connect(engine, &ThdEngine::measured, this, &ThdWindow::onMeasured);
     connect(engine, &ThdEngine::tuned, this, &ThdWindow::onTuned);
@@ -123,6 +124,9 @@ ThdEngine::Request ThdWindow::request() const
         wanted.input = ui->inputBox->currentData().toInt();
     wanted.levelDbfs = std::min(ui->levelSpin->value(), 0.0);
     wanted.frequencyHz = ui->frequencySpin->value();
+    // The spin box's lowest step is the DAC's own volume.
+    if (ui->volumeSpin->value() > ui->volumeSpin->minimum())
+        wanted.volumeDb = ui->volumeSpin->value();
     wanted.inputChannels = {ui->leftInputSpin->value() - 1};
     if (ui->rightInputSpin->value() > 0)
         wanted.inputChannels.push_back(ui->rightInputSpin->value() - 1);
@@ -168,7 +172,8 @@ void ThdWindow::updateControls()
     ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
     ui->tryAgainButton->setEnabled(idle);
     const QList<QWidget*> choices{ui->outputBox,     ui->inputBox,      ui->levelSpin,
-                                  ui->frequencySpin, ui->leftInputSpin, ui->rightInputSpin};
+                                  ui->frequencySpin, ui->leftInputSpin, ui->rightInputSpin,
+                                  ui->volumeSpin};
     for (QWidget* choice : choices)
         choice->setEnabled(idle);
 }
@@ -280,6 +285,17 @@ void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dac
         end(connected ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
 }
 
+// The volumes offered for a tuning are the ones the DAC's block holds, and
+// below them the DAC's own.
+void ThdWindow::onVolumesHeld(double lowestDb)
+{
+    QDoubleSpinBox* volume = ui->volumeSpin;
+    const bool own = volume->value() <= volume->minimum();
+    volume->setMinimum(lowestDb - volume->singleStep());
+    if (own)
+        volume->setValue(volume->minimum());
+}
+
 // The inputs offered are the ones the input device has; one alone records
 // the left output alone.
 void ThdWindow::onInputChosen()
@@ -320,6 +336,9 @@ void ThdWindow::onTuned(const ThdReport& report)
     Diagnostics::print("%s\n", qPrintable(ReportDisplay::tunedLine(report)));
     if (report.wrote && !report.restored && !ReportDisplay::kept(report))
         warn(QStringLiteral("The tuning stopped and the values the DAC held before could not be put back: %1")
+                 .arg(report.restoreError));
+    else if (!report.volumeRestored)
+        warn(QStringLiteral("The volume the DAC held before the tuning could not be put back: %1")
                  .arg(report.restoreError));
 }
 

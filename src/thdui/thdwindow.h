@@ -50,6 +50,7 @@ private slots:
 
     void onConnection(bool open, const QString& message, bool inUse);
     void onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
+    void onVolumesHeld(double lowestDb);
     void onProgress(const QString& step, int capture, int captures);
     void onMeasured(const ThdReport& report);
     void onTuned(const ThdReport& report);

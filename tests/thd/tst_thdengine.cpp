@@ -652,6 +652,11 @@ void TestThdEngine::tuneRefused_data()
         << "The audio system cannot start: SONVALE_SIM_ANALOG: bad value 'much' for k2";
     ThdEngine::Request third = plain;
     third.inputChannels = {0, 2};
+    ThdEngine::Request quiet = plain;
+    quiet.volumeDb = -130;
+    QTest::newRow("a volume the block does not hold")
+        << true << QString() << false << quiet
+        << "The DAC's block holds no volume of -130.0 dB: from -127.5 dB to 0 dB in steps of 0.5 dB.";
     QTest::newRow("an input the interface lacks")
         << true << QString() << false << third
         << "The input device 1 \"Sonvale loopback interface\" has 2 inputs, not 3";

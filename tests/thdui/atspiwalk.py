@@ -16,6 +16,7 @@ CONTROLS = [
     ("combo box", "Output device"), ("combo box", "Input device"),
     ("spin button", "Level"), ("spin button", "Frequency"),
     ("spin button", "Left input"), ("spin button", "Right input"),
+    ("spin button", "Tune at volume"),
     ("progress bar", "Progress"),
     ("table", "Left channel results"), ("table", "Right channel results"),
     ("label", "Problems"), ("label", "Connection"),

@@ -198,6 +198,7 @@ void TestThdWindow::controlsForEveryone_data()
         {"frequencySpin", "Frequency", QAccessible::SpinBox},
         {"leftInputSpin", "Left input", QAccessible::SpinBox},
         {"rightInputSpin", "Right input", QAccessible::SpinBox},
+        {"volumeSpin", "Tune at volume", QAccessible::SpinBox},
         {"progressBar", "Progress", QAccessible::ProgressBar},
         {"leftTable", "Left channel results", QAccessible::Table},
         {"rightTable", "Right channel results", QAccessible::Table},
@@ -235,13 +236,13 @@ void TestThdWindow::tabOrderAndMnemonics()
     QStringList order;
     QWidget* at = window.findChild<QWidget*>(QStringLiteral("tryAgainButton"));
     // A spin box's own line edit ("qt_spinbox_lineedit") takes its focus.
-    for (int i = 0; i < 15 && at; ++i, at = at->nextInFocusChain()) {
+    for (int i = 0; i < 16 && at; ++i, at = at->nextInFocusChain()) {
         while (at->focusPolicy() == Qt::NoFocus || at->objectName().startsWith(QLatin1String("qt_")))
             at = at->nextInFocusChain();
         order << at->objectName();
     }
     QCOMPARE(order, (QStringList{"tryAgainButton", "outputBox", "inputBox", "levelSpin",
-                                 "frequencySpin", "leftInputSpin", "rightInputSpin",
+                                 "frequencySpin", "leftInputSpin", "rightInputSpin", "volumeSpin",
                                  "measureButton", "tuneButton", "cancelButton", "undoButton",
                                  "saveButton", "leftTable", "rightTable", "spectrumPlot"}));
     const QStringList texts{"&Measure", "&Tune", "&Cancel", "&Undo", "&Save as preset…", "T&ry again"};
@@ -251,7 +252,7 @@ void TestThdWindow::tabOrderAndMnemonics()
         shown << window.findChild<QPushButton*>(QLatin1String(button))->text();
     QCOMPARE(shown, texts);
     for (const char* label : {"outputLabel", "inputLabel", "levelLabel", "frequencyLabel",
-                              "leftInputLabel", "rightInputLabel"}) {
+                              "leftInputLabel", "rightInputLabel", "volumeLabel"}) {
         auto* shownLabel = window.findChild<QLabel*>(QLatin1String(label));
         QVERIFY2(shownLabel->text().contains(QLatin1Char('&')) && shownLabel->buddy(), label);
     }
@@ -445,27 +446,51 @@ void TestThdWindow::measureShowsTheModel()
 void TestThdWindow::pathGain_data()
 {
     QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<double>("volume"); // the volume spin box's; its minimum: the DAC's own
+    QTest::addColumn<QString>("fundamental");
     QTest::addColumn<QString>("after");
-    QTest::newRow("Measure") << QByteArray("measureButton") << QString();
-    QTest::newRow("Tune") << QByteArray("tuneButton") << QStringLiteral("-9.00");
+    QTest::addColumn<QString>("said"); // the console's line ends with it
+    QTest::newRow("Measure at the DAC's -12.5 dB")
+        << QByteArray("measureButton") << -200.0 << "-24.50" << QString() << " dB";
+    QTest::newRow("Tune at -15 dB") << QByteArray("tuneButton") << -15.0 << "-27.00"
+                                    << "-9.00"
+                                    << " dB; run at -15.0 dB, the volume held before is back";
 }
 
 // The interface's input 9 dB down: a path gain of -9 dB on each channel,
-// before and after, and no problem made of it.
+// before and after, and no problem made of it, at the volume played. A
+// tuning at a volume of its own puts the DAC's back.
 void TestThdWindow::pathGain()
 {
     QFETCH(QByteArray, button);
+    QFETCH(double, volume);
+    QFETCH(QString, fundamental);
     QFETCH(QString, after);
-    UsbSim::setBlock(blockOf(patched(bytesOf(UsbSim::block()), 4, "00 00")));
+    QFETCH(QString, said);
     start("gain=-9,noise=-150");
     AssistantWindow& a = *assistant;
+    const QByteArray held = bytesOf(UsbSim::block());
+    a.widget<QDoubleSpinBox>("volumeSpin")->setValue(volume);
+    UsbSim::clearLog();
     clickAndWait(button.constData());
     for (int channel = 0; channel < 2; ++channel) {
+        QCOMPARE(a.cell(channel, ResultTable::Fundamental, ResultTable::Before), fundamental);
         QCOMPARE(a.cell(channel, ResultTable::PathGain, ResultTable::Before),
                  QStringLiteral("-9.00"));
         QCOMPARE(a.cell(channel, ResultTable::PathGain, ResultTable::After), after);
     }
     QCOMPARE(a.label("problemsLabel"), QStringLiteral("No problems: the capture is clean."));
+    const QStringList lines =
+        a.console.lines(QStringLiteral("measured: ")) + a.console.lines(QStringLiteral("tuned: "));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().endsWith(said), qPrintable(lines.first()));
+    // The volume held, -12.5 dB, is what the DAC holds again, set last.
+    QCOMPARE(bytesOf(UsbSim::block()).mid(4, 2), held.mid(4, 2));
+    const QStringList volumes = requests().filter(QRegularExpression(QStringLiteral("^06 ")));
+    if (!after.isEmpty())
+        QCOMPARE(volumes, (QStringList{"06 00 02 1E 1E 00 00", "06 00 02 19 19 00 00"}));
+    else
+        QCOMPARE(volumes, QStringList());
 }
 
 void TestThdWindow::inputChannels_data()

@@ -83,8 +83,8 @@ void TestThdWindowPicture::afterTuning()
     // Every control on screen and inside its parent.
     for (const char* name :
          {"connectionLabel", "outputBox", "inputBox", "levelSpin", "frequencySpin", "leftInputSpin",
-          "rightInputSpin", "measureButton", "tuneButton", "cancelButton", "undoButton",
-          "saveButton", "progressBar", "spectrumPlot", "leftTable", "rightTable",
+          "rightInputSpin", "volumeSpin", "measureButton", "tuneButton", "cancelButton",
+          "undoButton", "saveButton", "progressBar", "spectrumPlot", "leftTable", "rightTable",
           "problemsLabel"}) {
         QWidget* w = a.widget<QWidget>(name);
         QVERIFY2(w && w->isVisible() && !w->size().isEmpty(), name);
