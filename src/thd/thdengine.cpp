@@ -67,6 +67,16 @@ void ThdEngine::cancel()
     stopRequested = true;
 }
 
+void ThdEngine::resetCancel()
+{
+    stopRequested = false;
+}
+
+DacSession* ThdEngine::session() const
+{
+    return d->session.get();
+}
+
 bool ThdEngine::closing() const
 {
     return QThread::currentThread()->isInterruptionRequested();
@@ -201,7 +211,6 @@ void ThdEngine::measure(const ThdEngine::Request& request)
 {
     if (closing())
         return;
-    stopRequested = false;
     const AudioOptions options = optionsOf(request);
     DacSession* session = d->session.get();
     if (session) {
@@ -260,58 +269,108 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     emit measured(report);
 }
 
-void ThdEngine::tune(const ThdEngine::Request& request)
+// What a tuning needs before it changes anything: the DAC's whole block
+// (the history keeps it, and the run starts from it), the audio, and the
+// block kept in the history sonvalectl keeps. A cancel that came meanwhile
+// ends it here, with nothing kept or written.
+ThdEngine::Start ThdEngine::prepareRun(const Request& request, const char* command,
+                                       MeasurementRig& rig, Block& held)
 {
-    if (closing())
-        return;
-    stopRequested = false;
     DacSession* session = d->session.get();
     if (!session) {
         emit failed(QStringLiteral("The DAC is not connected: connect it before tuning."));
-        return;
+        return Start::Refused;
     }
-    auto dacLost = [&](const QString& what) {
-        d->session.reset();
-        d->blockKnown = false;
-        emit disconnected(what);
-    };
-    // The whole block: the history keeps it, and the tuning starts from it.
-    Block held{};
     if (!session->readBlock(held)) {
         if (lost(d->session))
             dacLost(QStringLiteral("The DAC was disconnected before the tuning began; nothing was changed."));
         else
             emit failed(QStringLiteral("The DAC cannot be read: %1")
                             .arg(ProblemText::capitalised(session->error())));
-        return;
+        return Start::Refused;
     }
     d->block = held;
     d->blockKnown = true;
     const QString refusal = volumeRefusal(request, held);
     if (!refusal.isEmpty()) {
         emit failed(refusal);
-        return;
+        return Start::Refused;
     }
-
-    const AudioOptions options = optionsOf(request);
-    MeasurementRig rig(options);
+    if (stopRequested)
+        return Start::Cancelled;
     rig.setStop(&stopRequested);
     rig.setAnnounceLongCaptures(false);
     const std::string cause = rig.prepare(session, d->vendorId, d->productId, &held);
     if (!cause.empty()) {
         emit failed(audioCause(cause));
-        return;
+        return Start::Refused;
     }
-
-    // Kept before anything changes, in the history sonvalectl keeps; a
-    // history that cannot be kept stops the tuning before anything is sent.
+    if (stopRequested)
+        return Start::Cancelled;
+    // A history that cannot be kept stops the run before anything is sent.
     const History history(d->vendorId, d->productId, session->identity().serial);
     std::string error;
-    if (!history.prepare(error) || !history.record(held.data(), tuneCommand, error)) {
+    if (!history.prepare(error) || !history.record(held.data(), command, error)) {
         emit failed(QStringLiteral("The DAC's settings cannot be kept in its history, so the DAC was left as "
                                    "it was: %1").arg(QString::fromStdString(error)));
-        return;
+        return Start::Refused;
     }
+    return Start::Ready;
+}
+
+// A run cancelled before it changed anything: the DAC as it was read.
+ThdReport ThdEngine::cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const
+{
+    ThdReport report;
+    report.kind = kind;
+    report.cancelled = true;
+    report.failure = failure;
+    report.restored = true;
+    report.valuesKnown = report.blockKnown = d->blockKnown;
+    report.block = d->block;
+    report.start = report.values = ThdTuning::valuesOf(d->block);
+    return report;
+}
+
+// What the DAC holds after a run, and whether it is still there.
+bool ThdEngine::finishRun(const ThdReport& report, const QString& during)
+{
+    d->blockKnown = report.blockKnown;
+    if (report.blockKnown)
+        d->block = report.block;
+    if (!lost(d->session))
+        return true;
+    QString message = QStringLiteral("The DAC was disconnected during the %1").arg(during);
+    if (!report.wrote)
+        message += QStringLiteral("; nothing had been changed on it.");
+    else
+        message += QStringLiteral(
+            "; the values held before could not be put back. Once it is plugged in "
+            "again, connect it and press Undo (or run 'sonvalectl undo') to put them back.");
+    dacLost(message);
+    return false;
+}
+
+void ThdEngine::dacLost(const QString& message)
+{
+    d->session.reset();
+    d->blockKnown = false;
+    emit disconnected(message);
+}
+
+void ThdEngine::tune(const ThdEngine::Request& request)
+{
+    if (closing())
+        return;
+    const AudioOptions options = optionsOf(request);
+    MeasurementRig rig(options);
+    Block held{};
+    const Start start = prepareRun(request, tuneCommand, rig, held);
+    if (start == Start::Cancelled)
+        emit tuned(cancelledBeforeStart(ThdReport::Kind::Tuning,
+                                        QStringLiteral("The tuning was cancelled.")));
+    if (start != Start::Ready)
+        return;
     d->beforeTuning = held;
     emit undoAvailable(true);
 
@@ -319,22 +378,9 @@ void ThdEngine::tune(const ThdEngine::Request& request)
         announceCapture(step, capture, captures);
     };
     const ThdReport report =
-        ThdRun(*session, rig, options, stopRequested, announce).tune(held, request.volumeDb);
-    d->blockKnown = report.blockKnown;
-    if (report.blockKnown)
-        d->block = report.block;
-
-    if (lost(d->session)) {
-        QString message = QStringLiteral("The DAC was disconnected during the tuning");
-        if (!report.wrote)
-            message += QStringLiteral("; nothing had been changed on it.");
-        else
-            message += QStringLiteral("; the values held before could not be put back. Once it is plugged in "
-                                      "again, connect it and press Undo (or run 'sonvalectl undo') to put them back.");
-        dacLost(message);
-        return;
-    }
-    emit tuned(report);
+        ThdRun(*session(), rig, options, stopRequested, announce).tune(held, request.volumeDb);
+    if (finishRun(report, QStringLiteral("tuning")))
+        emit tuned(report);
 }
 
 void ThdEngine::undo()

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,9 @@
 // start, a measurement's audio failed, the history could not be kept), or
 // disconnected() (the DAC left; the engine then holds no DAC until
 // connectDac()). Before each capture, progress() names it.
+class DacSession;
+class MeasurementRig;
+
 class ThdEngine : public QObject {
     Q_OBJECT
 public:
@@ -55,10 +59,15 @@ public:
     ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent = nullptr);
     ~ThdEngine() override;
 
-    // Thread-safe: stops a tuning (the values held before are written back)
-    // or abandons a capture under way, within half a second. A measurement
-    // or tuning that has not started yet is not affected.
+    // Thread-safe: stops the measurement or tuning under way, or the next
+    // one queued: a capture under way is abandoned within 0.2 s (its tone
+    // fades out), a tuning then puts back the values and the volume held
+    // before, and one that has changed nothing yet ends before it does.
     void cancel();
+    // Thread-safe: forgets a cancel(). The window calls it as it queues a
+    // request, so that a Cancel pressed before the engine takes the request
+    // up still stops it.
+    void resetCancel();
 
 public slots:
     // What the window does as it starts, one piece of work: connectDac(),
@@ -107,8 +116,17 @@ signals:
     void finished();
 
 private:
+    enum class Start { Ready, Refused, Cancelled };
+
     bool closing() const;
+    DacSession* session() const;
     void announceCapture(const QString& step, int capture, int captures);
+    Start prepareRun(const Request& request, const char* command, MeasurementRig& rig,
+                     std::array<uint8_t, BlockLayout::size>& held);
+    ThdReport cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const;
+    // False once the DAC has left, which it says.
+    bool finishRun(const ThdReport& report, const QString& during);
+    void dacLost(const QString& message);
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -139,6 +139,9 @@ void ThdWindow::begin(Work what, const QString& step)
 {
     work = what;
     cancelAsked = false;
+    // The engine has answered every request before this: a Cancel from
+    // here on is this request's.
+    engine->resetCancel();
     if (!readingDac)
         readingDac.emplace();
     // A still bar naming the step until the first capture counts: the busy

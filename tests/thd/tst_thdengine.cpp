@@ -15,10 +15,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <libusb.h>
@@ -146,10 +148,13 @@ private slots:
     void tuneRefused();
     void stopMidTune_data();
     void stopMidTune();
-    void closedWithTuningQueued();
+    void stoppedWhileQueued_data();
+    void stoppedWhileQueued();
     void unplugged_data();
     void unplugged();
     void cancelLongCapture();
+    void cancelPaced_data();
+    void cancelPaced();
 
 private:
     // Runs `slot` on the engine's thread and waits for `spy` to see a
@@ -748,10 +753,19 @@ void TestThdEngine::stopMidTune()
     }
 }
 
-// The window closed while a tuning is still queued behind a slow request:
-// it asks the thread to stop, and the tuning never starts.
-void TestThdEngine::closedWithTuningQueued()
+// The window closed, or Cancel pressed, while a tuning is still queued
+// behind a slow request: the tuning never starts. Closing asks the thread
+// to stop, and nothing is said; Cancel says the tuning was cancelled.
+void TestThdEngine::stoppedWhileQueued_data()
 {
+    QTest::addColumn<bool>("closing");
+    QTest::newRow("the window closed") << true;
+    QTest::newRow("Cancel pressed") << false;
+}
+
+void TestThdEngine::stoppedWhileQueued()
+{
+    QFETCH(bool, closing);
     QSignalSpy tuned(engine, &ThdEngine::tuned);
     QSignalSpy failed(engine, &ThdEngine::failed);
     QSignalSpy progress(engine, &ThdEngine::progress);
@@ -762,10 +776,20 @@ void TestThdEngine::closedWithTuningQueued()
     QMetaObject::invokeMethod(engine, "connectDac", Qt::QueuedConnection);
     QMetaObject::invokeMethod(engine, "tune", Qt::QueuedConnection, Q_ARG(ThdEngine::Request, ThdEngine::Request()));
     engine->cancel();
-    thread.requestInterruption();
-    QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
-    QVERIFY(arrived(finished, 0));
-    QCOMPARE(tuned.count() + failed.count() + progress.count(), 0);
+    if (closing) {
+        thread.requestInterruption();
+        QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
+        QVERIFY(arrived(finished, 0));
+        QCOMPARE(tuned.count(), 0);
+    } else {
+        QVERIFY(arrived(tuned, 0));
+        const ThdReport report = tuned.first().at(0).value<ThdReport>();
+        QVERIFY(report.cancelled);
+        QCOMPARE(report.failure, QString("The tuning was cancelled."));
+        QVERIFY(!report.wrote);
+        QCOMPARE(report.values, valuesIn(fullVolume));
+    }
+    QCOMPARE(failed.count() + progress.count(), 0);
     QCOMPARE(writes(), QStringList());
     QCOMPARE(historyCommands(), QStringList());
     QCOMPARE(dacBlock(), fullVolume);
@@ -834,6 +858,56 @@ void TestThdEngine::cancelLongCapture()
     QCOMPARE(report.failure, QString("The measurement was cancelled."));
     QVERIFY(report.before.isEmpty());
     QCOMPARE(writes(), QStringList());
+}
+
+// Cancel while a capture on a path paced at the wall clock is under way:
+// the run ends cancelled, and puts back exactly what it changed, the
+// volume last.
+void TestThdEngine::cancelPaced_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<QStringList>("written"); // patterns of the requests that change the DAC
+
+    // The factory block holds -12.5 dB (0x19) and thd_range0 -300, 260.
+    QTest::newRow("a tuning at -15 dB, probing thd_range0")
+        << QByteArray("tune")
+        << QStringList{"06 00 02 1E 1E 00 00", "03 0A 04 .*", "03 0A 04 FE D4 01 04",
+                       "06 00 02 19 19 00 00"};
+}
+
+void TestThdEngine::cancelPaced()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(QStringList, written);
+    qputenv("SONVALE_SIM_ANALOG", "pace=realtime");
+    UsbSim::setBlock(blockOf(factory));
+    QVERIFY(connectEngine());
+    ThdEngine::Request request;
+    request.seconds = 4;
+    request.volumeDb = -15;
+    // A second into the second capture, which takes four.
+    QTimer later;
+    later.setSingleShot(true);
+    connect(&later, &QTimer::timeout, this, [this] { engine->cancel(); });
+    connect(engine, &ThdEngine::progress, &later, [&later](const QString&, int capture) {
+        if (capture == 2)
+            later.start(1000);
+    });
+    QSignalSpy tuned(engine, &ThdEngine::tuned);
+    QVERIFY(call(slot.constData(), request, tuned));
+    const ThdReport report = tuned.first().at(0).value<ThdReport>();
+    QVERIFY(report.cancelled);
+    QCOMPARE(report.failure, QString("The tuning was cancelled."));
+    QVERIFY(report.restored);
+    QVERIFY(report.volumeRestored);
+    QCOMPARE(report.values, valuesIn(factory));
+    QCOMPARE(dacBlock(), factory);
+    const QStringList sent = writes();
+    QCOMPARE(sent.size(), written.size());
+    for (int i = 0; i < sent.size(); ++i) {
+        QVERIFY2(QRegularExpression("^" + written[i] + "$").match(sent[i]).hasMatch(),
+                 qPrintable(sent.join(" | ")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestThdEngine)

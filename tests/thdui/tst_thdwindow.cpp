@@ -13,6 +13,7 @@
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QDoubleSpinBox>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -615,6 +616,7 @@ void TestThdWindow::stopMidTuning_data()
     QTest::newRow("Cancel") << false << true;
     QTest::newRow("closing the window") << true << true;
     QTest::newRow("closing the window as the tuning starts") << true << false;
+    QTest::newRow("Cancel as the tuning starts") << false << false;
 }
 
 void TestThdWindow::stopMidTuning()
@@ -626,11 +628,25 @@ void TestThdWindow::stopMidTuning()
     const QByteArray held = bytesOf(UsbSim::block());
     UsbSim::clearLog();
     a.button("tuneButton")->click();
-    if (!afterProbes) {
+    if (!afterProbes && closeWindow) {
         QVERIFY(!a.window->close());
         QTRY_VERIFY_WITH_TIMEOUT(!a.window->isVisible(), kWaitMs);
         QCOMPARE(bytesOf(UsbSim::block()), held);
         QCOMPARE(a.console.lines(QStringLiteral("tuned: ")), QStringList{});
+        return;
+    }
+    if (!afterProbes) {
+        // While the DAC is read, before anything is kept or written.
+        a.button("cancelButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(a.idle(), kWaitMs);
+        QCOMPARE(a.console.lines(QStringLiteral("not tuned: ")),
+                 QStringList{"not tuned: cancelled"});
+        QCOMPARE(writes(), QStringList{});
+        QCOMPARE(bytesOf(UsbSim::block()), held);
+        // Nothing kept in the history either.
+        QDirIterator kept(scratch.filePath(QStringLiteral("data")), QDir::Files,
+                          QDirIterator::Subdirectories);
+        QVERIFY(!kept.hasNext());
         return;
     }
     // Stopped once the probes have written something.
