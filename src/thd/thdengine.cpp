@@ -12,6 +12,7 @@
 #include "ctl/measurementrig.h"
 #include "ctl/thdtuning.h"
 #include "thd/problemtext.h"
+#include "thd/requestoptions.h"
 #include "thd/thdrun.h"
 
 #include <QThread>
@@ -145,73 +146,11 @@ void ThdEngine::listDevices()
     emit devicesListed(QList<Device>(devices.begin(), devices.end()), dac, audio.defaultInput());
 }
 
-namespace {
-
-AudioOptions optionsOf(const ThdEngine::Request& request)
-{
-    AudioOptions options;
-    options.frequencyHz = request.frequencyHz;
-    options.frequencyGiven = true;
-    options.requestedLevelDbfs = request.levelDbfs;
-    options.levelCapped = request.levelDbfs > AudioOptions::highestLevelDbfs;
-    options.levelDbfs = std::min(request.levelDbfs, AudioOptions::highestLevelDbfs);
-    options.levelGiven = true;
-    options.rateHz = request.rateHz;
-    options.seconds = request.seconds;
-    if (request.output >= 0)
-        options.output = std::to_string(request.output);
-    if (request.input >= 0)
-        options.input = std::to_string(request.input);
-    options.inputChannels = request.inputChannels;
-    options.inputChannelsGiven = true;
-    return options;
-}
-
-// A volume the DAC's block cannot hold is refused before anything is
-// kept or written; "" when there is none to refuse.
-QString volumeRefusal(const ThdEngine::Request& request, const Block& block)
-{
-    if (!request.volumeDb)
-        return QString();
-    const uint8_t max = block[BlockLayout::volumeLeft + 2],
-                  min = block[BlockLayout::volumeLeft + 3];
-    if (ThdTuning::volumeByte(*request.volumeDb, max, min))
-        return QString();
-    return QStringLiteral(
-               "The DAC's block holds no volume of %1 dB: from %2 dB to 0 dB in steps of "
-               "0.5 dB.")
-        .arg(QString::number(*request.volumeDb, 'f', 1),
-             QString::number(ThdTuning::lowestVolumeDb(max, min), 'f', 1));
-}
-
-// prepare()'s causes name sonvalectl's options; here the user chose from a list.
-QString audioCause(std::string cause)
-{
-    if (cause.rfind("--output: ", 0) == 0)
-        cause = "the output device: " + cause.substr(10);
-    else if (cause.rfind("--input: ", 0) == 0)
-        cause = "the input device: " + cause.substr(9);
-    else if (cause.rfind("--input-channels: ", 0) == 0)
-        cause = "the input device " + cause.substr(18);
-    for (const char* aside : {" (sonvalectl audio-devices lists them)", " (see audio-devices)"}) {
-        const std::size_t at = cause.find(aside);
-        if (at != std::string::npos)
-            cause.erase(at, std::string(aside).size());
-    }
-    const std::string hint = ": name it with --output";
-    const std::size_t at = cause.find(hint);
-    if (at != std::string::npos)
-        cause = cause.substr(0, at) + ": choose the DAC's output in the list";
-    return ProblemText::capitalised(cause);
-}
-
-} // namespace
-
 void ThdEngine::measure(const ThdEngine::Request& request)
 {
     if (closing())
         return;
-    const AudioOptions options = optionsOf(request);
+    const AudioOptions options = RequestOptions::of(request);
     DacSession* session = d->session.get();
     if (session) {
         // Only the volumes: what the tone goes through. Nothing else is
@@ -235,7 +174,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     rig.setAnnounceLongCaptures(false);
     const std::string cause = rig.prepare(session, d->vendorId, d->productId, session ? &d->block : nullptr);
     if (!cause.empty()) {
-        emit failed(audioCause(cause));
+        emit failed(RequestOptions::audioCause(cause));
         return;
     }
     emit progress(QStringLiteral("Measuring, capture 1 of 1"), 1, 1);
@@ -291,7 +230,10 @@ ThdEngine::Start ThdEngine::prepareRun(const Request& request, const char* comma
     }
     d->block = held;
     d->blockKnown = true;
-    const QString refusal = volumeRefusal(request, held);
+    std::vector<double> volumes;
+    if (request.volumeDb)
+        volumes.push_back(*request.volumeDb);
+    const QString refusal = RequestOptions::volumeRefusal(volumes, held);
     if (!refusal.isEmpty()) {
         emit failed(refusal);
         return Start::Refused;
@@ -302,7 +244,7 @@ ThdEngine::Start ThdEngine::prepareRun(const Request& request, const char* comma
     rig.setAnnounceLongCaptures(false);
     const std::string cause = rig.prepare(session, d->vendorId, d->productId, &held);
     if (!cause.empty()) {
-        emit failed(audioCause(cause));
+        emit failed(RequestOptions::audioCause(cause));
         return Start::Refused;
     }
     if (stopRequested)
@@ -362,7 +304,7 @@ void ThdEngine::tune(const ThdEngine::Request& request)
 {
     if (closing())
         return;
-    const AudioOptions options = optionsOf(request);
+    const AudioOptions options = RequestOptions::of(request);
     MeasurementRig rig(options);
     Block held{};
     const Start start = prepareRun(request, tuneCommand, rig, held);
