@@ -8,6 +8,7 @@
 #include "settings/presetfile.h"
 #include "thdui/accessiblelabel.h"
 #include "thdui/reportdisplay.h"
+#include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
 #include "ui/accessiblecombobox.h"
@@ -18,15 +19,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSignalBlocker>
 
 #include <algorithm>
 
 namespace {
 
 const QString baseTitle = QStringLiteral("Sonvale THD assistant");
-// Where the input box keeps each device's count of inputs.
-constexpr int inputsRole = Qt::UserRole + 1;
 
 // A progress bar's format takes %p, %v and %m; the step's own text must not.
 QString literalFormat(const QString& text)
@@ -45,6 +43,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     ui->setupUi(this);
     display = std::make_unique<ReportDisplay>(ui->leftTable, ui->rightTable, ui->spectrumPlot,
                                               ui->problemsLabel);
+    choices = new RequestChoices(ui, this);
     ui->tryAgainButton->hide();
     // The plot takes what the tables leave.
     ui->resultSplitter->setStretchFactor(0, 1);
@@ -57,14 +56,12 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(ui->undoButton, &QPushButton::clicked, this, &ThdWindow::onUndoClick);
     connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
     connect(ui->tryAgainButton, &QPushButton::clicked, this, &ThdWindow::onTryAgainClick);
-    connect(ui->inputBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &ThdWindow::onInputChosen);
 
     engine->moveToThread(&worker);
     connect(&worker, &QThread::finished, engine, &QObject::deleteLater);
     connect(engine, &ThdEngine::connection, this, &ThdWindow::onConnection);
     connect(engine, &ThdEngine::devicesListed, this, &ThdWindow::onDevicesListed);
-    connect(engine, &ThdEngine::volumesHeld, this, &ThdWindow::onVolumesHeld);
+    connect(engine, &ThdEngine::volumesHeld, choices, &RequestChoices::setLowestVolume);
     connect(engine, &ThdEngine::progress, this, &ThdWindow::onProgress);
     connect(engine, &ThdEngine::measured, this, &ThdWindow::onMeasured);
     connect(engine, &ThdEngine::tuned, this, &ThdWindow::onTuned);
@@ -115,24 +112,6 @@ bool ThdWindow::confirmWiring()
     return wiringConfirmed;
 }
 
-ThdEngine::Request ThdWindow::request() const
-{
-    ThdEngine::Request wanted;
-    if (ui->outputBox->currentIndex() >= 0)
-        wanted.output = ui->outputBox->currentData().toInt();
-    if (ui->inputBox->currentIndex() >= 0)
-        wanted.input = ui->inputBox->currentData().toInt();
-    wanted.levelDbfs = std::min(ui->levelSpin->value(), 0.0);
-    wanted.frequencyHz = ui->frequencySpin->value();
-    // The spin box's lowest step is the DAC's own volume.
-    if (ui->volumeSpin->value() > ui->volumeSpin->minimum())
-        wanted.volumeDb = ui->volumeSpin->value();
-    wanted.inputChannels = {ui->leftInputSpin->value() - 1};
-    if (ui->rightInputSpin->value() > 0)
-        wanted.inputChannels.push_back(ui->rightInputSpin->value() - 1);
-    return wanted;
-}
-
 // Every call reads the DAC before anything else (its block, or its
 // volumes): the wait cursor shows until the engine first reports.
 void ThdWindow::begin(Work what, const QString& step)
@@ -174,10 +153,7 @@ void ThdWindow::updateControls()
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
     ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
     ui->tryAgainButton->setEnabled(idle);
-    const QList<QWidget*> choices{ui->outputBox,     ui->inputBox,      ui->levelSpin,
-                                  ui->frequencySpin, ui->leftInputSpin, ui->rightInputSpin,
-                                  ui->volumeSpin};
-    for (QWidget* choice : choices)
+    for (QWidget* choice : choices->controls())
         choice->setEnabled(idle);
 }
 
@@ -186,7 +162,7 @@ void ThdWindow::onMeasureClick()
     if (work != Work::None || !confirmWiring())
         return;
     begin(Work::Measuring, QStringLiteral("Measuring"));
-    const ThdEngine::Request wanted = request();
+    const ThdEngine::Request wanted = choices->request();
     QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->measure(wanted); }, Qt::QueuedConnection);
 }
 
@@ -195,7 +171,7 @@ void ThdWindow::onTuneClick()
     if (work != Work::None || !confirmWiring())
         return;
     begin(Work::Tuning, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = request();
+    const ThdEngine::Request wanted = choices->request();
     QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->tune(wanted); }, Qt::QueuedConnection);
 }
 
@@ -264,50 +240,9 @@ void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
 
 void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput)
 {
-    ui->outputBox->clear();
-    // The inputs offered follow the device chosen in the end.
-    const QSignalBlocker quiet(ui->inputBox);
-    ui->inputBox->clear();
-    for (const ThdEngine::Device& device : devices) {
-        const QString name = device.dac ? QStringLiteral("%1 (the DAC)").arg(device.name) : device.name;
-        if (device.maxOutputChannels > 0) {
-            ui->outputBox->addItem(name, device.index);
-            if (device.index == dacOutput)
-                ui->outputBox->setCurrentIndex(ui->outputBox->count() - 1);
-        }
-        if (device.maxInputChannels > 0) {
-            ui->inputBox->addItem(name, device.index);
-            ui->inputBox->setItemData(ui->inputBox->count() - 1, device.maxInputChannels,
-                                      inputsRole);
-            if (device.index == defaultInput)
-                ui->inputBox->setCurrentIndex(ui->inputBox->count() - 1);
-        }
-    }
-    onInputChosen();
+    choices->listDevices(devices, dacOutput, defaultInput);
     if (work == Work::Connecting)
         end(connected ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
-}
-
-// The volumes offered for a tuning are the ones the DAC's block holds, and
-// below them the DAC's own.
-void ThdWindow::onVolumesHeld(double lowestDb)
-{
-    QDoubleSpinBox* volume = ui->volumeSpin;
-    const bool own = volume->value() <= volume->minimum();
-    volume->setMinimum(lowestDb - volume->singleStep());
-    if (own)
-        volume->setValue(volume->minimum());
-}
-
-// The inputs offered are the ones the input device has; one alone records
-// the left output alone.
-void ThdWindow::onInputChosen()
-{
-    const int inputs = std::max(1, ui->inputBox->currentData(inputsRole).toInt());
-    ui->leftInputSpin->setMaximum(inputs);
-    ui->rightInputSpin->setMaximum(inputs);
-    if (inputs < 2)
-        ui->rightInputSpin->setValue(0);
 }
 
 void ThdWindow::onProgress(const QString& step, int capture, int captures)

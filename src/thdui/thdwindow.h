@@ -16,6 +16,7 @@
 #include <optional>
 
 class ReportDisplay;
+class RequestChoices;
 class Ui_ThdWindow;
 
 // The THD assistant: the DAC's distortion measured and nulled while the user
@@ -46,11 +47,9 @@ private slots:
     void onUndoClick();
     void onSaveClick();
     void onTryAgainClick();
-    void onInputChosen();
 
     void onConnection(bool open, const QString& message, bool inUse);
     void onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
-    void onVolumesHeld(double lowestDb);
     void onProgress(const QString& step, int capture, int captures);
     void onMeasured(const ThdReport& report);
     void onTuned(const ThdReport& report);
@@ -64,7 +63,6 @@ private:
     enum class Work { None, Connecting, Measuring, Tuning, Undoing };
 
     bool confirmWiring();
-    ThdEngine::Request request() const;
     void begin(Work work, const QString& step);
     // Nothing under way any more; the progress bar says how it ended.
     void end(const QString& outcome);
@@ -85,4 +83,5 @@ private:
     // The block the DAC holds after the last tuning that kept new values.
     std::optional<std::array<uint8_t, BlockLayout::size>> tunedBlock;
     std::unique_ptr<ReportDisplay> display;
+    RequestChoices* choices;
 };
