@@ -28,6 +28,7 @@ using Block = DacSession::Block;
 // sonvalectl's.
 const char* const tuneCommand = "sonvale-thd tune";
 const char* const undoCommand = "sonvale-thd undo";
+const char* const mapCommand = "sonvale-thd map";
 
 // A DAC that answers no more because it left the bus.
 bool lost(const std::unique_ptr<DacSession>& session)
@@ -212,7 +213,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
 // (the history keeps it, and the run starts from it), the audio, and the
 // block kept in the history sonvalectl keeps. A cancel that came meanwhile
 // ends it here, with nothing kept or written.
-ThdEngine::Start ThdEngine::prepareRun(const Request& request, const char* command,
+ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, const char* command,
                                        MeasurementRig& rig, Block& held)
 {
     DacSession* session = d->session.get();
@@ -230,10 +231,7 @@ ThdEngine::Start ThdEngine::prepareRun(const Request& request, const char* comma
     }
     d->block = held;
     d->blockKnown = true;
-    std::vector<double> volumes;
-    if (request.volumeDb)
-        volumes.push_back(*request.volumeDb);
-    const QString refusal = RequestOptions::volumeRefusal(volumes, held);
+    const QString refusal = RequestOptions::volumeRefusal(volumesDb, held);
     if (!refusal.isEmpty()) {
         emit failed(refusal);
         return Start::Refused;
@@ -307,7 +305,10 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     const AudioOptions options = RequestOptions::of(request);
     MeasurementRig rig(options);
     Block held{};
-    const Start start = prepareRun(request, tuneCommand, rig, held);
+    std::vector<double> volumes;
+    if (request.volumeDb)
+        volumes.push_back(*request.volumeDb);
+    const Start start = prepareRun(volumes, tuneCommand, rig, held);
     if (start == Start::Cancelled)
         emit tuned(cancelledBeforeStart(ThdReport::Kind::Tuning,
                                         QStringLiteral("The tuning was cancelled.")));
@@ -323,6 +324,33 @@ void ThdEngine::tune(const ThdEngine::Request& request)
         ThdRun(*session(), rig, options, stopRequested, announce).tune(held, request.volumeDb);
     if (finishRun(report, QStringLiteral("tuning")))
         emit tuned(report);
+}
+
+void ThdEngine::map(const ThdEngine::Request& request)
+{
+    if (closing())
+        return;
+    const AudioOptions options = RequestOptions::of(request);
+    MeasurementRig rig(options);
+    Block held{};
+    const Start start = prepareRun(mapVolumesDb, mapCommand, rig, held);
+    if (start == Start::Cancelled)
+        emit mapped(
+            cancelledBeforeStart(ThdReport::Kind::Map, QStringLiteral("The map was cancelled.")));
+    if (start != Start::Ready)
+        return;
+    auto announce = [this](const QString& step, int capture, int captures) {
+        announceCapture(step, capture, captures);
+    };
+    const ThdReport report =
+        ThdRun(*session(), rig, options, stopRequested, announce).map(held, mapVolumesDb);
+    // The map puts back what it changed; what it could not, undo can.
+    if (!report.restored) {
+        d->beforeTuning = held;
+        emit undoAvailable(true);
+    }
+    if (finishRun(report, QStringLiteral("map")))
+        emit mapped(report);
 }
 
 void ThdEngine::undo()

@@ -23,8 +23,8 @@
 // slots; everything it finds comes back as a signal. cancel() alone may be
 // called directly from another thread.
 //
-// measure() and tune() each end with exactly one of: measured() / tuned()
-// (a report, also when a capture showed a problem, such as no signal, when
+// measure(), tune() and map() each end with exactly one of: measured() /
+// tuned() / mapped() (a report, also when a capture showed a problem, such as no signal, when
 // cancel() stopped it, or when the audio failed midway through a tuning:
 // its `failure` says what, `restored` whether the values went back),
 // failed() (it could not run: no DAC open for a tuning, the audio could not
@@ -56,6 +56,10 @@ public:
         std::optional<double> volumeDb;
     };
 
+    // The volumes a map probes, dB: the DAC's loudest, and two in the ranges
+    // its volume thresholds (bytes 8 and 9) set by default.
+    static inline const std::vector<double> mapVolumesDb{0, -15, -35};
+
     ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent = nullptr);
     ~ThdEngine() override;
 
@@ -81,6 +85,10 @@ public slots:
     void listDevices();
     void measure(const ThdEngine::Request& request);
     void tune(const ThdEngine::Request& request);
+    // What sonvalectl thd-map does: which pair moves which output at each
+    // of mapVolumesDb, the block kept in the history first; the volume and
+    // the values held go back afterwards (undo() can put back what did not).
+    void map(const ThdEngine::Request& request);
     // Writes back the block kept before this session's last tuning.
     void undo();
     // Closes the DAC, then emits finished(). A slot runs only once the one
@@ -108,6 +116,7 @@ signals:
     void progress(const QString& step, int capture, int captures);
     void measured(const ThdReport& report);
     void tuned(const ThdReport& report);
+    void mapped(const ThdReport& report);
     void undone(bool ok, const QString& message);
     // Whether undo() has a tuning of this session to put back.
     void undoAvailable(bool available);
@@ -121,7 +130,7 @@ private:
     bool closing() const;
     DacSession* session() const;
     void announceCapture(const QString& step, int capture, int captures);
-    Start prepareRun(const Request& request, const char* command, MeasurementRig& rig,
+    Start prepareRun(const std::vector<double>& volumesDb, const char* command, MeasurementRig& rig,
                      std::array<uint8_t, BlockLayout::size>& held);
     ThdReport cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const;
     // False once the DAC has left, which it says.

@@ -16,14 +16,15 @@
 #include <optional>
 #include <vector>
 
-// What one measurement or tuning found, for the window to show. Plain data,
-// copied across threads in a queued signal.
+// What one measurement, tuning or map found, for the window to show. Plain
+// data, copied across threads in a queued signal.
 struct ThdReport {
-    enum class Kind { Measurement, Tuning };
+    enum class Kind { Measurement, Tuning, Map };
     Kind kind = Kind::Measurement;
 
     // The tuning's end as the solver saw it; a measurement is Improved when
-    // its capture had no problem, Failed otherwise.
+    // its capture had no problem, a map once every volume is mapped, and
+    // either Failed otherwise.
     ThdSolver::Outcome outcome = ThdSolver::Outcome::Failed;
 
     // A measurement: `before` alone. A tuning: `before` at the values it
@@ -43,6 +44,13 @@ struct ThdReport {
     std::array<std::vector<int>, 3> drives;
     // Per output, the part of H2 and H3 that no value can cancel, dBc.
     std::vector<ThdSolver::Floor> floors;
+    // A map: at each volume it probed, the pair (0..2) that moves each
+    // output, -1 where none does.
+    struct PairsAt {
+        double volumeDb = 0;
+        std::vector<int> pairs;
+    };
+    std::vector<PairsAt> map;
 
     // The solver's notes and, when it did not improve, why not, in words.
     QStringList notes;

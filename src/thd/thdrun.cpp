@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -81,6 +82,17 @@ Block withValues(const Block& block, const ThdValues& values)
     return result;
 }
 
+// The pair that moves `output` at one volume; -1 when none does.
+int driverOf(const ThdTuning::Map::AtVolume& at, int output)
+{
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
+        const std::vector<int>& drives = at.drives[std::size_t(pair)];
+        if (std::find(drives.begin(), drives.end(), output) != drives.end())
+            return pair;
+    }
+    return -1;
+}
+
 } // namespace
 
 ThdRun::ThdRun(DacSession& session, MeasurementRig& rig, const AudioOptions& options,
@@ -132,7 +144,6 @@ ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb)
         rig.setDacVolumeDb({*volumeDb, *volumeDb});
     describeSetup(report, rig, options, result.before.channels.size());
     report.tunedAtDb = volumeDb;
-    report.volumeRestored = outcome.volumeRestored;
     showCaptures(report, outcome);
     const bool improved =
         outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
@@ -148,20 +159,86 @@ ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb)
     }
     report.reason = ProblemText::capitalised(outcome.ran ? result.reason : std::string());
     report.captures = result.captures;
-    report.cancelled = outcome.interrupted;
-    report.wrote = outcome.wrote;
-    report.restored = !improved && outcome.restored;
-    report.restoreError = ProblemText::capitalised(outcome.restoreError);
-    if (!outcome.failure.empty())
-        report.failure = outcome.interrupted ? QStringLiteral("The tuning was cancelled.")
-                                             : ProblemText::capitalised(outcome.failure);
+    showEnd(report, outcome, improved, QStringLiteral("The tuning was cancelled."));
     showValues(report, outcome, held);
     return report;
 }
 
-void ThdRun::showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) const
+ThdReport ThdRun::map(const Block& held, const std::vector<double>& volumesDb)
 {
-    const ThdSolver::Result& result = outcome.result;
+    captures.clear();
+    ThdTuning::Watch watching = watch();
+    watching.progress = mapProgress(volumesDb);
+    const ThdTuning::Map map = ThdTuning(session, rig, watching).map(held, volumesDb);
+    const ThdTuning::Outcome& outcome = map.outcome;
+    ThdReport report;
+    report.kind = ThdReport::Kind::Map;
+    describeSetup(report, rig, options, map.outputs);
+    report.findings = findings();
+    report.start = ThdTuning::valuesOf(held);
+    for (const ThdTuning::Map::AtVolume& at : map.volumes) {
+        ThdReport::PairsAt row;
+        row.volumeDb = at.volumeDb;
+        for (std::size_t output = 0; output < map.outputs; ++output)
+            row.pairs.push_back(driverOf(at, int(output)));
+        report.map.push_back(row);
+    }
+    const bool mapped = outcome.ran && outcome.failure.empty();
+    report.outcome = mapped ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
+    report.captures = int(captures.size());
+    showEnd(report, outcome, false, QStringLiteral("The map was cancelled."));
+    showValues(report, outcome, held);
+    return report;
+}
+
+// "At -15.0 dB: Probing thd_range0 (the 2nd and 3rd harmonic), capture 8 of
+// 12": each volume starts with a capture at the values held, then one
+// probe a pair and a larger step for a pair that moved nothing; nothing is
+// solved.
+ThdSolver::Progress ThdRun::mapProgress(const std::vector<double>& volumesDb)
+{
+    struct Count {
+        int volume = -1;
+        int before = 0; // the captures of the volumes done
+        int last = 0;   // the last capture of this volume
+    };
+    auto count = std::make_shared<Count>();
+    const int unsolved = 1 + ThdSolver::Settings().maxRefinements;
+    const int perVolume = 1 + ThdValues::pairCount;
+    return [this, count, volumesDb, unsolved, perVolume](const ThdSolver::Step& step) {
+        if (step.purpose == ThdSolver::Step::Purpose::Start) {
+            count->before += count->last;
+            ++count->volume;
+        }
+        count->last = step.capture;
+        const int left = int(volumesDb.size()) - count->volume - 1;
+        const int capture = count->before + step.capture;
+        const int planned = count->before + std::max(step.capture, step.planned - unsolved)
+                            + std::max(0, left) * perVolume;
+        const double volume = volumesDb.at(std::size_t(std::max(0, count->volume)));
+        announce(QStringLiteral("At %1 dB: %2, capture %3 of %4")
+                     .arg(QString::number(volume, 'f', 1), stepText(step, options.seconds))
+                     .arg(capture)
+                     .arg(planned),
+                 capture, planned);
+    };
+}
+
+void ThdRun::showEnd(ThdReport& report, const ThdTuning::Outcome& outcome, bool improved,
+                     const QString& cancelled)
+{
+    report.cancelled = outcome.interrupted;
+    report.wrote = outcome.wrote;
+    report.restored = !improved && outcome.restored;
+    report.restoreError = ProblemText::capitalised(outcome.restoreError);
+    report.volumeRestored = outcome.volumeRestored;
+    if (!outcome.failure.empty())
+        report.failure =
+            outcome.interrupted ? cancelled : ProblemText::capitalised(outcome.failure);
+}
+
+QStringList ThdRun::findings() const
+{
     // The run's first capture fixed each channel's path gain: a later one
     // should arrive at what that gain makes of the level it played.
     std::vector<ProblemText::Capture> said;
@@ -176,7 +253,13 @@ void ThdRun::showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) 
         }
         said.push_back({&capture.analysis, expected});
     }
-    report.findings = ProblemText::findings(said);
+    return ProblemText::findings(said);
+}
+
+void ThdRun::showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) const
+{
+    const ThdSolver::Result& result = outcome.result;
+    report.findings = findings();
     if (!captures.empty())
         report.before = captures.front();
     report.start = result.start;

@@ -18,10 +18,10 @@
 
 class MeasurementRig;
 
-// A tuning as the assistant runs it on the DAC the engine holds open: the
-// loop sonvalectl tune-thd runs (ThdTuning), each capture announced in
-// words before it is made and kept with its spectrum as it arrives, and
-// what the run found, as the window shows it.
+// A tuning or a map as the assistant runs it on the DAC the engine holds
+// open: what sonvalectl tune-thd and thd-map run (ThdTuning), each capture
+// announced in words before it is made and kept with its spectrum as it
+// arrives, and what the run found, as the window shows it.
 class ThdRun {
 public:
     // Told before each capture: what it is for, in words, its number from 1
@@ -37,14 +37,26 @@ public:
     // afterwards, when that is known.
     ThdReport tune(const DacSession::Block& held, std::optional<double> volumeDb);
 
+    // Which pair moves which output at each of `volumesDb`, from `held`,
+    // which the history has kept; the volume and the values held go back
+    // afterwards.
+    ThdReport map(const DacSession::Block& held, const std::vector<double>& volumesDb);
+
     // The devices, the tone and the levels each channel should see.
     static void describeSetup(ThdReport& report, const MeasurementRig& rig,
                               const AudioOptions& options, std::size_t channels);
 
 private:
     ThdTuning::Watch watch();
+    // A map's steps, told across its volumes.
+    ThdSolver::Progress mapProgress(const std::vector<double>& volumesDb);
     // The captures, the findings and the map of `outcome` into `report`.
     void showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) const;
+    // The problems of the run's captures, in words.
+    QStringList findings() const;
+    // Whether the run ended, was cancelled, and what went back.
+    static void showEnd(ThdReport& report, const ThdTuning::Outcome& outcome, bool improved,
+                        const QString& cancelled);
     // What became of the values: kept, put back, or not known.
     static void showValues(ThdReport& report, const ThdTuning::Outcome& outcome,
                            const DacSession::Block& held);

@@ -3,6 +3,7 @@
 
 #include "thdui/reportdisplay.h"
 
+#include "thdui/pairmaptable.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
 
@@ -18,11 +19,30 @@ QString pairName(int pair)
     return QStringLiteral("thd_range%1").arg(pair);
 }
 
+QString channelName(std::size_t channel, std::size_t channels)
+{
+    return channels == 1  ? QStringLiteral("mono")
+           : channel == 0 ? QStringLiteral("left")
+           : channel == 1 ? QStringLiteral("right")
+                          : QStringLiteral("channel %1").arg(channel + 1);
+}
+
+// What a map left on the DAC.
+QString putBack(const ThdReport& report)
+{
+    if (!report.wrote)
+        return QString();
+    if (report.restored)
+        return QStringLiteral("; the volume and the values held before are back");
+    return QStringLiteral("; the volume and the values held before could not be put back: %1")
+        .arg(report.restoreError);
+}
+
 } // namespace
 
 ReportDisplay::ReportDisplay(ResultTable* left, ResultTable* right, SpectrumPlot* plot,
-                             QLabel* problems)
-    : tables{left, right}, plot(plot), problems(problems)
+                             PairMapTable* map, QLabel* problems)
+    : tables{left, right}, plot(plot), map(map), problems(problems)
 {
 }
 
@@ -42,6 +62,15 @@ void ReportDisplay::showTuning(const ThdReport& report)
     showCapture(report.before, ResultTable::Before);
     showCapture(report.after, ResultTable::After);
     showValues(report);
+    showProblems(report);
+}
+
+void ReportDisplay::showMap(const ThdReport& report)
+{
+    std::vector<PairMapTable::Column> columns;
+    for (const ThdReport::PairsAt& at : report.map)
+        columns.push_back({at.volumeDb, at.pairs});
+    map->setMap(columns);
     showProblems(report);
 }
 
@@ -71,6 +100,37 @@ QString ReportDisplay::tunedOutcome(const ThdReport& report)
                                          : QStringLiteral("; the volume could not be put back");
     }
     return outcome;
+}
+
+QString ReportDisplay::mappedOutcome(const ThdReport& report)
+{
+    return report.cancelled ? QStringLiteral("Map cancelled")
+           : report.outcome != ThdSolver::Outcome::Improved
+               ? QStringLiteral("Not mapped")
+               : QStringLiteral("Mapped in %1 captures").arg(report.captures);
+}
+
+QString ReportDisplay::mappedLine(const ThdReport& report)
+{
+    if (report.outcome != ThdSolver::Outcome::Improved || report.cancelled) {
+        const QString reason = report.cancelled ? QStringLiteral("cancelled") : report.failure;
+        return QStringLiteral("not mapped: %1%2").arg(reason, putBack(report));
+    }
+    QStringList volumes;
+    for (const ThdReport::PairsAt& at : report.map) {
+        // "thd_range2 (shared)" where one pair moves every output.
+        const QString first = PairMapTable::pairText(at.pairs, 0);
+        QStringList outputs{first};
+        if (!first.endsWith(QLatin1String("(shared)"))) {
+            outputs.clear();
+            for (std::size_t output = 0; output < at.pairs.size(); ++output)
+                outputs << channelName(output, at.pairs.size()) + QLatin1Char(' ')
+                               + PairMapTable::pairText(at.pairs, output);
+        }
+        volumes << QStringLiteral("%1 dB: %2")
+                       .arg(ResultTable::fixed(at.volumeDb, 1), outputs.join(QStringLiteral(", ")));
+    }
+    return QStringLiteral("mapped: %1%2").arg(volumes.join(QStringLiteral("; ")), putBack(report));
 }
 
 QString ReportDisplay::measuredLine(const ThdReport& report)

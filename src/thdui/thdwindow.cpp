@@ -42,7 +42,8 @@ ThdWindow::ThdWindow(QWidget* parent)
     AccessibleLabel::install();      // and its labels
     ui->setupUi(this);
     display = std::make_unique<ReportDisplay>(ui->leftTable, ui->rightTable, ui->spectrumPlot,
-                                              ui->problemsLabel);
+                                              ui->mapTable, ui->problemsLabel);
+    ui->mapTable->setVolumes(ThdEngine::mapVolumesDb);
     choices = new RequestChoices(ui, this);
     ui->tryAgainButton->hide();
     // The plot takes what the tables leave.
@@ -52,6 +53,7 @@ ThdWindow::ThdWindow(QWidget* parent)
 
     connect(ui->measureButton, &QPushButton::clicked, this, &ThdWindow::onMeasureClick);
     connect(ui->tuneButton, &QPushButton::clicked, this, &ThdWindow::onTuneClick);
+    connect(ui->mapButton, &QPushButton::clicked, this, &ThdWindow::onMapClick);
     connect(ui->cancelButton, &QPushButton::clicked, this, &ThdWindow::onCancelClick);
     connect(ui->undoButton, &QPushButton::clicked, this, &ThdWindow::onUndoClick);
     connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
@@ -65,6 +67,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(engine, &ThdEngine::progress, this, &ThdWindow::onProgress);
     connect(engine, &ThdEngine::measured, this, &ThdWindow::onMeasured);
     connect(engine, &ThdEngine::tuned, this, &ThdWindow::onTuned);
+    connect(engine, &ThdEngine::mapped, this, &ThdWindow::onMapped);
     connect(engine, &ThdEngine::undone, this, &ThdWindow::onUndone);
     connect(engine, &ThdEngine::undoAvailable, this, &ThdWindow::onUndoAvailable);
     connect(engine, &ThdEngine::failed, this, &ThdWindow::onFailed);
@@ -145,10 +148,10 @@ void ThdWindow::end(const QString& outcome)
 void ThdWindow::updateControls()
 {
     const bool idle = work == Work::None && !closing;
-    const bool busyWithAudio = work == Work::Measuring || work == Work::Tuning;
     ui->measureButton->setEnabled(idle && connected);
     ui->tuneButton->setEnabled(idle && connected);
-    ui->cancelButton->setEnabled(busyWithAudio && !cancelAsked);
+    ui->mapButton->setEnabled(idle && connected);
+    ui->cancelButton->setEnabled(usesAudio() && !cancelAsked);
     ui->undoButton->setEnabled(idle && connected && undoAvailable);
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
     ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
@@ -175,15 +178,38 @@ void ThdWindow::onTuneClick()
     QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->tune(wanted); }, Qt::QueuedConnection);
 }
 
+void ThdWindow::onMapClick()
+{
+    if (work != Work::None || !confirmWiring())
+        return;
+    begin(Work::Mapping, QStringLiteral("Reading the DAC"));
+    const ThdEngine::Request wanted = choices->request();
+    QMetaObject::invokeMethod(
+        engine, [target = engine, wanted] { target->map(wanted); }, Qt::QueuedConnection);
+}
+
 void ThdWindow::onCancelClick()
 {
-    if (work != Work::Measuring && work != Work::Tuning)
+    if (!usesAudio())
         return;
     cancelAsked = true;
     engine->cancel();
-    ui->progressBar->setFormat(work == Work::Tuning ? QStringLiteral("Cancelling: putting back the values held before")
-                                                    : QStringLiteral("Cancelling"));
+    ui->progressBar->setFormat(
+        work == Work::Measuring
+            ? QStringLiteral("Cancelling")
+            : QStringLiteral("Cancelling: putting back the values held before"));
     updateControls();
+}
+
+// "not tuned": how the console says that the work did not get done.
+const char* ThdWindow::notDone(Work what)
+{
+    switch (what) {
+    case Work::Measuring: return "not measured";
+    case Work::Tuning: return "not tuned";
+    case Work::Mapping: return "not mapped";
+    default: return "failed";
+    }
 }
 
 void ThdWindow::onUndoClick()
@@ -280,6 +306,18 @@ void ThdWindow::onTuned(const ThdReport& report)
                  .arg(report.restoreError));
 }
 
+void ThdWindow::onMapped(const ThdReport& report)
+{
+    end(ReportDisplay::mappedOutcome(report));
+    display->showMap(report);
+    Diagnostics::print("%s\n", qPrintable(ReportDisplay::mappedLine(report)));
+    if (!report.restored)
+        warn(QStringLiteral(
+                 "The map stopped, and the values or the volume the DAC held before could not be "
+                 "put back (%1): Undo puts back the block held before.")
+                 .arg(report.restoreError));
+}
+
 void ThdWindow::onUndone(bool ok, const QString& message)
 {
     end(ok ? message : QStringLiteral("Not undone"));
@@ -308,12 +346,7 @@ void ThdWindow::onFailed(const QString& message)
 {
     const Work was = work;
     end(QStringLiteral("Failed"));
-    if (was == Work::Measuring)
-        Diagnostics::print("not measured: %s\n", qPrintable(message));
-    else if (was == Work::Tuning)
-        Diagnostics::print("not tuned: %s\n", qPrintable(message));
-    else
-        Diagnostics::print("failed: %s\n", qPrintable(message));
+    Diagnostics::print("%s: %s\n", notDone(was), qPrintable(message));
     ui->problemsLabel->setText(message);
     warn(message);
 }
@@ -326,10 +359,8 @@ void ThdWindow::onDisconnected(const QString& message)
     setWindowTitle(baseTitle + QStringLiteral(" : Disconnected"));
     ui->connectionLabel->setText(message);
     updateControls();
-    if (was == Work::Tuning)
-        Diagnostics::print("not tuned: %s\n", qPrintable(message));
-    else if (was == Work::Measuring)
-        Diagnostics::print("not measured: %s\n", qPrintable(message));
+    if (usesAudio(was))
+        Diagnostics::print("%s: %s\n", notDone(was), qPrintable(message));
     Diagnostics::print("disconnected: %s\n", qPrintable(message));
     warn(message);
 }
@@ -356,7 +387,7 @@ void ThdWindow::closeEvent(QCloseEvent* event)
     if (closing)
         return;
     closing = true;
-    if (work == Work::Measuring || work == Work::Tuning)
+    if (usesAudio())
         ui->progressBar->setFormat(QStringLiteral("Closing: stopping and putting back the values held before"));
     updateControls();
     worker.requestInterruption();   // requests still queued do nothing

@@ -43,6 +43,7 @@ protected:
 private slots:
     void onMeasureClick();
     void onTuneClick();
+    void onMapClick();
     void onCancelClick();
     void onUndoClick();
     void onSaveClick();
@@ -53,6 +54,7 @@ private slots:
     void onProgress(const QString& step, int capture, int captures);
     void onMeasured(const ThdReport& report);
     void onTuned(const ThdReport& report);
+    void onMapped(const ThdReport& report);
     void onUndone(bool ok, const QString& message);
     void onUndoAvailable(bool available);
     void onFailed(const QString& message);
@@ -60,7 +62,15 @@ private slots:
     void onEngineFinished();
 
 private:
-    enum class Work { None, Connecting, Measuring, Tuning, Undoing };
+    enum class Work { None, Connecting, Measuring, Tuning, Mapping, Undoing };
+
+    // The work plays and records: Cancel stops it.
+    bool usesAudio() const { return usesAudio(work); }
+    static bool usesAudio(Work what)
+    {
+        return what == Work::Measuring || what == Work::Tuning || what == Work::Mapping;
+    }
+    static const char* notDone(Work what);
 
     bool confirmWiring();
     void begin(Work work, const QString& step);

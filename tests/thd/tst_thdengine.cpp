@@ -142,6 +142,8 @@ private slots:
     void measureFindings();
     void tune_data();
     void tune();
+    void map_data();
+    void map();
     void tuneNothingKept_data();
     void tuneNothingKept();
     void tuneRefused_data();
@@ -582,6 +584,60 @@ void TestThdEngine::tune()
     QCOMPARE(undone.first().at(1).toString(), QString("No tuning of this session to undo."));
 }
 
+// What sonvalectl thd-map does: which pair moves each output at 0, -15 and
+// -35 dB, the block kept in the history first, each volume set in turn and
+// the one held put back last, the values as they were.
+void TestThdEngine::map_data()
+{
+    QTest::addColumn<QString>("analog");
+    QTest::addColumn<QVector<int>>("pairs"); // the left's and the right's at each volume
+    // At -35 dB a probe's first step moves H2 by about ten times the noise
+    // of -140 dBFS, where the solver's threshold lies: the interface's
+    // noise lies lower, so that each output's pair is found every time.
+
+    QTest::newRow("straight") << QString("noise=-150") << QVector<int>{0, 1, 0, 1, 0, 1};
+    QTest::newRow("the pairs follow the volume")
+        << QString("noise=-150,map=volume") << QVector<int>{2, 2, 1, 1, 0, 0};
+}
+
+void TestThdEngine::map()
+{
+    QFETCH(QString, analog);
+    QFETCH(QVector<int>, pairs);
+    qputenv("SONVALE_SIM_ANALOG", analog.toUtf8());
+    UsbSim::setBlock(blockOf(factory));
+    QVERIFY(connectEngine());
+    QSignalSpy mapped(engine, &ThdEngine::mapped);
+    QSignalSpy progress(engine, &ThdEngine::progress);
+    QVERIFY(call("map", ThdEngine::Request(), mapped));
+    const ThdReport report = mapped.first().at(0).value<ThdReport>();
+
+    QCOMPARE(report.kind, ThdReport::Kind::Map);
+    QVERIFY2(report.failure.isEmpty(), qPrintable(report.failure));
+    QCOMPARE(report.outcome, ThdSolver::Outcome::Improved);
+    QVector<int> found;
+    QVector<double> volumes;
+    for (const ThdReport::PairsAt& at : report.map) {
+        volumes << at.volumeDb;
+        found << QVector<int>(at.pairs.begin(), at.pairs.end());
+    }
+    QCOMPARE(volumes, (QVector<double>{0, -15, -35}));
+    QCOMPARE(found, pairs);
+    QVERIFY(report.restored);
+    QVERIFY(report.volumeRestored);
+    QCOMPARE(dacBlock(), factory);
+    QCOMPARE(historyCommands(), QStringList{"sonvale-thd map"});
+    // 0 dB, -15 dB (0x1E), -35 dB (0x46), and the -12.5 dB held (0x19).
+    QCOMPARE(writes().filter(QRegularExpression("^06 ")),
+             (QStringList{"06 00 02 00 00 00 00", "06 00 02 1E 1E 00 00", "06 00 02 46 46 00 00",
+                          "06 00 02 19 19 00 00"}));
+    // Counted across the volumes, ending where the count planned.
+    QCOMPARE(progress.first().at(0).toString(),
+             QString("At 0.0 dB: Measuring the start, capture 1 of 12"));
+    QCOMPARE(progress.last().at(1).toInt(), progress.last().at(2).toInt());
+    QCOMPARE(progress.last().at(1).toInt(), report.captures);
+}
+
 // A tuning that finds nothing to keep says why and leaves the DAC as it
 // was: a silent input writes nothing at all; a distortion no value can
 // null is probed and then written back.
@@ -866,18 +922,25 @@ void TestThdEngine::cancelLongCapture()
 void TestThdEngine::cancelPaced_data()
 {
     QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<QString>("failure");
     QTest::addColumn<QStringList>("written"); // patterns of the requests that change the DAC
 
     // The factory block holds -12.5 dB (0x19) and thd_range0 -300, 260.
     QTest::newRow("a tuning at -15 dB, probing thd_range0")
-        << QByteArray("tune")
+        << QByteArray("tune") << QString("The tuning was cancelled.")
         << QStringList{"06 00 02 1E 1E 00 00", "03 0A 04 .*", "03 0A 04 FE D4 01 04",
+                       "06 00 02 19 19 00 00"};
+    // The map's first volume is 0 dB.
+    QTest::newRow("a map, probing thd_range0 at 0 dB")
+        << QByteArray("map") << QString("The map was cancelled.")
+        << QStringList{"06 00 02 00 00 00 00", "03 0A 04 .*", "03 0A 04 FE D4 01 04",
                        "06 00 02 19 19 00 00"};
 }
 
 void TestThdEngine::cancelPaced()
 {
     QFETCH(QByteArray, slot);
+    QFETCH(QString, failure);
     QFETCH(QStringList, written);
     qputenv("SONVALE_SIM_ANALOG", "pace=realtime");
     UsbSim::setBlock(blockOf(factory));
@@ -893,11 +956,11 @@ void TestThdEngine::cancelPaced()
         if (capture == 2)
             later.start(1000);
     });
-    QSignalSpy tuned(engine, &ThdEngine::tuned);
-    QVERIFY(call(slot.constData(), request, tuned));
-    const ThdReport report = tuned.first().at(0).value<ThdReport>();
+    QSignalSpy done(engine, slot == "map" ? &ThdEngine::mapped : &ThdEngine::tuned);
+    QVERIFY(call(slot.constData(), request, done));
+    const ThdReport report = done.first().at(0).value<ThdReport>();
     QVERIFY(report.cancelled);
-    QCOMPARE(report.failure, QString("The tuning was cancelled."));
+    QCOMPARE(report.failure, failure);
     QVERIFY(report.restored);
     QVERIFY(report.volumeRestored);
     QCOMPARE(report.values, valuesIn(factory));

@@ -8,6 +8,7 @@
 
 #include "settings/presetfile.h"
 #include "testbytes.h"
+#include "thdui/pairmaptable.h"
 #include "thdwindowdriver.h"
 #include "usbsim.h"
 
@@ -123,6 +124,8 @@ private slots:
     void silentInput();
     void tuneWritesWhatItShows_data();
     void tuneWritesWhatItShows();
+    void mapShown_data();
+    void mapShown();
     void stopMidTuning_data();
     void stopMidTuning();
     void dacLeavesMidTuning();
@@ -189,6 +192,7 @@ void TestThdWindow::controlsForEveryone_data()
     } controls[] = {
         {"measureButton", "Measure", QAccessible::Button},
         {"tuneButton", "Tune", QAccessible::Button},
+        {"mapButton", "Map", QAccessible::Button},
         {"cancelButton", "Cancel", QAccessible::Button},
         {"undoButton", "Undo", QAccessible::Button},
         {"saveButton", "Save as preset…", QAccessible::Button},
@@ -203,6 +207,7 @@ void TestThdWindow::controlsForEveryone_data()
         {"progressBar", "Progress", QAccessible::ProgressBar},
         {"leftTable", "Left channel results", QAccessible::Table},
         {"rightTable", "Right channel results", QAccessible::Table},
+        {"mapTable", "Pairs by volume", QAccessible::Table},
         {"spectrumPlot", "Spectrum", QAccessible::Client},
         {"problemsLabel", "Problems", QAccessible::StaticText},
         {"connectionLabel", "Connection", QAccessible::StaticText},
@@ -237,19 +242,21 @@ void TestThdWindow::tabOrderAndMnemonics()
     QStringList order;
     QWidget* at = window.findChild<QWidget*>(QStringLiteral("tryAgainButton"));
     // A spin box's own line edit ("qt_spinbox_lineedit") takes its focus.
-    for (int i = 0; i < 16 && at; ++i, at = at->nextInFocusChain()) {
+    for (int i = 0; i < 18 && at; ++i, at = at->nextInFocusChain()) {
         while (at->focusPolicy() == Qt::NoFocus || at->objectName().startsWith(QLatin1String("qt_")))
             at = at->nextInFocusChain();
         order << at->objectName();
     }
-    QCOMPARE(order, (QStringList{"tryAgainButton", "outputBox", "inputBox", "levelSpin",
-                                 "frequencySpin", "leftInputSpin", "rightInputSpin", "volumeSpin",
-                                 "measureButton", "tuneButton", "cancelButton", "undoButton",
-                                 "saveButton", "leftTable", "rightTable", "spectrumPlot"}));
-    const QStringList texts{"&Measure", "&Tune", "&Cancel", "&Undo", "&Save as preset…", "T&ry again"};
+    QCOMPARE(order,
+             (QStringList{"tryAgainButton", "outputBox", "inputBox", "levelSpin", "frequencySpin",
+                          "leftInputSpin", "rightInputSpin", "volumeSpin", "measureButton",
+                          "tuneButton", "mapButton", "cancelButton", "undoButton", "saveButton",
+                          "leftTable", "rightTable", "spectrumPlot", "mapTable"}));
+    const QStringList texts{"&Measure",         "&Tune",     "M&ap", "&Cancel", "&Undo",
+                            "&Save as preset…", "T&ry again"};
     QStringList shown;
-    for (const char* button :
-         {"measureButton", "tuneButton", "cancelButton", "undoButton", "saveButton", "tryAgainButton"})
+    for (const char* button : {"measureButton", "tuneButton", "mapButton", "cancelButton",
+                               "undoButton", "saveButton", "tryAgainButton"})
         shown << window.findChild<QPushButton*>(QLatin1String(button))->text();
     QCOMPARE(shown, texts);
     for (const char* label : {"outputLabel", "inputLabel", "levelLabel", "frequencyLabel",
@@ -607,6 +614,52 @@ void TestThdWindow::tuneWritesWhatItShows()
     QCOMPARE(kept[2], start[2]);   // thd_range2 drives nothing: left as it was
     QVERIFY(a.button("undoButton")->isEnabled());
     QVERIFY(a.button("saveButton")->isEnabled());
+}
+
+void TestThdWindow::mapShown_data()
+{
+    QTest::addColumn<QByteArray>("analog");
+    QTest::addColumn<QStringList>("cells"); // left, right at 0, -15 and -35 dB
+    QTest::addColumn<QString>("line");
+
+    const QString back = "; the volume and the values held before are back";
+    QTest::newRow("straight")
+        << QByteArray("noise=-150") << QStringList{"thd_range0", "thd_range1", "thd_range0",
+                                                   "thd_range1", "thd_range0", "thd_range1"}
+        << "mapped: 0.0 dB: left thd_range0, right thd_range1; -15.0 dB: left "
+           "thd_range0, right thd_range1; -35.0 dB: left thd_range0, right "
+           "thd_range1"
+               + back;
+    QTest::newRow("the pairs follow the volume")
+        << QByteArray("noise=-150,map=volume")
+        << QStringList{"thd_range2 (shared)", "thd_range2 (shared)", "thd_range1 (shared)",
+                       "thd_range1 (shared)", "thd_range0 (shared)", "thd_range0 (shared)"}
+        << "mapped: 0.0 dB: thd_range2 (shared); -15.0 dB: thd_range1 (shared); -35.0 dB: "
+           "thd_range0 (shared)"
+               + back;
+}
+
+// Map: which pair moves each output at each volume, in the table and on
+// the console; the DAC as it was afterwards, and nothing left to undo.
+void TestThdWindow::mapShown()
+{
+    QFETCH(QByteArray, analog);
+    QFETCH(QStringList, cells);
+    QFETCH(QString, line);
+    start(analog);
+    AssistantWindow& a = *assistant;
+    const QByteArray held = bytesOf(UsbSim::block());
+    clickAndWait("mapButton");
+    auto* map = a.widget<PairMapTable>("mapTable");
+    QStringList shown;
+    for (int column = 0; column < 3; ++column) {
+        for (int row = 0; row < 2; ++row)
+            shown << map->cellText(row, column);
+    }
+    QCOMPARE(shown, cells);
+    QCOMPARE(a.console.lines(QStringLiteral("mapped: ")), QStringList{line});
+    QCOMPARE(bytesOf(UsbSim::block()), held);
+    QVERIFY(!a.button("undoButton")->isEnabled());
 }
 
 void TestThdWindow::stopMidTuning_data()

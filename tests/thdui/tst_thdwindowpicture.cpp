@@ -1,9 +1,10 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The THD assistant after a tuning on the simulated analog path, rendered
-// into <build>/artifacts/thd-assistant.png for a person (and README) to look
-// at, and checked for what a picture alone would show wrongly: a control
-// hidden or cut off, an empty plot, a table without figures.
+// The THD assistant after a tuning and a map on the simulated analog path,
+// rendered into <build>/artifacts/thd-assistant.png for a person (and
+// README) to look at, and checked for what a picture alone would show
+// wrongly: a control hidden or cut off, an empty plot, a table without
+// figures.
 
 #include "testbytes.h"
 #include "thdui/spectrumplot.h"
@@ -69,6 +70,9 @@ void TestThdWindowPicture::initTestCase()
 void TestThdWindowPicture::afterTuning()
 {
     UsbSim::reset();
+    // An interface quiet enough that the map finds each output's pair at
+    // -35 dB too, every time.
+    qputenv("SONVALE_SIM_ANALOG", "noise=-150");
     // Full volume, as a tuning would be run.
     UsbSim::setBlock(TestBytes::blockOf(TestBytes::patched(TestBytes::bytesOf(UsbSim::block()), 4, "00 00")));
     AssistantWindow a;
@@ -79,13 +83,17 @@ void TestThdWindowPicture::afterTuning()
     a.button("tuneButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(a.idle(), 60000);
     QCOMPARE(a.console.lines(QStringLiteral("tuned: ")).size(), 1);
+    // And the pairs mapped beside the tuning's figures.
+    a.button("mapButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(a.idle(), 60000);
+    QCOMPARE(a.console.lines(QStringLiteral("mapped: ")).size(), 1);
 
     // Every control on screen and inside its parent.
     for (const char* name :
-         {"connectionLabel", "outputBox", "inputBox", "levelSpin", "frequencySpin", "leftInputSpin",
-          "rightInputSpin", "volumeSpin", "measureButton", "tuneButton", "cancelButton",
-          "undoButton", "saveButton", "progressBar", "spectrumPlot", "leftTable", "rightTable",
-          "problemsLabel"}) {
+         {"connectionLabel", "outputBox",      "inputBox",   "levelSpin",     "frequencySpin",
+          "leftInputSpin",   "rightInputSpin", "volumeSpin", "measureButton", "tuneButton",
+          "mapButton",       "cancelButton",   "undoButton", "saveButton",    "progressBar",
+          "spectrumPlot",    "leftTable",      "rightTable", "mapTable",      "problemsLabel"}) {
         QWidget* w = a.widget<QWidget>(name);
         QVERIFY2(w && w->isVisible() && !w->size().isEmpty(), name);
         QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), name);
