@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -74,4 +75,28 @@ std::vector<ProblemText::Line> ProblemText::lines(const CaptureAnalysis& analysi
         }
     }
     return said;
+}
+
+QStringList ProblemText::findings(const std::vector<Capture>& captures)
+{
+    QStringList findings;
+    std::vector<std::pair<std::string, int>> said;
+    for (const Capture& capture : captures) {
+        for (const Line& line : lines(*capture.analysis, capture.expectedLevelsDbfs)) {
+            const std::pair<std::string, int> key{line.problem, line.channel};
+            if (std::find(said.begin(), said.end(), key) != said.end())
+                continue;
+            said.push_back(key);
+            findings << line.text;
+        }
+    }
+    return findings;
+}
+
+QString ProblemText::capitalised(const std::string& text)
+{
+    QString message = QString::fromStdString(text);
+    if (!message.isEmpty())
+        message[0] = message[0].toUpper();
+    return message;
 }

@@ -6,6 +6,7 @@
 #include "measure/analysis.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -28,4 +29,17 @@ public:
 
     // One problem of one channel; `expected` NaN when unknown.
     static QString sentence(const std::string& problem, double expectedDbfs, double gotDbfs);
+
+    // The problems of a run's captures, each problem of each channel once,
+    // as the first capture that had it showed it. `expectedLevelsDbfs` as
+    // lines() takes it, for each capture.
+    struct Capture {
+        const CaptureAnalysis* analysis;
+        std::vector<double> expectedLevelsDbfs;
+    };
+    static QStringList findings(const std::vector<Capture>& captures);
+
+    // A cause as the lower layers word it ("the read at 12 ...") at the
+    // start of a sentence of its own.
+    static QString capitalised(const std::string& text);
 };

@@ -11,14 +11,13 @@
 #include "ctl/measurementoutput.h"
 #include "ctl/measurementrig.h"
 #include "ctl/thdtuning.h"
-#include "measure/spectrum.h"
-#include "settings/settingsblock.h"
 #include "thd/problemtext.h"
+#include "thd/requestoptions.h"
+#include "thd/thdrun.h"
 
 #include <QThread>
 
 #include <algorithm>
-#include <cmath>
 #include <optional>
 
 namespace {
@@ -29,136 +28,7 @@ using Block = DacSession::Block;
 // sonvalectl's.
 const char* const tuneCommand = "sonvale-thd tune";
 const char* const undoCommand = "sonvale-thd undo";
-
-// Longer captures (a refinement may take two minutes) are shown by their
-// first second: enough resolution to see each harmonic apart, and a trace
-// a plot redraws in a frame.
-constexpr double shownSeconds = 1.0;
-
-QString words(const std::string& text)
-{
-    QString message = QString::fromStdString(text);
-    if (!message.isEmpty())
-        message[0] = message[0].toUpper();
-    return message;
-}
-
-// The level of each bin in dBFS: the Hann window's coherent gain is 1/2,
-// so a sine of peak A centred on bin k gives |X_k| = A·n/4.
-std::vector<float> spectrumOf(const std::vector<double>& samples, std::size_t n)
-{
-    const std::vector<double> power = Spectrum::hannPower(samples.data(), n);
-    const double fullScale = double(n) / 4.0;
-    std::vector<float> levels(power.size());
-    for (std::size_t k = 0; k < power.size(); ++k) {
-        const double db = 10.0 * std::log10(std::max(power[k], 1e-300)) - 20.0 * std::log10(fullScale);
-        levels[k] = float(std::max(db, -300.0));
-    }
-    return levels;
-}
-
-ThdCapture captureOf(const CaptureAnalysis& analysis, const std::vector<std::vector<double>>& samples)
-{
-    ThdCapture capture;
-    capture.analysis = analysis;
-    if (samples.empty() || analysis.rateHz <= 0)
-        return capture;
-    const std::size_t count = samples.front().size();
-    const std::size_t n = Spectrum::fastLength(std::min<std::size_t>(
-        count, std::size_t(std::llround(analysis.rateHz * shownSeconds))));
-    if (n < 2)
-        return capture;
-    capture.binHz = analysis.rateHz / double(n);
-    for (const std::vector<double>& channel : samples)
-        capture.spectra.push_back(spectrumOf(channel, n));
-    return capture;
-}
-
-QString channelWord(std::size_t channel, std::size_t channels)
-{
-    return QString::fromStdString(MeasurementOutput::channelName(channel, channels));
-}
-
-// The problems the captures showed, in words: each problem of each channel
-// once, as the first capture that had it showed it.
-QStringList findingsOf(const std::vector<const CaptureAnalysis*>& analyses, const std::vector<double>& expected)
-{
-    QStringList findings;
-    std::vector<std::pair<std::string, int>> said;
-    for (const CaptureAnalysis* analysis : analyses) {
-        for (const ProblemText::Line& line : ProblemText::lines(*analysis, expected)) {
-            const std::pair<std::string, int> key{line.problem, line.channel};
-            if (std::find(said.begin(), said.end(), key) != said.end())
-                continue;
-            said.push_back(key);
-            findings << line.text;
-        }
-    }
-    return findings;
-}
-
-QString ordinalOutputs(const std::vector<int>& outputs)
-{
-    if (outputs.size() >= 2)
-        return QStringLiteral("both outputs'");
-    if (outputs.empty())
-        return QStringLiteral("the outputs'");
-    return QStringLiteral("the %1 output's").arg(channelWord(std::size_t(outputs.front()), 2));
-}
-
-// "Probing thd_range1 (the 2nd and 3rd harmonic)": what the solver knows
-// of a capture before it is made.
-QString stepText(const ThdSolver::Step& step, double seconds)
-{
-    QString text;
-    switch (step.purpose) {
-    case ThdSolver::Step::Purpose::Start:
-        text = QStringLiteral("Measuring the start");
-        break;
-    case ThdSolver::Step::Purpose::Probe:
-        text = step.attempt == 0
-                   ? QStringLiteral("Probing %1 (the 2nd and 3rd harmonic)")
-                         .arg(QString::fromStdString(ThdTuning::pairName(step.pair)))
-                   : QStringLiteral("Probing %1 again with a larger step")
-                         .arg(QString::fromStdString(ThdTuning::pairName(step.pair)));
-        break;
-    case ThdSolver::Step::Purpose::Solved:
-        text = QStringLiteral("Measuring the values found");
-        break;
-    case ThdSolver::Step::Purpose::Refine:
-        text = QStringLiteral("Refining %1 values").arg(ordinalOutputs(step.outputs));
-        break;
-    }
-    if (step.lengthFactor > 1)
-        text += QStringLiteral(" (a %1-second capture)").arg(std::lround(seconds * step.lengthFactor));
-    return text;
-}
-
-bool sameAnalysis(const CaptureAnalysis& a, const CaptureAnalysis& b)
-{
-    if (a.channels.size() != b.channels.size() || a.seconds != b.seconds)
-        return false;
-    for (std::size_t c = 0; c < a.channels.size(); ++c) {
-        if (a.channels[c].harmonics != b.channels[c].harmonics
-            || !(a.channels[c].levelDbfs == b.channels[c].levelDbfs))
-            return false;
-    }
-    return true;
-}
-
-// The block with the THD ranges set to `values`.
-Block withValues(const Block& block, const ThdValues& values)
-{
-    SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
-    int16_t* pairs[] = {settings.thd_range0, settings.thd_range1, settings.thd_range2};
-    for (std::size_t pair = 0; pair < 3; ++pair) {
-        pairs[pair][0] = values.pairs[pair][0];
-        pairs[pair][1] = values.pairs[pair][1];
-    }
-    Block result;
-    settings.toDeviceBytes(result.data());
-    return result;
-}
+const char* const mapCommand = "sonvale-thd map";
 
 // A DAC that answers no more because it left the bus.
 bool lost(const std::unique_ptr<DacSession>& session)
@@ -199,9 +69,33 @@ void ThdEngine::cancel()
     stopRequested = true;
 }
 
+void ThdEngine::resetCancel()
+{
+    stopRequested = false;
+}
+
+DacSession* ThdEngine::session() const
+{
+    return d->session.get();
+}
+
 bool ThdEngine::closing() const
 {
     return QThread::currentThread()->isInterruptionRequested();
+}
+
+void ThdEngine::announceCapture(const QString& step, int capture, int captures)
+{
+    // A window that closes between two requests stops this one too.
+    if (closing())
+        stopRequested = true;
+    emit progress(step, capture, captures);
+}
+
+void ThdEngine::start()
+{
+    connectDac();
+    listDevices();
 }
 
 void ThdEngine::connectDac()
@@ -216,7 +110,7 @@ void ThdEngine::connectDac()
         // Held by another program: the interface could not be claimed, and
         // that is what stopped the exchanges. Said first, as what to do.
         const bool inUse = !session->interfaceProblem().empty();
-        QString message = words(session->error());
+        QString message = ProblemText::capitalised(session->error());
         if (inUse) {
             message = QStringLiteral("The DAC %1 is in use by another program, such as Sonvale's window: close "
                                      "it, then try again. (%2)")
@@ -229,6 +123,8 @@ void ThdEngine::connectDac()
     d->session = std::move(session);
     d->block = block;
     d->blockKnown = true;
+    emit volumesHeld(ThdTuning::lowestVolumeDb(block[BlockLayout::volumeLeft + 2],
+                                               block[BlockLayout::volumeLeft + 3]));
     emit connection(true,
                     QStringLiteral("Connected to the DAC %1").arg(QString::fromStdString(d->device()))
                         + (serial.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(serial))),
@@ -251,64 +147,11 @@ void ThdEngine::listDevices()
     emit devicesListed(QList<Device>(devices.begin(), devices.end()), dac, audio.defaultInput());
 }
 
-namespace {
-
-AudioOptions optionsOf(const ThdEngine::Request& request)
-{
-    AudioOptions options;
-    options.frequencyHz = request.frequencyHz;
-    options.frequencyGiven = true;
-    options.requestedLevelDbfs = request.levelDbfs;
-    options.levelCapped = request.levelDbfs > AudioOptions::highestLevelDbfs;
-    options.levelDbfs = std::min(request.levelDbfs, AudioOptions::highestLevelDbfs);
-    options.levelGiven = true;
-    options.rateHz = request.rateHz;
-    options.seconds = request.seconds;
-    if (request.output >= 0)
-        options.output = std::to_string(request.output);
-    if (request.input >= 0)
-        options.input = std::to_string(request.input);
-    return options;
-}
-
-// prepare()'s causes name sonvalectl's options; here the user chose from a list.
-QString audioCause(std::string cause)
-{
-    if (cause.rfind("--output: ", 0) == 0)
-        cause = "the output device: " + cause.substr(10);
-    else if (cause.rfind("--input: ", 0) == 0)
-        cause = "the input device: " + cause.substr(9);
-    for (const char* aside : {" (sonvalectl audio-devices lists them)", " (see audio-devices)"}) {
-        const std::size_t at = cause.find(aside);
-        if (at != std::string::npos)
-            cause.erase(at, std::string(aside).size());
-    }
-    const std::string hint = ": name it with --output";
-    const std::size_t at = cause.find(hint);
-    if (at != std::string::npos)
-        cause = cause.substr(0, at) + ": choose the DAC's output in the list";
-    return words(cause);
-}
-
-void describeSetup(ThdReport& report, const MeasurementRig& rig, const AudioOptions& options, std::size_t channels)
-{
-    report.outputDevice = QString::fromStdString(MeasurementRig::described(rig.output()));
-    report.inputDevice = QString::fromStdString(MeasurementRig::described(rig.input()));
-    report.levelDbfs = options.levelDbfs;
-    report.frequencyHz = options.frequencyHz;
-    report.dacVolumeDb = rig.dacVolumeDb();
-    for (std::size_t c = 0; c < std::max<std::size_t>(channels, 2); ++c)
-        report.expectedLevelDbfs.push_back(rig.playedLevel(c));
-}
-
-} // namespace
-
 void ThdEngine::measure(const ThdEngine::Request& request)
 {
     if (closing())
         return;
-    stopRequested = false;
-    const AudioOptions options = optionsOf(request);
+    const AudioOptions options = RequestOptions::of(request);
     DacSession* session = d->session.get();
     if (session) {
         // Only the volumes: what the tone goes through. Nothing else is
@@ -320,7 +163,8 @@ void ThdEngine::measure(const ThdEngine::Request& request)
                 d->blockKnown = false;
                 emit disconnected(QStringLiteral("The DAC was disconnected; nothing was measured."));
             } else {
-                emit failed(QStringLiteral("The DAC's volume cannot be read: %1").arg(words(session->error())));
+                emit failed(QStringLiteral("The DAC's volume cannot be read: %1")
+                                .arg(ProblemText::capitalised(session->error())));
             }
             return;
         }
@@ -331,7 +175,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     rig.setAnnounceLongCaptures(false);
     const std::string cause = rig.prepare(session, d->vendorId, d->productId, session ? &d->block : nullptr);
     if (!cause.empty()) {
-        emit failed(audioCause(cause));
+        emit failed(RequestOptions::audioCause(cause));
         return;
     }
     emit progress(QStringLiteral("Measuring, capture 1 of 1"), 1, 1);
@@ -343,7 +187,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
 
     ThdReport report;
     report.kind = ThdReport::Kind::Measurement;
-    describeSetup(report, rig, options, analysis.channels.size());
+    ThdRun::describeSetup(report, rig, options, analysis.channels.size());
     report.captures = 1;
     if (stopRequested) {
         report.cancelled = true;
@@ -353,9 +197,9 @@ void ThdEngine::measure(const ThdEngine::Request& request)
         emit failed(QStringLiteral("The audio failed: %1").arg(QString::fromStdString(error)));
         return;
     } else {
-        report.before = captureOf(analysis, samples);
+        report.before = ThdCapture::of(analysis, samples, rig.pathGains(analysis));
         report.outcome = analysis.ok() ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
-        report.findings = findingsOf({&analysis}, report.expectedLevelDbfs);
+        report.findings = ProblemText::findings({{&analysis, report.expectedLevelDbfs}});
     }
     report.valuesKnown = report.blockKnown = session && d->blockKnown;
     if (report.blockKnown) {
@@ -365,134 +209,148 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     emit measured(report);
 }
 
-void ThdEngine::tune(const ThdEngine::Request& request)
+// What a tuning needs before it changes anything: the DAC's whole block
+// (the history keeps it, and the run starts from it), the audio, and the
+// block kept in the history sonvalectl keeps. A cancel that came meanwhile
+// ends it here, with nothing kept or written.
+ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, const char* command,
+                                       MeasurementRig& rig, Block& held)
 {
-    if (closing())
-        return;
-    stopRequested = false;
     DacSession* session = d->session.get();
     if (!session) {
         emit failed(QStringLiteral("The DAC is not connected: connect it before tuning."));
-        return;
+        return Start::Refused;
     }
-    auto dacLost = [&](const QString& what) {
-        d->session.reset();
-        d->blockKnown = false;
-        emit disconnected(what);
-    };
-    // The whole block: the history keeps it, and the tuning starts from it.
-    Block held{};
     if (!session->readBlock(held)) {
         if (lost(d->session))
             dacLost(QStringLiteral("The DAC was disconnected before the tuning began; nothing was changed."));
         else
-            emit failed(QStringLiteral("The DAC cannot be read: %1").arg(words(session->error())));
-        return;
+            emit failed(QStringLiteral("The DAC cannot be read: %1")
+                            .arg(ProblemText::capitalised(session->error())));
+        return Start::Refused;
     }
     d->block = held;
     d->blockKnown = true;
-
-    const AudioOptions options = optionsOf(request);
-    MeasurementRig rig(options);
+    const QString refusal = RequestOptions::volumeRefusal(volumesDb, held);
+    if (!refusal.isEmpty()) {
+        emit failed(refusal);
+        return Start::Refused;
+    }
+    if (stopRequested)
+        return Start::Cancelled;
     rig.setStop(&stopRequested);
     rig.setAnnounceLongCaptures(false);
     const std::string cause = rig.prepare(session, d->vendorId, d->productId, &held);
     if (!cause.empty()) {
-        emit failed(audioCause(cause));
-        return;
+        emit failed(RequestOptions::audioCause(cause));
+        return Start::Refused;
     }
-
-    // Kept before anything changes, in the history sonvalectl keeps; a
-    // history that cannot be kept stops the tuning before anything is sent.
+    if (stopRequested)
+        return Start::Cancelled;
+    // A history that cannot be kept stops the run before anything is sent.
     const History history(d->vendorId, d->productId, session->identity().serial);
     std::string error;
-    if (!history.prepare(error) || !history.record(held.data(), tuneCommand, error)) {
+    if (!history.prepare(error) || !history.record(held.data(), command, error)) {
         emit failed(QStringLiteral("The DAC's settings cannot be kept in its history, so the DAC was left as "
                                    "it was: %1").arg(QString::fromStdString(error)));
-        return;
+        return Start::Refused;
     }
+    return Start::Ready;
+}
+
+// A run cancelled before it changed anything: the DAC as it was read.
+ThdReport ThdEngine::cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const
+{
+    ThdReport report;
+    report.kind = kind;
+    report.cancelled = true;
+    report.failure = failure;
+    report.restored = true;
+    report.valuesKnown = report.blockKnown = d->blockKnown;
+    report.block = d->block;
+    report.start = report.values = ThdTuning::valuesOf(d->block);
+    return report;
+}
+
+// What the DAC holds after a run, and whether it is still there.
+bool ThdEngine::finishRun(const ThdReport& report, const QString& during)
+{
+    d->blockKnown = report.blockKnown;
+    if (report.blockKnown)
+        d->block = report.block;
+    if (!lost(d->session))
+        return true;
+    QString message = QStringLiteral("The DAC was disconnected during the %1").arg(during);
+    if (!report.wrote)
+        message += QStringLiteral("; nothing had been changed on it.");
+    else
+        message += QStringLiteral(
+            "; the values held before could not be put back. Once it is plugged in "
+            "again, connect it and press Undo (or run 'sonvalectl undo') to put them back.");
+    dacLost(message);
+    return false;
+}
+
+void ThdEngine::dacLost(const QString& message)
+{
+    d->session.reset();
+    d->blockKnown = false;
+    emit disconnected(message);
+}
+
+void ThdEngine::tune(const ThdEngine::Request& request)
+{
+    if (closing())
+        return;
+    const AudioOptions options = RequestOptions::of(request);
+    MeasurementRig rig(options);
+    Block held{};
+    std::vector<double> volumes;
+    if (request.volumeDb)
+        volumes.push_back(*request.volumeDb);
+    const Start start = prepareRun(volumes, tuneCommand, rig, held);
+    if (start == Start::Cancelled)
+        emit tuned(cancelledBeforeStart(ThdReport::Kind::Tuning,
+                                        QStringLiteral("The tuning was cancelled.")));
+    if (start != Start::Ready)
+        return;
     d->beforeTuning = held;
     emit undoAvailable(true);
 
-    ThdReport report;
-    report.kind = ThdReport::Kind::Tuning;
-    std::vector<ThdCapture> captures;
-    ThdTuning::Watch watch;
-    watch.stop = &stopRequested;
-    watch.progress = [&](const ThdSolver::Step& step) {
-        // A window that closes between two requests stops this one too.
-        if (QThread::currentThread()->isInterruptionRequested())
-            stopRequested = true;
-        emit progress(QStringLiteral("%1, capture %2 of %3").arg(stepText(step, options.seconds)).arg(step.capture)
-                          .arg(step.planned),
-                      step.capture, step.planned);
+    auto announce = [this](const QString& step, int capture, int captures) {
+        announceCapture(step, capture, captures);
     };
-    watch.captured = [&](const CaptureAnalysis& analysis, const std::vector<std::vector<double>>& samples) {
-        captures.push_back(captureOf(analysis, samples));
-    };
-    const ThdTuning::Outcome outcome = ThdTuning(*session, rig, watch).run(held);
-    const ThdSolver::Result& result = outcome.result;
+    const ThdReport report =
+        ThdRun(*session(), rig, options, stopRequested, announce).tune(held, request.volumeDb);
+    if (finishRun(report, QStringLiteral("tuning")))
+        emit tuned(report);
+}
 
-    describeSetup(report, rig, options, result.before.channels.size());
-    std::vector<const CaptureAnalysis*> analyses;
-    for (const ThdCapture& capture : captures)
-        analyses.push_back(&capture.analysis);
-    // The run's first capture fixed the level each later one should have.
-    std::vector<double> fixedLevels;
-    if (!captures.empty()) {
-        for (const ChannelAnalysis& channel : captures.front().analysis.channels)
-            fixedLevels.push_back(channel.levelDbfs);
-    }
-    report.findings = findingsOf(analyses, fixedLevels);
-    const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
-    report.outcome = outcome.ran && outcome.failure.empty() ? result.outcome : ThdSolver::Outcome::Failed;
-    if (!captures.empty())
-        report.before = captures.front();
-    if (improved) {
-        for (auto it = captures.rbegin(); it != captures.rend(); ++it) {
-            if (sameAnalysis(it->analysis, result.after)) {
-                report.after = *it;
-                break;
-            }
-        }
-    }
-    report.start = result.start;
-    for (std::size_t pair = 0; pair < 3; ++pair)
-        report.drives[pair] = result.pairs[pair].drives;
-    report.floors = result.floors;
-    for (const std::string& note : result.notes)
-        report.notes.append(QString::fromStdString(note));
-    report.reason = words(outcome.ran ? result.reason : std::string());
-    report.captures = result.captures;
-    report.cancelled = outcome.interrupted;
-    report.wrote = outcome.wrote;
-    report.restored = !improved && outcome.restored;
-    report.restoreError = words(outcome.restoreError);
-    if (!outcome.failure.empty())
-        report.failure = outcome.interrupted ? QStringLiteral("The tuning was cancelled.") : words(outcome.failure);
-    if (outcome.restoreError.empty()) {
-        report.valuesKnown = true;
-        report.values = outcome.kept;
-        d->block = withValues(held, outcome.kept);
-        report.blockKnown = true;
-        report.block = d->block;
-    } else {
-        // What the DAC holds is not known: it is read again before use.
-        d->blockKnown = false;
-        report.values = result.start;
-    }
-
-    if (lost(d->session)) {
-        QString message = QStringLiteral("The DAC was disconnected during the tuning");
-        if (!outcome.wrote)
-            message += QStringLiteral("; nothing had been changed on it.");
-        else
-            message += QStringLiteral("; the values held before could not be put back. Once it is plugged in "
-                                      "again, connect it and press Undo (or run 'sonvalectl undo') to put them back.");
-        dacLost(message);
+void ThdEngine::map(const ThdEngine::Request& request)
+{
+    if (closing())
         return;
+    const AudioOptions options = RequestOptions::of(request);
+    MeasurementRig rig(options);
+    Block held{};
+    const Start start = prepareRun(mapVolumesDb, mapCommand, rig, held);
+    if (start == Start::Cancelled)
+        emit mapped(
+            cancelledBeforeStart(ThdReport::Kind::Map, QStringLiteral("The map was cancelled.")));
+    if (start != Start::Ready)
+        return;
+    auto announce = [this](const QString& step, int capture, int captures) {
+        announceCapture(step, capture, captures);
+    };
+    const ThdReport report =
+        ThdRun(*session(), rig, options, stopRequested, announce).map(held, mapVolumesDb);
+    // The map puts back what it changed; what it could not, undo can.
+    if (!report.restored) {
+        d->beforeTuning = held;
+        emit undoAvailable(true);
     }
-    emit tuned(report);
+    if (finishRun(report, QStringLiteral("map")))
+        emit mapped(report);
 }
 
 void ThdEngine::undo()
@@ -535,7 +393,7 @@ void ThdEngine::undo()
         emit disconnected(QStringLiteral("The DAC was disconnected during the undo."));
         return;
     }
-    emit undone(false, QStringLiteral("The undo failed: %1").arg(words(error)));
+    emit undone(false, QStringLiteral("The undo failed: %1").arg(ProblemText::capitalised(error)));
 }
 
 void ThdEngine::shutdown()

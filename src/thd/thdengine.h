@@ -10,9 +10,12 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 // The THD assistant's worker: the DAC, PortAudio, the captures and the
 // tuning loop, kept off the window's thread. The window makes one, moves it
@@ -20,14 +23,17 @@
 // slots; everything it finds comes back as a signal. cancel() alone may be
 // called directly from another thread.
 //
-// measure() and tune() each end with exactly one of: measured() / tuned()
-// (a report, also when a capture showed a problem, such as no signal, when
+// measure(), tune() and map() each end with exactly one of: measured() /
+// tuned() / mapped() (a report, also when a capture showed a problem, such as no signal, when
 // cancel() stopped it, or when the audio failed midway through a tuning:
 // its `failure` says what, `restored` whether the values went back),
 // failed() (it could not run: no DAC open for a tuning, the audio could not
 // start, a measurement's audio failed, the history could not be kept), or
 // disconnected() (the DAC left; the engine then holds no DAC until
 // connectDac()). Before each capture, progress() names it.
+class DacSession;
+class MeasurementRig;
+
 class ThdEngine : public QObject {
     Q_OBJECT
 public:
@@ -42,17 +48,36 @@ public:
         double frequencyHz = 997;
         int rateHz = 48000;
         double seconds = 1;
+        // The input device's inputs that record the DAC's left and right
+        // output, 0-based; one: a capture of the left output alone.
+        std::vector<int> inputChannels{0, 1};
+        // The DAC's volume a tuning runs at, on both outputs, dB; none: the
+        // volume it holds. The volume held goes back afterwards.
+        std::optional<double> volumeDb;
     };
+
+    // The volumes a map probes, dB: the DAC's loudest, and two in the ranges
+    // its volume thresholds (bytes 8 and 9) set by default.
+    static inline const std::vector<double> mapVolumesDb{0, -15, -35};
 
     ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent = nullptr);
     ~ThdEngine() override;
 
-    // Thread-safe: stops a tuning (the values held before are written back)
-    // or abandons a capture under way, within half a second. A measurement
-    // or tuning that has not started yet is not affected.
+    // Thread-safe: stops the measurement or tuning under way, or the next
+    // one queued: a capture under way is abandoned within 0.2 s (its tone
+    // fades out), a tuning then puts back the values and the volume held
+    // before, and one that has changed nothing yet ends before it does.
     void cancel();
+    // Thread-safe: forgets a cancel(). The window calls it as it queues a
+    // request, so that a Cancel pressed before the engine takes the request
+    // up still stops it.
+    void resetCancel();
 
 public slots:
+    // What the window does as it starts, one piece of work: connectDac(),
+    // then listDevices(), so that the devices are known by the time the
+    // work is over.
+    void start();
     // Opens the DAC and reads its whole block, as the main window's
     // Connect&Read does.
     void connectDac();
@@ -60,6 +85,10 @@ public slots:
     void listDevices();
     void measure(const ThdEngine::Request& request);
     void tune(const ThdEngine::Request& request);
+    // What sonvalectl thd-map does: which pair moves which output at each
+    // of mapVolumesDb, the block kept in the history first; the volume and
+    // the values held go back afterwards (undo() can put back what did not).
+    void map(const ThdEngine::Request& request);
     // Writes back the block kept before this session's last tuning.
     void undo();
     // Closes the DAC, then emits finished(). A slot runs only once the one
@@ -75,6 +104,9 @@ signals:
     // `inUse`: the DAC is there but held by another program (the main
     // window, say): trying again once it lets go may succeed.
     void connection(bool open, const QString& message, bool inUse);
+    // Once the DAC is open: the quietest volume its block holds, dB; a
+    // tuning may run at any from 0 dB down to it, in steps of 0.5 dB.
+    void volumesHeld(double lowestDb);
     // `dacOutput`, `defaultInput`: indexes into the list (PortAudio's
     // device indexes), -1 where there is none.
     void devicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
@@ -84,6 +116,7 @@ signals:
     void progress(const QString& step, int capture, int captures);
     void measured(const ThdReport& report);
     void tuned(const ThdReport& report);
+    void mapped(const ThdReport& report);
     void undone(bool ok, const QString& message);
     // Whether undo() has a tuning of this session to put back.
     void undoAvailable(bool available);
@@ -92,7 +125,17 @@ signals:
     void finished();
 
 private:
+    enum class Start { Ready, Refused, Cancelled };
+
     bool closing() const;
+    DacSession* session() const;
+    void announceCapture(const QString& step, int capture, int captures);
+    Start prepareRun(const std::vector<double>& volumesDb, const char* command, MeasurementRig& rig,
+                     std::array<uint8_t, BlockLayout::size>& held);
+    ThdReport cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const;
+    // False once the DAC has left, which it says.
+    bool finishRun(const ThdReport& report, const QString& during);
+    void dacLost(const QString& message);
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -3,9 +3,9 @@
 
 #pragma once
 
-#include "measure/analysis.h"
 #include "measure/thdsolver.h"
 #include "settings/blocklayout.h"
+#include "thd/thdcapture.h"
 
 #include <QMetaType>
 #include <QString>
@@ -13,30 +13,18 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
-// One capture as the assistant shows it: the analysis of each channel and
-// its spectrum.
-struct ThdCapture {
-    CaptureAnalysis analysis;
-    // Per input channel (0 left, 1 right), the level of each bin 0..n/2 in
-    // dBFS, scaled so that a full-scale sine centred on a bin reads 0 dBFS
-    // there (Hann window). A long capture is shown by its first second, so
-    // that a trace never grows past half the rate in points.
-    std::vector<std::vector<float>> spectra;
-    double binHz = 0;     // the width of one bin
-
-    bool isEmpty() const { return analysis.channels.empty(); }
-};
-
-// What one measurement or tuning found, for the window to show. Plain data,
-// copied across threads in a queued signal.
+// What one measurement, tuning or map found, for the window to show. Plain
+// data, copied across threads in a queued signal.
 struct ThdReport {
-    enum class Kind { Measurement, Tuning };
+    enum class Kind { Measurement, Tuning, Map };
     Kind kind = Kind::Measurement;
 
     // The tuning's end as the solver saw it; a measurement is Improved when
-    // its capture had no problem, Failed otherwise.
+    // its capture had no problem, a map once every volume is mapped, and
+    // either Failed otherwise.
     ThdSolver::Outcome outcome = ThdSolver::Outcome::Failed;
 
     // A measurement: `before` alone. A tuning: `before` at the values it
@@ -56,6 +44,13 @@ struct ThdReport {
     std::array<std::vector<int>, 3> drives;
     // Per output, the part of H2 and H3 that no value can cancel, dBc.
     std::vector<ThdSolver::Floor> floors;
+    // A map: at each volume it probed, the pair (0..2) that moves each
+    // output, -1 where none does.
+    struct PairsAt {
+        double volumeDb = 0;
+        std::vector<int> pairs;
+    };
+    std::vector<PairsAt> map;
 
     // The solver's notes and, when it did not improve, why not, in words.
     QStringList notes;
@@ -72,6 +67,10 @@ struct ThdReport {
     bool wrote = false;       // anything was written to the DAC
     bool restored = false;    // the values held before are back, read back and checked
     QString restoreError;     // why they could not be put back
+    // The volume a tuning ran at, both outputs, dB (none: the volume the
+    // DAC held), and whether the volume held before is back, read back.
+    std::optional<double> tunedAtDb;
+    bool volumeRestored = true;
 
     // The whole block the DAC holds now (device order, as a preset keeps
     // it), for "Save as preset…"; only when `blockKnown`.

@@ -77,7 +77,8 @@ void ResultTable::changeEvent(QEvent* event)
 
 QStringList ResultTable::rowNames()
 {
-    QStringList names{QStringLiteral("Fundamental (dBFS)"), QStringLiteral("THD (dB)"), QStringLiteral("THD (%)"),
+    QStringList names{QStringLiteral("Fundamental (dBFS)"), QStringLiteral("Path gain (dB)"),
+                      QStringLiteral("THD (dB)"), QStringLiteral("THD (%)"),
                       QStringLiteral("THD+N (dB)")};
     for (int order = 2; order <= 5; ++order) {
         names << QStringLiteral("H%1 (dBc)").arg(order);
@@ -109,7 +110,7 @@ QString ResultTable::cellText(int row, Column column) const
     return cell ? cell->text() : QString();
 }
 
-void ResultTable::setAnalysis(Column column, const ChannelAnalysis& channel)
+void ResultTable::setAnalysis(Column column, const ChannelAnalysis& channel, double pathGainDb)
 {
     if (!channel.hasTone) {
         for (int row = 0; row < SecondValue; ++row)
@@ -117,6 +118,7 @@ void ResultTable::setAnalysis(Column column, const ChannelAnalysis& channel)
         return;
     }
     setCell(Fundamental, column, fixed(channel.levelDbfs, 2));
+    setCell(PathGain, column, fixed(pathGainDb, 2));
     setCell(ThdDb, column, fixed(channel.thdDb, 2));
     setCell(ThdPercent, column, QString::fromStdString(channel.thdPercentText()));
     setCell(ThdnDb, column, fixed(channel.thdnDb, 2));

@@ -12,8 +12,9 @@
 #include <cstdint>
 
 // One channel's figures before and after a tuning, as text in table cells so
-// that a screen reader reads each one as it is shown: the fundamental, THD
-// in dB and per cent, THD+N, H2 to H5 against the fundamental with their
+// that a screen reader reads each one as it is shown: the fundamental, the
+// path's gain from the level played to the level that arrived, THD in dB
+// and per cent, THD+N, H2 to H5 against the fundamental with their
 // phases, and the compensation values of the pair that drives the output.
 // The decimals are the ones sonvalectl prints; "-" where there is no figure
 // (no tone, or a harmonic above half the rate).
@@ -23,10 +24,11 @@ public:
     enum Column { Before = 0, After = 1 };
     enum Row {
         Fundamental = 0,
+        PathGain,
         ThdDb,
         ThdPercent,
         ThdnDb,
-        FirstHarmonic,      // H2 (dBc), H2 phase, H3 (dBc), ... H5 phase
+        FirstHarmonic, // H2 (dBc), H2 phase, H3 (dBc), ... H5 phase
         SecondValue = FirstHarmonic + 8,
         ThirdValue,
         Pair,
@@ -39,8 +41,10 @@ public:
     static int harmonicRow(int order) { return FirstHarmonic + 2 * (order - 2); }
     static int phaseRow(int order) { return harmonicRow(order) + 1; }
 
-    // The figures of one capture of this channel.
-    void setAnalysis(Column column, const ChannelAnalysis& channel);
+    // The figures of one capture of this channel, and the gain of its path
+    // (the interface's input knob, the cable), dB.
+    void setAnalysis(Column column, const ChannelAnalysis& channel,
+                     double pathGainDb = ChannelAnalysis::none);
     // The compensation values the output's pair held then, and the pair's
     // name ("thd_range0").
     void setValues(Column column, int16_t second, int16_t third, const QString& pair);

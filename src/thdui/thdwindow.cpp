@@ -7,6 +7,8 @@
 #include "base/version.h"
 #include "settings/presetfile.h"
 #include "thdui/accessiblelabel.h"
+#include "thdui/reportdisplay.h"
+#include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
 #include "ui/accessiblecombobox.h"
@@ -24,11 +26,6 @@ namespace {
 
 const QString baseTitle = QStringLiteral("Sonvale THD assistant");
 
-QString pairName(int pair)
-{
-    return QStringLiteral("thd_range%1").arg(pair);
-}
-
 // A progress bar's format takes %p, %v and %m; the step's own text must not.
 QString literalFormat(const QString& text)
 {
@@ -44,6 +41,10 @@ ThdWindow::ThdWindow(QWidget* parent)
     AccessibleComboBox::install();   // before the form makes its combo boxes
     AccessibleLabel::install();      // and its labels
     ui->setupUi(this);
+    display = std::make_unique<ReportDisplay>(ui->leftTable, ui->rightTable, ui->spectrumPlot,
+                                              ui->mapTable, ui->problemsLabel);
+    ui->mapTable->setVolumes(ThdEngine::mapVolumesDb);
+    choices = new RequestChoices(ui, this);
     ui->tryAgainButton->hide();
     // The plot takes what the tables leave.
     ui->resultSplitter->setStretchFactor(0, 1);
@@ -52,6 +53,7 @@ ThdWindow::ThdWindow(QWidget* parent)
 
     connect(ui->measureButton, &QPushButton::clicked, this, &ThdWindow::onMeasureClick);
     connect(ui->tuneButton, &QPushButton::clicked, this, &ThdWindow::onTuneClick);
+    connect(ui->mapButton, &QPushButton::clicked, this, &ThdWindow::onMapClick);
     connect(ui->cancelButton, &QPushButton::clicked, this, &ThdWindow::onCancelClick);
     connect(ui->undoButton, &QPushButton::clicked, this, &ThdWindow::onUndoClick);
     connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
@@ -61,9 +63,11 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(&worker, &QThread::finished, engine, &QObject::deleteLater);
     connect(engine, &ThdEngine::connection, this, &ThdWindow::onConnection);
     connect(engine, &ThdEngine::devicesListed, this, &ThdWindow::onDevicesListed);
+    connect(engine, &ThdEngine::volumesHeld, choices, &RequestChoices::setLowestVolume);
     connect(engine, &ThdEngine::progress, this, &ThdWindow::onProgress);
     connect(engine, &ThdEngine::measured, this, &ThdWindow::onMeasured);
     connect(engine, &ThdEngine::tuned, this, &ThdWindow::onTuned);
+    connect(engine, &ThdEngine::mapped, this, &ThdWindow::onMapped);
     connect(engine, &ThdEngine::undone, this, &ThdWindow::onUndone);
     connect(engine, &ThdEngine::undoAvailable, this, &ThdWindow::onUndoAvailable);
     connect(engine, &ThdEngine::failed, this, &ThdWindow::onFailed);
@@ -91,8 +95,7 @@ void ThdWindow::start()
 {
     begin(Work::Connecting, QStringLiteral("Connecting to the DAC"));
     ui->connectionLabel->setText(QStringLiteral("Connecting to the DAC…"));
-    QMetaObject::invokeMethod(engine, &ThdEngine::connectDac, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(engine, &ThdEngine::listDevices, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(engine, &ThdEngine::start, Qt::QueuedConnection);
 }
 
 // The tone is loud for a loudspeaker or headphones on the DAC, and the
@@ -112,24 +115,15 @@ bool ThdWindow::confirmWiring()
     return wiringConfirmed;
 }
 
-ThdEngine::Request ThdWindow::request() const
-{
-    ThdEngine::Request wanted;
-    if (ui->outputBox->currentIndex() >= 0)
-        wanted.output = ui->outputBox->currentData().toInt();
-    if (ui->inputBox->currentIndex() >= 0)
-        wanted.input = ui->inputBox->currentData().toInt();
-    wanted.levelDbfs = std::min(ui->levelSpin->value(), 0.0);
-    wanted.frequencyHz = ui->frequencySpin->value();
-    return wanted;
-}
-
 // Every call reads the DAC before anything else (its block, or its
 // volumes): the wait cursor shows until the engine first reports.
 void ThdWindow::begin(Work what, const QString& step)
 {
     work = what;
     cancelAsked = false;
+    // The engine has answered every request before this: a Cancel from
+    // here on is this request's.
+    engine->resetCancel();
     if (!readingDac)
         readingDac.emplace();
     // A still bar naming the step until the first capture counts: the busy
@@ -154,16 +148,15 @@ void ThdWindow::end(const QString& outcome)
 void ThdWindow::updateControls()
 {
     const bool idle = work == Work::None && !closing;
-    const bool busyWithAudio = work == Work::Measuring || work == Work::Tuning;
     ui->measureButton->setEnabled(idle && connected);
     ui->tuneButton->setEnabled(idle && connected);
-    ui->cancelButton->setEnabled(busyWithAudio && !cancelAsked);
+    ui->mapButton->setEnabled(idle && connected);
+    ui->cancelButton->setEnabled(usesAudio() && !cancelAsked);
     ui->undoButton->setEnabled(idle && connected && undoAvailable);
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
     ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
     ui->tryAgainButton->setEnabled(idle);
-    for (QWidget* choice : {static_cast<QWidget*>(ui->outputBox), static_cast<QWidget*>(ui->inputBox),
-                            static_cast<QWidget*>(ui->levelSpin), static_cast<QWidget*>(ui->frequencySpin)})
+    for (QWidget* choice : choices->controls())
         choice->setEnabled(idle);
 }
 
@@ -172,7 +165,7 @@ void ThdWindow::onMeasureClick()
     if (work != Work::None || !confirmWiring())
         return;
     begin(Work::Measuring, QStringLiteral("Measuring"));
-    const ThdEngine::Request wanted = request();
+    const ThdEngine::Request wanted = choices->request();
     QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->measure(wanted); }, Qt::QueuedConnection);
 }
 
@@ -181,19 +174,42 @@ void ThdWindow::onTuneClick()
     if (work != Work::None || !confirmWiring())
         return;
     begin(Work::Tuning, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = request();
+    const ThdEngine::Request wanted = choices->request();
     QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->tune(wanted); }, Qt::QueuedConnection);
+}
+
+void ThdWindow::onMapClick()
+{
+    if (work != Work::None || !confirmWiring())
+        return;
+    begin(Work::Mapping, QStringLiteral("Reading the DAC"));
+    const ThdEngine::Request wanted = choices->request();
+    QMetaObject::invokeMethod(
+        engine, [target = engine, wanted] { target->map(wanted); }, Qt::QueuedConnection);
 }
 
 void ThdWindow::onCancelClick()
 {
-    if (work != Work::Measuring && work != Work::Tuning)
+    if (!usesAudio())
         return;
     cancelAsked = true;
     engine->cancel();
-    ui->progressBar->setFormat(work == Work::Tuning ? QStringLiteral("Cancelling: putting back the values held before")
-                                                    : QStringLiteral("Cancelling"));
+    ui->progressBar->setFormat(
+        work == Work::Measuring
+            ? QStringLiteral("Cancelling")
+            : QStringLiteral("Cancelling: putting back the values held before"));
     updateControls();
+}
+
+// "not tuned": how the console says that the work did not get done.
+const char* ThdWindow::notDone(Work what)
+{
+    switch (what) {
+    case Work::Measuring: return "not measured";
+    case Work::Tuning: return "not tuned";
+    case Work::Mapping: return "not mapped";
+    default: return "failed";
+    }
 }
 
 void ThdWindow::onUndoClick()
@@ -233,11 +249,8 @@ void ThdWindow::onTryAgainClick()
 
 void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
 {
-    // Known before the controls follow the end of the work: Try again would
-    // otherwise show for an instant and the window be laid out twice.
+    // The start ends once the devices are listed, next.
     connected = open;
-    if (work == Work::Connecting)
-        end(open ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
     if (open) {
         setWindowTitle(baseTitle);
         ui->connectionLabel->setText(message.contains(QLatin1String("Connected"))
@@ -253,21 +266,9 @@ void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
 
 void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput)
 {
-    ui->outputBox->clear();
-    ui->inputBox->clear();
-    for (const ThdEngine::Device& device : devices) {
-        const QString name = device.dac ? QStringLiteral("%1 (the DAC)").arg(device.name) : device.name;
-        if (device.maxOutputChannels > 0) {
-            ui->outputBox->addItem(name, device.index);
-            if (device.index == dacOutput)
-                ui->outputBox->setCurrentIndex(ui->outputBox->count() - 1);
-        }
-        if (device.maxInputChannels > 0) {
-            ui->inputBox->addItem(name, device.index);
-            if (device.index == defaultInput)
-                ui->inputBox->setCurrentIndex(ui->inputBox->count() - 1);
-        }
-    }
+    choices->listDevices(devices, dacOutput, defaultInput);
+    if (work == Work::Connecting)
+        end(connected ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
 }
 
 void ThdWindow::onProgress(const QString& step, int capture, int captures)
@@ -284,62 +285,36 @@ void ThdWindow::onProgress(const QString& step, int capture, int captures)
 
 void ThdWindow::onMeasured(const ThdReport& report)
 {
-    end(report.cancelled              ? QStringLiteral("Measurement cancelled")
-        : !report.failure.isEmpty()   ? QStringLiteral("Not measured")
-        : report.before.analysis.ok() ? QStringLiteral("Measured")
-                                      : QStringLiteral("Measured, with problems: see below"));
-    // A measurement starts a new comparison: what a tuning left in the
-    // "after" column and traces belongs to another capture. A cancelled one
-    // captured nothing, and the figures shown stay.
-    if (!report.before.isEmpty()) {
-        showCapture(report.before, ResultTable::Before);
-        showCapture(ThdCapture{}, ResultTable::After);
-        showValues(report);
-    }
-    showProblems(report);
-    if (report.cancelled)
-        Diagnostics::print("not measured: cancelled\n");
-    else if (!report.failure.isEmpty())
-        Diagnostics::print("not measured: %s\n", qPrintable(report.failure));
-    else
-        Diagnostics::print("measured: %s\n", qPrintable(thdLine(report.before.analysis)));
+    end(ReportDisplay::measuredOutcome(report));
+    display->showMeasurement(report);
+    Diagnostics::print("%s\n", qPrintable(ReportDisplay::measuredLine(report)));
 }
 
 void ThdWindow::onTuned(const ThdReport& report)
 {
-    const bool kept = report.outcome == ThdSolver::Outcome::Improved && !report.cancelled
-                      && report.failure.isEmpty() && report.values != report.start;
-    end(kept               ? QStringLiteral("Tuned in %1 captures").arg(report.captures)
-        : report.cancelled ? QStringLiteral("Tuning cancelled")
-                           : QStringLiteral("Not tuned"));
-    for (int pair = 0; pair < 3; ++pair)
-        drives[std::size_t(pair)] = report.drives[std::size_t(pair)];
-    showCapture(report.before, ResultTable::Before);
-    showCapture(report.after, ResultTable::After);
-    showValues(report);
-    showProblems(report);
-
-    if (kept && report.blockKnown)
+    end(ReportDisplay::tunedOutcome(report));
+    display->showTuning(report);
+    if (ReportDisplay::kept(report) && report.blockKnown)
         tunedBlock = report.block;
     updateControls();
-
-    if (kept) {
-        Diagnostics::print("tuned: %s\n", qPrintable(thdLine(report.after.analysis)));
-        return;
-    }
-    QString reason = report.cancelled ? QStringLiteral("cancelled")
-                                      : !report.failure.isEmpty() ? report.failure
-                                                                  : report.reason;
-    if (reason.isEmpty())
-        reason = QStringLiteral("the values found measured no better than those held before");
-    if (report.wrote) {
-        reason += report.restored ? QStringLiteral("; the values held before are back")
-                                  : QStringLiteral("; the values held before could not be put back: %1")
-                                        .arg(report.restoreError);
-    }
-    Diagnostics::print("not tuned: %s\n", qPrintable(reason));
-    if (report.wrote && !report.restored)
+    Diagnostics::print("%s\n", qPrintable(ReportDisplay::tunedLine(report)));
+    if (report.wrote && !report.restored && !ReportDisplay::kept(report))
         warn(QStringLiteral("The tuning stopped and the values the DAC held before could not be put back: %1")
+                 .arg(report.restoreError));
+    else if (!report.volumeRestored)
+        warn(QStringLiteral("The volume the DAC held before the tuning could not be put back: %1")
+                 .arg(report.restoreError));
+}
+
+void ThdWindow::onMapped(const ThdReport& report)
+{
+    end(ReportDisplay::mappedOutcome(report));
+    display->showMap(report);
+    Diagnostics::print("%s\n", qPrintable(ReportDisplay::mappedLine(report)));
+    if (!report.restored)
+        warn(QStringLiteral(
+                 "The map stopped, and the values or the volume the DAC held before could not be "
+                 "put back (%1): Undo puts back the block held before.")
                  .arg(report.restoreError));
 }
 
@@ -371,12 +346,7 @@ void ThdWindow::onFailed(const QString& message)
 {
     const Work was = work;
     end(QStringLiteral("Failed"));
-    if (was == Work::Measuring)
-        Diagnostics::print("not measured: %s\n", qPrintable(message));
-    else if (was == Work::Tuning)
-        Diagnostics::print("not tuned: %s\n", qPrintable(message));
-    else
-        Diagnostics::print("failed: %s\n", qPrintable(message));
+    Diagnostics::print("%s: %s\n", notDone(was), qPrintable(message));
     ui->problemsLabel->setText(message);
     warn(message);
 }
@@ -389,10 +359,8 @@ void ThdWindow::onDisconnected(const QString& message)
     setWindowTitle(baseTitle + QStringLiteral(" : Disconnected"));
     ui->connectionLabel->setText(message);
     updateControls();
-    if (was == Work::Tuning)
-        Diagnostics::print("not tuned: %s\n", qPrintable(message));
-    else if (was == Work::Measuring)
-        Diagnostics::print("not measured: %s\n", qPrintable(message));
+    if (usesAudio(was))
+        Diagnostics::print("%s: %s\n", notDone(was), qPrintable(message));
     Diagnostics::print("disconnected: %s\n", qPrintable(message));
     warn(message);
 }
@@ -419,71 +387,12 @@ void ThdWindow::closeEvent(QCloseEvent* event)
     if (closing)
         return;
     closing = true;
-    if (work == Work::Measuring || work == Work::Tuning)
+    if (usesAudio())
         ui->progressBar->setFormat(QStringLiteral("Closing: stopping and putting back the values held before"));
     updateControls();
     worker.requestInterruption();   // requests still queued do nothing
     engine->cancel();
     QMetaObject::invokeMethod(engine, &ThdEngine::shutdown, Qt::QueuedConnection);
-}
-
-void ThdWindow::showCapture(const ThdCapture& capture, int column)
-{
-    const auto stage = column == ResultTable::Before ? SpectrumPlot::Before : SpectrumPlot::After;
-    ResultTable* tables[] = {ui->leftTable, ui->rightTable};
-    for (int channel = 0; channel < 2; ++channel) {
-        ResultTable* table = tables[channel];
-        const auto shown = ResultTable::Column(column);
-        if (std::size_t(channel) < capture.analysis.channels.size())
-            table->setAnalysis(shown, capture.analysis.channels[std::size_t(channel)]);
-        else
-            table->clearColumn(shown);
-        std::vector<double> levels;
-        if (std::size_t(channel) < capture.spectra.size())
-            levels.assign(capture.spectra[std::size_t(channel)].begin(), capture.spectra[std::size_t(channel)].end());
-        ui->spectrumPlot->setSpectrum(channel, stage, levels, capture.binHz);
-    }
-    if (!capture.isEmpty()) {
-        ui->spectrumPlot->setRate(capture.analysis.rateHz);
-        const ChannelAnalysis& first = capture.analysis.channels.front();
-        if (first.hasTone)
-            ui->spectrumPlot->setFundamental(first.frequencyHz);
-    }
-}
-
-// The values of the pair that drives each output, once a tuning has found
-// which one does: a measurement alone cannot tell.
-void ThdWindow::showValues(const ThdReport& report)
-{
-    ResultTable* tables[] = {ui->leftTable, ui->rightTable};
-    for (int channel = 0; channel < 2; ++channel) {
-        int pair = -1;
-        for (int p = 0; p < 3 && pair < 0; ++p) {
-            const auto& outputs = drives[std::size_t(p)];
-            if (std::find(outputs.begin(), outputs.end(), channel) != outputs.end())
-                pair = p;
-        }
-        ResultTable* table = tables[channel];
-        if (pair < 0 || !report.valuesKnown) {
-            table->setValuesUnknown(ResultTable::Before);
-            continue;
-        }
-        const auto& start = report.kind == ThdReport::Kind::Tuning ? report.start : report.values;
-        table->setValues(ResultTable::Before, start.pairs[std::size_t(pair)][0], start.pairs[std::size_t(pair)][1],
-                         pairName(pair));
-        if (report.kind == ThdReport::Kind::Tuning && !report.after.isEmpty()) {
-            table->setValues(ResultTable::After, report.values.pairs[std::size_t(pair)][0],
-                             report.values.pairs[std::size_t(pair)][1], pairName(pair));
-        }
-    }
-}
-
-void ThdWindow::showProblems(const ThdReport& report)
-{
-    QString text = report.findings.join(QLatin1Char('\n'));
-    if (!report.failure.isEmpty())
-        text = report.failure + (text.isEmpty() ? QString() : QLatin1Char('\n') + text);
-    ui->problemsLabel->setText(text.isEmpty() ? QStringLiteral("No problems: the capture is clean.") : text);
 }
 
 void ThdWindow::warn(const QString& text)
@@ -492,18 +401,4 @@ void ThdWindow::warn(const QString& text)
         return;
     readingDac.reset();   // no wait cursor over a message box
     QMessageBox::warning(this, baseTitle, text);
-}
-
-QString ThdWindow::thdLine(const CaptureAnalysis& analysis)
-{
-    QStringList parts;
-    const std::size_t channels = analysis.channels.size();
-    for (std::size_t c = 0; c < channels; ++c) {
-        const QString name = channels == 1 ? QStringLiteral("mono")
-                             : c == 0      ? QStringLiteral("left")
-                             : c == 1      ? QStringLiteral("right")
-                                           : QStringLiteral("channel %1").arg(c + 1);
-        parts << QStringLiteral("%1 THD %2 dB").arg(name, ResultTable::fixed(analysis.channels[c].thdDb, 2));
-    }
-    return parts.join(QStringLiteral(", "));
 }

@@ -12,9 +12,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <vector>
 
+class ReportDisplay;
+class RequestChoices;
 class Ui_ThdWindow;
 
 // The THD assistant: the DAC's distortion measured and nulled while the user
@@ -41,6 +43,7 @@ protected:
 private slots:
     void onMeasureClick();
     void onTuneClick();
+    void onMapClick();
     void onCancelClick();
     void onUndoClick();
     void onSaveClick();
@@ -51,6 +54,7 @@ private slots:
     void onProgress(const QString& step, int capture, int captures);
     void onMeasured(const ThdReport& report);
     void onTuned(const ThdReport& report);
+    void onMapped(const ThdReport& report);
     void onUndone(bool ok, const QString& message);
     void onUndoAvailable(bool available);
     void onFailed(const QString& message);
@@ -58,20 +62,22 @@ private slots:
     void onEngineFinished();
 
 private:
-    enum class Work { None, Connecting, Measuring, Tuning, Undoing };
+    enum class Work { None, Connecting, Measuring, Tuning, Mapping, Undoing };
+
+    // The work plays and records: Cancel stops it.
+    bool usesAudio() const { return usesAudio(work); }
+    static bool usesAudio(Work what)
+    {
+        return what == Work::Measuring || what == Work::Tuning || what == Work::Mapping;
+    }
+    static const char* notDone(Work what);
 
     bool confirmWiring();
-    ThdEngine::Request request() const;
     void begin(Work work, const QString& step);
     // Nothing under way any more; the progress bar says how it ended.
     void end(const QString& outcome);
     void updateControls();
-    void showCapture(const ThdCapture& capture, int column);
-    void showValues(const ThdReport& report);
-    void showProblems(const ThdReport& report);
     void warn(const QString& text);
-    // "left THD -98.21 dB, right THD -97.90 dB"
-    static QString thdLine(const CaptureAnalysis& analysis);
 
     Ui_ThdWindow* ui;
     QThread worker;
@@ -86,6 +92,6 @@ private:
     bool engineDone = false;
     // The block the DAC holds after the last tuning that kept new values.
     std::optional<std::array<uint8_t, BlockLayout::size>> tunedBlock;
-    // Which outputs each pair drives, as the last tuning found it.
-    std::array<std::vector<int>, 3> drives;
+    std::unique_ptr<ReportDisplay> display;
+    RequestChoices* choices;
 };

@@ -1,136 +1,23 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The THD assistant's engine on a worker thread, as the window drives it:
-// queued calls in, signals out, on the simulated DAC and analog path. What
-// it reports is checked against the analog model, what it writes against
-// the requests the DAC received, and what it leaves against the DAC's block.
+// queued calls in, signals out, on the simulated DAC and analog path. The
+// DAC opened, the devices listed, measurements against the analog model,
+// and what a request stopped or a DAC pulled out leaves. The tunings and
+// maps: tst_thdruns.
 
-#include "thd/thdengine.h"
-
-#include "settings/settingsblock.h"
-#include "testbytes.h"
-#include "usbsim.h"
-
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QThread>
-#include <QtTest>
+#include "enginetest.h"
 
 #include <libusb.h>
 
-#include <cmath>
-#include <complex>
 #include <functional>
 
-Q_DECLARE_METATYPE(std::function<void()>)
-Q_DECLARE_METATYPE(ThdSolver::Outcome)
+using namespace EngineTests;
 
-namespace {
-
-using namespace TestBytes;
-
-const QByteArray factory = bytesOf(VirtualDac::factoryBlock());
-// Both channels at 0 dB (attenuation 0 between max 0 and min 255).
-const QByteArray fullVolume = patched(factory, 4, "00 00");
-
-// The simulated path's model (sim/audiosim.h) and the factory block's pairs.
-struct Model {
-    double h2[2] = {2e-5, -1.2e-5};
-    double h3[2] = {1.5e-5, 2.5e-5};
-    double k2 = 1e-7, k3 = 1e-7;
-    int pairs[3][2] = {{-300, 260}, {45, -120}, {-4, 25}};
-    bool swapped = false;
-
-    int pairOf(int output) const { return (output == 0) != swapped ? 0 : 1; }
-    // a2 (which 0) or a3 (which 1) of an output at the factory values.
-    double coefficient(int output, int which) const
-    {
-        const int pair = pairOf(output);
-        return which == 0 ? h2[output] + k2 * pairs[pair][0] : h3[output] + k3 * pairs[pair][1];
-    }
-    // H2, H3 relative to the fundamental for a peak of `amplitude`:
-    // a2·v² puts a2·A/2, a3·v³ puts a3·A²/4 beside it, in phase.
-    double harmonic(int output, int order, double amplitude) const
-    {
-        return order == 2 ? coefficient(output, 0) * amplitude / 2
-                          : coefficient(output, 1) * amplitude * amplitude / 4;
-    }
-    double optimum(int pair, int which) const
-    {
-        const int output = (pair == 0) != swapped ? 0 : 1;
-        return which == 0 ? -h2[output] / k2 : -h3[output] / k3;
-    }
-};
-
-Model modelOf(const QString& analog)
-{
-    Model model;
-    for (const QString& item : analog.split(',', Qt::SkipEmptyParts)) {
-        const QString key = item.section('=', 0, 0);
-        const double value = item.section('=', 1).toDouble();
-        if (key == "h2l") model.h2[0] = value;
-        if (key == "h3l") model.h3[0] = value;
-        if (key == "h2r") model.h2[1] = value;
-        if (key == "h3r") model.h3[1] = value;
-        if (key == "map") model.swapped = item.endsWith("swapped");
-    }
-    return model;
-}
-
-// What the DAC was sent, one request a line as "03 0A 04 FF 88 00 96".
-QStringList sentRequests()
-{
-    QStringList lines;
-    for (const UsbSim::Transfer& transfer : UsbSim::transfers()) {
-        if (transfer.requestType == 0x21 && transfer.request == 0x09)
-            lines << spacedHex(bytesOf(transfer.data));
-    }
-    return lines;
-}
-
-QStringList writes()
-{
-    QStringList lines;
-    for (const QString& line : sentRequests()) {
-        if (!line.startsWith("04 "))
-            lines << line;
-    }
-    return lines;
-}
-
-ThdValues valuesIn(const QByteArray& block)
-{
-    const SettingsBlock settings = SettingsBlock::fromDeviceBytes(reinterpret_cast<const uint8_t*>(block.constData()));
-    ThdValues values;
-    const int16_t* pairs[] = {settings.thd_range0, settings.thd_range1, settings.thd_range2};
-    for (std::size_t pair = 0; pair < 3; ++pair)
-        values.pairs[pair] = {pairs[pair][0], pairs[pair][1]};
-    return values;
-}
-
-QByteArray dacBlock()
-{
-    return bytesOf(UsbSim::block());
-}
-
-double dbOf(double ratio)
-{
-    return 20 * std::log10(std::abs(ratio));
-}
-
-} // namespace
-
-class TestThdEngine : public QObject {
+class TestThdEngine : public EngineTest {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
     void connectDac_data();
     void connectDac();
     void listDevices();
@@ -138,120 +25,12 @@ private slots:
     void measure();
     void measureFindings_data();
     void measureFindings();
-    void tune_data();
-    void tune();
-    void tuneNothingKept_data();
-    void tuneNothingKept();
-    void tuneRefused_data();
-    void tuneRefused();
-    void stopMidTune_data();
-    void stopMidTune();
-    void closedWithTuningQueued();
     void unplugged_data();
     void unplugged();
     void cancelLongCapture();
-
-private:
-    // Runs `slot` on the engine's thread and waits for `spy` to see a
-    // signal; false when none came.
-    bool arrived(QSignalSpy& spy, int before);
-    bool call(const char* slot, QSignalSpy& spy);
-    bool call(const char* slot, const ThdEngine::Request& request, QSignalSpy& spy);
-    bool connectEngine();
-    QString history() const;
-    QStringList historyCommands() const;
-
-    QScopedPointer<QTemporaryDir> data;
-    QThread thread;
-    ThdEngine* engine = nullptr;
+    void stoppedWhileQueued_data();
+    void stoppedWhileQueued();
 };
-
-void TestThdEngine::init()
-{
-    data.reset(new QTemporaryDir);
-    qputenv("XDG_DATA_HOME", QFile::encodeName(data->filePath("data")));
-    qunsetenv("SONVALE_SIM_ANALOG");
-    UsbSim::reset();
-    UsbSim::setBlock(blockOf(fullVolume));
-    // Under wine the data folder is the prefix's own, whatever
-    // XDG_DATA_HOME says: the simulated DAC's history there starts empty.
-    QDir(history()).removeRecursively();
-    QFile::remove(history());
-    engine = new ThdEngine(0x2FC6, 0x6013);
-    engine->moveToThread(&thread);
-    thread.start();
-}
-
-void TestThdEngine::cleanup()
-{
-    QSignalSpy finished(engine, &ThdEngine::finished);
-    QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
-    QVERIFY(arrived(finished, 0));
-    thread.quit();
-    thread.wait();
-    delete engine;
-    engine = nullptr;
-    // No libusb context or handle is left behind by the engine.
-    QCOMPARE(UsbSim::liveHandles(), 0);
-    QCOMPARE(UsbSim::liveContexts(), 0);
-    qunsetenv("SONVALE_SIM_ANALOG");
-    QDir(history()).removeRecursively();
-    QFile::remove(history());
-}
-
-// The engine's thread may emit before the spy starts waiting: the count
-// tells, not wait() alone. The bound only keeps a hung engine from hanging
-// the suite.
-bool TestThdEngine::arrived(QSignalSpy& spy, int before)
-{
-    QDeadlineTimer deadline(300000);
-    while (spy.count() == before && !deadline.hasExpired())
-        spy.wait(100);
-    return spy.count() > before;
-}
-
-bool TestThdEngine::call(const char* slot, QSignalSpy& spy)
-{
-    const int before = spy.count();
-    QMetaObject::invokeMethod(engine, slot, Qt::QueuedConnection);
-    return arrived(spy, before);
-}
-
-bool TestThdEngine::call(const char* slot, const ThdEngine::Request& request, QSignalSpy& spy)
-{
-    const int before = spy.count();
-    QMetaObject::invokeMethod(engine, slot, Qt::QueuedConnection, Q_ARG(ThdEngine::Request, request));
-    return arrived(spy, before);
-}
-
-bool TestThdEngine::connectEngine()
-{
-    QSignalSpy connection(engine, &ThdEngine::connection);
-    if (!call("connectDac", connection) || !connection.first().at(0).toBool())
-        return false;
-    UsbSim::clearLog();
-    return true;
-}
-
-QString TestThdEngine::history() const
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + "/sonvale/history/2fc6-6013-SV9038-0001";
-}
-
-// The commands of the history's entries, oldest first; each entry holds
-// the block kept (checked by the tests that need it).
-QStringList TestThdEngine::historyCommands() const
-{
-    QStringList commands;
-    const QStringList files = QDir(history()).entryList({"*.sonvale"}, QDir::Files, QDir::Name);
-    for (const QString& file : files) {
-        const QByteArray text = readFile(QDir(history()).filePath(file)).mid(50);
-        const int at = text.indexOf("command: ");
-        commands << QString::fromUtf8(text.mid(at + 9).split('\n').first());
-    }
-    return commands;
-}
 
 // What the window says about the DAC: connected by name, or why not, and
 // whether another program holds it (so that "Try again" makes sense).
@@ -457,298 +236,6 @@ void TestThdEngine::measureFindings()
     QCOMPARE(dacBlock(), connect ? fullVolume : factory);
 }
 
-// A tuning: the values the engine chose are the model's nulls and are what
-// the DAC holds; only THD windows were written; before and after reported;
-// each capture announced in words; the history keeps the block from before,
-// and undo puts it back.
-void TestThdEngine::tune_data()
-{
-    QTest::addColumn<QString>("analog");
-    QTest::addColumn<QStringList>("steps");
-
-    // thd_range2 moves nothing: its probe is tried again with a larger step.
-    // The interface's noise far down, so that the first values solved for
-    // already lie within half a unit of the null: no refinement follows,
-    // whatever the noise drew.
-    const QStringList straight{
-        "Measuring the start, capture 1 of 7",
-        "Probing thd_range0 (the 2nd and 3rd harmonic), capture 2 of 7",
-        "Probing thd_range1 (the 2nd and 3rd harmonic), capture 3 of 7",
-        "Probing thd_range2 (the 2nd and 3rd harmonic), capture 4 of 7",
-        "Probing thd_range2 again with a larger step, capture 5 of 8",
-        "Probing thd_range2 again with a larger step, capture 6 of 9",
-        "Measuring the values found, capture 7 of 9",
-    };
-    QTest::newRow("straight") << QString("noise=-170") << straight;
-    QTest::newRow("swapped") << QString("noise=-170,map=swapped") << straight;
-}
-
-void TestThdEngine::tune()
-{
-    QFETCH(QString, analog);
-    QFETCH(QStringList, steps);
-
-    qputenv("SONVALE_SIM_ANALOG", analog.toUtf8());
-    QVERIFY(connectEngine());
-    QSignalSpy tuned(engine, &ThdEngine::tuned);
-    QSignalSpy progress(engine, &ThdEngine::progress);
-    QSignalSpy undoAvailable(engine, &ThdEngine::undoAvailable);
-    QVERIFY(call("tune", ThdEngine::Request(), tuned));
-    const ThdReport report = tuned.first().at(0).value<ThdReport>();
-
-    QStringList said;
-    for (const QList<QVariant>& step : progress) {
-        said << step.at(0).toString();
-        QVERIFY(step.at(1).toInt() <= step.at(2).toInt());
-    }
-    QCOMPARE(said, steps);
-    QCOMPARE(report.kind, ThdReport::Kind::Tuning);
-    QCOMPARE(report.outcome, ThdSolver::Outcome::Improved);
-    QVERIFY2(report.failure.isEmpty(), qPrintable(report.failure));
-    QCOMPARE(report.captures, steps.size());
-
-    // The values found null the model's distortion; the DAC holds them.
-    const Model model = modelOf(analog);
-    QVERIFY(report.valuesKnown);
-    QCOMPARE(report.start, valuesIn(fullVolume));
-    QCOMPARE(valuesIn(dacBlock()), report.values);
-    QCOMPARE(bytesOf(report.block.data(), 48), dacBlock());
-    for (int pair = 0; pair < 2; ++pair) {
-        for (int which = 0; which < 2; ++which) {
-            const double optimum = model.optimum(pair, which);
-            const int value = report.values.pairs[std::size_t(pair)][std::size_t(which)];
-            QVERIFY2(std::abs(value - optimum) <= std::max(2.0, 0.01 * std::abs(optimum)),
-                     qPrintable(QString("thd_range%1[%2]=%3, optimum %4").arg(pair).arg(which).arg(value).arg(optimum)));
-        }
-    }
-    QCOMPARE(report.values.pairs[2], valuesIn(fullVolume).pairs[2]);
-    QCOMPARE(report.drives[0], std::vector<int>{model.swapped ? 1 : 0});
-    QCOMPARE(report.drives[1], std::vector<int>{model.swapped ? 0 : 1});
-    QCOMPARE(report.drives[2], std::vector<int>());
-
-    // The whole block read first, then only the THD ranges written, each
-    // in its own window, and read back.
-    const QStringList sent = sentRequests();
-    for (int i = 0; i < 12; ++i)
-        QCOMPARE(sent.at(i), QString::asprintf("04 %02X 04 00 00 00 00", i * 4));
-    for (const QString& line : sent.mid(12)) {
-        QVERIFY2(line.startsWith("03 0A 04 ") || line.startsWith("03 0E 04 ") || line.startsWith("03 12 04 ")
-                     || line.startsWith("04 08 04 ") || line.startsWith("04 0C 04 ") || line.startsWith("04 10 04 ")
-                     || line.startsWith("04 14 04 "),
-                 qPrintable(line));
-    }
-
-    // Before and after, with their spectra: H2 and H3 fall far.
-    QVERIFY(!report.before.isEmpty());
-    QVERIFY(!report.after.isEmpty());
-    QCOMPARE(report.after.spectra.size(), std::size_t(2));
-    for (std::size_t output = 0; output < 2; ++output) {
-        for (int order = 2; order <= 3; ++order) {
-            const double before = report.before.analysis.channels[output].harmonicDbc(order);
-            const double after = report.after.analysis.channels[output].harmonicDbc(order);
-            QVERIFY2(after < std::min(before - 10, -135.0), qPrintable(QString("H%1 %2 -> %3").arg(order).arg(before).arg(after)));
-            const double model = dbOf(Model(modelOf(analog)).harmonic(int(output), order, std::pow(10.0, -3.0 / 20)));
-            QVERIFY(std::abs(before - model) < 0.5);
-        }
-    }
-
-    // Kept before anything changed; undo writes it back whole and says so.
-    QCOMPARE(historyCommands(), QStringList{"sonvale-thd tune"});
-    QCOMPARE(undoAvailable.count(), 1);
-    QCOMPARE(undoAvailable.first().at(0).toBool(), true);
-    QSignalSpy undone(engine, &ThdEngine::undone);
-    UsbSim::clearLog();
-    QVERIFY(call("undo", undone));
-    QCOMPARE(undone.first().at(1).toString(), QString("The settings held before the last tuning are back on the DAC."));
-    QCOMPARE(undone.first().at(0).toBool(), true);
-    QCOMPARE(dacBlock(), fullVolume);
-    QCOMPARE(historyCommands(), (QStringList{"sonvale-thd tune", "sonvale-thd undo"}));
-    QStringList undoWrites;
-    for (int address = 0; address < 48; address += 4)
-        undoWrites << "03 " + spacedHex(QByteArray(1, char(address))) + " 04 " + spacedHex(fullVolume.mid(address, 4));
-    undoWrites << "05 00 00 00 00 00 00";   // the commit
-    QCOMPARE(writes(), undoWrites);
-    QCOMPARE(undoAvailable.last().at(0).toBool(), false);
-
-    // Nothing left to undo.
-    undone.clear();
-    QVERIFY(call("undo", undone));
-    QCOMPARE(undone.first().at(0).toBool(), false);
-    QCOMPARE(undone.first().at(1).toString(), QString("No tuning of this session to undo."));
-}
-
-// A tuning that finds nothing to keep says why and leaves the DAC as it
-// was: a silent input writes nothing at all; a distortion no value can
-// null is probed and then written back.
-void TestThdEngine::tuneNothingKept_data()
-{
-    QTest::addColumn<QString>("analog");
-    QTest::addColumn<ThdSolver::Outcome>("outcome");
-    QTest::addColumn<QString>("reason");
-    QTest::addColumn<int>("findings");
-    QTest::addColumn<bool>("wrote");
-
-    QTest::newRow("silent input") << QString("input=silent") << ThdSolver::Outcome::Failed
-                                  << "The capture at the start values: no signal" << 1 << false;
-    QTest::newRow("the interface's own distortion dominates")
-        << QString("adc2=5e-3") << ThdSolver::Outcome::NotImproved
-        << "The values that would null it lie beyond their range: the distortion measured is most likely not the "
-           "DAC's (the audio interface's own, or an overloaded input)"
-        << 0 << true;
-}
-
-void TestThdEngine::tuneNothingKept()
-{
-    QFETCH(QString, analog);
-    QFETCH(ThdSolver::Outcome, outcome);
-    QFETCH(QString, reason);
-    QFETCH(int, findings);
-    QFETCH(bool, wrote);
-
-    qputenv("SONVALE_SIM_ANALOG", analog.toUtf8());
-    QVERIFY(connectEngine());
-    QSignalSpy tuned(engine, &ThdEngine::tuned);
-    QVERIFY(call("tune", ThdEngine::Request(), tuned));
-    const ThdReport report = tuned.first().at(0).value<ThdReport>();
-    QCOMPARE(report.outcome, outcome);
-    QCOMPARE(report.reason, reason);
-    QCOMPARE(report.findings.size(), findings);
-    if (findings > 0)
-        QVERIFY(report.findings.first().startsWith("No signal reached the input: "));
-    QVERIFY(report.after.isEmpty());
-    QCOMPARE(report.wrote, wrote);
-    QVERIFY(report.restored);
-    QCOMPARE(report.values, valuesIn(fullVolume));
-    QCOMPARE(dacBlock(), fullVolume);
-    if (!wrote)
-        QCOMPARE(writes(), QStringList());
-}
-
-// A tuning that cannot start sends nothing that changes the DAC.
-void TestThdEngine::tuneRefused_data()
-{
-    QTest::addColumn<bool>("connect");
-    QTest::addColumn<QString>("analog");
-    QTest::addColumn<bool>("blockHistory");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("not connected") << false << QString() << false
-                                   << "The DAC is not connected: connect it before tuning.";
-    QTest::newRow("history cannot be kept")
-        << true << QString() << true
-        << "The DAC's settings cannot be kept in its history, so the DAC was left as it was: ";
-    QTest::newRow("audio refused") << true << QString("k2=much") << false
-                                   << "The audio system cannot start: SONVALE_SIM_ANALOG: bad value 'much' for k2";
-}
-
-void TestThdEngine::tuneRefused()
-{
-    QFETCH(bool, connect);
-    QFETCH(QString, analog);
-    QFETCH(bool, blockHistory);
-    QFETCH(QString, message);
-
-    qputenv("SONVALE_SIM_ANALOG", analog.toUtf8());
-    if (connect)
-        QVERIFY(connectEngine());
-    if (blockHistory) {
-        // A file where the DAC's history folder should be: no folder can be
-        // made there.
-        QVERIFY(QDir().mkpath(QFileInfo(history()).path()));
-        QVERIFY(writeFile(history(), "not a folder"));
-    }
-    QSignalSpy failed(engine, &ThdEngine::failed);
-    QSignalSpy tuned(engine, &ThdEngine::tuned);
-    QSignalSpy undoAvailable(engine, &ThdEngine::undoAvailable);
-    QVERIFY(call("tune", ThdEngine::Request(), failed));
-    QVERIFY2(failed.first().at(0).toString().startsWith(message), qPrintable(failed.first().at(0).toString()));
-    QCOMPARE(tuned.count(), 0);
-    QCOMPARE(undoAvailable.count(), 0);
-    QCOMPARE(writes(), QStringList());
-    QCOMPARE(dacBlock(), fullVolume);
-}
-
-// Cancel, and closing the window (cancel, then shutdown), during a tuning:
-// the values held before are written back, checked, and said so.
-void TestThdEngine::stopMidTune_data()
-{
-    QTest::addColumn<bool>("shutdown");
-    QTest::addColumn<int>("atCapture");
-
-    QTest::newRow("cancel while probing") << false << 3;
-    QTest::newRow("cancel while refining") << false << 6;
-    QTest::newRow("window closed while probing") << true << 3;
-}
-
-void TestThdEngine::stopMidTune()
-{
-    QFETCH(bool, shutdown);
-    QFETCH(int, atCapture);
-
-    QVERIFY(connectEngine());
-    QSignalSpy tuned(engine, &ThdEngine::tuned);
-    QSignalSpy finished(engine, &ThdEngine::finished);
-    QSignalSpy progress(engine, &ThdEngine::progress);
-    // Straight into the engine, as the window's Cancel does, but on the
-    // engine's thread as the capture is announced, so that the capture it
-    // stops is known.
-    connect(
-        engine, &ThdEngine::progress, this,
-        [&](const QString&, int capture, int) {
-            if (capture != atCapture)
-                return;
-            engine->cancel();
-            if (shutdown)
-                QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
-        },
-        Qt::DirectConnection);
-    QVERIFY(call("tune", ThdEngine::Request(), tuned));
-    const ThdReport report = tuned.first().at(0).value<ThdReport>();
-    QVERIFY(report.cancelled);
-    QCOMPARE(report.failure, QString("The tuning was cancelled."));
-    QCOMPARE(report.outcome, ThdSolver::Outcome::Failed);
-    QVERIFY(report.wrote);
-    QVERIFY(report.restored);
-    QVERIFY(report.restoreError.isEmpty());
-    QCOMPARE(report.values, valuesIn(fullVolume));
-    // No capture after the one under way when cancelled.
-    QCOMPARE(progress.last().at(1).toInt(), atCapture);
-    QCOMPARE(dacBlock(), fullVolume);
-    // The last write puts back what the last probe or solve changed.
-    const QStringList sent = writes();
-    QVERIFY(!sent.isEmpty());
-    const QString last = sent.last();
-    const int address = last.mid(3, 2).toInt(nullptr, 16);
-    QCOMPARE(last, "03 " + spacedHex(QByteArray(1, char(address))) + " 04 " + spacedHex(fullVolume.mid(address, 4)));
-    if (shutdown) {
-        QVERIFY(arrived(finished, 0));
-        QCOMPARE(UsbSim::liveHandles(), 0);
-    }
-}
-
-// The window closed while a tuning is still queued behind a slow request:
-// it asks the thread to stop, and the tuning never starts.
-void TestThdEngine::closedWithTuningQueued()
-{
-    QSignalSpy tuned(engine, &ThdEngine::tuned);
-    QSignalSpy failed(engine, &ThdEngine::failed);
-    QSignalSpy progress(engine, &ThdEngine::progress);
-    QSignalSpy finished(engine, &ThdEngine::finished);
-    // Connecting reads twelve windows, a tenth of a second each at least:
-    // the tuning queued behind it cannot have begun when the window closes
-    // (the connection itself may or may not have).
-    QMetaObject::invokeMethod(engine, "connectDac", Qt::QueuedConnection);
-    QMetaObject::invokeMethod(engine, "tune", Qt::QueuedConnection, Q_ARG(ThdEngine::Request, ThdEngine::Request()));
-    engine->cancel();
-    thread.requestInterruption();
-    QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
-    QVERIFY(arrived(finished, 0));
-    QCOMPARE(tuned.count() + failed.count() + progress.count(), 0);
-    QCOMPARE(writes(), QStringList());
-    QCOMPARE(historyCommands(), QStringList());
-    QCOMPARE(dacBlock(), fullVolume);
-}
-
 // The DAC pulled out: the window hears that it left, and whether the values
 // could be put back; no report is taken as a measurement's or a tuning's,
 // and the next request finds no DAC.
@@ -812,6 +299,48 @@ void TestThdEngine::cancelLongCapture()
     QCOMPARE(report.failure, QString("The measurement was cancelled."));
     QVERIFY(report.before.isEmpty());
     QCOMPARE(writes(), QStringList());
+}
+
+// The window closed, or Cancel pressed, while a tuning is still queued
+// behind a slow request: the tuning never starts. Closing asks the thread
+// to stop, and nothing is said; Cancel says the tuning was cancelled.
+void TestThdEngine::stoppedWhileQueued_data()
+{
+    QTest::addColumn<bool>("closing");
+    QTest::newRow("the window closed") << true;
+    QTest::newRow("Cancel pressed") << false;
+}
+
+void TestThdEngine::stoppedWhileQueued()
+{
+    QFETCH(bool, closing);
+    QSignalSpy tuned(engine, &ThdEngine::tuned);
+    QSignalSpy failed(engine, &ThdEngine::failed);
+    QSignalSpy progress(engine, &ThdEngine::progress);
+    QSignalSpy finished(engine, &ThdEngine::finished);
+    // Connecting reads twelve windows, a tenth of a second each at least:
+    // the tuning queued behind it cannot have begun when the window closes
+    // (the connection itself may or may not have).
+    QMetaObject::invokeMethod(engine, "connectDac", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(engine, "tune", Qt::QueuedConnection, Q_ARG(ThdEngine::Request, ThdEngine::Request()));
+    engine->cancel();
+    if (closing) {
+        thread.requestInterruption();
+        QMetaObject::invokeMethod(engine, "shutdown", Qt::QueuedConnection);
+        QVERIFY(arrived(finished, 0));
+        QCOMPARE(tuned.count(), 0);
+    } else {
+        QVERIFY(arrived(tuned, 0));
+        const ThdReport report = tuned.first().at(0).value<ThdReport>();
+        QVERIFY(report.cancelled);
+        QCOMPARE(report.failure, QString("The tuning was cancelled."));
+        QVERIFY(!report.wrote);
+        QCOMPARE(report.values, valuesIn(fullVolume));
+    }
+    QCOMPARE(failed.count() + progress.count(), 0);
+    QCOMPARE(writes(), QStringList());
+    QCOMPARE(historyCommands(), QStringList());
+    QCOMPARE(dacBlock(), fullVolume);
 }
 
 QTEST_GUILESS_MAIN(TestThdEngine)

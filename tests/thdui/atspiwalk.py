@@ -11,12 +11,16 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from atspisession import run, wait_for  # noqa: E402
 
 CONTROLS = [
-    ("push button", "Measure"), ("push button", "Tune"), ("push button", "Cancel"),
+    ("push button", "Measure"), ("push button", "Tune"), ("push button", "Map"),
+    ("push button", "Cancel"),
     ("push button", "Undo"), ("push button", "Save as preset…"),
     ("combo box", "Output device"), ("combo box", "Input device"),
     ("spin button", "Level"), ("spin button", "Frequency"),
+    ("spin button", "Left input"), ("spin button", "Right input"),
+    ("spin button", "Tune at volume"),
     ("progress bar", "Progress"),
     ("table", "Left channel results"), ("table", "Right channel results"),
+    ("table", "Pairs by volume"),
     ("label", "Problems"), ("label", "Connection"),
 ]
 

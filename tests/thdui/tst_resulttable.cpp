@@ -56,10 +56,10 @@ void TestResultTable::headers()
     QCOMPARE(table.horizontalHeaderItem(0)->text(), QStringLiteral("Before"));
     QCOMPARE(table.horizontalHeaderItem(1)->text(), QStringLiteral("After"));
     const QStringList expected{
-        "Fundamental (dBFS)", "THD (dB)", "THD (%)", "THD+N (dB)",
-        "H2 (dBc)", "H2 phase (°)", "H3 (dBc)", "H3 phase (°)",
-        "H4 (dBc)", "H4 phase (°)", "H5 (dBc)", "H5 phase (°)",
-        "2nd-harmonic value", "3rd-harmonic value", "Pair"};
+        "Fundamental (dBFS)", "Path gain (dB)",     "THD (dB)",           "THD (%)",
+        "THD+N (dB)",         "H2 (dBc)",           "H2 phase (°)",       "H3 (dBc)",
+        "H3 phase (°)",       "H4 (dBc)",           "H4 phase (°)",       "H5 (dBc)",
+        "H5 phase (°)",       "2nd-harmonic value", "3rd-harmonic value", "Pair"};
     QCOMPARE(table.rowCount(), expected.size());
     for (int row = 0; row < table.rowCount(); ++row)
         QCOMPARE(table.verticalHeaderItem(row)->text(), expected[row]);
@@ -95,8 +95,12 @@ void TestResultTable::headerSizesFollowTheFont()
     font.setBold(bold);
     table.setFont(font);
 
-    QTableWidget plain(ResultTable::RowCount, 2);
+    // The font before the rows: a header built with sixteen rows or more
+    // keeps the size it measured in the font it was built in.
+    QTableWidget plain;
     plain.setFont(font);
+    plain.setRowCount(ResultTable::RowCount);
+    plain.setColumnCount(2);
     plain.setVerticalHeaderLabels(ResultTable::rowNames());
     plain.setHorizontalHeaderLabels({QStringLiteral("Before"), QStringLiteral("After")});
     QTRY_COMPARE(table.verticalHeader()->width(), plain.verticalHeader()->sizeHint().width());
@@ -131,6 +135,7 @@ void TestResultTable::figuresOfAnAnalysis_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("text");
     QTest::newRow("fundamental") << int(ResultTable::Fundamental) << "-3.25";
+    QTest::newRow("path gain") << int(ResultTable::PathGain) << "-9.00";
     QTest::newRow("THD dB") << int(ResultTable::ThdDb) << "-99.59";
     QTest::newRow("THD %") << int(ResultTable::ThdPercent) << "0.00105";
     QTest::newRow("THD+N") << int(ResultTable::ThdnDb) << "-95.00";
@@ -151,7 +156,7 @@ void TestResultTable::figuresOfAnAnalysis()
     QFETCH(int, row);
     QFETCH(QString, text);
     ResultTable table;
-    table.setAnalysis(ResultTable::Before, knownChannel());
+    table.setAnalysis(ResultTable::Before, knownChannel(), -9.004);
     table.setValues(ResultTable::Before, -1234, 130, QStringLiteral("thd_range1"));
     QCOMPARE(table.cellText(row, ResultTable::Before), text);
     QCOMPARE(table.item(row, ResultTable::Before)->text(), text);   // what AT-SPI reads

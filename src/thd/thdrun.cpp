@@ -1,0 +1,284 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "thd/thdrun.h"
+
+#include "ctl/measurementoutput.h"
+#include "ctl/measurementrig.h"
+#include "settings/settingsblock.h"
+#include "thd/problemtext.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+using Block = DacSession::Block;
+
+QString channelWord(std::size_t channel, std::size_t channels)
+{
+    return QString::fromStdString(MeasurementOutput::channelName(channel, channels));
+}
+
+QString ordinalOutputs(const std::vector<int>& outputs)
+{
+    if (outputs.size() >= 2)
+        return QStringLiteral("both outputs'");
+    if (outputs.empty())
+        return QStringLiteral("the outputs'");
+    return QStringLiteral("the %1 output's").arg(channelWord(std::size_t(outputs.front()), 2));
+}
+
+// "Probing thd_range1 (the 2nd and 3rd harmonic)": what the solver knows
+// of a capture before it is made.
+QString stepText(const ThdSolver::Step& step, double seconds)
+{
+    QString text;
+    switch (step.purpose) {
+    case ThdSolver::Step::Purpose::Start: text = QStringLiteral("Measuring the start"); break;
+    case ThdSolver::Step::Purpose::Probe:
+        text = step.attempt == 0 ? QStringLiteral("Probing %1 (the 2nd and 3rd harmonic)")
+                                       .arg(QString::fromStdString(ThdTuning::pairName(step.pair)))
+                                 : QStringLiteral("Probing %1 again with a larger step")
+                                       .arg(QString::fromStdString(ThdTuning::pairName(step.pair)));
+        break;
+    case ThdSolver::Step::Purpose::Solved:
+        text = QStringLiteral("Measuring the values found");
+        break;
+    case ThdSolver::Step::Purpose::Refine:
+        text = QStringLiteral("Refining %1 values").arg(ordinalOutputs(step.outputs));
+        break;
+    }
+    if (step.lengthFactor > 1)
+        text +=
+            QStringLiteral(" (a %1-second capture)").arg(std::lround(seconds * step.lengthFactor));
+    return text;
+}
+
+bool sameAnalysis(const CaptureAnalysis& a, const CaptureAnalysis& b)
+{
+    if (a.channels.size() != b.channels.size() || a.seconds != b.seconds)
+        return false;
+    for (std::size_t c = 0; c < a.channels.size(); ++c) {
+        if (a.channels[c].harmonics != b.channels[c].harmonics
+            || !(a.channels[c].levelDbfs == b.channels[c].levelDbfs))
+            return false;
+    }
+    return true;
+}
+
+// The block with the THD ranges set to `values`.
+Block withValues(const Block& block, const ThdValues& values)
+{
+    SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
+    int16_t* pairs[] = {settings.thd_range0, settings.thd_range1, settings.thd_range2};
+    for (std::size_t pair = 0; pair < 3; ++pair) {
+        pairs[pair][0] = values.pairs[pair][0];
+        pairs[pair][1] = values.pairs[pair][1];
+    }
+    Block result;
+    settings.toDeviceBytes(result.data());
+    return result;
+}
+
+// The pair that moves `output` at one volume; -1 when none does.
+int driverOf(const ThdTuning::Map::AtVolume& at, int output)
+{
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
+        const std::vector<int>& drives = at.drives[std::size_t(pair)];
+        if (std::find(drives.begin(), drives.end(), output) != drives.end())
+            return pair;
+    }
+    return -1;
+}
+
+} // namespace
+
+ThdRun::ThdRun(DacSession& session, MeasurementRig& rig, const AudioOptions& options,
+               const std::atomic<bool>& stop, Announce announce)
+    : session(session), rig(rig), options(options), stop(stop), announce(std::move(announce))
+{
+}
+
+void ThdRun::describeSetup(ThdReport& report, const MeasurementRig& rig,
+                           const AudioOptions& options, std::size_t channels)
+{
+    report.outputDevice = QString::fromStdString(MeasurementRig::described(rig.output()));
+    report.inputDevice = QString::fromStdString(MeasurementRig::described(rig.input()));
+    report.levelDbfs = options.levelDbfs;
+    report.frequencyHz = options.frequencyHz;
+    report.dacVolumeDb = rig.dacVolumeDb();
+    for (std::size_t c = 0; c < std::max<std::size_t>(channels, 2); ++c)
+        report.expectedLevelDbfs.push_back(rig.playedLevel(c));
+}
+
+ThdTuning::Watch ThdRun::watch()
+{
+    ThdTuning::Watch watch;
+    watch.stop = &stop;
+    watch.progress = [this](const ThdSolver::Step& step) {
+        announce(QStringLiteral("%1, capture %2 of %3")
+                     .arg(stepText(step, options.seconds))
+                     .arg(step.capture)
+                     .arg(step.planned),
+                 step.capture, step.planned);
+    };
+    watch.captured = [this](const CaptureAnalysis& analysis,
+                            const std::vector<std::vector<double>>& samples) {
+        captures.push_back(ThdCapture::of(analysis, samples, rig.pathGains(analysis)));
+    };
+    return watch;
+}
+
+ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb)
+{
+    captures.clear();
+    const ThdTuning::Outcome outcome = ThdTuning(session, rig, watch()).run(held, volumeDb);
+    const ThdSolver::Result& result = outcome.result;
+    ThdReport report;
+    report.kind = ThdReport::Kind::Tuning;
+    // The setup as the captures were made: at the volume tuned at, which
+    // the run has put back since.
+    if (volumeDb)
+        rig.setDacVolumeDb({*volumeDb, *volumeDb});
+    describeSetup(report, rig, options, result.before.channels.size());
+    report.tunedAtDb = volumeDb;
+    showCaptures(report, outcome);
+    const bool improved =
+        outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
+    report.outcome =
+        outcome.ran && outcome.failure.empty() ? result.outcome : ThdSolver::Outcome::Failed;
+    if (improved) {
+        for (auto it = captures.rbegin(); it != captures.rend(); ++it) {
+            if (sameAnalysis(it->analysis, result.after)) {
+                report.after = *it;
+                break;
+            }
+        }
+    }
+    report.reason = ProblemText::capitalised(outcome.ran ? result.reason : std::string());
+    report.captures = result.captures;
+    showEnd(report, outcome, improved, QStringLiteral("The tuning was cancelled."));
+    showValues(report, outcome, held);
+    return report;
+}
+
+ThdReport ThdRun::map(const Block& held, const std::vector<double>& volumesDb)
+{
+    captures.clear();
+    ThdTuning::Watch watching = watch();
+    watching.progress = mapProgress(volumesDb);
+    const ThdTuning::Map map = ThdTuning(session, rig, watching).map(held, volumesDb);
+    const ThdTuning::Outcome& outcome = map.outcome;
+    ThdReport report;
+    report.kind = ThdReport::Kind::Map;
+    describeSetup(report, rig, options, map.outputs);
+    report.findings = findings();
+    report.start = ThdTuning::valuesOf(held);
+    for (const ThdTuning::Map::AtVolume& at : map.volumes) {
+        ThdReport::PairsAt row;
+        row.volumeDb = at.volumeDb;
+        for (std::size_t output = 0; output < map.outputs; ++output)
+            row.pairs.push_back(driverOf(at, int(output)));
+        report.map.push_back(row);
+    }
+    const bool mapped = outcome.ran && outcome.failure.empty();
+    report.outcome = mapped ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
+    report.captures = int(captures.size());
+    showEnd(report, outcome, false, QStringLiteral("The map was cancelled."));
+    showValues(report, outcome, held);
+    return report;
+}
+
+// "At -15.0 dB: Probing thd_range0 (the 2nd and 3rd harmonic), capture 8 of
+// 12": each volume starts with a capture at the values held, then one
+// probe a pair and a larger step for a pair that moved nothing; nothing is
+// solved.
+ThdSolver::Progress ThdRun::mapProgress(const std::vector<double>& volumesDb)
+{
+    struct Count {
+        int volume = -1;
+        int before = 0; // the captures of the volumes done
+        int last = 0;   // the last capture of this volume
+    };
+    auto count = std::make_shared<Count>();
+    const int unsolved = 1 + ThdSolver::Settings().maxRefinements;
+    const int perVolume = 1 + ThdValues::pairCount;
+    return [this, count, volumesDb, unsolved, perVolume](const ThdSolver::Step& step) {
+        if (step.purpose == ThdSolver::Step::Purpose::Start) {
+            count->before += count->last;
+            ++count->volume;
+        }
+        count->last = step.capture;
+        const int left = int(volumesDb.size()) - count->volume - 1;
+        const int capture = count->before + step.capture;
+        const int planned = count->before + std::max(step.capture, step.planned - unsolved)
+                            + std::max(0, left) * perVolume;
+        const double volume = volumesDb.at(std::size_t(std::max(0, count->volume)));
+        announce(QStringLiteral("At %1 dB: %2, capture %3 of %4")
+                     .arg(QString::number(volume, 'f', 1), stepText(step, options.seconds))
+                     .arg(capture)
+                     .arg(planned),
+                 capture, planned);
+    };
+}
+
+void ThdRun::showEnd(ThdReport& report, const ThdTuning::Outcome& outcome, bool improved,
+                     const QString& cancelled)
+{
+    report.cancelled = outcome.interrupted;
+    report.wrote = outcome.wrote;
+    report.restored = !improved && outcome.restored;
+    report.restoreError = ProblemText::capitalised(outcome.restoreError);
+    report.volumeRestored = outcome.volumeRestored;
+    if (!outcome.failure.empty())
+        report.failure =
+            outcome.interrupted ? cancelled : ProblemText::capitalised(outcome.failure);
+}
+
+QStringList ThdRun::findings() const
+{
+    // The run's first capture fixed each channel's path gain: a later one
+    // should arrive at what that gain makes of the level it played.
+    std::vector<ProblemText::Capture> said;
+    for (const ThdCapture& capture : captures) {
+        std::vector<double> expected;
+        for (std::size_t c = 0; c < capture.analysis.channels.size(); ++c) {
+            const std::vector<double>& fixed = captures.front().pathGainsDb;
+            const double moved = c < fixed.size() && c < capture.pathGainsDb.size()
+                                     ? capture.pathGainsDb[c] - fixed[c]
+                                     : ChannelAnalysis::none;
+            expected.push_back(capture.analysis.channels[c].levelDbfs - moved);
+        }
+        said.push_back({&capture.analysis, expected});
+    }
+    return ProblemText::findings(said);
+}
+
+void ThdRun::showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) const
+{
+    const ThdSolver::Result& result = outcome.result;
+    report.findings = findings();
+    if (!captures.empty())
+        report.before = captures.front();
+    report.start = result.start;
+    for (std::size_t pair = 0; pair < 3; ++pair)
+        report.drives[pair] = result.pairs[pair].drives;
+    report.floors = result.floors;
+    for (const std::string& note : result.notes)
+        report.notes.append(QString::fromStdString(note));
+}
+
+void ThdRun::showValues(ThdReport& report, const ThdTuning::Outcome& outcome, const Block& held)
+{
+    if (!outcome.restoreError.empty()) {
+        // What the DAC holds is not known: it is read again before use.
+        report.values = outcome.result.start;
+        return;
+    }
+    report.valuesKnown = true;
+    report.values = outcome.kept;
+    report.blockKnown = true;
+    report.block = withValues(held, outcome.kept);
+}
