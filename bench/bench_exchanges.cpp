@@ -19,7 +19,7 @@
 //   bench_exchanges [--runs N]
 #include "base/version.h"
 #include "ctl/controltool.h"
-#include "ctl/history.h"
+#include "control/history.h"
 #include "device/es9038.h"
 #include "settings/es9038state.h"
 #include "ui/mainwindow.h"

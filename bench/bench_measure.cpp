@@ -12,7 +12,7 @@
 #include "clocksignals.h"
 #include "measure.h"
 #include "measure/analysis.h"
-#include "measure/thdsolver.h"
+#include "tuning/thdsolver.h"
 #include "synthetic.h"
 
 #include <chrono>

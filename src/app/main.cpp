@@ -10,7 +10,7 @@
 #include <QApplication>
 
 #ifdef _WIN32
-#include "app/parentconsole.h"
+#include "base/parentconsole.h"
 #endif
 
 int main(int argc, char* argv[])

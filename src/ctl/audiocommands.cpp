@@ -8,7 +8,7 @@
 #include "ctl/audiooptions.h"
 #include "ctl/commands.h"
 #include "ctl/measurementoutput.h"
-#include "ctl/measurementrig.h"
+#include "tuning/measurementrig.h"
 #include "base/diagnostics.h"
 #include "measure/wavfile.h"
 
@@ -176,7 +176,7 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         if (options.levelGiven)
             setup.expectedLevels.assign(wav.channels.size(), options.levelDbfs);
     } else {
-        const int status = MeasurementRig::run(context, options, !options.output, false,
+        const int status = context.withRig(options, !options.output, false,
                                                [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
                                                    std::string error;
                                                    const bool measured =

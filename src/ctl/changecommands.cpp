@@ -6,8 +6,8 @@
 
 #include "ctl/commandoutput.h"
 #include "ctl/commands.h"
-#include "ctl/history.h"
-#include "ctl/historykeeper.h"
+#include "control/history.h"
+#include "control/historykeeper.h"
 #include "settings/blocklayout.h"
 #include "settings/fieldassignment.h"
 #include "settings/presetfile.h"
@@ -27,7 +27,7 @@ std::string writeWholeBlock(const CommandContext& context, DacSession& session, 
 {
     Block held{};
     if (context.keepHistory) {
-        const std::string fault = HistoryKeeper(context, session).readAndKeep(held);
+        const std::string fault = context.historyKeeper(session).readAndKeep(held);
         if (!fault.empty())
             return fault;
     } else if (!session.readWindows({0}, held)) {
@@ -85,7 +85,7 @@ int Commands::set(const CommandContext& context, const Arguments& arguments)
         return context.refuse("set needs at least one FIELD=VALUE, e.g. set pcm_mclk[0]=7");
 
     return context.withDac([&](DacSession& session) {
-        const HistoryKeeper history(context, session);
+        const HistoryKeeper history = context.historyKeeper(session);
         std::string fault = history.makeFolder();
         Block held{};
         if (!fault.empty() || !session.readBlock(held))
@@ -165,7 +165,7 @@ int Commands::factory(const CommandContext& context, const Arguments& arguments)
     const int result = context.withDac([&](DacSession& session) {
         Block block;
         if (context.keepHistory) {
-            const std::string fault = HistoryKeeper(context, session).readAndKeep(block);
+            const std::string fault = context.historyKeeper(session).readAndKeep(block);
             if (!fault.empty())
                 return fault;
         }

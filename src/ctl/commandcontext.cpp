@@ -5,6 +5,9 @@
 
 #include "cli/optionparser.h"
 #include "base/diagnostics.h"
+#include "settings/blocklayout.h"
+
+#include <cstdio>
 
 CommandContext::CommandContext(const ToolConsole& console) : ToolConsole(console)
 {
@@ -44,4 +47,58 @@ bool CommandContext::splitOptions(const Arguments& arguments, const std::vector<
         given.push_back(parser.isSet(name));
     operands = parser.operands();
     return true;
+}
+
+HistoryKeeper CommandContext::historyKeeper(DacSession& session) const
+{
+    return HistoryKeeper({keepHistory, vendorId, productId, commandLine, " (--no-history does without the history)"},
+                         session);
+}
+
+int CommandContext::withRig(const MeasurementOptions& options, bool needDac, bool wholeBlock,
+                            const MeasurementRig::Work& work) const
+{
+    std::FILE* const diagnostics = Diagnostics::redirect(verbose ? stderr : nullptr);
+    int status = Done;
+    {
+        // The input first: a channel it does not have is a bad command line,
+        // refused before anything reaches the DAC.
+        MeasurementRig rig(options);
+        bool refused = false;
+        const std::string inputCause = rig.prepareInput(refused);
+        if (!inputCause.empty()) {
+            Diagnostics::redirect(diagnostics);
+            if (refused)
+                return refuse(inputCause);
+            fail(inputCause);
+            return AudioFailed;
+        }
+        DacSession session(vendorId, productId);
+        DacSession::Block block{};
+        std::string cause;
+        bool open = session.open();
+        // measure needs only the volumes (one window); tune-thd the whole
+        // block, for the history and the THD values.
+        const std::vector<uint8_t> volumeWindow{BlockLayout::windowOf(BlockLayout::volumeLeft)};
+        if (open && !(wholeBlock ? session.readBlock(block) : session.readWindows(volumeWindow, block))) {
+            open = false;
+            cause = session.error();
+        } else if (!open) {
+            cause = session.error();
+        }
+        if (open || !needDac) {
+            cause = rig.prepareOutput(open ? &session : nullptr, vendorId,
+                                      productId, open ? &block : nullptr);
+            for (const std::string& note : rig.notes())
+                std::fprintf(stderr, "%s\n", note.c_str());
+            if (cause.empty())
+                status = work(open ? &session : nullptr, open ? &block : nullptr, rig);
+        }
+        if (!cause.empty()) {
+            fail(cause);
+            status = AudioFailed;
+        }
+    }   // the DAC is closed here, PortAudio ended
+    Diagnostics::redirect(diagnostics);
+    return status;
 }

@@ -5,7 +5,9 @@
 
 #include "base/version.h"
 #include "cli/toolconsole.h"
-#include "ctl/dacsession.h"
+#include "control/dacsession.h"
+#include "control/historykeeper.h"
+#include "tuning/measurementrig.h"
 
 #include <cstdint>
 #include <functional>
@@ -36,6 +38,20 @@ public:
     // false once refused.
     bool splitOptions(const Arguments& arguments, const std::vector<std::string>& known, std::vector<bool>& given,
                       Arguments& operands) const;
+
+    // Opens the DAC and reads its block, whole when `wholeBlock`, otherwise
+    // only the window of the volumes (a DAC that cannot be opened or read
+    // fails the command when `needDac`, otherwise it is done without),
+    // prepares a rig for `options` (the input first: a channel it lacks is
+    // a bad command line, refused before anything reaches the DAC) and runs
+    // `work`. AudioFailed once the cause is printed, when that fails; the
+    // DAC is closed at the end.
+    int withRig(const MeasurementOptions& options, bool needDac, bool wholeBlock,
+                const MeasurementRig::Work& work) const;
+
+    // The history kept before a change on `session`, as this command
+    // line asks.
+    HistoryKeeper historyKeeper(DacSession& session) const;
 
     uint16_t vendorId = SONVALE_USB_VENDOR_ID;
     uint16_t productId = SONVALE_USB_PRODUCT_ID;

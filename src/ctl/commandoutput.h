@@ -3,8 +3,8 @@
 
 #pragma once
 
-#include "ctl/dacsession.h"
-#include "ctl/history.h"
+#include "control/dacsession.h"
+#include "control/history.h"
 
 #include <string>
 #include <vector>

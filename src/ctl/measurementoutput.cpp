@@ -52,15 +52,6 @@ std::string explained(const std::string& problem)
 
 } // namespace
 
-std::string MeasurementOutput::channelName(std::size_t channel, std::size_t channels)
-{
-    if (channels == 1)
-        return "mono";
-    if (channel < 2)
-        return channel == 0 ? "left" : "right";
-    return "channel " + std::to_string(channel + 1);
-}
-
 std::string MeasurementOutput::fixed(double value, int decimals)
 {
     if (!std::isfinite(value))

@@ -5,6 +5,7 @@
 
 #include "ctl/jsontext.h"
 #include "measure/analysis.h"
+#include "tuning/measurementsetup.h"
 
 #include <string>
 #include <vector>
@@ -14,30 +15,13 @@
 // measured on and its problems in words, or the JSON document of all that.
 class MeasurementOutput {
 public:
-    // What the capture was made of.
-    struct Setup {
-        double frequencyHz = 0;     // asked for; 0: none (a file searched for the strongest tone)
-        double levelDbfs = 0;       // played, after the cap
-        bool levelCapped = false;
-        double requestedLevelDbfs = 0;
-        std::vector<double>
-            expectedLevels; // a file's, per channel, as --level asked; empty: not checked
-        // Per channel, after the DAC's volume; empty with a file. The path
-        // gain is what arrived against it.
-        std::vector<double> playedLevels;
-        std::string output;         // '0 "name"'; empty with a file
-        bool outputIsDac = false;
-        std::vector<double> dacVolumeDb;      // left, right; empty: not through the DAC
-        std::string input;
-        // How the streams were opened ("WASAPI shared, converted from ...").
-        std::string outputMode;
-        std::string inputMode;
-        std::string file;           // the recording analysed, with its format
-        std::string fileFormat;     // "24-bit PCM"
-    };
+    using Setup = MeasurementSetup;
 
     // "left", "right"; "mono" for one channel.
-    static std::string channelName(std::size_t channel, std::size_t channels);
+    static std::string channelName(std::size_t channel, std::size_t channels)
+    {
+        return MeasurementSetup::channelName(channel, channels);
+    }
 
     static std::string text(const Setup& setup, const CaptureAnalysis& analysis);
     // `indent`: where the document stands when nested in another.

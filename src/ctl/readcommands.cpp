@@ -4,7 +4,7 @@
 
 #include "ctl/commandoutput.h"
 #include "ctl/commands.h"
-#include "ctl/history.h"
+#include "control/history.h"
 #include "settings/blocklayout.h"
 #include "settings/fieldassignment.h"
 #include "settings/presetfile.h"

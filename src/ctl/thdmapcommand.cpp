@@ -5,11 +5,11 @@
 // they follow the volume can only be found by probing.
 
 #include "ctl/commands.h"
-#include "ctl/historykeeper.h"
+#include "control/historykeeper.h"
 #include "ctl/measurementoutput.h"
-#include "ctl/measurementrig.h"
+#include "tuning/measurementrig.h"
 #include "ctl/stopsignals.h"
-#include "ctl/thdtuning.h"
+#include "tuning/thdtuning.h"
 
 #include <QJsonArray>
 
@@ -112,8 +112,7 @@ int Commands::thdMap(const CommandContext& context, const Arguments& arguments)
         options.volumesDb.empty() ? defaultVolumesDb : options.volumesDb;
 
     StopSignals stops;
-    const int status = MeasurementRig::run(
-        context, options, true, true,
+    const int status = context.withRig(options, true, true,
         [&](DacSession* session, const DacSession::Block* block, MeasurementRig& rig) {
             const uint8_t max = (*block)[BlockLayout::volumeLeft + 2],
                           min = (*block)[BlockLayout::volumeLeft + 3];
@@ -126,7 +125,7 @@ int Commands::thdMap(const CommandContext& context, const Arguments& arguments)
                         + " dB to 0 dB in steps of 0.5 dB");
                 }
             }
-            const HistoryKeeper history(context, *session);
+            const HistoryKeeper history = context.historyKeeper(*session);
             std::string fault = history.makeFolder();
             if (fault.empty())
                 fault = history.keep(*block);

@@ -4,11 +4,11 @@
 // analog stages add, found by measuring, and its report.
 
 #include "ctl/commands.h"
-#include "ctl/historykeeper.h"
+#include "control/historykeeper.h"
 #include "ctl/measurementoutput.h"
-#include "ctl/measurementrig.h"
+#include "tuning/measurementrig.h"
 #include "ctl/stopsignals.h"
-#include "ctl/thdtuning.h"
+#include "tuning/thdtuning.h"
 #include "measure/decibels.h"
 
 #include <QJsonArray>
@@ -229,14 +229,13 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
     // From here on Ctrl-C, SIGTERM, a closed terminal or console stop the
     // tuning, which puts the DAC back before the process ends.
     StopSignals stops;
-    const int status = MeasurementRig::run(
-        context, options, true, true,
+    const int status = context.withRig(options, true, true,
         [&](DacSession* session, const DacSession::Block* block, MeasurementRig& rig) {
             const std::string refusal = volumeRefusal(options, *block);
             if (!refusal.empty())
                 return context.refuse(refusal);
             // The whole block goes into the history before anything changes.
-            const HistoryKeeper history(context, *session);
+            const HistoryKeeper history = context.historyKeeper(*session);
             std::string fault = history.makeFolder();
             if (fault.empty())
                 fault = history.keep(*block);

@@ -3,20 +3,20 @@
 
 #include "thd/requestoptions.h"
 
-#include "ctl/thdtuning.h"
+#include "tuning/thdtuning.h"
 #include "settings/blocklayout.h"
 #include "thd/problemtext.h"
 
 #include <algorithm>
 
-AudioOptions RequestOptions::of(const ThdEngine::Request& request)
+MeasurementOptions RequestOptions::of(const ThdEngine::Request& request)
 {
-    AudioOptions options;
+    MeasurementOptions options;
     options.frequencyHz = request.frequencyHz;
     options.frequencyGiven = true;
     options.requestedLevelDbfs = request.levelDbfs;
-    options.levelCapped = request.levelDbfs > AudioOptions::highestLevelDbfs;
-    options.levelDbfs = std::min(request.levelDbfs, AudioOptions::highestLevelDbfs);
+    options.levelCapped = request.levelDbfs > MeasurementOptions::highestLevelDbfs;
+    options.levelDbfs = std::min(request.levelDbfs, MeasurementOptions::highestLevelDbfs);
     options.levelGiven = true;
     options.rateHz = request.rateHz;
     options.seconds = request.seconds;

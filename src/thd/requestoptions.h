@@ -3,8 +3,8 @@
 
 #pragma once
 
-#include "ctl/audiooptions.h"
-#include "ctl/dacsession.h"
+#include "tuning/measurementoptions.h"
+#include "control/dacsession.h"
 #include "thd/thdengine.h"
 
 #include <QString>
@@ -17,7 +17,7 @@
 // and the DAC's block refuse of it, in the window's words.
 class RequestOptions {
 public:
-    static AudioOptions of(const ThdEngine::Request& request);
+    static MeasurementOptions of(const ThdEngine::Request& request);
     // A volume the DAC's block cannot hold, refused before anything is kept
     // or written; "" when each of `volumesDb` is one it holds.
     static QString volumeRefusal(const std::vector<double>& volumesDb,

@@ -5,12 +5,11 @@
 
 #include "audio/audiosystem.h"
 #include "audio/dacaudiomatch.h"
-#include "ctl/audiooptions.h"
-#include "ctl/dacsession.h"
-#include "ctl/history.h"
-#include "ctl/measurementoutput.h"
-#include "ctl/measurementrig.h"
-#include "ctl/thdtuning.h"
+#include "tuning/measurementoptions.h"
+#include "control/dacsession.h"
+#include "control/historykeeper.h"
+#include "tuning/measurementrig.h"
+#include "tuning/thdtuning.h"
 #include "thd/problemtext.h"
 #include "thd/requestoptions.h"
 #include "thd/thdrun.h"
@@ -151,7 +150,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
 {
     if (closing())
         return;
-    const AudioOptions options = RequestOptions::of(request);
+    const MeasurementOptions options = RequestOptions::of(request);
     DacSession* session = d->session.get();
     if (session) {
         // Only the volumes: what the tone goes through. Nothing else is
@@ -248,11 +247,12 @@ ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, con
     if (stopRequested)
         return Start::Cancelled;
     // A history that cannot be kept stops the run before anything is sent.
-    const History history(d->vendorId, d->productId, session->identity().serial);
-    std::string error;
-    if (!history.prepare(error) || !history.record(held.data(), command, error)) {
-        emit failed(QStringLiteral("The DAC's settings cannot be kept in its history, so the DAC was left as "
-                                   "it was: %1").arg(QString::fromStdString(error)));
+    const HistoryKeeper keeper({true, d->vendorId, d->productId, command, {}}, *session);
+    std::string error = keeper.makeFolder();
+    if (error.empty())
+        error = keeper.keep(held);
+    if (!error.empty()) {
+        emit failed(ProblemText::capitalised(error));
         return Start::Refused;
     }
     return Start::Ready;
@@ -302,7 +302,7 @@ void ThdEngine::tune(const ThdEngine::Request& request)
 {
     if (closing())
         return;
-    const AudioOptions options = RequestOptions::of(request);
+    const MeasurementOptions options = RequestOptions::of(request);
     MeasurementRig rig(options);
     Block held{};
     std::vector<double> volumes;
@@ -330,7 +330,7 @@ void ThdEngine::map(const ThdEngine::Request& request)
 {
     if (closing())
         return;
-    const AudioOptions options = RequestOptions::of(request);
+    const MeasurementOptions options = RequestOptions::of(request);
     MeasurementRig rig(options);
     Block held{};
     const Start start = prepareRun(mapVolumesDb, mapCommand, rig, held);
@@ -369,14 +369,8 @@ void ThdEngine::undo()
     // As sonvalectl undo: what the DAC holds now is kept first, then the
     // block goes back whole, hwType included, and is read back.
     Block held{};
-    std::string error;
-    const History history(d->vendorId, d->productId, session->identity().serial);
-    bool ok = session->readBlock(held);
-    if (!ok)
-        error = session->error();
-    else if (!history.prepare(error) || !history.record(held.data(), undoCommand, error))
-        error = "the DAC's settings cannot be kept in its history, so the DAC was left as it was: " + error;
-    else if (!session->writeBlock(*d->beforeTuning))
+    std::string error = HistoryKeeper({true, d->vendorId, d->productId, undoCommand, {}}, *session).readAndKeep(held);
+    if (error.empty() && !session->writeBlock(*d->beforeTuning))
         error = session->error();
     if (error.empty()) {
         d->block = *d->beforeTuning;

@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "measure/thdsolver.h"
+#include "tuning/thdsolver.h"
 #include "settings/blocklayout.h"
 #include "thd/thdcapture.h"
 

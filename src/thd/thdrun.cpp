@@ -3,8 +3,8 @@
 
 #include "thd/thdrun.h"
 
-#include "ctl/measurementoutput.h"
-#include "ctl/measurementrig.h"
+#include "tuning/measurementsetup.h"
+#include "tuning/measurementrig.h"
 #include "settings/settingsblock.h"
 #include "thd/problemtext.h"
 
@@ -18,7 +18,7 @@ using Block = DacSession::Block;
 
 QString channelWord(std::size_t channel, std::size_t channels)
 {
-    return QString::fromStdString(MeasurementOutput::channelName(channel, channels));
+    return QString::fromStdString(MeasurementSetup::channelName(channel, channels));
 }
 
 QString ordinalOutputs(const std::vector<int>& outputs)
@@ -95,14 +95,14 @@ int driverOf(const ThdTuning::Map::AtVolume& at, int output)
 
 } // namespace
 
-ThdRun::ThdRun(DacSession& session, MeasurementRig& rig, const AudioOptions& options,
+ThdRun::ThdRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
                const std::atomic<bool>& stop, Announce announce)
     : session(session), rig(rig), options(options), stop(stop), announce(std::move(announce))
 {
 }
 
 void ThdRun::describeSetup(ThdReport& report, const MeasurementRig& rig,
-                           const AudioOptions& options, std::size_t channels)
+                           const MeasurementOptions& options, std::size_t channels)
 {
     report.outputDevice = QString::fromStdString(MeasurementRig::described(rig.output()));
     report.inputDevice = QString::fromStdString(MeasurementRig::described(rig.input()));

@@ -3,9 +3,9 @@
 
 #pragma once
 
-#include "ctl/audiooptions.h"
-#include "ctl/dacsession.h"
-#include "ctl/thdtuning.h"
+#include "tuning/measurementoptions.h"
+#include "control/dacsession.h"
+#include "tuning/thdtuning.h"
 #include "thd/thdreport.h"
 
 #include <QString>
@@ -28,7 +28,7 @@ public:
     // and the captures planned so far.
     using Announce = std::function<void(const QString& step, int capture, int captures)>;
 
-    ThdRun(DacSession& session, MeasurementRig& rig, const AudioOptions& options,
+    ThdRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
            const std::atomic<bool>& stop, Announce announce);
 
     // Tunes from `held`, the block the DAC holds, which the history has
@@ -44,7 +44,7 @@ public:
 
     // The devices, the tone and the levels each channel should see.
     static void describeSetup(ThdReport& report, const MeasurementRig& rig,
-                              const AudioOptions& options, std::size_t channels);
+                              const MeasurementOptions& options, std::size_t channels);
 
 private:
     ThdTuning::Watch watch();
@@ -63,7 +63,7 @@ private:
 
     DacSession& session;
     MeasurementRig& rig;
-    const AudioOptions& options;
+    const MeasurementOptions& options;
     const std::atomic<bool>& stop;
     Announce announce;
     std::vector<ThdCapture> captures;

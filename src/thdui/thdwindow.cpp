@@ -6,12 +6,12 @@
 #include "base/diagnostics.h"
 #include "base/version.h"
 #include "settings/presetfile.h"
-#include "thdui/accessiblelabel.h"
+#include "widgets/accessiblelabel.h"
 #include "thdui/reportdisplay.h"
 #include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
-#include "ui/accessiblecombobox.h"
+#include "widgets/accessiblecombobox.h"
 #include "ui_thdwindow.h"
 
 #include <QCloseEvent>

@@ -5,7 +5,7 @@
 
 #include "thd/thdengine.h"
 #include "thd/thdreport.h"
-#include "ui/busycursor.h"
+#include "widgets/busycursor.h"
 
 #include <QMainWindow>
 #include <QThread>

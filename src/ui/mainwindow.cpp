@@ -5,8 +5,8 @@
 
 #include "app/windowtitle.h"
 #include "base/diagnostics.h"
-#include "ui/accessiblecombobox.h"
-#include "ui/busycursor.h"
+#include "widgets/accessiblecombobox.h"
+#include "widgets/busycursor.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>

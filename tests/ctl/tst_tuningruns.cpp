@@ -5,7 +5,7 @@
 // pairs to outputs at each volume, and what goes back on the DAC, and is
 // said, whatever ends a run.
 
-#include "measure/thdsolver.h"
+#include "tuning/thdsolver.h"
 #include "settings/settingsblock.h"
 #include "simctl.h"
 #include "testbytes.h"

@@ -8,7 +8,7 @@
 // sees it, for the solver. Shared by the tests and the benchmark.
 
 #include "measure/analysis.h"
-#include "measure/thdsolver.h"
+#include "tuning/thdsolver.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "ctl/dacsession.h"
+#include "control/dacsession.h"
 
 #include "settings/blocklayout.h"
 #include "settings/fieldassignment.h"

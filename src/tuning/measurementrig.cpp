@@ -1,14 +1,13 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "ctl/measurementrig.h"
+#include "tuning/measurementrig.h"
 
 #include "audio/dacaudiomatch.h"
 #include "audio/devicechoice.h"
 #include "audio/soundserver.h"
 #include "audio/tonecapture.h"
 #include "base/diagnostics.h"
-#include "ctl/commandcontext.h"
 #include "measure/decibels.h"
 #include "settings/blocklayout.h"
 #include "settings/es9038state.h"
@@ -46,7 +45,7 @@ void gatherProblems(CaptureAnalysis& analysis)
 
 } // namespace
 
-MeasurementRig::MeasurementRig(const AudioOptions& options) : options(options)
+MeasurementRig::MeasurementRig(const MeasurementOptions& options) : options(options)
 {
 }
 
@@ -253,7 +252,7 @@ CaptureAnalysis MeasurementRig::analyse(const std::vector<std::vector<double>>& 
 }
 
 CaptureAnalysis MeasurementRig::analyseFile(const std::vector<std::vector<double>>& channels, double rateHz,
-                                            const AudioOptions& options)
+                                            const MeasurementOptions& options)
 {
     AnalysisOptions each;
     if (options.levelGiven)
@@ -309,9 +308,9 @@ std::string MeasurementRig::described(const AudioDevice& device)
     return std::to_string(device.index) + " \"" + device.name.toStdString() + "\"";
 }
 
-MeasurementOutput::Setup MeasurementRig::setup(std::size_t channels) const
+MeasurementSetup MeasurementRig::setup(std::size_t channels) const
 {
-    MeasurementOutput::Setup setup;
+    MeasurementSetup setup;
     setup.frequencyHz = options.frequencyHz;
     setup.levelDbfs = options.levelDbfs;
     setup.levelCapped = options.levelCapped;
@@ -325,54 +324,6 @@ MeasurementOutput::Setup MeasurementRig::setup(std::size_t channels) const
     setup.outputMode = modes.first;
     setup.inputMode = modes.second;
     return setup;
-}
-
-int MeasurementRig::run(const CommandContext& context, const AudioOptions& options, bool needDac, bool wholeBlock,
-                        const Work& work)
-{
-    std::FILE* const diagnostics = Diagnostics::redirect(context.verbose ? stderr : nullptr);
-    int status = CommandContext::Done;
-    {
-        // The input first: a channel it does not have is a bad command line,
-        // refused before anything reaches the DAC.
-        MeasurementRig rig(options);
-        bool refused = false;
-        const std::string inputCause = rig.prepareInput(refused);
-        if (!inputCause.empty()) {
-            Diagnostics::redirect(diagnostics);
-            if (refused)
-                return context.refuse(inputCause);
-            context.fail(inputCause);
-            return CommandContext::AudioFailed;
-        }
-        DacSession session(context.vendorId, context.productId);
-        DacSession::Block block{};
-        std::string cause;
-        bool open = session.open();
-        // measure needs only the volumes (one window); tune-thd the whole
-        // block, for the history and the THD values.
-        const std::vector<uint8_t> volumeWindow{BlockLayout::windowOf(BlockLayout::volumeLeft)};
-        if (open && !(wholeBlock ? session.readBlock(block) : session.readWindows(volumeWindow, block))) {
-            open = false;
-            cause = session.error();
-        } else if (!open) {
-            cause = session.error();
-        }
-        if (open || !needDac) {
-            cause = rig.prepareOutput(open ? &session : nullptr, context.vendorId,
-                                      context.productId, open ? &block : nullptr);
-            for (const std::string& note : rig.notes())
-                std::fprintf(stderr, "%s\n", note.c_str());
-            if (cause.empty())
-                status = work(open ? &session : nullptr, open ? &block : nullptr, rig);
-        }
-        if (!cause.empty()) {
-            context.fail(cause);
-            status = CommandContext::AudioFailed;
-        }
-    }   // the DAC is closed here, PortAudio ended
-    Diagnostics::redirect(diagnostics);
-    return status;
 }
 
 double MeasurementRig::longestFactor() const

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "ui/readonlyaccessibletext.h"
+#include "widgets/readonlyaccessibletext.h"
 
 #include <QRect>
 

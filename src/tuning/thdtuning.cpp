@@ -1,9 +1,9 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "ctl/thdtuning.h"
+#include "tuning/thdtuning.h"
 
-#include "ctl/measurementrig.h"
+#include "tuning/measurementrig.h"
 #include "settings/blocklayout.h"
 #include "settings/es9038state.h"
 #include "settings/settingsblock.h"

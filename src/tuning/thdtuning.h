@@ -3,8 +3,8 @@
 
 #pragma once
 
-#include "ctl/dacsession.h"
-#include "measure/thdsolver.h"
+#include "control/dacsession.h"
+#include "tuning/thdsolver.h"
 
 #include <atomic>
 #include <functional>

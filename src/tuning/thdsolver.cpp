@@ -1,10 +1,10 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "measure/thdsolver.h"
+#include "tuning/thdsolver.h"
 
 #include "measure/decibels.h"
-#include "measure/thdcaptures.h"
+#include "tuning/thdcaptures.h"
 
 #include <algorithm>
 #include <cmath>

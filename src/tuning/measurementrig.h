@@ -7,10 +7,10 @@
 #include "audio/audiosystem.h"
 #include "audio/dacaudiomatch.h"
 #include "audio/soundserversession.h"
-#include "ctl/audiooptions.h"
-#include "ctl/dacsession.h"
-#include "ctl/measurementoutput.h"
+#include "control/dacsession.h"
 #include "measure/analysis.h"
+#include "tuning/measurementoptions.h"
+#include "tuning/measurementsetup.h"
 
 #include <atomic>
 #include <cstdint>
@@ -28,8 +28,6 @@
 // What arrives at the input is that level times the path's gain: the DAC's
 // analog output into whatever gain the interface's input knob gives it. A
 // capture tells the path gain; nothing assumes it.
-class CommandContext;
-
 class MeasurementRig {
 public:
     // What runs once the DAC and the audio are ready: `dac` and `block` are
@@ -37,15 +35,7 @@ public:
     // printed.
     using Work = std::function<int(DacSession* dac, const DacSession::Block* block, MeasurementRig& rig)>;
 
-    explicit MeasurementRig(const AudioOptions& options);
-
-    // Opens the DAC and reads its block, whole when `wholeBlock`, otherwise
-    // only the window of the volumes (a DAC that cannot be opened or read
-    // fails the command when `needDac`, otherwise it is done without),
-    // prepares the rig and runs `work`. AudioFailed once the cause is
-    // printed, when that fails; the DAC is closed at the end.
-    static int run(const CommandContext& context, const AudioOptions& options, bool needDac, bool wholeBlock,
-                   const Work& work);
+    explicit MeasurementRig(const MeasurementOptions& options);
 
     // Starts PortAudio and chooses the devices. `dac` and `block`: the DAC
     // the link has open (by these identifiers) and the block it holds, or
@@ -86,7 +76,7 @@ public:
     static DacAudioMatch::DacUsb usbOf(const DacSession& dac, uint16_t vendorId, uint16_t productId);
 
     // What a measurement of `channels` channels was made on, for the reports.
-    MeasurementOutput::Setup setup(std::size_t channels) const;
+    MeasurementSetup setup(std::size_t channels) const;
     // '1 "Sonvale loopback interface"'
     static std::string described(const AudioDevice& device);
 
@@ -125,7 +115,7 @@ public:
     // only when --level was given and the tone searched near --frequency
     // only when that was given.
     static CaptureAnalysis analyseFile(const std::vector<std::vector<double>>& channels, double rateHz,
-                                       const AudioOptions& options);
+                                       const MeasurementOptions& options);
     // Each channel analysed with its own options; the problems gathered in
     // the order of the Problem list.
     static CaptureAnalysis analyse(const std::vector<std::vector<double>>& channels, double rateHz,
@@ -137,7 +127,7 @@ public:
 private:
     bool useSoundServer(const std::vector<AudioDevice>& devices, const DacAudioMatch::DacUsb& usb);
 
-    const AudioOptions& options;
+    const MeasurementOptions& options;
     std::optional<AudioSystem> audio;
     std::vector<AudioDevice> devices;
     int outputIndex = -1;

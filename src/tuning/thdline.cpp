@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "measure/thdline.h"
+#include "tuning/thdline.h"
 
 #include <cmath>
 

@@ -15,8 +15,8 @@
 // otherwise lay that value's effect on this one's.
 
 #include "measure/analysis.h"
-#include "measure/thdline.h"
-#include "measure/thdsolver.h"
+#include "tuning/thdline.h"
+#include "tuning/thdsolver.h"
 
 #include <array>
 #include <complex>

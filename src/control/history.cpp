@@ -1,9 +1,9 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "ctl/history.h"
+#include "control/history.h"
 
-#include "ctl/dacsession.h"
+#include "control/dacsession.h"
 #include "settings/presetfile.h"
 
 #include <QDateTime>

@@ -5,7 +5,7 @@
 // what its analysis would give, so that minutes of audio stay quick.
 
 #include "measure/decibels.h"
-#include "measure/thdsolver.h"
+#include "tuning/thdsolver.h"
 #include "synthetic.h"
 
 #include <QStringList>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "measure/thdcaptures.h"
+#include "tuning/thdcaptures.h"
 
 #include "measure/decibels.h"
 

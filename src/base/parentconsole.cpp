@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "app/parentconsole.h"
+#include "base/parentconsole.h"
 
 #include <cstdio>
 #include <windows.h>

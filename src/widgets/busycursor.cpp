@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "ui/busycursor.h"
+#include "widgets/busycursor.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: The Sonvale authors
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "thdui/accessiblelabel.h"
+#include "widgets/accessiblelabel.h"
 
 #include <QLabel>
 

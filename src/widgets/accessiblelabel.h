@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "ui/readonlyaccessibletext.h"
+#include "widgets/readonlyaccessibletext.h"
 
 #include <QAccessibleWidget>
 

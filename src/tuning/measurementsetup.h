@@ -1,0 +1,34 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// What a capture was made of: the tone, the devices and how their streams
+// opened, the DAC's volume; or the recording analysed in its place.
+struct MeasurementSetup {
+    double frequencyHz = 0;     // asked for; 0: none (a file searched for the strongest tone)
+    double levelDbfs = 0;       // played, after the cap
+    bool levelCapped = false;
+    double requestedLevelDbfs = 0;
+    std::vector<double>
+        expectedLevels; // a file's, per channel, as --level asked; empty: not checked
+    // Per channel, after the DAC's volume; empty with a file. The path
+    // gain is what arrived against it.
+    std::vector<double> playedLevels;
+    std::string output;         // '0 "name"'; empty with a file
+    bool outputIsDac = false;
+    std::vector<double> dacVolumeDb;      // left, right; empty: not through the DAC
+    std::string input;
+    // How the streams were opened ("WASAPI shared, converted from ...").
+    std::string outputMode;
+    std::string inputMode;
+    std::string file;           // the recording analysed, with its format
+    std::string fileFormat;     // "24-bit PCM"
+
+    // "left", "right"; "mono" for one channel; "channel 3" beyond two.
+    static std::string channelName(std::size_t channel, std::size_t channels);
+};
