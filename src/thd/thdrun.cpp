@@ -203,8 +203,8 @@ ThdSolver::Progress ThdRun::mapProgress(const std::vector<double>& volumesDb)
         int last = 0;   // the last capture of this volume
     };
     auto count = std::make_shared<Count>();
-    const int unsolved = 1 + ThdSolver::Settings().maxRefinements;
-    const int perVolume = 1 + ThdValues::pairCount;
+    int unsolved = 1 + ThdSolver::Settings().maxRefinements;
+    int perVolume = 1 + ThdValues::pairCount;
     return [this, count, volumesDb, unsolved, perVolume](const ThdSolver::Step& step) {
         if (step.purpose == ThdSolver::Step::Purpose::Start) {
             count->before += count->last;
