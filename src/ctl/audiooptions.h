@@ -54,4 +54,8 @@ public:
     bool inputChannelsGiven = false;
     std::optional<double> volumeDb;
     std::vector<double> volumesDb;
+
+private:
+    // One option the parser took, with its value: false once refused.
+    bool apply(const ToolConsole& console, const std::string& option, const std::string& value);
 };
