@@ -104,24 +104,25 @@ int Commands::audioDevices(const CommandContext& context, const Arguments& argum
     }
 
     if (given[0]) {
-        std::string list = "[";
+        std::vector<JsonText> list;
         for (const AudioDevice& device : devices) {
-            JsonText entry;
-            entry.add("index", device.index)
+            list.emplace_back()
+                .add("index", device.index)
                 .add("name", device.name)
                 .add("host_api", device.hostApi)
                 .add("inputs", device.maxInputChannels)
                 .add("outputs", device.maxOutputChannels)
                 .add("default_rate", device.defaultSampleRate)
                 .add("dac", device.dac);
-            list += (list.size() > 1 ? ",\n    " : "\n    ") + entry.oneLine();
         }
         JsonText document;
-        document.addJson("devices", list + (devices.empty() ? "]" : "\n  ]"))
+        document.addObjects("devices", list)
             .add("default_output", defaultOutput >= 0 ? QJsonValue(defaultOutput) : QJsonValue())
             .add("default_input", defaultInput >= 0 ? QJsonValue(defaultInput) : QJsonValue())
             .add("dac", match.index >= 0 ? QJsonValue(match.index) : QJsonValue())
-            .add("dac_found_by", match.index >= 0 ? QJsonValue(DacAudioMatch::methodName(match.method)) : QJsonValue());
+            .add("dac_found_by", match.index >= 0
+                                     ? QJsonValue(DacAudioMatch::methodName(match.method))
+                                     : QJsonValue());
         if (!note.empty())
             document.add("dac_note", QString::fromStdString(note));
         std::printf("%s\n", document.lines().c_str());

@@ -77,63 +77,16 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
         return false;
     }
     if (!parser.operands().empty()) {
-        console.refuse(std::string(command) + " takes no arguments but its options, not '" + parser.operands().front()
-                       + "'");
+        console.refuse(std::string(command) + " takes no arguments but its options, not '"
+                       + parser.operands().front() + "'");
         return false;
     }
     bool rateGiven = false, secondsGiven = false;
     for (const auto& [option, value] : parser.given()) {
-        double number = 0;
-        const bool numeric = parseNumber(value, number);
-        auto bad = [&, option = option, value = value](const std::string& what) {
-            console.refuse(option + " takes " + what + ", not '" + value + "'");
+        if (!apply(console, option, value))
             return false;
-        };
-        if (option == "--json") {
-            json = true;
-        } else if (option == "--frequency") {
-            if (!numeric || number < 10 || number > 96000)
-                return bad("a frequency in Hz from 10 to 96000");
-            frequencyHz = number;
-            frequencyGiven = true;
-        } else if (option == "--level") {
-            if (!numeric || number < -120)
-                return bad("a level in dBFS, -120 or more (0 dBFS is a full-scale sine)");
-            requestedLevelDbfs = number;
-            levelDbfs = std::min(number, highestLevelDbfs);
-            levelCapped = number > highestLevelDbfs;
-            levelGiven = true;
-        } else if (option == "--rate") {
-            if (!numeric || number != std::floor(number) || number < 8000 || number > 384000)
-                return bad("a sample rate in Hz from 8000 to 384000");
-            rateHz = int(number);
-            rateGiven = true;
-        } else if (option == "--seconds") {
-            if (!numeric || number < 0.1 || number > 60)
-                return bad("the seconds to capture, 0.1 to 60");
-            seconds = number;
-            secondsGiven = true;
-        } else if (option == "--output" || option == "--input") {
-            if (value.empty())
-                return bad("a device: its index, its name, a part of its name, or 'default'");
-            (option == "--output" ? output : input) = value;
-        } else if (option == "--input-file") {
-            if (value.empty())
-                return bad("a WAV file");
-            inputFile = value;
-        } else if (option == "--input-channels") {
-            if (!parseChannels(value, inputChannels))
-                return bad("one or two input numbers counted from 1, e.g. 1,2 or 3");
-            inputChannelsGiven = true;
-        } else if (option == "--volume") {
-            if (!numeric || number > highestVolumeDb || number < lowestVolumeDb)
-                return bad("the DAC's volume in dB, from -127.5 to 0");
-            volumeDb = number;
-        } else if (option == "--volumes") {
-            if (!parseVolumes(value, volumesDb))
-                return bad(
-                    "a list of the DAC's volumes in dB, each from -127.5 to 0, e.g. 0,-15,-35");
-        }
+        rateGiven = rateGiven || option == "--rate";
+        secondsGiven = secondsGiven || option == "--seconds";
     }
     if (inputFile && (rateGiven || secondsGiven || output || input || inputChannelsGiven)) {
         console.refuse(
@@ -142,9 +95,64 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
         return false;
     }
     if (!inputFile && frequencyHz >= 0.45 * rateHz) {
-        console.refuse("--frequency " + QString::number(frequencyHz).toStdString() + " lies too close to half the rate "
-                       + std::to_string(rateHz) + " Hz: the tone must stay below 45 % of the rate");
+        console.refuse("--frequency " + QString::number(frequencyHz).toStdString()
+                       + " lies too close to half the rate " + std::to_string(rateHz)
+                       + " Hz: the tone must stay below 45 % of the rate");
         return false;
+    }
+    return true;
+}
+
+bool AudioOptions::apply(const ToolConsole& console, const std::string& option,
+                         const std::string& value)
+{
+    double number = 0;
+    const bool numeric = parseNumber(value, number);
+    auto bad = [&](const std::string& what) {
+        console.refuse(option + " takes " + what + ", not '" + value + "'");
+        return false;
+    };
+    if (option == "--json") {
+        json = true;
+    } else if (option == "--frequency") {
+        if (!numeric || number < 10 || number > 96000)
+            return bad("a frequency in Hz from 10 to 96000");
+        frequencyHz = number;
+        frequencyGiven = true;
+    } else if (option == "--level") {
+        if (!numeric || number < -120)
+            return bad("a level in dBFS, -120 or more (0 dBFS is a full-scale sine)");
+        requestedLevelDbfs = number;
+        levelDbfs = std::min(number, highestLevelDbfs);
+        levelCapped = number > highestLevelDbfs;
+        levelGiven = true;
+    } else if (option == "--rate") {
+        if (!numeric || number != std::floor(number) || number < 8000 || number > 384000)
+            return bad("a sample rate in Hz from 8000 to 384000");
+        rateHz = int(number);
+    } else if (option == "--seconds") {
+        if (!numeric || number < 0.1 || number > 60)
+            return bad("the seconds to capture, 0.1 to 60");
+        seconds = number;
+    } else if (option == "--output" || option == "--input") {
+        if (value.empty())
+            return bad("a device: its index, its name, a part of its name, or 'default'");
+        (option == "--output" ? output : input) = value;
+    } else if (option == "--input-file") {
+        if (value.empty())
+            return bad("a WAV file");
+        inputFile = value;
+    } else if (option == "--input-channels") {
+        if (!parseChannels(value, inputChannels))
+            return bad("one or two input numbers counted from 1, e.g. 1,2 or 3");
+        inputChannelsGiven = true;
+    } else if (option == "--volume") {
+        if (!numeric || number > highestVolumeDb || number < lowestVolumeDb)
+            return bad("the DAC's volume in dB, from -127.5 to 0");
+        volumeDb = number;
+    } else if (option == "--volumes") {
+        if (!parseVolumes(value, volumesDb))
+            return bad("a list of the DAC's volumes in dB, each from -127.5 to 0, e.g. 0,-15,-35");
     }
     return true;
 }

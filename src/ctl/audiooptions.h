@@ -28,4 +28,8 @@ public:
                const std::vector<std::string>& arguments, int extras = 0);
 
     bool json = false;
+
+private:
+    // One option the parser took, with its value: false once refused.
+    bool apply(const ToolConsole& console, const std::string& option, const std::string& value);
 };

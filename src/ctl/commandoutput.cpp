@@ -95,20 +95,19 @@ void CommandOutput::printHistory(const std::string& device, const std::string& s
 {
     const std::vector<History::Entry> entries = history.entries();
     if (json) {
-        std::string list;
+        std::vector<JsonText> list(entries.size());
         for (size_t i = 0; i < entries.size(); ++i) {
-            JsonText entry;
-            entry.add("number", qint64(i + 1))
+            list[i]
+                .add("number", qint64(i + 1))
                 .add("time", stringOrNull(entries[i].time))
                 .add("command", QString::fromStdString(entries[i].command))
                 .add("file", QString::fromStdString(entries[i].path));
-            list += (i ? ",\n    " : "\n    ") + entry.oneLine();
         }
         JsonText document;
         document.add("device", QString::fromStdString(device))
             .add("serial", stringOrNull(serial))
             .add("folder", stringOrNull(history.folder()))
-            .addJson("entries", entries.empty() ? "[]" : "[" + list + "\n  ]");
+            .addObjects("entries", list);
         std::fputs((document.lines() + "\n").c_str(), stdout);
         return;
     }

@@ -129,9 +129,8 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
     return text + (problems.empty() ? "problems: none\n" : problems);
 }
 
-JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& analysis, int indent)
+JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& analysis)
 {
-    const std::string margin(std::size_t(indent) + 2, ' ');
     const std::size_t channels = analysis.channels.size();
     double frequency = setup.frequencyHz;
     if (frequency <= 0 && channels > 0)
@@ -155,10 +154,10 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
         document.add("file", QString::fromStdString(setup.file)).add("format", QString::fromStdString(setup.fileFormat));
     }
 
-    std::string list = "[";
+    std::vector<JsonText> list(channels);
     for (std::size_t c = 0; c < channels; ++c) {
         const ChannelAnalysis& channel = analysis.channels[c];
-        JsonText entry;
+        JsonText& entry = list[c];
         entry.add("channel", QString::fromStdString(channelName(c, channels)))
             .add("frequency", number(channel.frequencyHz, 3))
             .add("level_dbfs", number(channel.levelDbfs, 3));
@@ -172,22 +171,20 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
             .add("thd_percent", channel.thdPercent > 0 ? number(channel.thdPercent, 3 - int(std::floor(std::log10(channel.thdPercent))))
                                                        : number(channel.thdPercent, 6))
             .add("thdn_db", number(channel.thdnDb, 3));
-        std::string harmonics = "[";
+        std::vector<JsonText> harmonics;
         for (int order = 2; order <= lastShown; ++order) {
-            JsonText harmonic;
-            harmonic.add("order", order)
+            harmonics.emplace_back()
+                .add("order", order)
                 .add("dbc", number(channel.harmonicDbc(order), 3))
                 .add("phase_deg", number(channel.harmonicPhaseDeg(order), 2));
-            harmonics += (order > 2 ? ", " : "") + harmonic.oneLine();
         }
-        entry.addJson("harmonics", harmonics + "]");
+        entry.addObjects("harmonics", harmonics);
         QJsonArray problems;
         for (const std::string& problem : channel.problems)
             problems.append(QString::fromStdString(problem));
         entry.add("problems", problems);
-        list += (c ? ",\n  " : "\n  ") + margin + entry.oneLine();
     }
-    document.addJson("channels", list + (channels ? "\n" + margin + "]" : "]"));
+    document.addObjects("channels", list);
     QJsonArray problems;
     for (const std::string& problem : analysis.problems)
         problems.append(QString::fromStdString(problem));

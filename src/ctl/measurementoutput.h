@@ -24,8 +24,7 @@ public:
     }
 
     static std::string text(const Setup& setup, const CaptureAnalysis& analysis);
-    // `indent`: where the document stands when nested in another.
-    static JsonText json(const Setup& setup, const CaptureAnalysis& analysis, int indent = 0);
+    static JsonText json(const Setup& setup, const CaptureAnalysis& analysis);
     // The problems in words, one a line, "" when there are none.
     static std::string problemText(const CaptureAnalysis& analysis);
 

@@ -62,9 +62,9 @@ std::string text(const ThdTuning::Map& map)
 
 std::string json(const ThdTuning::Map& map)
 {
-    std::string list = "[";
+    std::vector<JsonText> list;
     for (const ThdTuning::Map::AtVolume& at : map.volumes) {
-        JsonText entry;
+        JsonText& entry = list.emplace_back();
         entry.add("volume_db", MeasurementOutput::number(at.volumeDb, 1));
         for (std::size_t output = 0; output < map.outputs; ++output) {
             const int pair = driverOf(at, int(output));
@@ -72,10 +72,9 @@ std::string json(const ThdTuning::Map& map)
                       pair >= 0 ? QJsonValue(QString::fromStdString(ThdTuning::pairName(pair)))
                                 : QJsonValue());
         }
-        list += (list.size() > 1 ? ",\n    " : "\n    ") + entry.oneLine();
     }
     JsonText document;
-    document.addJson("volumes", list + (map.volumes.empty() ? "]" : "\n  ]"));
+    document.addObjects("volumes", list);
     return document.lines() + "\n";
 }
 

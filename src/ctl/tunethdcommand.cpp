@@ -107,9 +107,11 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
     };
     JsonText document;
     const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved;
-    document.addJson("before", outputs > 0 ? MeasurementOutput::json(setup, result.before, 2).lines(2) : "null");
-    document.addJson("after", improved ? MeasurementOutput::json(setup, result.after, 2).lines(2)
-                                       : outputs > 0 ? MeasurementOutput::json(setup, result.before, 2).lines(2) : "null");
+    document.addJson("before",
+                     outputs > 0 ? MeasurementOutput::json(setup, result.before).lines(2) : "null");
+    document.addJson("after", improved      ? MeasurementOutput::json(setup, result.after).lines(2)
+                              : outputs > 0 ? MeasurementOutput::json(setup, result.before).lines(2)
+                                            : "null");
     document.addJson("start", pairs(result.start))
         .addJson("values", outcome.restoreError.empty() ? pairs(outcome.kept) : "null");
     JsonText map, floor;

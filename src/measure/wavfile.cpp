@@ -44,6 +44,211 @@ std::string chunkName(const uint8_t* p)
     return name;
 }
 
+// What the chunks say: the format chunk's fields (the format tag already
+// resolved through an extensible subformat) and where the samples are.
+struct Layout {
+    bool haveFormat = false;
+    uint16_t tag = 0;
+    uint16_t channelCount = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bits = 0;
+    uint32_t rate = 0;
+    const uint8_t* data = nullptr;
+    std::size_t dataSize = 0;
+};
+
+// The format chunk at `f`, of `chunkSize` bytes that fit in the file.
+bool readFormat(const uint8_t* f, std::size_t chunkSize, Layout& layout, std::string& error)
+{
+    if (chunkSize < 16) {
+        error = "bad header: the format chunk is too short";
+        return false;
+    }
+    layout.tag = u16(f);
+    layout.channelCount = u16(f + 2);
+    layout.rate = u32(f + 4);
+    layout.blockAlign = u16(f + 12);
+    layout.bits = u16(f + 14);
+    if (layout.tag == formatExtensible) {
+        if (chunkSize < 40 || u16(f + 16) < 22) {
+            error = "bad header: the extensible format chunk is too short";
+            return false;
+        }
+        const uint16_t validBits = u16(f + 18);
+        if (validBits == 0 || validBits > layout.bits) {
+            error = "bad header: " + std::to_string(validBits) + " valid bits in "
+                    + std::to_string(layout.bits) + "-bit samples";
+            return false;
+        }
+        if (std::memcmp(f + 26, subformatTail, sizeof subformatTail)) {
+            error = "unsupported format: an extensible subformat that is neither PCM nor float";
+            return false;
+        }
+        layout.tag = u16(f + 24);
+    }
+    layout.haveFormat = true;
+    return true;
+}
+
+// Walks the chunks after the RIFF header up to the data chunk. Sizes are
+// read as 32 bits and added in std::size_t (64 bits here, and checked
+// against what is left on a 32-bit build): nothing can wrap.
+bool findChunks(const uint8_t* bytes, std::size_t size, Layout& layout, std::string& error)
+{
+    std::size_t pos = 12;
+    while (pos + 8 <= size) {
+        const uint8_t* chunk = bytes + pos;
+        const std::size_t chunkSize = u32(chunk + 4);
+        const std::size_t left = size - pos - 8;
+        if (!std::memcmp(chunk, "fmt ", 4)) {
+            if (chunkSize > left) {
+                error = "truncated: the format chunk ends after the file";
+                return false;
+            }
+            if (!readFormat(chunk + 8, chunkSize, layout, error))
+                return false;
+        } else if (!std::memcmp(chunk, "data", 4)) {
+            if (!layout.haveFormat) {
+                error = "bad header: the data chunk comes before the format chunk";
+                return false;
+            }
+            if (chunkSize > left) {
+                error = "truncated: the data chunk holds " + std::to_string(chunkSize)
+                        + " bytes, the file " + std::to_string(left);
+                return false;
+            }
+            layout.data = chunk + 8;
+            layout.dataSize = chunkSize;
+            return true;
+        } else if (chunkSize > left) {
+            error = "truncated: the chunk \"" + chunkName(chunk) + "\" ends after the file";
+            return false;
+        }
+        pos += 8 + chunkSize + (chunkSize & 1);
+    }
+    if (!layout.haveFormat) {
+        error = "bad header: no format chunk";
+        return false;
+    }
+    return true;
+}
+
+// The sample format: PCM of 16, 24 or 32 bits, or 32-bit float.
+bool checkEncoding(const Layout& layout, std::string& error)
+{
+    if (layout.tag == formatPcm) {
+        if (layout.bits != 16 && layout.bits != 24 && layout.bits != 32) {
+            error = "unsupported format: " + std::to_string(layout.bits)
+                    + "-bit PCM (16-, 24- and 32-bit PCM and 32-bit float are read)";
+            return false;
+        }
+    } else if (layout.tag == formatFloat) {
+        if (layout.bits != 32) {
+            error = "unsupported format: " + std::to_string(layout.bits)
+                    + "-bit float (16-, 24- and 32-bit PCM and 32-bit float are read)";
+            return false;
+        }
+    } else {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%04X", unsigned(layout.tag));
+        error = std::string("unsupported format: format tag ") + hex
+                + ", not PCM or float (compressed audio is not read)";
+        return false;
+    }
+    return true;
+}
+
+// The encoding, then the channels, the rate and the frame size.
+bool checkFormat(const Layout& layout, std::string& error)
+{
+    if (!checkEncoding(layout, error))
+        return false;
+    if (layout.channelCount == 0) {
+        error = "bad header: no channels";
+        return false;
+    }
+    if (layout.channelCount > WavFile::maximumChannels) {
+        error = "too many channels: " + std::to_string(layout.channelCount)
+                + " (mono or stereo is read)";
+        return false;
+    }
+    if (layout.rate < std::uint32_t(WavFile::minimumRateHz)
+        || layout.rate > std::uint32_t(WavFile::maximumRateHz)) {
+        error =
+            "sample rate out of range: " + std::to_string(layout.rate) + " Hz (44100 to 192000 Hz)";
+        return false;
+    }
+    const std::size_t frameBytes = std::size_t(layout.channelCount) * (layout.bits / 8);
+    if (layout.blockAlign != frameBytes) {
+        error = "bad header: a frame of " + std::to_string(layout.blockAlign) + " bytes for "
+                + std::to_string(layout.channelCount) + " channels of "
+                + std::to_string(layout.bits) + " bits";
+        return false;
+    }
+    return true;
+}
+
+// Whole frames in the data chunk; a trailing part frame is left out.
+bool countFrames(const Layout& layout, std::size_t& frames, std::string& error)
+{
+    if (!layout.data) {
+        error = "bad header: no data chunk";
+        return false;
+    }
+    frames = layout.dataSize / layout.blockAlign;
+    if (frames == 0) {
+        error = "no samples: the data chunk is empty";
+        return false;
+    }
+    if (frames > WavFile::maximumSamples / layout.channelCount) {
+        error = "too long: " + std::to_string(frames) + " frames (at most "
+                + std::to_string(WavFile::maximumSamples) + " samples are analysed)";
+        return false;
+    }
+    return true;
+}
+
+// One sample at `p`, full scale 1.0; false for a float that is not finite.
+bool decodeSample(const uint8_t* p, const Layout& layout, double& value)
+{
+    if (layout.tag == formatFloat) {
+        const uint32_t raw = u32(p);
+        float f;
+        std::memcpy(&f, &raw, sizeof f);
+        value = f;
+        return std::isfinite(f);
+    }
+    if (layout.bits == 16) {
+        value = int16_t(u16(p)) / 32768.0;
+    } else if (layout.bits == 24) {
+        const int32_t raw =
+            int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24);
+        value = (raw >> 8) / 8388608.0;
+    } else {
+        value = int32_t(u32(p)) / 2147483648.0;
+    }
+    return true;
+}
+
+// The interleaved frames into one vector per channel.
+bool decodeSamples(const Layout& layout, std::size_t frames,
+                   std::vector<std::vector<double>>& channels, std::string& error)
+{
+    channels.assign(layout.channelCount, std::vector<double>(frames));
+    const std::size_t sampleBytes = layout.bits / 8;
+    const uint8_t* p = layout.data;
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (std::size_t c = 0; c < layout.channelCount; ++c) {
+            if (!decodeSample(p, layout, channels[c][i])) {
+                error = "bad samples: not a number or infinite at frame " + std::to_string(i);
+                return false;
+            }
+            p += sampleBytes;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool WavFile::read(const std::string& path, std::string& error)
@@ -87,157 +292,18 @@ bool WavFile::parse(const uint8_t* bytes, std::size_t size, std::string& error)
         error = "bad header: not a RIFF/WAVE file";
         return false;
     }
-    bool haveFormat = false;
-    uint16_t tag = 0, channelCount = 0, blockAlign = 0, bits = 0;
-    uint32_t rate = 0;
-    const uint8_t* data = nullptr;
-    std::size_t dataSize = 0;
-    // Sizes are read as 32 bits and added in std::size_t (64 bits here, and
-    // checked against what is left on a 32-bit build): nothing can wrap.
-    std::size_t pos = 12;
-    while (pos + 8 <= size) {
-        const uint8_t* chunk = bytes + pos;
-        const std::size_t chunkSize = u32(chunk + 4);
-        const std::size_t left = size - pos - 8;
-        if (!std::memcmp(chunk, "fmt ", 4)) {
-            if (chunkSize > left) {
-                error = "truncated: the format chunk ends after the file";
-                return false;
-            }
-            if (chunkSize < 16) {
-                error = "bad header: the format chunk is too short";
-                return false;
-            }
-            const uint8_t* f = chunk + 8;
-            tag = u16(f);
-            channelCount = u16(f + 2);
-            rate = u32(f + 4);
-            blockAlign = u16(f + 12);
-            bits = u16(f + 14);
-            if (tag == formatExtensible) {
-                if (chunkSize < 40 || u16(f + 16) < 22) {
-                    error = "bad header: the extensible format chunk is too short";
-                    return false;
-                }
-                const uint16_t validBits = u16(f + 18);
-                if (validBits == 0 || validBits > bits) {
-                    error = "bad header: " + std::to_string(validBits) + " valid bits in "
-                            + std::to_string(bits) + "-bit samples";
-                    return false;
-                }
-                if (std::memcmp(f + 26, subformatTail, sizeof subformatTail)) {
-                    error = "unsupported format: an extensible subformat that is neither PCM nor float";
-                    return false;
-                }
-                tag = u16(f + 24);
-            }
-            haveFormat = true;
-        } else if (!std::memcmp(chunk, "data", 4)) {
-            if (!haveFormat) {
-                error = "bad header: the data chunk comes before the format chunk";
-                return false;
-            }
-            if (chunkSize > left) {
-                error = "truncated: the data chunk holds " + std::to_string(chunkSize)
-                        + " bytes, the file " + std::to_string(left);
-                return false;
-            }
-            data = chunk + 8;
-            dataSize = chunkSize;
-            break;
-        } else if (chunkSize > left) {
-            error = "truncated: the chunk \"" + chunkName(chunk) + "\" ends after the file";
-            return false;
-        }
-        pos += 8 + chunkSize + (chunkSize & 1);
-    }
-    if (!haveFormat) {
-        error = "bad header: no format chunk";
+    Layout layout;
+    std::size_t frames = 0;
+    if (!findChunks(bytes, size, layout, error) || !checkFormat(layout, error)
+        || !countFrames(layout, frames, error))
+        return false;
+    if (!decodeSamples(layout, frames, channels, error)) {
+        channels.clear();
         return false;
     }
-
-    if (tag == formatPcm) {
-        if (bits != 16 && bits != 24 && bits != 32) {
-            error = "unsupported format: " + std::to_string(bits)
-                    + "-bit PCM (16-, 24- and 32-bit PCM and 32-bit float are read)";
-            return false;
-        }
-    } else if (tag == formatFloat) {
-        if (bits != 32) {
-            error = "unsupported format: " + std::to_string(bits)
-                    + "-bit float (16-, 24- and 32-bit PCM and 32-bit float are read)";
-            return false;
-        }
-    } else {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%04X", unsigned(tag));
-        error = std::string("unsupported format: format tag ") + hex
-                + ", not PCM or float (compressed audio is not read)";
-        return false;
-    }
-    if (channelCount == 0) {
-        error = "bad header: no channels";
-        return false;
-    }
-    if (channelCount > maximumChannels) {
-        error = "too many channels: " + std::to_string(channelCount) + " (mono or stereo is read)";
-        return false;
-    }
-    if (rate < std::uint32_t(minimumRateHz) || rate > std::uint32_t(maximumRateHz)) {
-        error = "sample rate out of range: " + std::to_string(rate) + " Hz (44100 to 192000 Hz)";
-        return false;
-    }
-    const std::size_t frameBytes = std::size_t(channelCount) * (bits / 8);
-    if (blockAlign != frameBytes) {
-        error = "bad header: a frame of " + std::to_string(blockAlign) + " bytes for "
-                + std::to_string(channelCount) + " channels of " + std::to_string(bits) + " bits";
-        return false;
-    }
-    if (!data) {
-        error = "bad header: no data chunk";
-        return false;
-    }
-    const std::size_t frames = dataSize / frameBytes;
-    if (frames == 0) {
-        error = "no samples: the data chunk is empty";
-        return false;
-    }
-    if (frames > maximumSamples / channelCount) {
-        error = "too long: " + std::to_string(frames) + " frames (at most "
-                + std::to_string(maximumSamples) + " samples are analysed)";
-        return false;
-    }
-
-    channels.assign(channelCount, std::vector<double>(frames));
-    const uint8_t* p = data;
-    for (std::size_t i = 0; i < frames; ++i) {
-        for (std::size_t c = 0; c < channelCount; ++c) {
-            double value;
-            if (tag == formatFloat) {
-                const uint32_t raw = u32(p);
-                float f;
-                std::memcpy(&f, &raw, sizeof f);
-                if (!std::isfinite(f)) {
-                    channels.clear();
-                    error = "bad samples: not a number or infinite at frame " + std::to_string(i);
-                    return false;
-                }
-                value = f;
-            } else if (bits == 16) {
-                value = int16_t(u16(p)) / 32768.0;
-            } else if (bits == 24) {
-                const int32_t raw = int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24);
-                value = (raw >> 8) / 8388608.0;
-            } else {
-                value = int32_t(u32(p)) / 2147483648.0;
-            }
-            channels[c][i] = value;
-            p += bits / 8;
-        }
-    }
-    rateHz = int(rate);
-    bitsPerSample = bits;
-    isFloat = tag == formatFloat;
+    rateHz = int(layout.rate);
+    bitsPerSample = layout.bits;
+    isFloat = layout.tag == formatFloat;
     return true;
 }
 
