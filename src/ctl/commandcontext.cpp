@@ -64,13 +64,12 @@ int CommandContext::withRig(const MeasurementOptions& options, bool needDac, boo
         // The input first: a channel it does not have is a bad command line,
         // refused before anything reaches the DAC.
         MeasurementRig rig(options);
-        bool refused = false;
-        const std::string inputCause = rig.prepareInput(refused);
-        if (!inputCause.empty()) {
+        const Error inputError = rig.prepareInput();
+        if (inputError) {
             Diagnostics::redirect(diagnostics);
-            if (refused)
-                return refuse(inputCause);
-            fail(inputCause);
+            if (inputError.kind == Error::Kind::Refused)
+                return refuse(worded(inputError));
+            fail(worded(inputError));
             return AudioFailed;
         }
         DacSession session(vendorId, productId);
@@ -87,8 +86,8 @@ int CommandContext::withRig(const MeasurementOptions& options, bool needDac, boo
             cause = session.error();
         }
         if (open || !needDac) {
-            cause = rig.prepareOutput(open ? &session : nullptr, vendorId,
-                                      productId, open ? &block : nullptr);
+            cause = worded(rig.prepareOutput(open ? &session : nullptr, vendorId, productId,
+                                             open ? &block : nullptr));
             for (const std::string& note : rig.notes())
                 std::fprintf(stderr, "%s\n", note.c_str());
             if (cause.empty())
@@ -101,4 +100,21 @@ int CommandContext::withRig(const MeasurementOptions& options, bool needDac, boo
     }   // the DAC is closed here, PortAudio ended
     Diagnostics::redirect(diagnostics);
     return status;
+}
+
+std::string CommandContext::worded(const Error& error)
+{
+    switch (error.subject) {
+    case Error::Subject::Output:
+        return "--output: " + error.cause;
+    case Error::Subject::Input:
+        return "--input: " + error.cause;
+    case Error::Subject::InputChannels:
+        return "--input-channels: " + error.cause;
+    case Error::Subject::DacOutput:
+        return error.cause + " (sonvalectl audio-devices lists them): name it with --output";
+    case Error::Subject::None:
+        break;
+    }
+    return error.cause;
 }

@@ -49,6 +49,10 @@ public:
     int withRig(const MeasurementOptions& options, bool needDac, bool wholeBlock,
                 const MeasurementRig::Work& work) const;
 
+    // A layer's error as sonvalectl says it: the option it concerns first.
+    // Empty for no error.
+    static std::string worded(const Error& error);
+
     // The history kept before a change on `session`, as this command
     // line asks.
     HistoryKeeper historyKeeper(DacSession& session) const;

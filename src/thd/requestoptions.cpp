@@ -45,22 +45,30 @@ QString RequestOptions::volumeRefusal(const std::vector<double>& volumesDb,
     return QString();
 }
 
-QString RequestOptions::audioCause(std::string cause)
+QString RequestOptions::audioCause(const Error& error)
 {
-    if (cause.rfind("--output: ", 0) == 0)
-        cause = "the output device: " + cause.substr(10);
-    else if (cause.rfind("--input: ", 0) == 0)
-        cause = "the input device: " + cause.substr(9);
-    else if (cause.rfind("--input-channels: ", 0) == 0)
-        cause = "the input device " + cause.substr(18);
-    for (const char* aside : {" (sonvalectl audio-devices lists them)", " (see audio-devices)"}) {
-        const std::size_t at = cause.find(aside);
-        if (at != std::string::npos)
-            cause.erase(at, std::string(aside).size());
-    }
-    const std::string hint = ": name it with --output";
-    const std::size_t at = cause.find(hint);
+    std::string cause = error.cause;
+    // The audio layer's device choices point at sonvalectl's listing; the
+    // window lists the devices itself.
+    const std::string aside = " (see audio-devices)";
+    const std::size_t at = cause.find(aside);
     if (at != std::string::npos)
-        cause = cause.substr(0, at) + ": choose the DAC's output in the list";
+        cause.erase(at, aside.size());
+    switch (error.subject) {
+    case Error::Subject::Output:
+        cause = "the output device: " + cause;
+        break;
+    case Error::Subject::Input:
+        cause = "the input device: " + cause;
+        break;
+    case Error::Subject::InputChannels:
+        cause = "the input device " + cause;
+        break;
+    case Error::Subject::DacOutput:
+        cause += ": choose the DAC's output in the list";
+        break;
+    case Error::Subject::None:
+        break;
+    }
     return ProblemText::capitalised(cause);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tuning/measurementoptions.h"
+#include "base/error.h"
 #include "control/dacsession.h"
 #include "thd/thdengine.h"
 
@@ -24,5 +25,5 @@ public:
                                  const DacSession::Block& block);
     // MeasurementRig's causes name sonvalectl's options; in the window the
     // user chose from a list.
-    static QString audioCause(std::string cause);
+    static QString audioCause(const Error& error);
 };

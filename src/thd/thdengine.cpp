@@ -172,9 +172,9 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     MeasurementRig rig(options);
     rig.setStop(&stopRequested);
     rig.setAnnounceLongCaptures(false);
-    const std::string cause = rig.prepare(session, d->vendorId, d->productId, session ? &d->block : nullptr);
-    if (!cause.empty()) {
-        emit failed(RequestOptions::audioCause(cause));
+    const Error unprepared = rig.prepare(session, d->vendorId, d->productId, session ? &d->block : nullptr);
+    if (unprepared) {
+        emit failed(RequestOptions::audioCause(unprepared));
         return;
     }
     emit progress(QStringLiteral("Measuring, capture 1 of 1"), 1, 1);
@@ -239,9 +239,9 @@ ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, con
         return Start::Cancelled;
     rig.setStop(&stopRequested);
     rig.setAnnounceLongCaptures(false);
-    const std::string cause = rig.prepare(session, d->vendorId, d->productId, &held);
-    if (!cause.empty()) {
-        emit failed(RequestOptions::audioCause(cause));
+    const Error unprepared = rig.prepare(session, d->vendorId, d->productId, &held);
+    if (unprepared) {
+        emit failed(RequestOptions::audioCause(unprepared));
         return Start::Refused;
     }
     if (stopRequested)

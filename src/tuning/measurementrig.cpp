@@ -57,20 +57,18 @@ std::vector<double> MeasurementRig::volumesOf(const DacSession::Block& block)
             double(ES9038State::volumeDbOf(block[BlockLayout::volumeRight], max, min))};
 }
 
-std::string MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, uint16_t productId,
-                                    const DacSession::Block* block)
+Error MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, uint16_t productId,
+                              const DacSession::Block* block)
 {
-    bool refused = false;
-    const std::string cause = prepareInput(refused);
-    return cause.empty() ? prepareOutput(dac, vendorId, productId, block) : cause;
+    const Error error = prepareInput();
+    return error ? error : prepareOutput(dac, vendorId, productId, block);
 }
 
-std::string MeasurementRig::prepareInput(bool& refused)
+Error MeasurementRig::prepareInput()
 {
-    refused = false;
     audio.emplace();
     if (!audio->isReady())
-        return "the audio system cannot start: " + audio->error().toStdString();
+        return Error(Error::Kind::Audio, "the audio system cannot start: " + audio->error().toStdString());
     // Every host API's devices: a number from audio-devices --all-host-apis
     // names one of them (names are sought among the preferred ones).
     devices = audio->devices(AudioSystem::HostApis::All);
@@ -78,21 +76,22 @@ std::string MeasurementRig::prepareInput(bool& refused)
         DeviceChoice::choose(devices, QString::fromStdString(options.input.value_or("default")),
                              DeviceChoice::Direction::Input, audio->defaultInput());
     if (chosen.index < 0)
-        return "--input: " + chosen.error.toStdString();
+        return Error(Error::Kind::Audio, chosen.error.toStdString(), Error::Subject::Input);
     inputIndex = chosen.index;
     const int inputs = input().maxInputChannels;
     for (int channel : options.inputChannelsGiven ? options.inputChannels : std::vector<int>()) {
         if (channel >= inputs) {
-            refused = true;
-            return "--input-channels: " + described(input()) + " has " + std::to_string(inputs)
-                   + " input" + (inputs == 1 ? "" : "s") + ", not " + std::to_string(channel + 1);
+            return Error(Error::Kind::Refused,
+                         described(input()) + " has " + std::to_string(inputs) + " input"
+                             + (inputs == 1 ? "" : "s") + ", not " + std::to_string(channel + 1),
+                         Error::Subject::InputChannels);
         }
     }
-    return std::string();
+    return Error();
 }
 
-std::string MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendorId,
-                                          uint16_t productId, const DacSession::Block* block)
+Error MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendorId, uint16_t productId,
+                                    const DacSession::Block* block)
 {
     DacAudioMatch::Match match;
     if (dac)
@@ -102,7 +101,7 @@ std::string MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendor
         const DeviceChoice::Result chosen = DeviceChoice::choose(
             devices, QString::fromStdString(*options.output), DeviceChoice::Direction::Output, audio->defaultOutput());
         if (chosen.index < 0)
-            return "--output: " + chosen.error.toStdString();
+            return Error(Error::Kind::Audio, chosen.error.toStdString(), Error::Subject::Output);
         outputIndex = chosen.index;
     } else if (match.index >= 0 && match.method != DacAudioMatch::Method::ProductName) {
         outputIndex = match.index;
@@ -111,8 +110,10 @@ std::string MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendor
     } else if (match.index >= 0) {
         outputIndex = match.index;
     } else {
-        return "no audio output of the DAC " + DacSession::identifiers(vendorId, productId)
-               + " was found among the audio devices (sonvalectl audio-devices lists them): name it with --output";
+        return Error(Error::Kind::Audio,
+                     "no audio output of the DAC " + DacSession::identifiers(vendorId, productId)
+                         + " was found among the audio devices",
+                     Error::Subject::DacOutput);
     }
     dacOutput = match.index >= 0 && match.index == outputIndex;
     for (const AudioDevice* device : {&output(), &input()}) {
@@ -122,7 +123,7 @@ std::string MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendor
     }
     if (dacOutput && block)
         volumes = volumesOf(*block);
-    return std::string();
+    return Error();
 }
 
 // A sound server holds the DAC's card, so its own device is not listed:

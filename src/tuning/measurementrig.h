@@ -7,6 +7,7 @@
 #include "audio/audiosystem.h"
 #include "audio/dacaudiomatch.h"
 #include "audio/soundserversession.h"
+#include "base/error.h"
 #include "control/dacsession.h"
 #include "measure/analysis.h"
 #include "tuning/measurementoptions.h"
@@ -39,14 +40,14 @@ public:
 
     // Starts PortAudio and chooses the devices. `dac` and `block`: the DAC
     // the link has open (by these identifiers) and the block it holds, or
-    // null. Empty when done, otherwise the cause.
-    std::string prepare(const DacSession* dac, uint16_t vendorId, uint16_t productId,
+    // null. No error when done.
+    Error prepare(const DacSession* dac, uint16_t vendorId, uint16_t productId,
+                  const DacSession::Block* block);
+    // The same in two steps: PortAudio and the input (Refused when the input
+    // lacks a channel asked for), then the output.
+    Error prepareInput();
+    Error prepareOutput(const DacSession* dac, uint16_t vendorId, uint16_t productId,
                         const DacSession::Block* block);
-    // The same in two steps: PortAudio and the input (`refused` when the
-    // input lacks a channel asked for), then the output.
-    std::string prepareInput(bool& refused);
-    std::string prepareOutput(const DacSession* dac, uint16_t vendorId, uint16_t productId,
-                              const DacSession::Block* block);
 
     // Plays the tone, records it and analyses it. False with `error` when
     // the audio failed or the stop flag abandoned the capture; the
