@@ -118,7 +118,8 @@ QString refusal(int outputDevice, int inputDevice, const ToneCapture::Settings& 
         return QStringLiteral("device %1 cannot play audio").arg(outputDevice);
     if (!inInfo || inInfo->maxInputChannels < 1)
         return QStringLiteral("device %1 cannot record audio").arg(inputDevice);
-    if (!(settings.sampleRate >= 8000 && settings.sampleRate <= 384000)
+    if (!(settings.sampleRate >= ToneCapture::Settings::lowestRateHz
+          && settings.sampleRate <= ToneCapture::Settings::highestRateHz)
         || !(settings.seconds > 0 && settings.seconds <= 600)
         || !(settings.frequencyHz > 0 && settings.frequencyHz < settings.sampleRate / 2)
         || !(settings.settleSeconds >= 0) || !(settings.fadeSeconds >= 0)

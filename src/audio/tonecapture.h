@@ -33,6 +33,9 @@ public:
     struct Settings {
         double frequencyHz = 997;
         double levelDbfs = -3;        // peak level of the sine; above 0 dBFS is taken as 0
+        // The rates a capture takes, PortAudio's and the interfaces' span.
+        static constexpr double lowestRateHz = 8000;
+        static constexpr double highestRateHz = 384000;
         double sampleRate = 48000;    // both streams
         double seconds = 1;           // kept
         double settleSeconds = 0.25;  // discarded first

@@ -3,6 +3,7 @@
 
 #include "ctl/audiooptions.h"
 
+#include "audio/tonecapture.h"
 #include "cli/optionparser.h"
 #include "cli/toolconsole.h"
 
@@ -127,8 +128,11 @@ bool AudioOptions::apply(const ToolConsole& console, const std::string& option,
         levelCapped = number > highestLevelDbfs;
         levelGiven = true;
     } else if (option == "--rate") {
-        if (!numeric || number != std::floor(number) || number < 8000 || number > 384000)
-            return bad("a sample rate in Hz from 8000 to 384000");
+        if (!numeric || number != std::floor(number) || number < ToneCapture::Settings::lowestRateHz
+            || number > ToneCapture::Settings::highestRateHz)
+            return bad("a sample rate in Hz from "
+                       + std::to_string(int(ToneCapture::Settings::lowestRateHz)) + " to "
+                       + std::to_string(int(ToneCapture::Settings::highestRateHz)));
         rateHz = int(number);
     } else if (option == "--seconds") {
         if (!numeric || number < 0.1 || number > 60)

@@ -36,7 +36,7 @@ std::string outputsOf(const ThdSolver::PairEffect& effect, std::size_t outputs)
 std::string changedValues(const ThdValues& start, const ThdValues& values)
 {
     std::string text;
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         for (int which = 0; which < 2; ++which) {
             const int16_t value = values.pairs[size_t(pair)][size_t(which)];
             if (value != start.pairs[size_t(pair)][size_t(which)]) {
@@ -62,7 +62,7 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
         text += "before:\n" + MeasurementOutput::text(setup, result.before);
     if (outcome.ran && result.outcome != ThdSolver::Outcome::Failed) {
         text += "map:\n";
-        for (int pair = 0; pair < 3; ++pair) {
+        for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
             if (!result.pairs[size_t(pair)].drives.empty())
                 text += "  " + ThdTuning::pairName(pair) + " drives " + outputsOf(result.pairs[size_t(pair)], outputs) + "\n";
         }
@@ -99,7 +99,7 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
     const std::size_t outputs = result.before.channels.size();
     auto pairs = [](const ThdValues& values) {
         JsonText object;
-        for (int pair = 0; pair < 3; ++pair) {
+        for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
             object.add(ThdTuning::pairName(pair).c_str(),
                        QJsonArray{values.pairs[size_t(pair)][0], values.pairs[size_t(pair)][1]});
         }
@@ -115,7 +115,7 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
     document.addJson("start", pairs(result.start))
         .addJson("values", outcome.restoreError.empty() ? pairs(outcome.kept) : "null");
     JsonText map, floor;
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         QJsonArray driven;
         for (int output : result.pairs[size_t(pair)].drives)
             driven.append(QString::fromStdString(MeasurementOutput::channelName(std::size_t(output), outputs)));

@@ -73,7 +73,7 @@ Block withValues(const Block& block, const ThdValues& values)
 {
     SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
     int16_t* pairs[] = {settings.thd_range0, settings.thd_range1, settings.thd_range2};
-    for (std::size_t pair = 0; pair < 3; ++pair) {
+    for (std::size_t pair = 0; pair < std::size_t(ThdValues::pairCount); ++pair) {
         pairs[pair][0] = values.pairs[pair][0];
         pairs[pair][1] = values.pairs[pair][1];
     }
@@ -263,7 +263,7 @@ void ThdRun::showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) 
     if (!captures.empty())
         report.before = captures.front();
     report.start = result.start;
-    for (std::size_t pair = 0; pair < 3; ++pair)
+    for (std::size_t pair = 0; pair < std::size_t(ThdValues::pairCount); ++pair)
         report.drives[pair] = result.pairs[pair].drives;
     report.floors = result.floors;
     for (const std::string& note : result.notes)

@@ -3,6 +3,8 @@
 
 #include "thdui/thdwindow.h"
 
+#include "base/version.h"
+
 #include <QApplication>
 
 #ifdef _WIN32
@@ -15,7 +17,8 @@ int main(int argc, char* argv[])
     ParentConsole::attach();        // before anything is printed
 #endif
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.sonvale.Sonvale.Thd"));   // the desktop entry's name
+    QGuiApplication::setDesktopFileName(
+        QStringLiteral(SONVALE_APP_ID ".Thd")); // the desktop entry's name
     ThdWindow window;
     // Opened before the window is shown, so that it is laid out once, as it
     // looks while the DAC answers (its first answer takes over a second).

@@ -216,7 +216,7 @@ void ReportDisplay::showValues(const ThdReport& report)
 {
     for (int channel = 0; channel < 2; ++channel) {
         int pair = -1;
-        for (int p = 0; p < 3 && pair < 0; ++p) {
+        for (int p = 0; p < ThdValues::pairCount && pair < 0; ++p) {
             const auto& outputs = drives[std::size_t(p)];
             if (std::find(outputs.begin(), outputs.end(), channel) != outputs.end())
                 pair = p;

@@ -14,8 +14,8 @@ namespace {
 // A capture's noise estimate wanders by a few per cent: one made for a
 // precision that lands this close to it has told it.
 constexpr double noiseSpread = 1.1;
-constexpr int lowest = -32768;
-constexpr int highest = 32767;
+constexpr int lowest = std::numeric_limits<int16_t>::min();
+constexpr int highest = std::numeric_limits<int16_t>::max();
 
 double squared(double x)
 {
@@ -108,7 +108,7 @@ ThdLine ThdCaptures::line(int pair, int which, int output) const
         if (int(capture.analysis.channels.size()) <= output)
             continue;
         bool alone = true;
-        for (int other = 0; other < 3; ++other) {
+        for (int other = 0; other < ThdValues::pairCount; ++other) {
             if (other != pair && acts(other, output, which)
                 && capture.values.pairs[std::size_t(other)][std::size_t(which)]
                        != start.pairs[std::size_t(other)][std::size_t(which)])
@@ -173,7 +173,7 @@ ThdCaptures::Next ThdCaptures::next(const std::array<ThdSolver::PairEffect, 3>& 
 {
     Next next;
     next.values = captures.at(from).values;
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         const std::vector<int>& drives = pairs[std::size_t(pair)].drives;
         for (int which = 0; which < 2; ++which) {
             const Plan planned = plan(pair, which, drives, from, settings);

@@ -15,7 +15,7 @@ namespace {
 
 using Complex = std::complex<double>;
 constexpr double notMeasured = std::numeric_limits<double>::quiet_NaN();
-constexpr int highest = 32767;
+constexpr int highest = std::numeric_limits<int16_t>::max();
 const char* const valueName[2] = {"2nd", "3rd"};
 const char* const harmonicName[2] = {"H2", "H3"};
 
@@ -179,7 +179,7 @@ std::string ThdSolver::startAndProbes(Run& run, const ThdValues& start)
     // The start, one probe a pair, the values solved for and each refinement.
     planned = 1 + 3 + 1 + std::max(0, settings.maxRefinements);
     std::string failure = measureStart(run);
-    for (int pair = 0; pair < 3 && failure.empty(); ++pair)
+    for (int pair = 0; pair < ThdValues::pairCount && failure.empty(); ++pair)
         failure = probePair(run, pair);
     if (failure.empty())
         mapOutputs(run);
@@ -274,7 +274,7 @@ void ThdSolver::mapOutputs(Run& run) const
     for (int output = 0; output < run.outputs; ++output) {
         int driver = -1;
         double strongest = 0;
-        for (int pair = 0; pair < 3; ++pair) {
+        for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
             if (!run.captures.acts(pair, output, 0) && !run.captures.acts(pair, output, 1))
                 continue;
             double strength = 0;
@@ -288,7 +288,7 @@ void ThdSolver::mapOutputs(Run& run) const
         if (driver >= 0)
             result.pairs[driver].drives.push_back(output);
     }
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         const PairEffect& effect = result.pairs[pair];
         if (!effect.movesAnything) {
             result.notes.push_back(pairName(pair) + " moves nothing even at a step of "
@@ -299,7 +299,7 @@ void ThdSolver::mapOutputs(Run& run) const
                 + " moves less than another pair on the same output; left as it was");
         }
     }
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         const PairEffect& effect = result.pairs[pair];
         for (int which = 0; which < 2; ++which) {
             std::vector<int> still, moved;
@@ -387,7 +387,7 @@ void ThdSolver::recordFloors(Run& run) const
     Result& result = run.result;
     const CaptureAnalysis& best = run.captures.at(run.best).analysis;
     result.floors.assign(run.outputs, {notMeasured, notMeasured});
-    for (int pair = 0; pair < 3; ++pair) {
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         for (int output : result.pairs[pair].drives) {
             for (int which = 0; which < 2; ++which) {
                 if (!run.captures.acts(pair, output, which))
