@@ -101,7 +101,8 @@ public slots:
     void shutdown();
 
 signals:
-    // `inUse`: the DAC is there but held by another program (the main
+    // `message`: what the window shows, "Connected to the DAC 2fc6:6013"
+    // or the cause. `inUse`: the DAC is there but held by another program (the main
     // window, say): trying again once it lets go may succeed.
     void connection(bool open, const QString& message, bool inUse);
     // Once the DAC is open: the quietest volume its block holds, dB; a
@@ -110,7 +111,8 @@ signals:
     // `dacOutput`, `defaultInput`: indexes into the list (PortAudio's
     // device indexes), -1 where there is none.
     void devicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
-    // "Measuring the start, capture 1 of 7": `capture` counts from 1,
+    // "Measuring the start, capture 1 of 7", as the window shows it, and
+    // its numbers as data for the bar: `capture` counts from 1,
     // `captures` is the planned total, which grows when a probe needs
     // another attempt.
     void progress(const QString& step, int capture, int captures);

@@ -251,14 +251,9 @@ void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
 {
     // The start ends once the devices are listed, next.
     connected = open;
-    if (open) {
+    if (open)
         setWindowTitle(baseTitle);
-        ui->connectionLabel->setText(message.contains(QLatin1String("Connected"))
-                                         ? message
-                                         : QStringLiteral("Connected: %1").arg(message));
-    } else {
-        ui->connectionLabel->setText(message);
-    }
+    ui->connectionLabel->setText(message);
     Q_UNUSED(inUse);   // the engine's message already says what to do; Try again shows either way
     Diagnostics::print("%s: %s\n", open ? "connected" : "not connected", qPrintable(message));
     updateControls();
@@ -274,13 +269,10 @@ void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dac
 void ThdWindow::onProgress(const QString& step, int capture, int captures)
 {
     readingDac.reset();
-    const QString text = step.contains(QLatin1String("capture"))
-                             ? step
-                             : QStringLiteral("%1, capture %2 of %3").arg(step).arg(capture).arg(captures);
     ui->progressBar->setRange(0, std::max(captures, 1));
     ui->progressBar->setValue(std::clamp(capture - 1, 0, std::max(captures, 1)));
     if (!cancelAsked)
-        ui->progressBar->setFormat(literalFormat(text));
+        ui->progressBar->setFormat(literalFormat(step));
 }
 
 void ThdWindow::onMeasured(const ThdReport& report)
