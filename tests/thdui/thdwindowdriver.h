@@ -107,7 +107,9 @@ public:
     {
         std::fflush(stream);
         QFile reader(file.fileName());
-        return reader.open(QIODevice::ReadOnly) ? QString::fromUtf8(reader.readAll()) : QString();
+        // Text: the C runtime writes a Windows line end as CR LF.
+        return reader.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(reader.readAll())
+                                                                 : QString();
     }
     // The lines that start with `prefix`.
     QStringList lines(const QString& prefix) const
