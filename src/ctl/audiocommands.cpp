@@ -11,9 +11,11 @@
 #include "tuning/measurementrig.h"
 #include "base/diagnostics.h"
 #include "measure/wavfile.h"
+#include "settings/atomicfile.h"
 
 #include <QJsonArray>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -57,6 +59,21 @@ void print(const MeasurementOutput::Setup& setup, const CaptureAnalysis& analysi
     const std::string text = json ? MeasurementOutput::json(setup, analysis).lines() + "\n"
                                   : MeasurementOutput::text(setup, analysis);
     std::fputs(text.c_str(), stdout);
+}
+
+// --save-capture: the recording as it arrived, before any analysis, so that
+// another analyser can check the figures. Written whole or not at all.
+bool saveCapture(const CommandContext& context, const AudioOptions& options,
+                 const std::vector<std::vector<double>>& samples, double rateHz)
+{
+    if (!options.saveCapture)
+        return true;
+    const std::vector<uint8_t> bytes = WavFile::floatFile(samples, int(std::lround(rateHz)));
+    std::string error;
+    if (AtomicFile::write(*options.saveCapture, std::vector<unsigned char>(bytes.begin(), bytes.end()), error))
+        return true;
+    context.fail(*options.saveCapture + ": " + error);
+    return false;
 }
 
 } // namespace
@@ -180,13 +197,16 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         const int status = context.withRig(options, !options.output, false,
                                                [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
                                                    std::string error;
+                                                   std::vector<std::vector<double>> samples;
                                                    const bool measured =
-                                                       rig.measure(analysis, error);
+                                                       rig.measure(analysis, error, 1, &samples);
                                                    putBack(rig);
                                                    if (!measured) {
                                                        context.fail(error);
                                                        return int(CommandContext::AudioFailed);
                                                    }
+                                                   if (!saveCapture(context, options, samples, analysis.rateHz))
+                                                       return int(CommandContext::AudioFailed);
                                                    MeasurementRig::markWeakSignal(analysis);
                                                    setup = rig.setup(analysis.channels.size());
                                                    return int(CommandContext::Done);

@@ -66,8 +66,10 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
         {"--json"},         {"--frequency", "HZ"}, {"--level", "DBFS"}, {"--rate", "HZ"},
         {"--seconds", "S"}, {"--output", "DEV"},   {"--input", "DEV"},  {"--input-channels", "L,R"},
     };
-    if (extras & InputFile)
+    if (extras & InputFile) {
         options.push_back({"--input-file", "FILE.wav"});
+        options.push_back({"--save-capture", "FILE.wav"});
+    }
     if (extras & Volume)
         options.push_back({"--volume", "DB"});
     if (extras & Volumes)
@@ -88,6 +90,10 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
             return false;
         rateGiven = rateGiven || option == "--rate";
         secondsGiven = secondsGiven || option == "--seconds";
+    }
+    if (inputFile && saveCapture) {
+        console.refuse("--save-capture keeps what a capture recorded; --input-file records nothing");
+        return false;
     }
     if (inputFile && (rateGiven || secondsGiven || output || input || inputChannelsGiven)) {
         console.refuse(
@@ -146,6 +152,10 @@ bool AudioOptions::apply(const ToolConsole& console, const std::string& option,
         if (value.empty())
             return bad("a WAV file");
         inputFile = value;
+    } else if (option == "--save-capture") {
+        if (value.empty())
+            return bad("a WAV file to write");
+        saveCapture = value;
     } else if (option == "--input-channels") {
         if (!parseChannels(value, inputChannels))
             return bad("one or two input numbers counted from 1, e.g. 1,2 or 3");

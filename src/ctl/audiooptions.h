@@ -5,6 +5,7 @@
 
 #include "tuning/measurementoptions.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ class AudioOptions : public MeasurementOptions {
 public:
     // What a command takes beside the tone, the devices and --json.
     enum Extra {
-        InputFile = 1, // --input-file: a recording instead of a capture
+        InputFile = 1, // --input-file: a recording instead of a capture; --save-capture
+                       // keeps a capture as one
         Volume = 2,    // --volume DB: the DAC's volume for the run
         Volumes = 4,   // --volumes LIST: the DAC's volumes, one after another
     };
@@ -28,6 +30,8 @@ public:
                const std::vector<std::string>& arguments, int extras = 0);
 
     bool json = false;
+    // Where the capture's recording is written, as 32-bit float WAV.
+    std::optional<std::string> saveCapture;
 
 private:
     // One option the parser took, with its value: false once refused.

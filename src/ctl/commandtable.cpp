@@ -82,7 +82,8 @@ const std::vector<Commands::Command>& Commands::table()
          "                     unless --all-host-apis is given\n",
          audioDevices},
         {"measure",
-         "  measure [AUDIO OPTIONS] [--input-file FILE.wav] [--json]\n"
+         "  measure [AUDIO OPTIONS] [--input-file FILE.wav] [--save-capture FILE.wav]\n"
+         "          [--json]\n"
          "                     plays a sine through the DAC, records it through an input\n"
          "                     of an audio interface wired to the DAC's output, and\n"
          "                     prints per channel the fundamental's level and frequency,\n"
@@ -92,7 +93,8 @@ const std::vector<Commands::Command>& Commands::table()
          "                     32-bit integer or 32-bit float, mono or stereo, 44.1 to\n"
          "                     192 kHz), without the DAC: the level is checked only when\n"
          "                     --level is given, the tone sought near --frequency only\n"
-         "                     when that is given\n",
+         "                     when that is given; --save-capture writes the recording\n"
+         "                     analysed as 32-bit float WAV, for any analyser to check\n",
          measure},
         {"tune-thd",
          "  tune-thd [AUDIO OPTIONS] [--volume DB] [--json]\n"

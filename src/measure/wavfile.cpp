@@ -316,3 +316,42 @@ double WavFile::seconds() const
 {
     return channels.empty() || rateHz <= 0 ? 0.0 : double(channels[0].size()) / rateHz;
 }
+
+std::vector<uint8_t> WavFile::floatFile(const std::vector<std::vector<double>>& channels, int rateHz)
+{
+    const auto count = uint16_t(channels.size());
+    const std::size_t frames = channels.empty() ? 0 : channels.front().size();
+    const auto dataBytes = uint32_t(frames * count * 4);
+    std::vector<uint8_t> bytes;
+    auto text = [&](const char* four) { bytes.insert(bytes.end(), four, four + 4); };
+    auto le = [&](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes.push_back(uint8_t(value >> (8 * i)));
+    };
+    text("RIFF");
+    le(4 + 8 + 16 + 8 + 4 + 8 + dataBytes, 4);
+    text("WAVE");
+    text("fmt ");
+    le(16, 4);
+    le(formatFloat, 2);
+    le(count, 2);
+    le(uint32_t(rateHz), 4);
+    le(uint32_t(rateHz) * count * 4, 4);
+    le(count * 4u, 2);
+    le(32, 2);
+    // Every format but PCM carries its length in frames.
+    text("fact");
+    le(4, 4);
+    le(uint32_t(frames), 4);
+    text("data");
+    le(dataBytes, 4);
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        for (const std::vector<double>& channel : channels) {
+            const float sample = float(channel[frame]);
+            uint32_t word = 0;
+            std::memcpy(&word, &sample, 4);
+            le(word, 4);
+        }
+    }
+    return bytes;
+}

@@ -33,6 +33,11 @@ public:
     // One vector per channel, full scale 1.0 (an integer sample over 2^(bits−1)).
     std::vector<std::vector<double>> channels;
 
+    // `channels` (one vector a channel, of one length, full scale 1.0) as a
+    // WAV file of 32-bit float samples at `rateHz`: what any analyser reads
+    // without a loss that a measurement could see.
+    static std::vector<uint8_t> floatFile(const std::vector<std::vector<double>>& channels, int rateHz);
+
     // "24-bit PCM", "32-bit float": for the reports.
     std::string formatName() const;
     double seconds() const;

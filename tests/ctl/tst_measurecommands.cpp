@@ -128,6 +128,7 @@ private slots:
     void inputChannels();
     void inputFile_data();
     void inputFile();
+    void savedCaptureMeasuresAlike();
     void inputFileRefused_data();
     void inputFileRefused();
 
@@ -213,6 +214,9 @@ void TestMeasureCommands::badCommandLine_data()
         << QStringList{"measure", "--input-file", "a.wav", "--input", "1"}
         << "--input-file analyses a recording as it is: --rate, --seconds, --output, --input and --input-channels do "
            "not go with it";
+    QTest::newRow("a file saved from a file")
+        << QStringList{"measure", "--input-file", "a.wav", "--save-capture", "b.wav"}
+        << "--save-capture keeps what a capture recorded; --input-file records nothing";
     QTest::newRow("tune-thd from a file") << QStringList{"tune-thd", "--input-file", "a.wav"}
                                           << "unknown option '--input-file'";
     QTest::newRow("audio-devices, operand")
@@ -498,6 +502,31 @@ void TestMeasureCommands::inputFile()
         QCOMPARE(run.err, QString());
     else
         QCOMPARE(run.err, "sonvalectl: the capture does not tell the DAC's distortion: " + problem + "\n");
+}
+
+// What --save-capture writes is what was analysed: read back, it measures
+// the same to 0.01 dB, so any other analyser can check the figures.
+void TestMeasureCommands::savedCaptureMeasuresAlike()
+{
+    QVERIFY(writeFile(path("dac.block"), fullVolume));
+    const QStringList desk{"SONVALE_SIM_ANALOG=noise=-140,gain=-9.3,hum=-110,wander=2"};
+    const Run captured = ctl({"measure", "--json", "--save-capture", "capture.wav"}, desk);
+    QCOMPARE(captured.exitCode, 0);
+    const Run read = ctl({"measure", "--json", "--input-file", "capture.wav", "--frequency", "997"});
+    QCOMPARE(read.err, QString());
+    QCOMPARE(read.exitCode, 0);
+    const QJsonObject before = QJsonDocument::fromJson(captured.out.toUtf8()).object();
+    const QJsonObject after = QJsonDocument::fromJson(read.out.toUtf8()).object();
+    for (int output = 0; output < 2; ++output) {
+        const QJsonObject a = channelOf(before, output), b = channelOf(after, output);
+        for (const char* key : {"level_dbfs", "thd_db"})
+            QVERIFY2(std::abs(a[key].toDouble() - b[key].toDouble()) < 0.01,
+                     qPrintable(QString("%1: %2, read back %3").arg(key).arg(a[key].toDouble()).arg(b[key].toDouble())));
+        for (int order = 2; order <= 3; ++order) {
+            const double dbc = harmonicOf(a, order)["dbc"].toDouble();
+            QVERIFY2(std::abs(dbc - harmonicOf(b, order)["dbc"].toDouble()) < 0.01, qPrintable(QString::number(dbc)));
+        }
+    }
 }
 
 void TestMeasureCommands::inputFileRefused_data()
