@@ -61,19 +61,32 @@ void print(const MeasurementOutput::Setup& setup, const CaptureAnalysis& analysi
     std::fputs(text.c_str(), stdout);
 }
 
-// --save-capture: the recording as it arrived, before any analysis, so that
-// another analyser can check the figures. Written whole or not at all.
-bool saveCapture(const CommandContext& context, const AudioOptions& options,
-                 const std::vector<std::vector<double>>& samples, double rateHz)
+// A file written whole or not at all; false once its failure is said.
+bool writeWhole(const CommandContext& context, const std::string& path, const std::vector<unsigned char>& bytes)
 {
-    if (!options.saveCapture)
-        return true;
-    const std::vector<uint8_t> bytes = WavFile::floatFile(samples, int(std::lround(rateHz)));
     std::string error;
-    if (AtomicFile::write(*options.saveCapture, std::vector<unsigned char>(bytes.begin(), bytes.end()), error))
+    if (AtomicFile::write(path, bytes, error))
         return true;
-    context.fail(*options.saveCapture + ": " + error);
+    context.fail(path + ": " + error);
     return false;
+}
+
+// --save-capture and --csv: the recording analysed, as 32-bit float WAV,
+// and its spectrum, so that another analyser can check the figures.
+bool writeExports(const CommandContext& context, const AudioOptions& options,
+                  const std::vector<std::vector<double>>& samples, double rateHz)
+{
+    if (options.saveCapture) {
+        const std::vector<uint8_t> wav = WavFile::floatFile(samples, int(std::lround(rateHz)));
+        if (!writeWhole(context, *options.saveCapture, std::vector<unsigned char>(wav.begin(), wav.end())))
+            return false;
+    }
+    if (options.csv) {
+        const std::string text = MeasurementOutput::spectrumCsv(samples, rateHz);
+        if (!writeWhole(context, *options.csv, std::vector<unsigned char>(text.begin(), text.end())))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -188,6 +201,8 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
             return CommandContext::AudioFailed;
         }
         analysis = MeasurementRig::analyseFile(wav.channels, wav.rateHz, options);
+        if (!writeExports(context, options, wav.channels, wav.rateHz))
+            return CommandContext::AudioFailed;
         setup.file = path;
         setup.fileFormat = wav.formatName() + (wav.channels.size() == 1 ? ", mono" : ", stereo");
         setup.frequencyHz = options.frequencyGiven ? options.frequencyHz : 0;
@@ -205,7 +220,7 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
                                                        context.fail(error);
                                                        return int(CommandContext::AudioFailed);
                                                    }
-                                                   if (!saveCapture(context, options, samples, analysis.rateHz))
+                                                   if (!writeExports(context, options, samples, analysis.rateHz))
                                                        return int(CommandContext::AudioFailed);
                                                    MeasurementRig::markWeakSignal(analysis);
                                                    setup = rig.setup(analysis.channels.size());

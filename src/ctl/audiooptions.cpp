@@ -69,6 +69,7 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
     if (extras & InputFile) {
         options.push_back({"--input-file", "FILE.wav"});
         options.push_back({"--save-capture", "FILE.wav"});
+        options.push_back({"--csv", "FILE"});
     }
     if (extras & Volume)
         options.push_back({"--volume", "DB"});
@@ -152,6 +153,10 @@ bool AudioOptions::apply(const ToolConsole& console, const std::string& option,
         if (value.empty())
             return bad("a WAV file");
         inputFile = value;
+    } else if (option == "--csv") {
+        if (value.empty())
+            return bad("a file to write the spectrum to");
+        csv = value;
     } else if (option == "--save-capture") {
         if (value.empty())
             return bad("a WAV file to write");

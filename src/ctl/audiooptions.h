@@ -19,7 +19,7 @@ public:
     // What a command takes beside the tone, the devices and --json.
     enum Extra {
         InputFile = 1, // --input-file: a recording instead of a capture; --save-capture
-                       // keeps a capture as one
+                       // keeps a capture as one, --csv its spectrum
         Volume = 2,    // --volume DB: the DAC's volume for the run
         Volumes = 4,   // --volumes LIST: the DAC's volumes, one after another
     };
@@ -32,6 +32,8 @@ public:
     bool json = false;
     // Where the capture's recording is written, as 32-bit float WAV.
     std::optional<std::string> saveCapture;
+    // Where the spectrum of what was analysed is written, as CSV.
+    std::optional<std::string> csv;
 
 private:
     // One option the parser took, with its value: false once refused.

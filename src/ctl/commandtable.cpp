@@ -83,7 +83,7 @@ const std::vector<Commands::Command>& Commands::table()
          audioDevices},
         {"measure",
          "  measure [AUDIO OPTIONS] [--input-file FILE.wav] [--save-capture FILE.wav]\n"
-         "          [--json]\n"
+         "          [--csv FILE] [--json]\n"
          "                     plays a sine through the DAC, records it through an input\n"
          "                     of an audio interface wired to the DAC's output, and\n"
          "                     prints per channel the fundamental's level and frequency,\n"
@@ -94,7 +94,8 @@ const std::vector<Commands::Command>& Commands::table()
          "                     192 kHz), without the DAC: the level is checked only when\n"
          "                     --level is given, the tone sought near --frequency only\n"
          "                     when that is given; --save-capture writes the recording\n"
-         "                     analysed as 32-bit float WAV, for any analyser to check\n",
+         "                     analysed as 32-bit float WAV, for any analyser to check,\n"
+         "                     --csv its spectrum (frequency, then dBFS per channel)\n",
          measure},
         {"tune-thd",
          "  tune-thd [AUDIO OPTIONS] [--volume DB] [--json]\n"

@@ -5,6 +5,7 @@
 
 #include <kiss_fftr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <utility>
@@ -65,4 +66,18 @@ std::vector<std::vector<double>> Spectrum::hannPowers(const std::vector<const do
         powers.push_back(std::move(power));
     }
     return powers;
+}
+
+std::vector<float> Spectrum::hannLevelsDbfs(const double* samples, std::size_t n)
+{
+    const std::vector<double> power = hannPower(samples, n);
+    // The Hann window's coherent gain is 1/2, so a sine of peak 1.0 centred
+    // on bin k gives |X_k| = n/4.
+    const double fullScale = double(n) / 4.0;
+    std::vector<float> levels(power.size());
+    for (std::size_t k = 0; k < power.size(); ++k) {
+        const double db = 10.0 * std::log10(std::max(power[k], 1e-300)) - 20.0 * std::log10(fullScale);
+        levels[k] = float(std::max(db, -300.0));
+    }
+    return levels;
 }

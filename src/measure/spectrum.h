@@ -28,6 +28,10 @@ public:
     static std::vector<std::vector<double>> hannPowers(const std::vector<const double*>& blocks,
                                                        std::size_t n);
 
+    // Each bin of hannPower in dB against a full-scale sine's peak bin (a
+    // sine of peak 1.0 on a bin reads 0 dBFS), at least -300.
+    static std::vector<float> hannLevelsDbfs(const double* samples, std::size_t n);
+
     // Σ w² of that window over n samples: the power of white noise of
     // variance σ² in each bin is σ²·hannEnergy(n).
     static double hannEnergy(std::size_t n) { return 3.0 * double(n) / 8.0; }

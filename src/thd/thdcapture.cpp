@@ -16,21 +16,6 @@ namespace {
 // a plot redraws in a frame.
 constexpr double shownSeconds = 1.0;
 
-// The level of each bin in dBFS: the Hann window's coherent gain is 1/2,
-// so a sine of peak A centred on bin k gives |X_k| = A·n/4.
-std::vector<float> spectrumOf(const std::vector<double>& samples, std::size_t n)
-{
-    const std::vector<double> power = Spectrum::hannPower(samples.data(), n);
-    const double fullScale = double(n) / 4.0;
-    std::vector<float> levels(power.size());
-    for (std::size_t k = 0; k < power.size(); ++k) {
-        const double db =
-            10.0 * std::log10(std::max(power[k], 1e-300)) - 20.0 * std::log10(fullScale);
-        levels[k] = float(std::max(db, -300.0));
-    }
-    return levels;
-}
-
 } // namespace
 
 ThdCapture ThdCapture::of(const CaptureAnalysis& analysis,
@@ -49,6 +34,6 @@ ThdCapture ThdCapture::of(const CaptureAnalysis& analysis,
         return capture;
     capture.binHz = analysis.rateHz / double(n);
     for (const std::vector<double>& channel : samples)
-        capture.spectra.push_back(spectrumOf(channel, n));
+        capture.spectra.push_back(Spectrum::hannLevelsDbfs(channel.data(), n));
     return capture;
 }
