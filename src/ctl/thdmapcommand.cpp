@@ -20,17 +20,6 @@ namespace {
 
 const std::vector<double> defaultVolumesDb{0, -15, -35};
 
-// The pair that drives `output` at one volume; -1 when none moves it.
-int driverOf(const ThdTuning::Map::AtVolume& at, int output)
-{
-    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
-        const std::vector<int>& drives = at.drives[std::size_t(pair)];
-        if (std::find(drives.begin(), drives.end(), output) != drives.end())
-            return pair;
-    }
-    return -1;
-}
-
 std::string text(const ThdTuning::Map& map)
 {
     const std::size_t outputs = map.outputs;
@@ -48,7 +37,7 @@ std::string text(const ThdTuning::Map& map)
         int first = -2;
         bool shared = outputs > 1;
         for (std::size_t output = 0; output < outputs; ++output) {
-            const int pair = driverOf(at, int(output));
+            const int pair = at.driverOf(int(output));
             const std::string name = pair >= 0 ? ThdTuning::pairName(pair) : "-";
             row += "  " + name + std::string(name.size() < 10 ? 10 - name.size() : 0, ' ');
             shared = shared && pair >= 0 && (first == -2 || first == pair);
@@ -67,7 +56,7 @@ std::string json(const ThdTuning::Map& map)
         JsonText& entry = list.emplace_back();
         entry.add("volume_db", MeasurementOutput::number(at.volumeDb, 1));
         for (std::size_t output = 0; output < map.outputs; ++output) {
-            const int pair = driverOf(at, int(output));
+            const int pair = at.driverOf(int(output));
             entry.add(MeasurementOutput::channelName(output, map.outputs).c_str(),
                       pair >= 0 ? QJsonValue(QString::fromStdString(ThdTuning::pairName(pair)))
                                 : QJsonValue());

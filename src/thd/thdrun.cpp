@@ -82,17 +82,6 @@ Block withValues(const Block& block, const ThdValues& values)
     return result;
 }
 
-// The pair that moves `output` at one volume; -1 when none does.
-int driverOf(const ThdTuning::Map::AtVolume& at, int output)
-{
-    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
-        const std::vector<int>& drives = at.drives[std::size_t(pair)];
-        if (std::find(drives.begin(), drives.end(), output) != drives.end())
-            return pair;
-    }
-    return -1;
-}
-
 } // namespace
 
 ThdRun::ThdRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
@@ -180,7 +169,7 @@ ThdReport ThdRun::map(const Block& held, const std::vector<double>& volumesDb)
         ThdReport::PairsAt row;
         row.volumeDb = at.volumeDb;
         for (std::size_t output = 0; output < map.outputs; ++output)
-            row.pairs.push_back(driverOf(at, int(output)));
+            row.pairs.push_back(at.driverOf(int(output)));
         report.map.push_back(row);
     }
     const bool mapped = outcome.ran && outcome.failure.empty();

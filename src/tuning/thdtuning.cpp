@@ -341,3 +341,13 @@ ThdTuning::Map ThdTuning::map(const DacSession::Block& held, const std::vector<d
     outcome.audioSeconds = audioSeconds;
     return map;
 }
+
+int ThdTuning::Map::AtVolume::driverOf(int output) const
+{
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
+        const std::vector<int>& outputs = drives[std::size_t(pair)];
+        if (std::find(outputs.begin(), outputs.end(), output) != outputs.end())
+            return pair;
+    }
+    return -1;
+}

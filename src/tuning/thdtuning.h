@@ -74,6 +74,8 @@ public:
             double volumeDb = 0;
             std::array<std::vector<int>, ThdValues::pairCount> drives; // per pair, the outputs
             std::vector<std::string> notes;
+            // The pair that moves `output` here; -1 when none does.
+            int driverOf(int output) const;
         };
         std::vector<AtVolume> volumes;
         std::size_t outputs = 0;
