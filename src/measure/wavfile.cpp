@@ -323,7 +323,12 @@ std::vector<uint8_t> WavFile::floatFile(const std::vector<std::vector<double>>& 
     const std::size_t frames = channels.empty() ? 0 : channels.front().size();
     const auto dataBytes = uint32_t(frames * count * 4);
     std::vector<uint8_t> bytes;
-    auto text = [&](const char* four) { bytes.insert(bytes.end(), four, four + 4); };
+    // RIFF, fmt, fact and data headers, then the samples.
+    bytes.reserve(56 + std::size_t(dataBytes));
+    auto text = [&](const char* four) {
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(uint8_t(four[i]));
+    };
     auto le = [&](uint32_t value, int size) {
         for (int i = 0; i < size; ++i)
             bytes.push_back(uint8_t(value >> (8 * i)));
