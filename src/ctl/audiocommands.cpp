@@ -8,6 +8,8 @@
 #include "ctl/audiooptions.h"
 #include "ctl/commands.h"
 #include "ctl/measurementoutput.h"
+#include "ctl/stopsignals.h"
+#include "measure/interfaceseparation.h"
 #include "tuning/measurementrig.h"
 #include "base/diagnostics.h"
 #include "measure/wavfile.h"
@@ -16,6 +18,7 @@
 #include <QJsonArray>
 
 #include <cmath>
+#include <optional>
 #include <cstdio>
 
 namespace {
@@ -54,13 +57,6 @@ std::string problemList(const CaptureAnalysis& analysis)
     return text;
 }
 
-void print(const MeasurementOutput::Setup& setup, const CaptureAnalysis& analysis, bool json)
-{
-    const std::string text = json ? MeasurementOutput::json(setup, analysis).lines() + "\n"
-                                  : MeasurementOutput::text(setup, analysis);
-    std::fputs(text.c_str(), stdout);
-}
-
 // A file written whole or not at all; false once its failure is said.
 bool writeWhole(const CommandContext& context, const std::string& path, const std::vector<unsigned char>& bytes)
 {
@@ -87,6 +83,69 @@ bool writeExports(const CommandContext& context, const AudioOptions& options,
             return false;
     }
     return true;
+}
+
+// --separate: once the first capture is made, the person changes the
+// interface's input gain; the second capture then tells each harmonic's
+// shares. Done, or the exit status with its message said.
+int separate(const CommandContext& context, MeasurementRig& rig, const StopSignals& stops,
+             const CaptureAnalysis& first, std::optional<InterfaceSeparation>& separation)
+{
+    std::fprintf(stderr, "%s: turn the interface's input gain down by about 6 dB, then press Enter\n",
+                 context.program());
+    std::fflush(stderr);
+    if (!stops.waitForEnter()) {
+        context.fail(stops.cause());
+        return CommandContext::NotImproved;
+    }
+    CaptureAnalysis second;
+    std::string error;
+    if (!rig.measure(second, error))
+        return context.fail(error);
+    MeasurementRig::markWeakSignal(second);
+    if (!second.ok()) {
+        context.fail("the capture after the change of gain does not tell the DAC's distortion: "
+                     + problemList(second));
+        return CommandContext::NotImproved;
+    }
+    std::vector<std::string> names;
+    for (std::size_t c = 0; c < first.channels.size(); ++c)
+        names.push_back(MeasurementOutput::channelName(c, first.channels.size()));
+    separation = InterfaceSeparation::split(first, second, names);
+    return CommandContext::Done;
+}
+
+// measure on the DAC or the output named: one capture, two with --separate.
+int measureLive(const CommandContext& context, const AudioOptions& options, MeasurementOutput::Setup& setup,
+                CaptureAnalysis& analysis, std::optional<InterfaceSeparation>& separation)
+{
+    // While the person turns the knob, Ctrl-C ends the wait and the rig
+    // still puts back what it set up.
+    std::optional<StopSignals> stops;
+    if (options.separate)
+        stops.emplace();
+    return context.withRig(options, !options.output, false,
+                           [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
+                               if (stops)
+                                   rig.setStop(&stops->flag());
+                               std::string error;
+                               std::vector<std::vector<double>> samples;
+                               if (!rig.measure(analysis, error, 1, &samples)) {
+                                   Commands::putBack(rig);
+                                   return context.fail(error);
+                               }
+                               MeasurementRig::markWeakSignal(analysis);
+                               int status = CommandContext::Done;
+                               if (stops && analysis.ok())
+                                   status = separate(context, rig, *stops, analysis, separation);
+                               Commands::putBack(rig);
+                               if (status != CommandContext::Done)
+                                   return status;
+                               if (!writeExports(context, options, samples, analysis.rateHz))
+                                   return int(CommandContext::AudioFailed);
+                               setup = rig.setup(analysis.channels.size());
+                               return int(CommandContext::Done);
+                           });
 }
 
 } // namespace
@@ -185,12 +244,13 @@ int Commands::audioDevices(const CommandContext& context, const Arguments& argum
 int Commands::measure(const CommandContext& context, const Arguments& arguments)
 {
     AudioOptions options;
-    if (!options.parse(context, "measure", arguments, AudioOptions::InputFile))
+    if (!options.parse(context, "measure", arguments, AudioOptions::InputFile | AudioOptions::Separate))
         return CommandContext::BadUsage;
     noteLevelCap(context, options);
 
     MeasurementOutput::Setup setup;
     CaptureAnalysis analysis;
+    std::optional<InterfaceSeparation> separation;
     if (options.inputFile) {
         // A recording made elsewhere: no DAC, no audio.
         const std::string& path = *options.inputFile;
@@ -209,29 +269,26 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         if (options.levelGiven)
             setup.expectedLevels.assign(wav.channels.size(), options.levelDbfs);
     } else {
-        const int status = context.withRig(options, !options.output, false,
-                                               [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
-                                                   std::string error;
-                                                   std::vector<std::vector<double>> samples;
-                                                   const bool measured =
-                                                       rig.measure(analysis, error, 1, &samples);
-                                                   putBack(rig);
-                                                   if (!measured) {
-                                                       context.fail(error);
-                                                       return int(CommandContext::AudioFailed);
-                                                   }
-                                                   if (!writeExports(context, options, samples, analysis.rateHz))
-                                                       return int(CommandContext::AudioFailed);
-                                                   MeasurementRig::markWeakSignal(analysis);
-                                                   setup = rig.setup(analysis.channels.size());
-                                                   return int(CommandContext::Done);
-                                               });
+        const int status = measureLive(context, options, setup, analysis, separation);
         if (status != CommandContext::Done)
             return status;
     }
-    print(setup, analysis, options.json);
+    const std::string text = options.json
+                                 ? MeasurementOutput::json(setup, analysis, separation ? &*separation : nullptr)
+                                           .lines()
+                                       + "\n"
+                                 : MeasurementOutput::text(setup, analysis)
+                                       + (separation && separation->ok()
+                                              ? MeasurementOutput::separationText(*separation,
+                                                                                  analysis.channels.size())
+                                              : "");
+    std::fputs(text.c_str(), stdout);
     if (!analysis.ok()) {
         context.fail("the capture does not tell the DAC's distortion: " + problemList(analysis));
+        return CommandContext::NotImproved;
+    }
+    if (separation && !separation->ok()) {
+        context.fail(separation->unsplit);
         return CommandContext::NotImproved;
     }
     return CommandContext::Done;

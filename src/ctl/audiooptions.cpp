@@ -75,6 +75,8 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
         options.push_back({"--volume", "DB"});
     if (extras & Volumes)
         options.push_back({"--volumes", "LIST"});
+    if (extras & Separate)
+        options.push_back({"--separate"});
     OptionParser parser(options, OptionParser::Scope::Anywhere, "--");
     if (!parser.parse(arguments)) {
         console.refuse(parser.error());
@@ -91,6 +93,10 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
             return false;
         rateGiven = rateGiven || option == "--rate";
         secondsGiven = secondsGiven || option == "--seconds";
+    }
+    if (inputFile && separate) {
+        console.refuse("--separate records twice, at two input gains; --input-file records nothing");
+        return false;
     }
     if (inputFile && saveCapture) {
         console.refuse("--save-capture keeps what a capture recorded; --input-file records nothing");
@@ -122,6 +128,8 @@ bool AudioOptions::apply(const ToolConsole& console, const std::string& option,
     };
     if (option == "--json") {
         json = true;
+    } else if (option == "--separate") {
+        separate = true;
     } else if (option == "--frequency") {
         if (!numeric || number < 10 || number > 96000)
             return bad("a frequency in Hz from 10 to 96000");

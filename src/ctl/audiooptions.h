@@ -22,6 +22,7 @@ public:
                        // keeps a capture as one, --csv its spectrum
         Volume = 2,    // --volume DB: the DAC's volume for the run
         Volumes = 4,   // --volumes LIST: the DAC's volumes, one after another
+        Separate = 8,  // --separate: the interface's share told from the DAC's
     };
 
     // `extras`: the Extra options the command takes. False once the command
@@ -30,6 +31,9 @@ public:
                const std::vector<std::string>& arguments, int extras = 0);
 
     bool json = false;
+    // A second capture after the person changed the interface's input
+    // gain, which tells the interface's share of each harmonic.
+    bool separate = false;
     // Where the capture's recording is written, as 32-bit float WAV.
     std::optional<std::string> saveCapture;
     // Where the spectrum of what was analysed is written, as CSV.

@@ -52,7 +52,43 @@ std::string explained(const std::string& problem)
     return problem;
 }
 
+JsonText shareJson(const InterfaceSeparation::Share& share)
+{
+    JsonText object;
+    object.add("dbc", MeasurementOutput::number(share.dbc(), 3))
+        .add("phase_deg", MeasurementOutput::number(share.phaseDeg(), 2))
+        .add("uncertainty_db", MeasurementOutput::number(share.uncertaintyDb(), 3))
+        .add("uncertainty_deg", MeasurementOutput::number(share.uncertaintyDeg(), 2));
+    return object;
+}
+
+// "-110.02 dBc   40.1 deg (±0.05 dB, ±0.3 deg)"
+std::string shareText(const InterfaceSeparation::Share& share)
+{
+    const std::string uncertainty =
+        std::isfinite(share.uncertaintyDb())
+            ? "(±" + MeasurementOutput::fixed(share.uncertaintyDb(), 2) + " dB, ±"
+                  + MeasurementOutput::fixed(share.uncertaintyDeg(), 1) + " deg)"
+            : "(within the noise)";
+    return padded(figure(share.dbc(), 2, "dBc"), 13) + padded(figure(share.phaseDeg(), 1, "deg"), 11) + uncertainty;
+}
+
 } // namespace
+
+std::string MeasurementOutput::separationText(const InterfaceSeparation& separation, std::size_t channels)
+{
+    std::string text = "the DAC's and the interface's shares (the input's level changed by "
+                       + fixed(separation.gainChangeDb(), 2) + " dB between the captures):\n";
+    for (std::size_t c = 0; c < separation.channels.size(); ++c) {
+        text += channelName(c, channels) + "\n";
+        for (int order = 2; order <= InterfaceSeparation::highestOrder; ++order) {
+            const InterfaceSeparation::Harmonic& split = separation.channels[c].harmonics[std::size_t(order - 2)];
+            text += "  H" + std::to_string(order) + "  DAC        " + shareText(split.dac) + "\n"
+                    + "      interface  " + shareText(split.interface1) + "\n";
+        }
+    }
+    return text;
+}
 
 std::string MeasurementOutput::fixed(double value, int decimals)
 {
@@ -131,7 +167,8 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
     return text + (problems.empty() ? "problems: none\n" : problems);
 }
 
-JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& analysis)
+JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& analysis,
+                                 const InterfaceSeparation* separation)
 {
     const std::size_t channels = analysis.channels.size();
     double frequency = setup.frequencyHz;
@@ -155,6 +192,8 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
     } else {
         document.add("file", QString::fromStdString(setup.file)).add("format", QString::fromStdString(setup.fileFormat));
     }
+    if (separation)
+        document.add("gain_change_db", number(separation->gainChangeDb(), 2));
 
     std::vector<JsonText> list(channels);
     for (std::size_t c = 0; c < channels; ++c) {
@@ -175,10 +214,15 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
             .add("thdn_db", number(channel.thdnDb, 3));
         std::vector<JsonText> harmonics;
         for (int order = 2; order <= lastShown; ++order) {
-            harmonics.emplace_back()
-                .add("order", order)
-                .add("dbc", number(channel.harmonicDbc(order), 3))
-                .add("phase_deg", number(channel.harmonicPhaseDeg(order), 2));
+            JsonText& harmonic = harmonics.emplace_back()
+                                     .add("order", order)
+                                     .add("dbc", number(channel.harmonicDbc(order), 3))
+                                     .add("phase_deg", number(channel.harmonicPhaseDeg(order), 2));
+            if (separation && c < separation->channels.size()) {
+                const InterfaceSeparation::Harmonic& split = separation->channels[c].harmonics[std::size_t(order - 2)];
+                harmonic.addJson("dac", shareJson(split.dac).oneLine())
+                    .addJson("interface", shareJson(split.interface1).oneLine());
+            }
         }
         entry.addObjects("harmonics", harmonics);
         QJsonArray problems;

@@ -5,6 +5,7 @@
 
 #include "ctl/jsontext.h"
 #include "measure/analysis.h"
+#include "measure/interfaceseparation.h"
 #include "tuning/measurementsetup.h"
 
 #include <string>
@@ -24,7 +25,12 @@ public:
     }
 
     static std::string text(const Setup& setup, const CaptureAnalysis& analysis);
-    static JsonText json(const Setup& setup, const CaptureAnalysis& analysis);
+    // `separation`: the shares of each harmonic (--separate), which each
+    // harmonic's object then carries as "dac" and "interface".
+    static JsonText json(const Setup& setup, const CaptureAnalysis& analysis,
+                         const InterfaceSeparation* separation = nullptr);
+    // The DAC's and the interface's shares of H2 to H5, per channel.
+    static std::string separationText(const InterfaceSeparation& separation, std::size_t channels);
     // The problems in words, one a line, "" when there are none.
     static std::string problemText(const CaptureAnalysis& analysis);
     // measure --csv: the spectrum of `channels` (Hann window, the longest

@@ -3,10 +3,16 @@
 
 #include "ctl/stopsignals.h"
 
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <csignal>
+#include <poll.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -120,4 +126,37 @@ void StopSignals::finished()
     if (finishedEvent)
         SetEvent(finishedEvent);
 #endif
+}
+
+bool StopSignals::waitForEnter() const
+{
+#ifdef _WIN32
+    // The console's read does not wake for the flag: it runs on a thread of
+    // its own, which the process's end takes down if it is still reading.
+    // Not the C runtime's stdin, whose lock the end of the process takes.
+    const auto read = std::make_shared<std::atomic<bool>>(false);
+    std::thread([read] {
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        char c = 0;
+        DWORD count = 0;
+        while (ReadFile(input, &c, 1, &count, nullptr) && count == 1 && c != '\n') {
+        }
+        *read = true;
+    }).detach();
+    while (!*read && !stopFlag)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+#else
+    for (;;) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (stopFlag)
+            break;
+        const int ready = poll(&input, 1, 50);
+        if (ready <= 0)
+            continue;
+        char c = 0;
+        if (::read(STDIN_FILENO, &c, 1) != 1 || c == '\n')
+            break;
+    }
+#endif
+    return !stopFlag;
 }

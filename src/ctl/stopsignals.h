@@ -37,4 +37,9 @@ public:
     std::string cause() const;
     // The command has put back what it changed and said so.
     void finished();
+
+    // Waits for the person to press Enter (a line on standard input, or
+    // its end); false when a stop came first. A read that a signal
+    // interrupts is restarted, so the wait watches the flag beside it.
+    bool waitForEnter() const;
 };

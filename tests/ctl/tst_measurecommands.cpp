@@ -131,6 +131,8 @@ private slots:
     void exportsMatchTheFigures();
     void inputFileRefused_data();
     void inputFileRefused();
+    void separatesTheInterface_data();
+    void separatesTheInterface();
 
 private:
     Run ctl(const QStringList& arguments, const QStringList& environment = {});
@@ -217,6 +219,9 @@ void TestMeasureCommands::badCommandLine_data()
     QTest::newRow("a file saved from a file")
         << QStringList{"measure", "--input-file", "a.wav", "--save-capture", "b.wav"}
         << "--save-capture keeps what a capture recorded; --input-file records nothing";
+    QTest::newRow("separate a file")
+        << QStringList{"measure", "--separate", "--input-file", "a.wav"}
+        << "--separate records twice, at two input gains; --input-file records nothing";
     QTest::newRow("tune-thd from a file") << QStringList{"tune-thd", "--input-file", "a.wav"}
                                           << "unknown option '--input-file'";
     QTest::newRow("audio-devices, operand")
@@ -568,3 +573,50 @@ void TestMeasureCommands::inputFileRefused()
 
 QTEST_GUILESS_MAIN(TestMeasureCommands)
 #include "tst_measurecommands.moc"
+
+// --separate on an interface louder than the DAC: the DAC's share is what
+// the model's DAC alone would measure; a knob hardly turned is said.
+void TestMeasureCommands::separatesTheInterface_data()
+{
+    QTest::addColumn<QString>("analog");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said"); // after the prompt
+
+    QTest::newRow("interface 6 dB above, gain down 6 dB")
+        << "noise=-150,adcgain=0,-6,adc2=2e-5,adc3=8e-5" << 0 << QString();
+    QTest::newRow("6 dB of cable loss made up by the input, then 4 dB down")
+        << "noise=-150,gain=-6,adcgain=6,2,adc2=2e-5,adc3=8e-5" << 0 << QString();
+    QTest::newRow("gain down 1 dB") << "noise=-150,adcgain=0,-1,adc2=2e-5" << 1
+                                    << "sonvalectl: the level at the input changed by 1.0 dB on the left channel: "
+                                       "the interface's share needs a change of 3 dB or more to be told from the "
+                                       "DAC's\n";
+}
+
+void TestMeasureCommands::separatesTheInterface()
+{
+    QFETCH(QString, analog);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+
+    QVERIFY(writeFile(path("dac.block"), fullVolume));
+    const Run run = ctl({"measure", "--json", "--separate"}, {"SONVALE_SIM_ANALOG=" + analog});
+    QCOMPARE(run.err, "sonvalectl: turn the interface's input gain down by about 6 dB, then press Enter\n" + said);
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode != 0)
+        return;
+    const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    const double change = document["gain_change_db"].toDouble();
+    QVERIFY2(change < -3.9 && change > -6.1, qPrintable(QString::number(change)));
+    const Model model;
+    const double amplitude = std::pow(10.0, -3.0 / 20);
+    for (int output = 0; output < 2; ++output) {
+        for (int order = 2; order <= 3; ++order) {
+            const double a = model.coefficient(output, order - 2);
+            const double relative = order == 2 ? a * amplitude / 2 : a * amplitude * amplitude / 4;
+            const QJsonObject dac = harmonicOf(channelOf(document, output), order)["dac"].toObject();
+            QVERIFY2(std::abs(dac["dbc"].toDouble() - 20 * std::log10(std::abs(relative))) < 1
+                         && phaseError(dac["phase_deg"].toDouble(), relative > 0 ? 0 : 180) < 5,
+                     qPrintable(QString("H%1: %2 dBc at %3°").arg(order).arg(dac["dbc"].toDouble()).arg(dac["phase_deg"].toDouble())));
+        }
+    }
+}
