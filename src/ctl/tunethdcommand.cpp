@@ -53,11 +53,30 @@ QJsonValue dbc(double value)
     return MeasurementOutput::number(value, 2);
 }
 
+// What is left of the interface's share at the gain tuned at: the H2 and
+// H3 a loopback still measures once the DAC's share is nulled.
+std::string interfaceLeftText(const InterfaceSeparation& separation)
+{
+    std::string text = "the interface's share left (at the input gain tuned at):\n";
+    const std::size_t outputs = separation.channels.size();
+    for (std::size_t output = 0; output < outputs; ++output) {
+        text += "  " + MeasurementOutput::channelName(output, outputs) + ": H2 "
+                + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 2), 2) + " dBc, H3 "
+                + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 3), 2) + " dBc\n";
+    }
+    return text;
+}
+
 std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
 {
     const ThdSolver::Result& result = outcome.result;
     const std::size_t outputs = result.before.channels.size();
     std::string text;
+    const bool separated = outcome.separation && outcome.separation->ok();
+    if (separated) {
+        text += MeasurementOutput::separationText(*outcome.separation, outcome.separation->channels.size())
+                + "before and after: the DAC's share, the interface's taken out\n";
+    }
     if (outputs > 0)
         text += "before:\n" + MeasurementOutput::text(setup, result.before);
     if (outcome.ran && result.outcome != ThdSolver::Outcome::Failed) {
@@ -89,6 +108,8 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
     }
     if (outcome.ran && result.outcome == ThdSolver::Outcome::Improved)
         text += "after:\n" + MeasurementOutput::text(setup, result.after);
+    if (separated)
+        text += interfaceLeftText(*outcome.separation);
     return text + "captures: " + std::to_string(result.captures)
            + "\naudio: " + MeasurementOutput::fixed(outcome.audioSeconds, 1) + " s\n";
 }
@@ -141,6 +162,18 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
         .add("reason", QString::fromStdString(outcome.ran ? result.reason : outcome.failure))
         .add("notes", notes)
         .add("restored", !improved && outcome.restored);
+    if (outcome.separation && outcome.separation->ok()) {
+        const InterfaceSeparation& separation = *outcome.separation;
+        JsonText left;
+        for (std::size_t output = 0; output < separation.channels.size(); ++output) {
+            JsonText each;
+            each.add("h2_dbc", dbc(separation.interfaceAtSecondDbc(output, 2)))
+                .add("h3_dbc", dbc(separation.interfaceAtSecondDbc(output, 3)));
+            left.addJson(MeasurementOutput::channelName(output, separation.channels.size()).c_str(), each.oneLine());
+        }
+        document.add("gain_change_db", MeasurementOutput::number(separation.gainChangeDb(), 2))
+            .addJson("interface_left", left.oneLine());
+    }
     return document.lines() + "\n";
 }
 
@@ -189,6 +222,8 @@ int conclude(const CommandContext& context, const Outcome& outcome)
     } else {
         cause = result.reason;
     }
+    if (outcome.separation && !outcome.separation->ok())
+        status = CommandContext::NotImproved;
     if (!outcome.restored)
         status = CommandContext::AudioFailed;
     context.fail(cause + restoredText(context, outcome));
@@ -224,7 +259,7 @@ void announceLength(const MeasurementRig& rig, const AudioOptions& options)
 int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
 {
     AudioOptions options;
-    if (!options.parse(context, "tune-thd", arguments, AudioOptions::Volume))
+    if (!options.parse(context, "tune-thd", arguments, AudioOptions::Volume | AudioOptions::Separate))
         return CommandContext::BadUsage;
     noteLevelCap(context, options);
 
@@ -248,6 +283,14 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
             ThdTuning::Watch watch;
             watch.stop = &stops.flag();
             watch.stopCause = [&stops] { return stops.cause(); };
+            if (options.separate) {
+                watch.changeGain = [&] {
+                    std::fprintf(stderr, "%s: turn the interface's input gain down by about 6 dB, then press Enter\n",
+                                 context.program());
+                    std::fflush(stderr);
+                    return stops.waitForEnter();
+                };
+            }
             const Outcome outcome = ThdTuning(*session, rig, watch).run(*block, options.volumeDb);
             putBack(rig);
             // The report tells the captures as they were made: at the volume

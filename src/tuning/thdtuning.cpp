@@ -177,32 +177,76 @@ void ThdTuning::checkLevel(CaptureAnalysis& analysis)
     throw Stop{words, false, false};
 }
 
+CaptureAnalysis ThdTuning::capture(double lengthFactor, std::vector<std::vector<double>>& samples)
+{
+    auto stopped = [this] { return watch.stop && watch.stop->load(); };
+    auto stop = [this] { return Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true}; };
+    if (stopped())
+        throw stop();
+    CaptureAnalysis analysis;
+    std::string error;
+    const bool measured = rig.measure(analysis, error, lengthFactor, watch.captured ? &samples : nullptr);
+    if (stopped())
+        throw stop();
+    if (!measured)
+        throw Stop{error, false, false};
+    audioSeconds += analysis.seconds;
+    return analysis;
+}
+
 ThdSolver::Measure ThdTuning::measurer()
 {
     return [this](const ThdValues& values, double lengthFactor) {
-        auto stopped = [this] { return watch.stop && watch.stop->load(); };
-        auto stop = [this] {
-            return Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
-        };
-        if (stopped())
-            throw stop();
+        if (watch.stop && watch.stop->load())
+            throw Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
         const std::string fault = write(values, false);
         if (!fault.empty())
             throw Stop{fault, true, false};
-        CaptureAnalysis analysis;
-        std::string error;
         std::vector<std::vector<double>> samples;
-        const bool measured = rig.measure(analysis, error, lengthFactor, watch.captured ? &samples : nullptr);
-        if (stopped())
-            throw stop();
-        if (!measured)
-            throw Stop{error, false, false};
-        audioSeconds += analysis.seconds;
+        CaptureAnalysis analysis = capture(lengthFactor, samples);
         checkLevel(analysis);
+        if (separation)
+            separation->removeInterface(analysis);
         if (watch.captured)
             watch.captured(analysis, samples);
         return analysis;
     };
+}
+
+// Two captures of the values held, the interface's input gain changed
+// between them. The second fixes the run's path gain: the tuning goes on
+// at that gain.
+void ThdTuning::separateInterface(Outcome& outcome)
+{
+    auto told = [](const CaptureAnalysis& analysis, const char* which) {
+        if (analysis.ok())
+            return;
+        std::string problems;
+        for (const std::string& problem : analysis.problems)
+            problems += (problems.empty() ? "" : ", ") + problem;
+        throw Stop{std::string("the capture ") + which + " the change of gain does not tell the DAC's distortion: "
+                       + problems,
+                   false, false};
+    };
+    std::vector<std::vector<double>> samples;
+    const CaptureAnalysis first = capture(1, samples);
+    if (watch.captured)
+        watch.captured(first, samples);
+    told(first, "before");
+    if (!watch.changeGain())
+        throw Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
+    CaptureAnalysis second = capture(1, samples);
+    checkLevel(second);
+    if (watch.captured)
+        watch.captured(second, samples);
+    told(second, "after");
+    std::vector<std::string> names;
+    for (std::size_t c = 0; c < first.channels.size(); ++c)
+        names.push_back(MeasurementSetup::channelName(c, first.channels.size()));
+    outcome.separation = InterfaceSeparation::split(first, second, names);
+    if (!outcome.separation->ok())
+        throw Stop{outcome.separation->unsplit, false, false};
+    separation = outcome.separation;
 }
 
 ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<double> volumeDb)
@@ -228,6 +272,9 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<d
             if (!fault.empty())
                 throw Stop{fault, true, false};
         }
+        separation.reset();
+        if (watch.changeGain)
+            separateInterface(outcome);
         outcome.result = solver.run(start);
         outcome.ran = true;
     } catch (const Stop& stop) {
@@ -298,6 +345,7 @@ void ThdTuning::restoreVolume(Outcome& outcome)
 ThdTuning::Map ThdTuning::map(const DacSession::Block& held, const std::vector<double>& volumesDb)
 {
     device = heldAtStart = held;
+    separation.reset();
     const ThdValues start = valuesOf(held);
     Map map;
     Outcome& outcome = map.outcome;

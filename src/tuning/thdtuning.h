@@ -4,6 +4,7 @@
 #pragma once
 
 #include "control/dacsession.h"
+#include "measure/interfaceseparation.h"
 #include "tuning/thdsolver.h"
 
 #include <atomic>
@@ -39,6 +40,11 @@ public:
         std::function<std::string()> stopCause; // "cancelled" when not given
         ThdSolver::Progress progress;
         std::function<void(const CaptureAnalysis&, const std::vector<std::vector<double>>&)> captured;
+        // When set, the run first tells the interface's share from the
+        // DAC's: a capture, then this (the person changes the interface's
+        // input gain; false stops the run), then another; the tuning goes
+        // on at the new gain and nulls the DAC's share alone.
+        std::function<bool()> changeGain;
     };
 
     ThdTuning(DacSession& session, MeasurementRig& rig);
@@ -59,6 +65,9 @@ public:
         std::optional<double> volumeDb;
         bool volumeRestored = false;
         double audioSeconds = 0; // the length of every capture together
+        // The shares told before the tuning (Watch::changeGain); when they
+        // could not be told, `unsplit` says why and nothing was tuned.
+        std::optional<InterfaceSeparation> separation;
     };
 
     // `held`: the block the DAC holds at the start. `volumeDb`: the volume
@@ -102,6 +111,10 @@ private:
     std::string check(const ThdValues& values, ThdValues& kept);
     std::string setVolume(uint8_t left, uint8_t right);
     ThdSolver::Measure measurer();
+    // Plays, records and analyses once at the values the DAC holds, the
+    // stop flag watched; the audio's failure thrown.
+    CaptureAnalysis capture(double lengthFactor, std::vector<std::vector<double>>& samples);
+    void separateInterface(Outcome& outcome);
     void checkLevel(CaptureAnalysis& analysis);
     void finish(Outcome& outcome, const ThdValues& start, bool keepFound);
     void restoreVolume(Outcome& outcome);
@@ -115,4 +128,7 @@ private:
     bool volumeMoved = false;
     std::vector<double> pathGains; // fixed by the run's first capture
     double audioSeconds = 0;
+    // Told before the tuning: the interface's share is taken out of every
+    // capture the solver sees.
+    std::optional<InterfaceSeparation> separation;
 };

@@ -140,6 +140,11 @@ void TestTuningRuns::tune_data()
         << desk << QStringList{"--volume", "0"} << factory << defaults << 0.0;
     QTest::newRow("a real desk, the factory volume")
         << desk << QStringList() << factory << defaults << -12.5;
+    // An interface 6 to 12 dB louder than the DAC: tuned on the sum, the
+    // values would push the interface's distortion into the DAC.
+    QTest::newRow("an interface louder than the DAC, --separate")
+        << QString("adcgain=0,-6,adc2=4e-5,adc3=2e-4") << QStringList{"--separate"} << fullVolume << defaults
+        << 0.0;
 }
 
 void TestTuningRuns::tune()
@@ -251,6 +256,11 @@ void TestTuningRuns::failures_data()
         << "sonvalectl: the level at the input changed by 2.1 dB since the first capture: was a knob or cable "
            "moved?; the values held before were written back"
         << true;
+    QTest::newRow("--separate, the knob hardly turned")
+        << QStringList{"--separate"} << QStringList{"SONVALE_SIM_ANALOG=adcgain=0,-1,adc2=4e-5"} << 1
+        << "sonvalectl: the level at the input changed by 1.0 dB on the left channel: the interface's share needs "
+           "a change of 3 dB or more to be told from the DAC's; the DAC's values were left as they were"
+        << true;
     QTest::newRow("the interface's own distortion dominates")
         << QStringList{} << QStringList{"SONVALE_SIM_ANALOG=adc2=5e-3"} << 1
         << "sonvalectl: nothing could be improved: the values that would null it lie beyond their range: the "
@@ -269,7 +279,11 @@ void TestTuningRuns::failures()
 
     SimCtl ctl(SONVALECTL_SIM);
     QVERIFY(ctl.setBlock(factory));
-    const SimCtl::Run run = ctl.run(arguments + QStringList{"tune-thd"}, environment);
+    const QStringList global = arguments.filter(QRegularExpression("^--(no-history|device)"));
+    QStringList own = arguments;
+    for (const QString& option : global)
+        own.removeOne(option);
+    const SimCtl::Run run = ctl.run(global + QStringList{"tune-thd"} + own, environment);
     QCOMPARE(lastLine(run.err), err);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(ctl.block() == factory, blockBack);
