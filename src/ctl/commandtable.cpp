@@ -83,7 +83,7 @@ const std::vector<Commands::Command>& Commands::table()
          audioDevices},
         {"measure",
          "  measure [AUDIO OPTIONS] [--input-file FILE.wav] [--save-capture FILE.wav]\n"
-         "          [--csv FILE] [--json]\n"
+         "          [--csv FILE] [--separate] [--json]\n"
          "                     plays a sine through the DAC, records it through an input\n"
          "                     of an audio interface wired to the DAC's output, and\n"
          "                     prints per channel the fundamental's level and frequency,\n"
@@ -95,10 +95,13 @@ const std::vector<Commands::Command>& Commands::table()
          "                     --level is given, the tone sought near --frequency only\n"
          "                     when that is given; --save-capture writes the recording\n"
          "                     analysed as 32-bit float WAV, for any analyser to check,\n"
-         "                     --csv its spectrum (frequency, then dBFS per channel)\n",
+         "                     --csv its spectrum (frequency, then dBFS per channel);\n"
+         "                     --separate asks for the interface's input gain turned\n"
+         "                     down by about 6 dB (Enter), captures again and splits\n"
+         "                     H2 to H5 into the DAC's share and the interface's\n",
          measure},
         {"tune-thd",
-         "  tune-thd [AUDIO OPTIONS] [--volume DB] [--json]\n"
+         "  tune-thd [AUDIO OPTIONS] [--volume DB] [--separate] [--json]\n"
          "                     finds the THD values (thd_range0..2) that null the 2nd\n"
          "                     and 3rd harmonics at the DAC's outputs: keeps the block in\n"
          "                     the history, measures, steps each pair to learn which\n"
@@ -110,6 +113,8 @@ const std::vector<Commands::Command>& Commands::table()
          "                     value can cancel, the values written and the captures\n"
          "                     taken. --volume tunes at that volume of the DAC (both\n"
          "                     outputs; louder tunes faster) and puts the volume back.\n"
+         "                     --separate tells the interface's share first, as measure\n"
+         "                     does, and nulls the DAC's share alone.\n"
          "                     On a failure, Ctrl-C, SIGTERM, a closed terminal or no\n"
          "                     improvement the values held before are written back\n",
          tuneThd},
