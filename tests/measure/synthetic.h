@@ -75,6 +75,20 @@ inline std::vector<double> synthesize(const Tone& tone)
     return samples;
 }
 
+// An audio interface's input: the signal through its gain knob, then its
+// converter's own curve y + c2·y² + c3·y³, then its noise.
+inline void throughInterface(std::vector<double>& samples, double gainDb, double c2, double c3, double noiseDbfs,
+                             unsigned seed)
+{
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> noise(0.0, noiseRms(noiseDbfs));
+    const double gain = std::pow(10.0, gainDb / 20.0);
+    for (double& sample : samples) {
+        const double y = sample * gain;
+        sample = y + c2 * y * y + c3 * y * y * y + noise(random);
+    }
+}
+
 // The DAC and a loopback interface, per output: y = x + a2·x² + a3·x³ with
 // a2 = h2 + k2·c2 and a3 = h3 + k3·c3, c2 and c3 the values of the pair that
 // drives the output, x the tone at the DAC's output (the level played and the

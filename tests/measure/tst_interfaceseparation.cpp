@@ -15,21 +15,14 @@ namespace {
 constexpr double levelDbfs = -3;
 const Synthetic::Harmonic dac2{-110, 40}, dac3{-115, -70};
 
-// The DAC's output through an input of `gainDb` and a curve of its own,
-// y + c2·y² + c3·y³, sample by sample, as an interface records it.
+// The DAC's output as an interface records it at an input gain of `gainDb`.
 CaptureAnalysis capture(double gainDb, double c2, double c3, unsigned seed)
 {
     Synthetic::Tone tone;
     tone.levelDbfs = levelDbfs;
     tone.harmonics = {{2, dac2}, {3, dac3}};
     std::vector<double> samples = Synthetic::synthesize(tone);
-    std::mt19937_64 random(seed);
-    std::normal_distribution<double> noise(0.0, Synthetic::noiseRms(-135));
-    const double gain = dbToLinear(gainDb);
-    for (double& sample : samples) {
-        const double y = sample * gain;
-        sample = y + c2 * y * y + c3 * y * y * y + noise(random);
-    }
+    Synthetic::throughInterface(samples, gainDb, c2, c3, -135, seed);
     return analyseCapture({samples}, tone.rateHz);
 }
 
