@@ -51,14 +51,17 @@ int main(int argc, char** argv)
                         capture(0, above, noise, unsigned(2 * seed)),
                         capture(change, above, noise, unsigned(2 * seed + 1)), {"mono"});
                     for (int k = 0; k < 2; ++k) {
-                        const InterfaceSeparation::Share& share = split.channels[0].harmonics[std::size_t(k)].dac;
+                        const InterfaceSeparation::Share& share =
+                            split.channels[0].harmonics[std::size_t(k)].dac;
                         worstDb[k] = std::max(worstDb[k], std::abs(share.dbc() - dac[k].dbc));
-                        worstDeg[k] = std::max(worstDeg[k],
-                                               std::abs(std::remainder(share.phaseDeg() - dac[k].phaseDeg, 360.0)));
+                        worstDeg[k] = std::max(
+                            worstDeg[k],
+                            std::abs(std::remainder(share.phaseDeg() - dac[k].phaseDeg, 360.0)));
                     }
                 }
-                std::printf("%5.0f dB        %4.0f dB  %4.0f dBFS  %5.2f dB %5.1f°   %5.2f dB %5.1f°\n", above,
-                            change, noise, worstDb[0], worstDeg[0], worstDb[1], worstDeg[1]);
+                std::printf(
+                    "%5.0f dB        %4.0f dB  %4.0f dBFS  %5.2f dB %5.1f°   %5.2f dB %5.1f°\n",
+                    above, change, noise, worstDb[0], worstDeg[0], worstDb[1], worstDeg[1]);
             }
         }
     }

@@ -5,21 +5,21 @@
 
 #include "audio/audiosystem.h"
 #include "audio/dacaudiomatch.h"
+#include "base/diagnostics.h"
 #include "ctl/audiooptions.h"
 #include "ctl/commands.h"
 #include "ctl/measurementoutput.h"
 #include "ctl/stopsignals.h"
 #include "measure/interfaceseparation.h"
-#include "tuning/measurementrig.h"
-#include "base/diagnostics.h"
 #include "measure/wavfile.h"
 #include "settings/atomicfile.h"
+#include "tuning/measurementrig.h"
 
 #include <QJsonArray>
 
 #include <cmath>
-#include <optional>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -91,7 +91,8 @@ bool writeExports(const CommandContext& context, const AudioOptions& options,
 int separate(const CommandContext& context, MeasurementRig& rig, const StopSignals& stops,
              const CaptureAnalysis& first, std::optional<InterfaceSeparation>& separation)
 {
-    std::fprintf(stderr, "%s: turn the interface's input gain down by about 6 dB, then press Enter\n",
+    std::fprintf(stderr,
+                 "%s: turn the interface's input gain down by about 6 dB, then press Enter\n",
                  context.program());
     std::fflush(stderr);
     if (!stops.waitForEnter()) {
@@ -116,8 +117,9 @@ int separate(const CommandContext& context, MeasurementRig& rig, const StopSigna
 }
 
 // measure on the DAC or the output named: one capture, two with --separate.
-int measureLive(const CommandContext& context, const AudioOptions& options, MeasurementOutput::Setup& setup,
-                CaptureAnalysis& analysis, std::optional<InterfaceSeparation>& separation)
+int measureLive(const CommandContext& context, const AudioOptions& options,
+                MeasurementOutput::Setup& setup, CaptureAnalysis& analysis,
+                std::optional<InterfaceSeparation>& separation)
 {
     // While the person turns the knob, Ctrl-C ends the wait and the rig
     // still puts back what it set up.
@@ -244,7 +246,8 @@ int Commands::audioDevices(const CommandContext& context, const Arguments& argum
 int Commands::measure(const CommandContext& context, const Arguments& arguments)
 {
     AudioOptions options;
-    if (!options.parse(context, "measure", arguments, AudioOptions::InputFile | AudioOptions::Separate))
+    if (!options.parse(context, "measure", arguments,
+                       AudioOptions::InputFile | AudioOptions::Separate))
         return CommandContext::BadUsage;
     noteLevelCap(context, options);
 
@@ -273,15 +276,14 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         if (status != CommandContext::Done)
             return status;
     }
-    const std::string text = options.json
-                                 ? MeasurementOutput::json(setup, analysis, separation ? &*separation : nullptr)
-                                           .lines()
-                                       + "\n"
-                                 : MeasurementOutput::text(setup, analysis)
-                                       + (separation && separation->ok()
-                                              ? MeasurementOutput::separationText(*separation,
-                                                                                  analysis.channels.size())
-                                              : "");
+    const std::string text =
+        options.json
+            ? MeasurementOutput::json(setup, analysis, separation ? &*separation : nullptr).lines()
+                  + "\n"
+            : MeasurementOutput::text(setup, analysis)
+                  + (separation && separation->ok()
+                         ? MeasurementOutput::separationText(*separation, analysis.channels.size())
+                         : "");
     std::fputs(text.c_str(), stdout);
     if (!analysis.ok()) {
         context.fail("the capture does not tell the DAC's distortion: " + problemList(analysis));

@@ -95,7 +95,8 @@ bool AudioOptions::parse(const ToolConsole& console, const char* command,
         secondsGiven = secondsGiven || option == "--seconds";
     }
     if (inputFile && separate) {
-        console.refuse("--separate records twice, at two input gains; --input-file records nothing");
+        console.refuse(
+            "--separate records twice, at two input gains; --input-file records nothing");
         return false;
     }
     if (inputFile && saveCapture) {

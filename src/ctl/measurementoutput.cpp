@@ -70,19 +70,22 @@ std::string shareText(const InterfaceSeparation::Share& share)
             ? "(±" + MeasurementOutput::fixed(share.uncertaintyDb(), 2) + " dB, ±"
                   + MeasurementOutput::fixed(share.uncertaintyDeg(), 1) + " deg)"
             : "(within the noise)";
-    return padded(figure(share.dbc(), 2, "dBc"), 13) + padded(figure(share.phaseDeg(), 1, "deg"), 11) + uncertainty;
+    return padded(figure(share.dbc(), 2, "dBc"), 13)
+           + padded(figure(share.phaseDeg(), 1, "deg"), 11) + uncertainty;
 }
 
 } // namespace
 
-std::string MeasurementOutput::separationText(const InterfaceSeparation& separation, std::size_t channels)
+std::string MeasurementOutput::separationText(const InterfaceSeparation& separation,
+                                              std::size_t channels)
 {
     std::string text = "the DAC's and the interface's shares (the input's level changed by "
                        + fixed(separation.gainChangeDb(), 2) + " dB between the captures):\n";
     for (std::size_t c = 0; c < separation.channels.size(); ++c) {
         text += channelName(c, channels) + "\n";
         for (int order = 2; order <= InterfaceSeparation::highestOrder; ++order) {
-            const InterfaceSeparation::Harmonic& split = separation.channels[c].harmonics[std::size_t(order - 2)];
+            const InterfaceSeparation::Harmonic& split =
+                separation.channels[c].harmonics[std::size_t(order - 2)];
             text += "  H" + std::to_string(order) + "  DAC        " + shareText(split.dac) + "\n"
                     + "      interface  " + shareText(split.interface1) + "\n";
         }
@@ -219,7 +222,8 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
                                      .add("dbc", number(channel.harmonicDbc(order), 3))
                                      .add("phase_deg", number(channel.harmonicPhaseDeg(order), 2));
             if (separation && c < separation->channels.size()) {
-                const InterfaceSeparation::Harmonic& split = separation->channels[c].harmonics[std::size_t(order - 2)];
+                const InterfaceSeparation::Harmonic& split =
+                    separation->channels[c].harmonics[std::size_t(order - 2)];
                 harmonic.addJson("dac", shareJson(split.dac).oneLine())
                     .addJson("interface", shareJson(split.interface1).oneLine());
             }

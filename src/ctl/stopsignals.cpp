@@ -139,8 +139,7 @@ bool StopSignals::waitForEnter() const
         const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
         char c = 0;
         DWORD count = 0;
-        while (ReadFile(input, &c, 1, &count, nullptr) && count == 1 && c != '\n') {
-        }
+        while (ReadFile(input, &c, 1, &count, nullptr) && count == 1 && c != '\n') {}
         *read = true;
     }).detach();
     while (!*read && !stopFlag)

@@ -60,9 +60,10 @@ std::string interfaceLeftText(const InterfaceSeparation& separation)
     std::string text = "the interface's share left (at the input gain tuned at):\n";
     const std::size_t outputs = separation.channels.size();
     for (std::size_t output = 0; output < outputs; ++output) {
-        text += "  " + MeasurementOutput::channelName(output, outputs) + ": H2 "
-                + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 2), 2) + " dBc, H3 "
-                + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 3), 2) + " dBc\n";
+        text +=
+            "  " + MeasurementOutput::channelName(output, outputs) + ": H2 "
+            + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 2), 2) + " dBc, H3 "
+            + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 3), 2) + " dBc\n";
     }
     return text;
 }
@@ -74,7 +75,8 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
     std::string text;
     const bool separated = outcome.separation && outcome.separation->ok();
     if (separated) {
-        text += MeasurementOutput::separationText(*outcome.separation, outcome.separation->channels.size())
+        text += MeasurementOutput::separationText(*outcome.separation,
+                                                  outcome.separation->channels.size())
                 + "before and after: the DAC's share, the interface's taken out\n";
     }
     if (outputs > 0)
@@ -169,7 +171,8 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
             JsonText each;
             each.add("h2_dbc", dbc(separation.interfaceAtSecondDbc(output, 2)))
                 .add("h3_dbc", dbc(separation.interfaceAtSecondDbc(output, 3)));
-            left.addJson(MeasurementOutput::channelName(output, separation.channels.size()).c_str(), each.oneLine());
+            left.addJson(MeasurementOutput::channelName(output, separation.channels.size()).c_str(),
+                         each.oneLine());
         }
         document.add("gain_change_db", MeasurementOutput::number(separation.gainChangeDb(), 2))
             .addJson("interface_left", left.oneLine());
@@ -259,7 +262,8 @@ void announceLength(const MeasurementRig& rig, const AudioOptions& options)
 int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
 {
     AudioOptions options;
-    if (!options.parse(context, "tune-thd", arguments, AudioOptions::Volume | AudioOptions::Separate))
+    if (!options.parse(context, "tune-thd", arguments,
+                       AudioOptions::Volume | AudioOptions::Separate))
         return CommandContext::BadUsage;
     noteLevelCap(context, options);
 
@@ -285,8 +289,10 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
             watch.stopCause = [&stops] { return stops.cause(); };
             if (options.separate) {
                 watch.changeGain = [&] {
-                    std::fprintf(stderr, "%s: turn the interface's input gain down by about 6 dB, then press Enter\n",
-                                 context.program());
+                    std::fprintf(
+                        stderr,
+                        "%s: turn the interface's input gain down by about 6 dB, then press Enter\n",
+                        context.program());
                     std::fflush(stderr);
                     return stops.waitForEnter();
                 };

@@ -43,7 +43,8 @@ double InterfaceSeparation::Share::uncertaintyDeg() const
     return sigma < size ? std::asin(sigma / size) * 180.0 / pi : std::nan("");
 }
 
-InterfaceSeparation InterfaceSeparation::split(const CaptureAnalysis& first, const CaptureAnalysis& second,
+InterfaceSeparation InterfaceSeparation::split(const CaptureAnalysis& first,
+                                               const CaptureAnalysis& second,
                                                const std::vector<std::string>& channelNames)
 {
     InterfaceSeparation result;
@@ -55,11 +56,12 @@ InterfaceSeparation InterfaceSeparation::split(const CaptureAnalysis& first, con
         channel.gainChangeDb = b.levelDbfs - a.levelDbfs;
         if (!(std::abs(channel.gainChangeDb) >= smallestChangeDb) && result.unsplit.empty()) {
             char words[200];
-            std::snprintf(words, sizeof words,
-                          "the level at the input changed by %.1f dB on the %s channel: the interface's share "
-                          "needs a change of %.0f dB or more to be told from the DAC's",
-                          std::abs(channel.gainChangeDb), c < channelNames.size() ? channelNames[c].c_str() : "",
-                          smallestChangeDb);
+            std::snprintf(
+                words, sizeof words,
+                "the level at the input changed by %.1f dB on the %s channel: the interface's share "
+                "needs a change of %.0f dB or more to be told from the DAC's",
+                std::abs(channel.gainChangeDb),
+                c < channelNames.size() ? channelNames[c].c_str() : "", smallestChangeDb);
             result.unsplit = words;
         }
         for (int order = 2; order <= highestOrder; ++order) {

@@ -54,7 +54,7 @@ public:
     };
 
     struct Channel {
-        double gainChangeDb = 0; // the second capture's fundamental against the first's
+        double gainChangeDb = 0;         // the second capture's fundamental against the first's
         std::vector<Harmonic> harmonics; // [order − 2], H2..H5
     };
 

@@ -180,12 +180,15 @@ void ThdTuning::checkLevel(CaptureAnalysis& analysis)
 CaptureAnalysis ThdTuning::capture(double lengthFactor, std::vector<std::vector<double>>& samples)
 {
     auto stopped = [this] { return watch.stop && watch.stop->load(); };
-    auto stop = [this] { return Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true}; };
+    auto stop = [this] {
+        return Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
+    };
     if (stopped())
         throw stop();
     CaptureAnalysis analysis;
     std::string error;
-    const bool measured = rig.measure(analysis, error, lengthFactor, watch.captured ? &samples : nullptr);
+    const bool measured =
+        rig.measure(analysis, error, lengthFactor, watch.captured ? &samples : nullptr);
     if (stopped())
         throw stop();
     if (!measured)
@@ -224,8 +227,8 @@ void ThdTuning::separateInterface(Outcome& outcome)
         std::string problems;
         for (const std::string& problem : analysis.problems)
             problems += (problems.empty() ? "" : ", ") + problem;
-        throw Stop{std::string("the capture ") + which + " the change of gain does not tell the DAC's distortion: "
-                       + problems,
+        throw Stop{std::string("the capture ") + which
+                       + " the change of gain does not tell the DAC's distortion: " + problems,
                    false, false};
     };
     std::vector<std::vector<double>> samples;

@@ -586,10 +586,11 @@ void TestMeasureCommands::separatesTheInterface_data()
         << "noise=-150,adcgain=0,-6,adc2=2e-5,adc3=8e-5" << 0 << QString();
     QTest::newRow("6 dB of cable loss made up by the input, then 4 dB down")
         << "noise=-150,gain=-6,adcgain=6,2,adc2=2e-5,adc3=8e-5" << 0 << QString();
-    QTest::newRow("gain down 1 dB") << "noise=-150,adcgain=0,-1,adc2=2e-5" << 1
-                                    << "sonvalectl: the level at the input changed by 1.0 dB on the left channel: "
-                                       "the interface's share needs a change of 3 dB or more to be told from the "
-                                       "DAC's\n";
+    QTest::newRow("gain down 1 dB")
+        << "noise=-150,adcgain=0,-1,adc2=2e-5" << 1
+        << "sonvalectl: the level at the input changed by 1.0 dB on the left channel: "
+           "the interface's share needs a change of 3 dB or more to be told from the "
+           "DAC's\n";
 }
 
 void TestMeasureCommands::separatesTheInterface()
@@ -600,7 +601,9 @@ void TestMeasureCommands::separatesTheInterface()
 
     QVERIFY(writeFile(path("dac.block"), fullVolume));
     const Run run = ctl({"measure", "--json", "--separate"}, {"SONVALE_SIM_ANALOG=" + analog});
-    QCOMPARE(run.err, "sonvalectl: turn the interface's input gain down by about 6 dB, then press Enter\n" + said);
+    QCOMPARE(run.err,
+             "sonvalectl: turn the interface's input gain down by about 6 dB, then press Enter\n"
+                 + said);
     QCOMPARE(run.exitCode, exitCode);
     if (exitCode != 0)
         return;
@@ -613,10 +616,14 @@ void TestMeasureCommands::separatesTheInterface()
         for (int order = 2; order <= 3; ++order) {
             const double a = model.coefficient(output, order - 2);
             const double relative = order == 2 ? a * amplitude / 2 : a * amplitude * amplitude / 4;
-            const QJsonObject dac = harmonicOf(channelOf(document, output), order)["dac"].toObject();
+            const QJsonObject dac =
+                harmonicOf(channelOf(document, output), order)["dac"].toObject();
             QVERIFY2(std::abs(dac["dbc"].toDouble() - 20 * std::log10(std::abs(relative))) < 1
                          && phaseError(dac["phase_deg"].toDouble(), relative > 0 ? 0 : 180) < 5,
-                     qPrintable(QString("H%1: %2 dBc at %3°").arg(order).arg(dac["dbc"].toDouble()).arg(dac["phase_deg"].toDouble())));
+                     qPrintable(QString("H%1: %2 dBc at %3°")
+                                    .arg(order)
+                                    .arg(dac["dbc"].toDouble())
+                                    .arg(dac["phase_deg"].toDouble())));
         }
     }
 }

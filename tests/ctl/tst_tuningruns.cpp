@@ -143,8 +143,8 @@ void TestTuningRuns::tune_data()
     // An interface 6 to 12 dB louder than the DAC: tuned on the sum, the
     // values would push the interface's distortion into the DAC.
     QTest::newRow("an interface louder than the DAC, --separate")
-        << QString("adcgain=0,-6,adc2=4e-5,adc3=2e-4") << QStringList{"--separate"} << fullVolume << defaults
-        << 0.0;
+        << QString("adcgain=0,-6,adc2=4e-5,adc3=2e-4") << QStringList{"--separate"} << fullVolume
+        << defaults << 0.0;
 }
 
 void TestTuningRuns::tune()
@@ -257,7 +257,8 @@ void TestTuningRuns::failures_data()
            "moved?; the values held before were written back"
         << true;
     QTest::newRow("--separate, the knob hardly turned")
-        << QStringList{"--separate"} << QStringList{"SONVALE_SIM_ANALOG=adcgain=0,-1,adc2=4e-5"} << 1
+        << QStringList{"--separate"} << QStringList{"SONVALE_SIM_ANALOG=adcgain=0,-1,adc2=4e-5"}
+        << 1
         << "sonvalectl: the level at the input changed by 1.0 dB on the left channel: the interface's share needs "
            "a change of 3 dB or more to be told from the DAC's; the DAC's values were left as they were"
         << true;

@@ -77,8 +77,8 @@ inline std::vector<double> synthesize(const Tone& tone)
 
 // An audio interface's input: the signal through its gain knob, then its
 // converter's own curve y + c2·y² + c3·y³, then its noise.
-inline void throughInterface(std::vector<double>& samples, double gainDb, double c2, double c3, double noiseDbfs,
-                             unsigned seed)
+inline void throughInterface(std::vector<double>& samples, double gainDb, double c2, double c3,
+                             double noiseDbfs, unsigned seed)
 {
     std::mt19937_64 random(seed);
     std::normal_distribution<double> noise(0.0, noiseRms(noiseDbfs));

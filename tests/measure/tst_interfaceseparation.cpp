@@ -70,8 +70,10 @@ void TestInterfaceSeparation::recoversTheDacsShare()
     const Synthetic::Harmonic dac[] = {dac2, dac3};
     for (int k = 0; k < 2; ++k) {
         const InterfaceSeparation::Share& share = harmonics[std::size_t(k)].dac;
-        QVERIFY2(std::abs(share.dbc() - dac[k].dbc) < 0.2, qPrintable(QString::number(share.dbc())));
-        QVERIFY2(std::abs(wrapDeg(share.phaseDeg() - dac[k].phaseDeg)) < 2, qPrintable(QString::number(share.phaseDeg())));
+        QVERIFY2(std::abs(share.dbc() - dac[k].dbc) < 0.2,
+                 qPrintable(QString::number(share.dbc())));
+        QVERIFY2(std::abs(wrapDeg(share.phaseDeg() - dac[k].phaseDeg)) < 2,
+                 qPrintable(QString::number(share.phaseDeg())));
         const InterfaceSeparation::Share& other = harmonics[std::size_t(k)].interface1;
         QVERIFY(std::abs(other.dbc() - (dac[k].dbc + aboveDb)) < 0.2);
         QVERIFY(std::abs(wrapDeg(other.phaseDeg() - (k == 0 ? 180 : 0))) < 2);
@@ -82,7 +84,8 @@ void TestInterfaceSeparation::recoversTheDacsShare()
     CaptureAnalysis second = capture(changeDb, c2, c3, 3);
     split.removeInterface(second);
     QVERIFY(std::abs(second.channels[0].harmonicDbc(2) - dac2.dbc) < 0.2);
-    QVERIFY(std::abs(second.channels[0].thdDb - linearToDb(std::hypot(dbToLinear(dac2.dbc), dbToLinear(dac3.dbc))))
+    QVERIFY(std::abs(second.channels[0].thdDb
+                     - linearToDb(std::hypot(dbToLinear(dac2.dbc), dbToLinear(dac3.dbc))))
             < 0.2);
 }
 
@@ -90,8 +93,10 @@ void TestInterfaceSeparation::refusesASmallChange()
 {
     const InterfaceSeparation split =
         InterfaceSeparation::split(capture(0, 0, 0, 1), capture(-2.5, 0, 0, 2), {"left"});
-    QCOMPARE(split.unsplit, std::string("the level at the input changed by 2.5 dB on the left channel: the "
-                                        "interface's share needs a change of 3 dB or more to be told from the DAC's"));
+    QCOMPARE(
+        split.unsplit,
+        std::string("the level at the input changed by 2.5 dB on the left channel: the "
+                    "interface's share needs a change of 3 dB or more to be told from the DAC's"));
 }
 
 QTEST_APPLESS_MAIN(TestInterfaceSeparation)
