@@ -25,6 +25,10 @@ public:
 
     static std::string text(const Setup& setup, const CaptureAnalysis& analysis);
     static JsonText json(const Setup& setup, const CaptureAnalysis& analysis);
+    // One channel of json()'s "channels": its level, path gain, THD, THD+N,
+    // harmonics and problems.
+    static JsonText channelJson(const Setup& setup, const CaptureAnalysis& analysis,
+                                std::size_t channel);
     // The problems in words, one a line, "" when there are none.
     static std::string problemText(const CaptureAnalysis& analysis);
     // measure --csv: the spectrum of `channels` (Hann window, the longest
