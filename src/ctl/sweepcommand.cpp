@@ -130,8 +130,8 @@ std::string restoreVolume(DacSession& session, const DacSession::Block& held)
 
 // At each volume, both outputs set to it and one capture; the volume held
 // before is put back however the sweep ends.
-Sweep sweep(DacSession& session, const DacSession::Block& held, MeasurementRig& rig,
-            const std::vector<double>& volumes, const StopSignals& stops)
+Sweep sweepVolumes(DacSession& session, const DacSession::Block& held, MeasurementRig& rig,
+                   const std::vector<double>& volumes, const StopSignals& stops)
 {
     const uint8_t max = held[BlockLayout::volumeLeft + 2], min = held[BlockLayout::volumeLeft + 3];
     Sweep run;
@@ -406,7 +406,7 @@ int Commands::sweep(const CommandContext& context, const Arguments& arguments)
             if (!fault.empty())
                 return context.fail(fault);
             rig.setStop(&stops.flag());
-            Sweep run = ::sweep(*session, *block, rig, volumes, stops);
+            Sweep run = sweepVolumes(*session, *block, rig, volumes, stops);
             putBack(rig);
             for (Point& point : run.points) {
                 for (std::size_t c = 0; c < point.analysis.channels.size() && options.mapGiven;

@@ -43,11 +43,9 @@ double modelDbc(int order, double a, double levelDbfs)
 }
 
 // The pair the sim's map=volume drives at `volumeDb` on the factory block
-// (t0 = 0x3c, t1 = 0); straight: thd_range0 left, thd_range1 right.
-int simPair(bool byVolume, double volumeDb, int output)
+// (t0 = 0x3c, t1 = 0), on both outputs.
+int simPair(double volumeDb)
 {
-    if (!byVolume)
-        return output;
     return volumeDb <= -30 ? 0 : volumeDb >= 0 ? 2 : 1;
 }
 
@@ -67,7 +65,6 @@ class TestSweep : public QObject {
 private slots:
     void volumes_data();
     void volumes();
-    void figures_data();
     void figures();
     void putBack_data();
     void putBack();
@@ -174,37 +171,23 @@ void TestSweep::volumes()
 // At each volume, H2 and H3 as the path's model gives them for the
 // amplitude the DAC plays at, the level and path gain the analog gain
 // gives, and with --map the pair that file names at or below the volume.
-void TestSweep::figures_data()
-{
-    QTest::addColumn<QString>("analog");
-    QTest::addColumn<double>("gainDb");
-    QTest::addColumn<bool>("byVolume");     // map=volume, and --map with volumeMap
-    QTest::addColumn<QStringList>("pairs"); // per volume, with --map
-
-    const QString path = "noise=-160,h2l=1e-4,h2r=-1e-4,h3l=1e-2,h3r=-2e-2,k2=1e-6,k3=1e-6";
-    QTest::newRow("straight, 6 dB lost on the way")
-        << path + ",gain=-6" << -6.0 << false << QStringList();
-    QTest::newRow("the pairs follow the volume")
-        << path + ",map=volume" << 0.0 << true
-        << QStringList{"", "thd_range0", "thd_range1", "thd_range2"};
-}
-
 void TestSweep::figures()
 {
-    QFETCH(QString, analog);
-    QFETCH(double, gainDb);
-    QFETCH(bool, byVolume);
-    QFETCH(QStringList, pairs);
+    const double gainDb = -6;
+    const QString analog = "noise=-160,h2l=1e-4,h2r=-1e-4,h3l=1e-2,h3r=-2e-2,k2=1e-6,k3=1e-6,"
+                           "map=volume,gain=-6";
+    // -45 dB lies below every volume of the map: no pair there.
+    const QStringList pairs{"", "thd_range0", "thd_range1", "thd_range2"};
 
     SimCtl ctl(SONVALECTL_SIM);
     QVERIFY(ctl.setBlock(factory));
-    QStringList arguments{"sweep", "--json", "--volumes", "-45:0:15"};
-    if (byVolume) {
+    {
         QFile file(ctl.path("map.json"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(volumeMap.toUtf8()) > 0);
-        arguments << "--map" << ctl.path("map.json");
     }
-    const SimCtl::Run run = ctl.run(arguments, {"SONVALE_SIM_ANALOG=" + analog});
+    const SimCtl::Run run =
+        ctl.run({"sweep", "--json", "--volumes", "-45:0:15", "--map", ctl.path("map.json")},
+                {"SONVALE_SIM_ANALOG=" + analog});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     const QJsonArray points = QJsonDocument::fromJson(run.out.toUtf8())["points"].toArray();
     QCOMPARE(points.size(), 4);
@@ -219,7 +202,7 @@ void TestSweep::figures()
             QVERIFY2(std::abs(channel["level_dbfs"].toDouble() - (-3 + volume + gainDb)) < 0.1,
                      qPrintable(where + QString::number(channel["level_dbfs"].toDouble())));
             QVERIFY(std::abs(channel["path_gain_db"].toDouble() - gainDb) < 0.1);
-            const int pair = simPair(byVolume, volume, output);
+            const int pair = simPair(volume);
             for (int order = 2; order <= 3; ++order) {
                 const double a = h[output][order - 2] + 1e-6 * factoryValues[pair][order - 2];
                 const double expected = modelDbc(order, a, -3 + volume);
@@ -228,24 +211,17 @@ void TestSweep::figures()
                 // samples shows.
                 if (expected < -130)
                     continue;
+                const QString said = QString("H%1 %2 dBc, the model %3").arg(order).arg(measured);
                 QVERIFY2(std::abs(measured - expected) < 0.5,
-                         qPrintable(where
-                                    + QString("H%1 %2 dBc, the model %3 dBc")
-                                          .arg(order)
-                                          .arg(measured)
-                                          .arg(expected)));
+                         qPrintable(where + said.arg(expected)));
             }
             // measure --json's channel, and the pair with --map.
-            QStringList keys{"channel",     "expected_level_dbfs",
-                             "frequency",   "harmonics",
-                             "level_dbfs",  "path_gain_db",
-                             "problems",    "thd_db",
-                             "thd_percent", "thdn_db"};
-            if (byVolume)
-                keys.insert(5, "pair");
+            const QStringList keys{
+                "channel", "expected_level_dbfs", "frequency", "harmonics", "level_dbfs",
+                "pair",    "path_gain_db",        "problems",  "thd_db",    "thd_percent",
+                "thdn_db"};
             QCOMPARE(channel.keys(), keys);
-            if (byVolume)
-                QCOMPARE(channel["pair"].toString(), pairs[p]);
+            QCOMPARE(channel["pair"].toString(), pairs[p]);
         }
     }
 }
