@@ -284,16 +284,19 @@ std::string csv(const std::vector<Point>& points, bool pairs)
 
 // The exit status, and the line on standard error that ends a sweep that
 // did not measure every volume cleanly.
-int conclude(const CommandContext& context, const Sweep& run, const std::string& stopCause)
+int conclude(const CommandContext& context, const Sweep& run, const std::string& stopCause,
+             const DacSession::Block& held)
 {
+    const std::string setBack =
+        "'sonvalectl set volume[0]=" + std::to_string(held[BlockLayout::volumeLeft])
+        + " volume[1]=" + std::to_string(held[BlockLayout::volumeRight]) + "'";
     if (!run.restoreError.empty()) {
         context.fail(
             (run.failure.empty() ? std::string() : run.failure + "; ")
             + "the DAC's volume held before could not be put back (" + run.restoreError + "): "
             + (context.keepHistory ? "'sonvalectl undo' puts the block kept in the history "
                                      "back once the DAC answers again"
-                                   : "set it with 'sonvalectl set volume[0]=... "
-                                     "volume[1]=...'"));
+                                   : setBack + " sets it once the DAC answers again"));
         return CommandContext::AudioFailed;
     }
     const std::string back = "; the DAC's volume was put back";
@@ -423,7 +426,7 @@ int Commands::sweep(const CommandContext& context, const Arguments& arguments)
                 report += "the DAC's volume is back as it was\n";
             std::fputs(report.c_str(), stdout);
             std::fflush(stdout);
-            return conclude(context, run, stops.cause());
+            return conclude(context, run, stops.cause(), *block);
         });
     stops.finished();
     return status;
