@@ -33,11 +33,12 @@ int factory(const CommandContext& context, const Arguments& arguments);
 int undo(const CommandContext& context, const Arguments& arguments);
 
 // The ones that play and record (audiocommands.cpp, tunethdcommand.cpp,
-// thdmapcommand.cpp).
+// thdmapcommand.cpp, sweepcommand.cpp).
 int audioDevices(const CommandContext& context, const Arguments& arguments);
 int measure(const CommandContext& context, const Arguments& arguments);
 int tuneThd(const CommandContext& context, const Arguments& arguments);
 int thdMap(const CommandContext& context, const Arguments& arguments);
+int sweep(const CommandContext& context, const Arguments& arguments);
 // The note on standard error when --level asked for more than 0 dBFS.
 void noteLevelCap(const CommandContext& context, const AudioOptions& options);
 // Puts back what the rig set up for the measurements (a sound server's

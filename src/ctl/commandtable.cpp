@@ -126,6 +126,19 @@ const std::vector<Commands::Command>& Commands::table()
          "                     right output there ('shared' when one pair moves both);\n"
          "                     puts the volume and the values back afterwards\n",
          thdMap},
+        {"sweep",
+         "  sweep [AUDIO OPTIONS] [--volumes FROM:TO:STEP] [--map FILE] [--json|--csv]\n"
+         "                     keeps the block in the history, then at each of the\n"
+         "                     DAC's volumes from FROM to TO by STEP dB, both ends\n"
+         "                     included (default -40:0:2.5; FROM above TO steps down,\n"
+         "                     at most 200 volumes) sets both outputs and measures once;\n"
+         "                     prints a row a volume and channel: the level, the path\n"
+         "                     gain, H2, H3, THD and THD+N, then the problems; puts the\n"
+         "                     volume back afterwards. --map reads what 'thd-map --json'\n"
+         "                     printed and adds the pair that drives each output at the\n"
+         "                     nearest volume mapped at or below the row's ('-' below\n"
+         "                     every mapped volume); --csv prints CSV rows\n",
+         sweep},
     };
     return commands;
 }

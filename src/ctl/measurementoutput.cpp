@@ -198,48 +198,56 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
     if (separation)
         document.add("gain_change_db", number(separation->gainChangeDb(), 2));
 
-    std::vector<JsonText> list(channels);
-    for (std::size_t c = 0; c < channels; ++c) {
-        const ChannelAnalysis& channel = analysis.channels[c];
-        JsonText& entry = list[c];
-        entry.add("channel", QString::fromStdString(channelName(c, channels)))
-            .add("frequency", number(channel.frequencyHz, 3))
-            .add("level_dbfs", number(channel.levelDbfs, 3));
-        if (c < setup.expectedLevels.size())
-            entry.add("expected_level_dbfs", number(setup.expectedLevels[c], 2));
-        else if (c < setup.playedLevels.size())
-            entry.add("expected_level_dbfs", number(setup.playedLevels[c], 2));
-        if (c < setup.playedLevels.size())
-            entry.add("path_gain_db", number(channel.levelDbfs - setup.playedLevels[c], 2));
-        entry.add("thd_db", number(channel.thdDb, 3))
-            .add("thd_percent", channel.thdPercent > 0 ? number(channel.thdPercent, 3 - int(std::floor(std::log10(channel.thdPercent))))
-                                                       : number(channel.thdPercent, 6))
-            .add("thdn_db", number(channel.thdnDb, 3));
-        std::vector<JsonText> harmonics;
-        for (int order = 2; order <= lastShown; ++order) {
-            JsonText& harmonic = harmonics.emplace_back()
-                                     .add("order", order)
-                                     .add("dbc", number(channel.harmonicDbc(order), 3))
-                                     .add("phase_deg", number(channel.harmonicPhaseDeg(order), 2));
-            if (separation && c < separation->channels.size()) {
-                const InterfaceSeparation::Harmonic& split =
-                    separation->channels[c].harmonics[std::size_t(order - 2)];
-                harmonic.addJson("dac", shareJson(split.dac).oneLine())
-                    .addJson("interface", shareJson(split.interface1).oneLine());
-            }
-        }
-        entry.addObjects("harmonics", harmonics);
-        QJsonArray problems;
-        for (const std::string& problem : channel.problems)
-            problems.append(QString::fromStdString(problem));
-        entry.add("problems", problems);
-    }
+    std::vector<JsonText> list;
+    for (std::size_t c = 0; c < channels; ++c)
+        list.push_back(channelJson(setup, analysis, c, separation));
     document.addObjects("channels", list);
     QJsonArray problems;
     for (const std::string& problem : analysis.problems)
         problems.append(QString::fromStdString(problem));
     document.add("problems", problems);
     return document;
+}
+
+JsonText MeasurementOutput::channelJson(const Setup& setup, const CaptureAnalysis& analysis, std::size_t c,
+                                        const InterfaceSeparation* separation)
+{
+    const std::size_t channels = analysis.channels.size();
+    const ChannelAnalysis& channel = analysis.channels[c];
+    JsonText entry;
+    entry.add("channel", QString::fromStdString(channelName(c, channels)))
+        .add("frequency", number(channel.frequencyHz, 3))
+        .add("level_dbfs", number(channel.levelDbfs, 3));
+    if (c < setup.expectedLevels.size())
+        entry.add("expected_level_dbfs", number(setup.expectedLevels[c], 2));
+    else if (c < setup.playedLevels.size())
+        entry.add("expected_level_dbfs", number(setup.playedLevels[c], 2));
+    if (c < setup.playedLevels.size())
+        entry.add("path_gain_db", number(channel.levelDbfs - setup.playedLevels[c], 2));
+    entry.add("thd_db", number(channel.thdDb, 3))
+        .add("thd_percent",
+             channel.thdPercent > 0
+                 ? number(channel.thdPercent, 3 - int(std::floor(std::log10(channel.thdPercent))))
+                 : number(channel.thdPercent, 6))
+        .add("thdn_db", number(channel.thdnDb, 3));
+    std::vector<JsonText> harmonics;
+    for (int order = 2; order <= lastShown; ++order) {
+        JsonText& harmonic = harmonics.emplace_back()
+                                 .add("order", order)
+                                 .add("dbc", number(channel.harmonicDbc(order), 3))
+                                 .add("phase_deg", number(channel.harmonicPhaseDeg(order), 2));
+        if (separation && c < separation->channels.size()) {
+            const InterfaceSeparation::Harmonic& split = separation->channels[c].harmonics[std::size_t(order - 2)];
+            harmonic.addJson("dac", shareJson(split.dac).oneLine())
+                .addJson("interface", shareJson(split.interface1).oneLine());
+        }
+    }
+    entry.addObjects("harmonics", harmonics);
+    QJsonArray problems;
+    for (const std::string& problem : channel.problems)
+        problems.append(QString::fromStdString(problem));
+    entry.add("problems", problems);
+    return entry;
 }
 
 std::string MeasurementOutput::spectrumCsv(const std::vector<std::vector<double>>& channels, double rateHz)

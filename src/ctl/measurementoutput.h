@@ -29,6 +29,10 @@ public:
     // harmonic's object then carries as "dac" and "interface".
     static JsonText json(const Setup& setup, const CaptureAnalysis& analysis,
                          const InterfaceSeparation* separation = nullptr);
+    // One channel of json()'s "channels": its level, path gain, THD, THD+N,
+    // harmonics and problems.
+    static JsonText channelJson(const Setup& setup, const CaptureAnalysis& analysis, std::size_t channel,
+                                const InterfaceSeparation* separation = nullptr);
     // The DAC's and the interface's shares of H2 to H5, per channel.
     static std::string separationText(const InterfaceSeparation& separation, std::size_t channels);
     // The problems in words, one a line, "" when there are none.
