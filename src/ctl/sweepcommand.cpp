@@ -12,9 +12,9 @@
 #include "ctl/stopsignals.h"
 #include "ctl/volumesteps.h"
 #include "settings/blocklayout.h"
-#include "settings/es9038state.h"
 #include "tuning/measurementrig.h"
 #include "tuning/thdtuning.h"
+#include "tuning/volumesweep.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -30,18 +30,10 @@ namespace {
 // Two volumes this close are the same (the DAC steps by half a decibel).
 constexpr double sameVolumeDb = 0.005;
 
-struct Point {
-    double volumeDb = 0;
-    MeasurementSetup setup;
-    CaptureAnalysis analysis;
+// A point of the sweep, with the pair that drives each channel there as
+// the map given tells it.
+struct Point : VolumeSweep::Point {
     std::vector<std::string> pairs; // per channel, "" for none; empty without --map
-};
-
-struct Sweep {
-    std::vector<Point> points;
-    std::string failure; // the DAC or the audio failed
-    bool interrupted = false;
-    std::string restoreError; // "" when the volume held before is back
 };
 
 // A map as thd-map --json prints it: per mapped volume, the pair that drives
@@ -112,58 +104,6 @@ std::string pairAt(const std::vector<MappedVolume>& map, double volumeDb,
                                 ? nearest->pairs.value(name)
                                 : nearest->pairs.value("left");
     return pair.toString().toStdString();
-}
-
-// Puts the volume held before back and reads it back; "" when it is.
-std::string restoreVolume(DacSession& session, const DacSession::Block& held)
-{
-    const uint8_t left = held[BlockLayout::volumeLeft], right = held[BlockLayout::volumeRight];
-    if (!session.setVolume(left, right))
-        return session.error();
-    DacSession::Block read = held;
-    if (!session.readWindows({BlockLayout::windowOf(BlockLayout::volumeLeft)}, read))
-        return session.error();
-    if (read[BlockLayout::volumeLeft] != left || read[BlockLayout::volumeRight] != right)
-        return "the volume read back differs from what was sent";
-    return std::string();
-}
-
-// At each volume, both outputs set to it and one capture; the volume held
-// before is put back however the sweep ends.
-Sweep sweepVolumes(DacSession& session, const DacSession::Block& held, MeasurementRig& rig,
-                   const std::vector<double>& volumes, const StopSignals& stops)
-{
-    const uint8_t max = held[BlockLayout::volumeLeft + 2], min = held[BlockLayout::volumeLeft + 3];
-    Sweep run;
-    bool moved = false;
-    for (double volume : volumes) {
-        if (stops.stopped()) {
-            run.interrupted = true;
-            break;
-        }
-        const uint8_t byte = ThdTuning::volumeByte(volume, max, min).value_or(0);
-        moved = true;
-        if (!session.setVolume(byte, byte)) {
-            run.failure = session.error();
-            break;
-        }
-        const double at = ES9038State::volumeDbOf(byte, max, min);
-        rig.setDacVolumeDb({at, at});
-        Point point;
-        std::string error;
-        if (!rig.measure(point.analysis, error)) {
-            run.interrupted = stops.stopped();
-            run.failure = run.interrupted ? std::string() : error;
-            break;
-        }
-        MeasurementRig::markWeakSignal(point.analysis);
-        point.volumeDb = at;
-        point.setup = rig.setup(point.analysis.channels.size());
-        run.points.push_back(point);
-    }
-    if (moved)
-        run.restoreError = restoreVolume(session, held);
-    return run;
 }
 
 std::string padded(const std::string& text, std::size_t width)
@@ -284,7 +224,8 @@ std::string csv(const std::vector<Point>& points, bool pairs)
 
 // The exit status, and the line on standard error that ends a sweep that
 // did not measure every volume cleanly.
-int conclude(const CommandContext& context, const Sweep& run, const std::string& stopCause,
+int conclude(const CommandContext& context, const VolumeSweep::Result& run,
+             const std::vector<Point>& points, const std::string& stopCause,
              const DacSession::Block& held)
 {
     const std::string setBack =
@@ -309,7 +250,7 @@ int conclude(const CommandContext& context, const Sweep& run, const std::string&
         return CommandContext::NotImproved;
     }
     std::string problems;
-    for (const Point& point : run.points) {
+    for (const Point& point : points) {
         std::string list;
         for (const std::string& problem : point.analysis.problems)
             list += (list.empty() ? " " : ", ") + problem;
@@ -326,17 +267,15 @@ int conclude(const CommandContext& context, const Sweep& run, const std::string&
 // a volume of the sweep; "" when it holds them all.
 std::string volumeRefusal(const std::vector<double>& volumes, const DacSession::Block& block)
 {
+    const std::optional<double> unheld = VolumeSweep::unheld(volumes, block);
+    if (!unheld)
+        return std::string();
     const uint8_t max = block[BlockLayout::volumeLeft + 2],
                   min = block[BlockLayout::volumeLeft + 3];
-    for (double volume : volumes) {
-        if (!ThdTuning::volumeByte(volume, max, min)) {
-            return "--volumes: " + MeasurementOutput::fixed(volume, 2)
-                   + " dB lies outside what the DAC's block holds: from "
-                   + MeasurementOutput::fixed(ThdTuning::lowestVolumeDb(max, min), 1)
-                   + " dB to 0 dB in steps of 0.5 dB";
-        }
-    }
-    return std::string();
+    return "--volumes: " + MeasurementOutput::fixed(*unheld, 2)
+           + " dB lies outside what the DAC's block holds: from "
+           + MeasurementOutput::fixed(ThdTuning::lowestVolumeDb(max, min), 1)
+           + " dB to 0 dB in steps of 0.5 dB";
 }
 
 struct SweepOptions {
@@ -409,9 +348,13 @@ int Commands::sweep(const CommandContext& context, const Arguments& arguments)
             if (!fault.empty())
                 return context.fail(fault);
             rig.setStop(&stops.flag());
-            Sweep run = sweepVolumes(*session, *block, rig, volumes, stops);
+            const VolumeSweep::Result run =
+                VolumeSweep(*session, rig).run(*block, volumes, &stops.flag());
             putBack(rig);
-            for (Point& point : run.points) {
+            std::vector<Point> points;
+            for (const VolumeSweep::Point& measured : run.points)
+                points.push_back(Point{measured, {}});
+            for (Point& point : points) {
                 for (std::size_t c = 0; c < point.analysis.channels.size() && options.mapGiven;
                      ++c) {
                     point.pairs.push_back(
@@ -419,14 +362,14 @@ int Commands::sweep(const CommandContext& context, const Arguments& arguments)
                                MeasurementOutput::channelName(c, point.analysis.channels.size())));
                 }
             }
-            std::string report = options.audio.json ? json(run.points, options.mapGiven)
-                                 : options.csv      ? csv(run.points, options.mapGiven)
-                                               : text(options.audio, run.points, options.mapGiven);
+            std::string report = options.audio.json ? json(points, options.mapGiven)
+                                 : options.csv      ? csv(points, options.mapGiven)
+                                                    : text(options.audio, points, options.mapGiven);
             if (!options.audio.json && !options.csv && run.restoreError.empty())
                 report += "the DAC's volume is back as it was\n";
             std::fputs(report.c_str(), stdout);
             std::fflush(stdout);
-            return conclude(context, run, stops.cause(), *block);
+            return conclude(context, run, points, stops.cause(), *block);
         });
     stops.finished();
     return status;
