@@ -5,6 +5,7 @@
 
 #include "measure/decibels.h"
 #include "tuning/thdcaptures.h"
+#include "tuning/measurementsetup.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,22 +20,12 @@ constexpr int highest = std::numeric_limits<int16_t>::max();
 const char* const valueName[2] = {"2nd", "3rd"};
 const char* const harmonicName[2] = {"H2", "H3"};
 
-std::string pairName(int pair)
-{
-    return "thd_range" + std::to_string(pair);
-}
-
-std::string outputName(int output)
-{
-    return output == 0 ? "left" : output == 1 ? "right" : "output " + std::to_string(output + 1);
-}
-
 // "the left output", "the left and right outputs".
 std::string outputsText(const std::vector<int>& outputs)
 {
     std::string text = "the ";
     for (std::size_t i = 0; i < outputs.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == outputs.size() ? " and " : ", ") + outputName(outputs[i]);
+        text += (i == 0 ? "" : i + 1 == outputs.size() ? " and " : ", ") + MeasurementSetup::channelName(std::size_t(outputs[i]), 2);
     return text + (outputs.size() == 1 ? " output" : " outputs");
 }
 
@@ -228,7 +219,7 @@ std::string ThdSolver::probePair(Run& run, int pair)
         what.attempt = attempt;
         const CaptureAnalysis measured = capture(run, probe, what);
         if (!measured.ok() || int(measured.channels.size()) != run.outputs)
-            return "the capture while probing " + pairName(pair) + ": "
+            return "the capture while probing " + ThdValues::pairName(pair) + ": "
                    + (measured.ok() ? "the channels changed" : problemsOf(measured));
         bool larger = false;
         for (int which = 0; which < 2; ++which) {
@@ -291,11 +282,11 @@ void ThdSolver::mapOutputs(Run& run) const
     for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         const PairEffect& effect = result.pairs[pair];
         if (!effect.movesAnything) {
-            result.notes.push_back(pairName(pair) + " moves nothing even at a step of "
+            result.notes.push_back(ThdValues::pairName(pair) + " moves nothing even at a step of "
                                    + std::to_string(effect.step) + "; left as it was");
         } else if (effect.drives.empty()) {
             result.notes.push_back(
-                pairName(pair)
+                ThdValues::pairName(pair)
                 + " moves less than another pair on the same output; left as it was");
         }
     }
@@ -308,7 +299,7 @@ void ThdSolver::mapOutputs(Run& run) const
             if (still.empty())
                 continue;
             std::string note = std::string("the ") + valueName[which] + " value of "
-                               + pairName(pair) + " moves " + harmonicName[which]
+                               + ThdValues::pairName(pair) + " moves " + harmonicName[which]
                                + " less than its noise on " + outputsText(still);
             if (moved.empty())
                 note += " even at a step of " + std::to_string(effect.steps[which])

@@ -38,6 +38,8 @@
 // value, [pair][1] the 3rd.
 struct ThdValues {
     static constexpr int pairCount = 3;
+    // "thd_range0", as the block's field table names the pair.
+    static std::string pairName(int pair) { return "thd_range" + std::to_string(pair); }
     std::array<std::array<int16_t, 2>, pairCount> pairs{};
 
     bool operator==(const ThdValues& other) const { return pairs == other.pairs; }

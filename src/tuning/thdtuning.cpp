@@ -51,7 +51,7 @@ ThdTuning::ThdTuning(DacSession& session, MeasurementRig& rig, Watch watch)
 
 std::string ThdTuning::pairName(int pair)
 {
-    return "thd_range" + std::to_string(pair);
+    return ThdValues::pairName(pair);
 }
 
 ThdValues ThdTuning::valuesOf(const DacSession::Block& block)
