@@ -224,6 +224,9 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
                                                        return int(CommandContext::AudioFailed);
                                                    MeasurementRig::markWeakSignal(analysis);
                                                    setup = rig.setup(analysis.channels.size());
+                                                   applyInterfaceProfile(context, rig,
+                                                                         options.inputChannels,
+                                                                         analysis, setup);
                                                    return int(CommandContext::Done);
                                                });
         if (status != CommandContext::Done)

@@ -97,6 +97,15 @@ const std::vector<Commands::Command>& Commands::table()
          "                     analysed as 32-bit float WAV, for any analyser to check,\n"
          "                     --csv its spectrum (frequency, then dBFS per channel)\n",
          measure},
+        {"check-interface",
+         "  check-interface [AUDIO OPTIONS] [--json]\n"
+         "                     measures the audio interface alone, its output wired to\n"
+         "                     its own input: plays through the output named by --output,\n"
+         "                     else the input device's own, prints what measure prints\n"
+         "                     and keeps it as the interface's profile (by input device,\n"
+         "                     rate and level) in the user's configuration folder, which\n"
+         "                     measure then shows beside the DAC's H2 and H3\n",
+         checkInterface},
         {"tune-thd",
          "  tune-thd [AUDIO OPTIONS] [--volume DB] [--json]\n"
          "                     finds the THD values (thd_range0..2) that null the 2nd\n"
