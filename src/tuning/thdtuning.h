@@ -39,6 +39,11 @@ public:
         std::function<std::string()> stopCause; // "cancelled" when not given
         ThdSolver::Progress progress;
         std::function<void(const CaptureAnalysis&, const std::vector<std::vector<double>>&)> captured;
+        // The audio interface's own distortion (the larger of its H2 and
+        // H3, dBc) at the level the run's first capture arrived at, when a
+        // profile of it tells; given to the solver, which then reports a
+        // DAC at that floor as such.
+        std::function<std::optional<double>(const CaptureAnalysis& first)> interfaceFloor;
     };
 
     ThdTuning(DacSession& session, MeasurementRig& rig);
@@ -114,5 +119,6 @@ private:
     bool touched[ThdValues::pairCount] = {}; // pairs written in this run
     bool volumeMoved = false;
     std::vector<double> pathGains; // fixed by the run's first capture
+    ThdSolver* solver = nullptr;   // the one running, told the interface's floor
     double audioSeconds = 0;
 };

@@ -7,6 +7,7 @@
 
 #include "simctl.h"
 #include "testbytes.h"
+#include "virtualdac.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,6 +74,7 @@ private slots:
     void profileKept();
     void floorInMeasure_data();
     void floorInMeasure();
+    void tuneAtTheFloor();
 
 private:
     QScopedPointer<SimCtl> ctl;
@@ -276,6 +278,29 @@ void TestInterfaceCommand::floorInMeasure()
         QCOMPARE(right["interface_floor"]["h2_dbc"].toDouble(), floor[1]);
         QCOMPARE(right["interface_floor"]["h3_dbc"].toDouble(), floor[3]);
     }
+}
+
+// tune-thd beside a profile: the solver knows the interface's floor at the
+// level the first capture arrived at, and a DAC within 10 dB of it is
+// reported there, the values put back; the tables warn as measure does.
+void TestInterfaceCommand::tuneAtTheFloor()
+{
+    QVERIFY(QDir().mkpath(config + "/sonvale"));
+    QVERIFY(writeFile(file, profileFile(-15.5, {-110, -160}, {-160, -160})));
+    // The left H2 at -120.00 dBc: a2 = h2l + k2·c2 = 4.19132e-5 - 300e-7.
+    const SimCtl::Run run = ctl->run({"tune-thd"}, {"SONVALE_SIM_ANALOG=noise=-200,h2l=4.19132e-5",
+                                                    "XDG_CONFIG_HOME=" + config});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(
+        run.err.split('\n', Qt::SkipEmptyParts).last(),
+        QString(
+            "sonvalectl: nothing could be improved: the DAC's distortion (-120.0 dBc) lies at the "
+            "interface's floor: the interface's own (-110.0 dBc) is not 10 dB below it, and a null "
+            "would cancel the interface's, not the DAC's; the values held before were written back"));
+    QVERIFY(run.out.contains(
+        "\nwarning: left: H2 at -120.00 dBc is not 10 dB above the interface's own "
+        "-110.00 dBc: it may be the interface's distortion, not the DAC's\nproblems: none\n"));
+    QCOMPARE(ctl->block(), TestBytes::bytesOf(VirtualDac::factoryBlock()));
 }
 
 QTEST_GUILESS_MAIN(TestInterfaceCommand)
