@@ -9,6 +9,7 @@
 #include "tuning/interfaceprofile.h"
 #include "tuning/measurementrig.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {

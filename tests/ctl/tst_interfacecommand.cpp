@@ -203,6 +203,9 @@ void TestInterfaceCommand::profileKept()
         QVERIFY(errors.last().startsWith(lastLine.arg(file, "")));
         QCOMPARE(lines.last(), QString("problems: none"));
         QCOMPARE(readFile(config + "/sonvale"), QByteArray("x"));
+        // No file, not even a partial one, beside what was there.
+        QCOMPARE(QDir(config).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"sonvale"});
         return;
     }
     QCOMPARE(lines.last(), lastLine.arg(file));
