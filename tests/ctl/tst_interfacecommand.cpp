@@ -78,7 +78,7 @@ private slots:
 
 private:
     QScopedPointer<SimCtl> ctl;
-    QString config; // XDG_CONFIG_HOME
+    QString config; // XDG_CONFIG_HOME, as SimCtl sets it
     QString file;   // the profiles
 };
 
@@ -124,7 +124,7 @@ void TestInterfaceCommand::checkInterface()
     QFETCH(double, h3);
 
     const SimCtl::Run run = ctl->run(QStringList{"check-interface", "--json"} + arguments,
-                                     {"SONVALE_SIM_ANALOG=" + analog, "XDG_CONFIG_HOME=" + config});
+                                     {"SONVALE_SIM_ANALOG=" + analog});
     QCOMPARE(run.err, "sonvalectl: the interface's output must be connected to its own input: what "
                       "it plays is recorded as the interface's own distortion\n");
     QCOMPARE(run.exitCode, 0);
@@ -194,8 +194,7 @@ void TestInterfaceCommand::profileKept()
                 && writeFile(config + "/sonvale", "x"));
     if (!before.isEmpty())
         QVERIFY(writeFile(file, before));
-    const SimCtl::Run run =
-        ctl->run({command}, {"SONVALE_SIM_ANALOG=noise=-150", "XDG_CONFIG_HOME=" + config});
+    const SimCtl::Run run = ctl->run({command}, {"SONVALE_SIM_ANALOG=noise=-150"});
     QCOMPARE(run.exitCode, exitCode);
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
     const QStringList errors = run.err.split('\n', Qt::SkipEmptyParts);
@@ -258,8 +257,7 @@ void TestInterfaceCommand::floorInMeasure()
     const bool applies = arrived > -18.6;
     const QStringList environment{
         "SONVALE_SIM_ANALOG=noise=-200,k2=0,k3=0,h2l=1.19132e-5,h2r=6.69931e-6,"
-        "h3l=4.48807e-5,h3r=1.41925e-5",
-        "XDG_CONFIG_HOME=" + config};
+        "h3l=4.48807e-5,h3r=1.41925e-5"};
     const SimCtl::Run text = ctl->run({"measure"}, environment);
     QCOMPARE(text.exitCode, 0);
     QCOMPARE(text.err, QString());
@@ -291,8 +289,8 @@ void TestInterfaceCommand::tuneAtTheFloor()
     QVERIFY(QDir().mkpath(config + "/sonvale"));
     QVERIFY(writeFile(file, profileFile(-15.5, {-110, -160}, {-160, -160})));
     // The left H2 at -120.00 dBc: a2 = h2l + k2·c2 = 4.19132e-5 - 300e-7.
-    const SimCtl::Run run = ctl->run({"tune-thd"}, {"SONVALE_SIM_ANALOG=noise=-200,h2l=4.19132e-5",
-                                                    "XDG_CONFIG_HOME=" + config});
+    const SimCtl::Run run =
+        ctl->run({"tune-thd"}, {"SONVALE_SIM_ANALOG=noise=-200,h2l=4.19132e-5"});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(
         run.err.split('\n', Qt::SkipEmptyParts).last(),

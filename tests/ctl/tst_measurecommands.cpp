@@ -167,6 +167,7 @@ Run TestMeasureCommands::ctl(const QStringList& arguments, const QStringList& en
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
         env.insert("SONVALE_SIM_REQUESTS", path("requests"));
+        env.insert("XDG_CONFIG_HOME", path("config")); // no profile of the interface
         env.remove("SONVALE_SIM_ANALOG");
         for (const QString& assignment : environment)
             env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
