@@ -69,8 +69,20 @@ void AnalogPath::takeBlock(const VirtualDac::Block& block)
     }
 }
 
-void AnalogPath::play(const float* frames, int count, double rate)
+void AnalogPath::play(const float* frames, int count, double rate, bool interface)
 {
+    ownOutput_ = interface;
+    if (interface) {
+        // Its own output stage, at unity gain into its own inputs.
+        for (int c = 0; c < outputs; ++c) {
+            for (int i = 0; i < count; ++i) {
+                const double x = double(frames[size_t(i) * outputs + size_t(c)]);
+                signal_[c].push_back(x + analog_.iface2 * x * x + analog_.iface3 * x * x * x);
+            }
+        }
+        written_ += count;
+        return;
+    }
     for (int c = 0; c < outputs; ++c) {
         Stage& m = stages_[c];
         if (rotating_ && (!m.rotation || m.rotation->rate() != rate))
@@ -121,7 +133,7 @@ double AnalogPath::lostFrames() const
 bool AnalogPath::canRecord(int count) const
 {
     // What the interface's clock runs through at its fastest.
-    const double fastest = 1 + (analog_.ppm + analog_.wanderPpm) * 1e-6;
+    const double fastest = ownOutput_ ? 1 : 1 + (analog_.ppm + analog_.wanderPpm) * 1e-6;
     // A dropout within these frames skips the samples it loses too: they
     // must have been played, or the recording would close up over silence.
     const bool dropping = !dropped_ && analog_.dropoutSeconds >= 0
@@ -132,8 +144,9 @@ bool AnalogPath::canRecord(int count) const
 
 void AnalogPath::tick()
 {
-    double ppm = analog_.ppm;
-    if (analog_.wanderPpm != 0)
+    // The interface's own outputs run on the clock that records them.
+    double ppm = ownOutput_ ? 0 : analog_.ppm;
+    if (analog_.wanderPpm != 0 && !ownOutput_)
         ppm += analog_.wanderPpm * std::sin(2 * kPi * clock_ / (rate_ * AudioSim::wanderSeconds));
     position_ += 1 + ppm * 1e-6;
     clock_ += 1;
@@ -144,7 +157,7 @@ void AnalogPath::tick()
 // themselves.
 void AnalogPath::sample(double (&y)[outputs]) const
 {
-    const bool exact = analog_.ppm == 0 && analog_.wanderPpm == 0;
+    const bool exact = ownOutput_ || (analog_.ppm == 0 && analog_.wanderPpm == 0);
     const double local = (exact ? std::round(position_) : position_) - base_;
     const double whole = std::floor(local);
     const double fraction = local - whole;
@@ -194,7 +207,7 @@ bool AnalogPath::record(float* frames, int count, int channels)
     const double sigma = std::pow(10.0, analog_.noiseDbfs / 20) / std::sqrt(2.0);
     std::normal_distribution<double> gauss(0.0, sigma);
     const double dropAt = analog_.dropoutSeconds * rate_;
-    const bool humming = hum_[0] > 0 && !analog_.silentInput;
+    const bool humming = hum_[0] > 0 && !analog_.silentInput && !ownOutput_;
     for (int i = 0; i < count; ++i) {
         if (!dropped_ && analog_.dropoutSeconds >= 0 && frames_ >= dropAt) {
             for (double lost = lostFrames(); lost > 0; --lost)

@@ -26,8 +26,9 @@ public:
     void takeBlock(const VirtualDac::Block& block);
 
     // The DAC plays `count` frames of two interleaved samples (left, right)
-    // at `rate`.
-    void play(const float* frames, int count, double rate);
+    // at `rate`; with `interface`, the interface's own outputs play them
+    // instead, wired back to its inputs.
+    void play(const float* frames, int count, double rate, bool interface = false);
 
     // The interface starts recording what the DAC plays from now on.
     void startRecording(double rate);
@@ -72,6 +73,9 @@ private:
     Stage stages_[outputs];
     double inputGain_ = 1;
     double adcGain_ = 1; // the interface's own, for the stream recording now
+    // What the interface records comes from its own outputs, on its own
+    // clock, not from the DAC's.
+    bool ownOutput_ = false;
     int recordings_ = 0; // input streams started
     // The analog stages' phase at 2f and 3f, against the DAC's own
     // distortion.

@@ -33,6 +33,8 @@ const NumberKey kNumberKeys[] = {
     {"ppm", &AudioSim::Analog::ppm, -10000, 10000},
     {"adc2", &AudioSim::Analog::adc2, -kAny, kAny},
     {"adc3", &AudioSim::Analog::adc3, -kAny, kAny},
+    {"iface2", &AudioSim::Analog::iface2, -kAny, kAny},
+    {"iface3", &AudioSim::Analog::iface3, -kAny, kAny},
     {"dropout", &AudioSim::Analog::dropoutSeconds, 0, kAny},
     {"xrun", &AudioSim::Analog::xrunSeconds, 0, kAny},
     {"gain", &AudioSim::Analog::gainDb, -100, 100},

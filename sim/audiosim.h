@@ -12,9 +12,18 @@
 // simulation":
 //   0  "<the simulated DAC's USB product string>: USB Audio"  2 outputs, the
 //      DAC (the default output)
-//   1  "Sonvale loopback interface"  2 inputs (or as `inputs` says), an audio
-//      interface two of whose inputs are wired to the DAC's outputs (the
-//      default input); an input stream opens any number of them
+//   1  "Sonvale loopback interface"  2 inputs (or as `inputs` says) and 2
+//      outputs, an audio interface two of whose inputs are wired to the DAC's
+//      outputs (the default input); an input stream opens any number of them
+// One output stream plays at a time, on either device. What the interface's
+// own outputs play reaches the same two inputs (route: its left output the
+// first, its right the second), as when its outputs are wired back to its
+// inputs to measure the interface alone:
+//   y = x + iface2·x² + iface3·x³   x the played sample, at unity gain (gain
+//                                   is the DAC's cable, not this one)
+// then j and z as below (adcgain, adc2, adc3, noise). Its output and its
+// input run on its one clock, so ppm and wander do not move the tone, and
+// no hum: the ground loop is the DAC's.
 // What the DAC plays reaches the interface, per channel (left, right), as
 //   v = x · 10^(volume/20)       x the played sample, full scale 1.0; volume in
 //                                dB as the window shows it, from that
@@ -84,6 +93,7 @@
 //                         recording (a crystal warming up), 0 to 10000
 //                         (default 0)
 //     adc2, adc3          the interface's own a2, a3 (default 0)
+//     iface2, iface3      the a2, a3 of the interface's own outputs (default 0)
 //     adcgain             G1,G2,...: the interface's input gain in dB, applied
 //                         before its own distortion: the first input stream
 //                         opened gets G1, the next G2, and so on, the last
@@ -136,6 +146,8 @@ public:
         double wanderPpm = 0;
         double adc2 = 0;
         double adc3 = 0;
+        double iface2 = 0;
+        double iface3 = 0;
         std::vector<double> adcGainDb{0};
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
@@ -163,5 +175,6 @@ public:
     static float volumeDb(unsigned char attenuation, unsigned char max, unsigned char min);
 
     static const char* hostApiName();
+    // The interface's name: device 1, its inputs and its own outputs.
     static const char* inputName();
 };

@@ -76,7 +76,8 @@ SimHost::Stream* SimHost::known(PaStream* stream)
 }
 
 // The DAC plays one buffer: the output's callback (or silence) through the
-// DAC's analog stages.
+// DAC's analog stages; or the interface's own outputs play it, into its
+// inputs.
 double SimHost::playBuffer()
 {
     const int n = AudioSim::bufferFrames;
@@ -95,7 +96,7 @@ double SimHost::playBuffer()
         if (result != paContinue)
             finish(*out);
     }
-    path_.play(played.data(), n, rate);
+    path_.play(played.data(), n, rate, running(out) && out->device == inputDevice);
     return rate;
 }
 
@@ -198,7 +199,8 @@ PaError SimHost::initialize()
                 break;
             }
         h.setDevice(h.devices_[outputDevice], h.outputName_.c_str(), 0, AnalogPath::outputs);
-        h.setDevice(h.devices_[inputDevice], AudioSim::inputName(), analog.inputs, 0);
+        h.setDevice(h.devices_[inputDevice], AudioSim::inputName(), analog.inputs,
+                    AnalogPath::outputs);
         h.hostApi_.structVersion = 1;
         h.hostApi_.type = paInDevelopment;
         h.hostApi_.name = AudioSim::hostApiName();
@@ -247,7 +249,8 @@ PaError SimHost::checkParameters(const PaStreamParameters* p, bool input, double
 {
     if (!p)
         return paNoError;
-    if (p->device != (input ? inputDevice : outputDevice))
+    // Both devices play; only the interface records.
+    if (input ? p->device != inputDevice : p->device != outputDevice && p->device != inputDevice)
         return p->device >= 0 && p->device < deviceCount ? paInvalidChannelCount : paInvalidDevice;
     if (p->channelCount < 1 || p->channelCount > (input ? analog_.inputs : AnalogPath::outputs))
         return paInvalidChannelCount;
@@ -278,6 +281,7 @@ PaError SimHost::open(PaStream** stream, const PaStreamParameters* inputParamete
             return e;
         auto created = std::make_unique<Stream>();
         created->input = input;
+        created->device = p->device;
         created->channels = p->channelCount;
         created->nonInterleaved = (p->sampleFormat & paNonInterleaved) != 0;
         created->rate = sampleRate;

@@ -30,6 +30,7 @@ public:
 
     struct Stream {
         bool input = false;
+        int device = 0; // an output stream's: the DAC's or the interface's own
         int channels = 0;
         bool nonInterleaved = false;
         double rate = 0;

@@ -146,6 +146,7 @@ int measureLive(const CommandContext& context, const AudioOptions& options,
                                if (!writeExports(context, options, samples, analysis.rateHz))
                                    return int(CommandContext::AudioFailed);
                                setup = rig.setup(analysis.channels.size());
+                               Commands::applyInterfaceProfile(context, rig, options.inputChannels, analysis, setup);
                                return int(CommandContext::Done);
                            });
 }

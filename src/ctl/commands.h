@@ -39,6 +39,14 @@ int measure(const CommandContext& context, const Arguments& arguments);
 int tuneThd(const CommandContext& context, const Arguments& arguments);
 int thdMap(const CommandContext& context, const Arguments& arguments);
 int sweep(const CommandContext& context, const Arguments& arguments);
+// The interface's own distortion, kept as its profile (interfacecommand.cpp).
+int checkInterface(const CommandContext& context, const Arguments& arguments);
+// The interface's floor and its warnings into `setup`, when a profile of
+// the input `rig` recorded on applies to `analysis` (`inputs` 0-based); a
+// profile file that is none is named on standard error.
+void applyInterfaceProfile(const CommandContext& context, const MeasurementRig& rig,
+                           const std::vector<int>& inputs, const CaptureAnalysis& analysis,
+                           MeasurementSetup& setup);
 // The note on standard error when --level asked for more than 0 dBFS.
 void noteLevelCap(const CommandContext& context, const AudioOptions& options);
 // Puts back what the rig set up for the measurements (a sound server's

@@ -100,6 +100,15 @@ const std::vector<Commands::Command>& Commands::table()
          "                     down by about 6 dB (Enter), captures again and splits\n"
          "                     H2 to H5 into the DAC's share and the interface's\n",
          measure},
+        {"check-interface",
+         "  check-interface [AUDIO OPTIONS] [--json]\n"
+         "                     measures the audio interface alone, its output wired to\n"
+         "                     its own input: plays through the output named by --output,\n"
+         "                     else the input device's own, prints what measure prints\n"
+         "                     and keeps it as the interface's profile (by input device,\n"
+         "                     rate and level) in the user's configuration folder, which\n"
+         "                     measure then shows beside the DAC's H2 and H3\n",
+         checkInterface},
         {"tune-thd",
          "  tune-thd [AUDIO OPTIONS] [--volume DB] [--separate] [--json]\n"
          "                     finds the THD values (thd_range0..2) that null the 2nd\n"

@@ -6,6 +6,7 @@
 #include "measure/spectrum.h"
 
 #include <QJsonArray>
+#include <QJsonObject>
 
 #include <cmath>
 #include <cstdio>
@@ -163,9 +164,19 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
         for (int order = 2; order <= lastShown; ++order) {
             text += "  H" + std::to_string(order) + "           "
                     + padded(figure(channel.harmonicDbc(order), 2, "dBc"), 15)
-                    + figure(channel.harmonicPhaseDeg(order), 1, "deg") + "\n";
+                    + figure(channel.harmonicPhaseDeg(order), 1, "deg");
+            // The interface's own H2 and H3 beside the DAC's, when a
+            // profile of it applies.
+            if (order <= 3 && c < setup.interfaceFloors.size()) {
+                const MeasurementSetup::InterfaceFloor& floor = setup.interfaceFloors[c];
+                text += "  (interface " + figure(order == 2 ? floor.h2Dbc : floor.h3Dbc, 2, "dBc")
+                        + ")";
+            }
+            text += "\n";
         }
     }
+    for (const std::string& warning : setup.warnings)
+        text += "warning: " + warning + "\n";
     const std::string problems = problemText(analysis);
     return text + (problems.empty() ? "problems: none\n" : problems);
 }
@@ -206,6 +217,14 @@ JsonText MeasurementOutput::json(const Setup& setup, const CaptureAnalysis& anal
     for (const std::string& problem : analysis.problems)
         problems.append(QString::fromStdString(problem));
     document.add("problems", problems);
+    // Only beside a profile of the interface: without one the document
+    // stays as it always was.
+    if (!setup.interfaceFloors.empty()) {
+        QJsonArray warnings;
+        for (const std::string& warning : setup.warnings)
+            warnings.append(QString::fromStdString(warning));
+        document.add("warnings", warnings);
+    }
     return document;
 }
 
@@ -243,6 +262,11 @@ JsonText MeasurementOutput::channelJson(const Setup& setup, const CaptureAnalysi
         }
     }
     entry.addObjects("harmonics", harmonics);
+    if (c < setup.interfaceFloors.size()) {
+        const MeasurementSetup::InterfaceFloor& floor = setup.interfaceFloors[c];
+        entry.add("interface_floor",
+                  QJsonObject{{"h2_dbc", number(floor.h2Dbc, 3)}, {"h3_dbc", number(floor.h3Dbc, 3)}});
+    }
     QJsonArray problems;
     for (const std::string& problem : channel.problems)
         problems.append(QString::fromStdString(problem));

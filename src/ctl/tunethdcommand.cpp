@@ -3,13 +3,14 @@
 // sonvalectl tune-thd: the THD values that null the distortion the DAC's
 // analog stages add, found by measuring, and its report.
 
-#include "ctl/commands.h"
 #include "control/historykeeper.h"
+#include "ctl/commands.h"
 #include "ctl/measurementoutput.h"
-#include "tuning/measurementrig.h"
 #include "ctl/stopsignals.h"
-#include "tuning/thdtuning.h"
 #include "measure/decibels.h"
+#include "tuning/interfaceprofile.h"
+#include "tuning/measurementrig.h"
+#include "tuning/thdtuning.h"
 
 #include <QJsonArray>
 
@@ -21,6 +22,14 @@
 namespace {
 
 using Outcome = ThdTuning::Outcome;
+
+// `setup` with the warnings of `analysis` against the interface's floor,
+// when a profile of it applied.
+MeasurementOutput::Setup warned(MeasurementOutput::Setup setup, const CaptureAnalysis& analysis)
+{
+    setup.warnings = InterfaceProfile::warnings(analysis, setup.interfaceFloors);
+    return setup;
+}
 
 std::string outputsOf(const ThdSolver::PairEffect& effect, std::size_t outputs)
 {
@@ -80,7 +89,7 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
                 + "before and after: the DAC's share, the interface's taken out\n";
     }
     if (outputs > 0)
-        text += "before:\n" + MeasurementOutput::text(setup, result.before);
+        text += "before:\n" + MeasurementOutput::text(warned(setup, result.before), result.before);
     if (outcome.ran && result.outcome != ThdSolver::Outcome::Failed) {
         text += "map:\n";
         for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
@@ -109,7 +118,7 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
                                           : "the volume held before could not be put back\n");
     }
     if (outcome.ran && result.outcome == ThdSolver::Outcome::Improved)
-        text += "after:\n" + MeasurementOutput::text(setup, result.after);
+        text += "after:\n" + MeasurementOutput::text(warned(setup, result.after), result.after);
     if (separated)
         text += interfaceLeftText(*outcome.separation);
     return text + "captures: " + std::to_string(result.captures)
@@ -130,11 +139,16 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
     };
     JsonText document;
     const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved;
-    document.addJson("before",
-                     outputs > 0 ? MeasurementOutput::json(setup, result.before).lines(2) : "null");
-    document.addJson("after", improved      ? MeasurementOutput::json(setup, result.after).lines(2)
-                              : outputs > 0 ? MeasurementOutput::json(setup, result.before).lines(2)
-                                            : "null");
+    document.addJson(
+        "before",
+        outputs > 0 ? MeasurementOutput::json(warned(setup, result.before), result.before).lines(2)
+                    : "null");
+    document.addJson(
+        "after", improved
+                     ? MeasurementOutput::json(warned(setup, result.after), result.after).lines(2)
+                 : outputs > 0
+                     ? MeasurementOutput::json(warned(setup, result.before), result.before).lines(2)
+                     : "null");
     document.addJson("start", pairs(result.start))
         .addJson("values", outcome.restoreError.empty() ? pairs(outcome.kept) : "null");
     JsonText map, floor;
@@ -248,6 +262,26 @@ std::string volumeRefusal(const AudioOptions& options, const DacSession::Block& 
            + " dB to 0 dB in steps of 0.5 dB";
 }
 
+// The interface's floor at the level of the run's first capture, when a
+// profile applies: per channel into `floors`, and the larger of its H2 and
+// H3 for the solver.
+std::optional<double> interfaceFloor(const CommandContext& context, const MeasurementRig& rig,
+                                     const AudioOptions& options, const CaptureAnalysis& first,
+                                     std::vector<MeasurementSetup::InterfaceFloor>& floors)
+{
+    MeasurementSetup setup;
+    Commands::applyInterfaceProfile(context, rig, options.inputChannels, first, setup);
+    floors = setup.interfaceFloors;
+    std::optional<double> worst;
+    for (const MeasurementSetup::InterfaceFloor& floor : floors) {
+        for (double dbc : {floor.h2Dbc, floor.h3Dbc}) {
+            if (std::isfinite(dbc))
+                worst = std::max(worst.value_or(dbc), dbc);
+        }
+    }
+    return worst;
+}
+
 // Before anything changes: how long the tuning captures at most.
 void announceLength(const MeasurementRig& rig, const AudioOptions& options)
 {
@@ -287,6 +321,7 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
             ThdTuning::Watch watch;
             watch.stop = &stops.flag();
             watch.stopCause = [&stops] { return stops.cause(); };
+            std::vector<MeasurementSetup::InterfaceFloor> floors;
             if (options.separate) {
                 watch.changeGain = [&] {
                     std::fprintf(
@@ -296,6 +331,12 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
                     std::fflush(stderr);
                     return stops.waitForEnter();
                 };
+            } else {
+                // Without the interface's share told, its profile's floor
+                // is the one the DAC cannot be tuned below.
+                watch.interfaceFloor = [&](const CaptureAnalysis& first) {
+                    return interfaceFloor(context, rig, options, first, floors);
+                };
             }
             const Outcome outcome = ThdTuning(*session, rig, watch).run(*block, options.volumeDb);
             putBack(rig);
@@ -304,7 +345,8 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
             const std::vector<double> volumes = MeasurementRig::volumesOf(*block);
             if (options.volumeDb)
                 rig.setDacVolumeDb({*options.volumeDb, *options.volumeDb});
-            const MeasurementOutput::Setup setup = rig.setup(outcome.result.before.channels.size());
+            MeasurementOutput::Setup setup = rig.setup(outcome.result.before.channels.size());
+            setup.interfaceFloors = floors;
             const double tunedAt = options.volumeDb ? *options.volumeDb
                                    : volumes[0] == volumes[1]
                                        ? volumes[0]

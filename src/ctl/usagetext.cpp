@@ -48,7 +48,7 @@ const char history[] =
 
 const char audio[] =
     "\n"
-    "Audio options (measure, tune-thd, thd-map, sweep):\n"
+    "Audio options (measure, check-interface, tune-thd, thd-map, sweep):\n"
     "  --frequency HZ     the sine's frequency (default 997)\n"
     "  --level DBFS       its peak level before the DAC's volume, 0 dBFS a\n"
     "                     full-scale sine (default -3); above 0 it is capped at 0\n"
@@ -89,8 +89,9 @@ const char trailer[] =
     "     printed all the same), or a signal stopped it\n"
     "  2  bad command line: nothing sent to the DAC and nothing written\n"
     "  3  the DAC, the audio or a file failed (diff, audio-devices, measure,\n"
-    "     tune-thd, thd-map, sweep; tune-thd and thd-map also when a capture had a\n"
-    "     problem; a refused WAV file or sweep's map file names the reason)\n"
+    "     check-interface, tune-thd, thd-map, sweep; tune-thd and thd-map also\n"
+    "     when a capture had a problem; a refused WAV file or sweep's map file\n"
+    "     names the reason)\n"
     "status, show, get, set, load, save, factory, history and undo exit 1, not 3,\n"
     "when the DAC or a file fails (not found, not opened, an exchange failed, a\n"
     "read incomplete, the block read back differs from what was sent), as they\n"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,17 @@ struct MeasurementSetup {
     std::string inputMode;
     std::string file;           // the recording analysed, with its format
     std::string fileFormat;     // "24-bit PCM"
+    // The audio interface's own H2 and H3, dBc, per channel, when a profile
+    // of it applies (InterfaceProfile); empty otherwise, NaN where the
+    // profile holds none for that channel's input.
+    struct InterfaceFloor {
+        double h2Dbc = std::numeric_limits<double>::quiet_NaN();
+        double h3Dbc = std::numeric_limits<double>::quiet_NaN();
+    };
+    std::vector<InterfaceFloor> interfaceFloors;
+    // What a person should know of the figures beside that floor, a
+    // sentence each.
+    std::vector<std::string> warnings;
 
     // "left", "right"; "mono" for one channel; "channel 3" beyond two.
     static std::string channelName(std::size_t channel, std::size_t channels);

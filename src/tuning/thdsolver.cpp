@@ -408,10 +408,10 @@ ThdSolver::Result ThdSolver::verdict(Run& run)
     if (settings.interfaceDistortionDbc
         && worstBeforeDbc < *settings.interfaceDistortionDbc + 10.0) {
         return finish(run, Outcome::NotImproved,
-                      "the audio interface's own distortion ("
-                          + formatDb(*settings.interfaceDistortionDbc)
-                          + ") is not 10 dB below the DAC's (" + formatDb(worstBeforeDbc)
-                          + "): a null would cancel the interface's, not the DAC's");
+                      "the DAC's distortion (" + formatDb(worstBeforeDbc)
+                          + ") lies at the interface's floor: the interface's own ("
+                          + formatDb(*settings.interfaceDistortionDbc) + ") is not 10 dB below it, "
+                          + "and a null would cancel the interface's, not the DAC's");
     }
     // A value the null needs beyond its range would pre-distort the DAC by
     // the most it can against something that is not the DAC's own.

@@ -149,6 +149,12 @@ public:
     ThdSolver(Measure measure, Settings settings);
 
     void setProgress(Progress progress);
+    // The interface's own distortion, once a capture has told at which
+    // level the interface records (Settings::interfaceDistortionDbc).
+    void setInterfaceDistortionDbc(std::optional<double> dbc)
+    {
+        settings.interfaceDistortionDbc = dbc;
+    }
 
     Result run(const ThdValues& start);
     // The start and the probes alone: which pair drives which output

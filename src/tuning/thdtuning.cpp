@@ -156,6 +156,9 @@ void ThdTuning::checkLevel(CaptureAnalysis& analysis)
     const std::vector<double> gains = rig.pathGains(analysis);
     if (pathGains.empty()) {
         pathGains = gains;
+        // The first level known: the interface's floor at it.
+        if (solver && watch.interfaceFloor)
+            solver->setInterfaceDistortionDbc(watch.interfaceFloor(analysis));
         return;
     }
     double worst = 0;
@@ -262,6 +265,7 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<d
     settings.longestFactor = std::min(settings.longestFactor, rig.longestFactor());
     ThdSolver solver(measurer(), settings);
     solver.setProgress(watch.progress);
+    this->solver = &solver;
     try {
         if (volumeDb) {
             const uint8_t max = held[BlockLayout::volumeLeft + 2],
@@ -291,6 +295,7 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<d
         outcome.result.start = outcome.result.values = start;
         outcome.result.captures = solver.captures();
     }
+    this->solver = nullptr;
     finish(outcome, start, outcome.ran && outcome.result.outcome == ThdSolver::Outcome::Improved);
     restoreVolume(outcome);
     outcome.audioSeconds = audioSeconds;

@@ -45,6 +45,11 @@ public:
         // input gain; false stops the run), then another; the tuning goes
         // on at the new gain and nulls the DAC's share alone.
         std::function<bool()> changeGain;
+        // The audio interface's own distortion (the larger of its H2 and
+        // H3, dBc) at the level the run's first capture arrived at, when a
+        // profile of it tells; given to the solver, which then reports a
+        // DAC at that floor as such.
+        std::function<std::optional<double>(const CaptureAnalysis& first)> interfaceFloor;
     };
 
     ThdTuning(DacSession& session, MeasurementRig& rig);
@@ -127,6 +132,7 @@ private:
     bool touched[ThdValues::pairCount] = {}; // pairs written in this run
     bool volumeMoved = false;
     std::vector<double> pathGains; // fixed by the run's first capture
+    ThdSolver* solver = nullptr;   // the one running, told the interface's floor
     double audioSeconds = 0;
     // Told before the tuning: the interface's share is taken out of every
     // capture the solver sees.

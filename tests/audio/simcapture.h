@@ -37,8 +37,9 @@ inline VirtualDac::Block blockWith(uint8_t left, uint8_t right, const std::vecto
     return block;
 }
 
+// `output`: the device that plays, -1 for the default one (the DAC's).
 inline ToneCapture::Result capture(const QByteArray& analog, const VirtualDac::Block& block,
-                                   ToneCapture::Settings settings = {})
+                                   ToneCapture::Settings settings = {}, int output = -1)
 {
     UsbSim::reset();
     UsbSim::setBlock(block);
@@ -49,7 +50,8 @@ inline ToneCapture::Result capture(const QByteArray& analog, const VirtualDac::B
         failed.error = audio.error();
         return failed;
     }
-    return ToneCapture::run(audio.defaultOutput(), audio.defaultInput(), settings);
+    return ToneCapture::run(output < 0 ? audio.defaultOutput() : output, audio.defaultInput(),
+                            settings);
 }
 
 struct Measured {

@@ -60,27 +60,36 @@ void TestAudioSim::model_data()
     QTest::addColumn<double>("a3l");
     QTest::addColumn<double>("a2r");
     QTest::addColumn<double>("a3r");
+    QTest::addColumn<int>("output"); // the device that plays; -1 the default
 
     // Defaults: h2l 2e-5, h3l 1.5e-5, h2r -1.2e-5, h3r 2.5e-5, k2 = k3 = 1e-7.
-    QTest::newRow("defaults, factory values") << QByteArray() << kFactory << 0.0
-        << 2e-5 - 300e-7 << 1.5e-5 + 260e-7 << -1.2e-5 + 45e-7 << 2.5e-5 - 120e-7;
-    QTest::newRow("swapped") << QByteArray("map=swapped") << kFactory << 0.0
-        << 2e-5 + 45e-7 << 1.5e-5 - 120e-7 << -1.2e-5 - 300e-7 << 2.5e-5 + 260e-7;
-    QTest::newRow("pair 2 drives nothing") << QByteArray("map=straight")
-        << std::vector<int>{-300, 260, 45, -120, 32767, -32768} << 0.0
-        << 2e-5 - 300e-7 << 1.5e-5 + 260e-7 << -1.2e-5 + 45e-7 << 2.5e-5 - 120e-7;
+    QTest::newRow("defaults, factory values")
+        << QByteArray() << kFactory << 0.0 << 2e-5 - 300e-7 << 1.5e-5 + 260e-7 << -1.2e-5 + 45e-7
+        << 2.5e-5 - 120e-7 << -1;
+    QTest::newRow("swapped") << QByteArray("map=swapped") << kFactory << 0.0 << 2e-5 + 45e-7
+                             << 1.5e-5 - 120e-7 << -1.2e-5 - 300e-7 << 2.5e-5 + 260e-7 << -1;
+    QTest::newRow("pair 2 drives nothing")
+        << QByteArray("map=straight") << std::vector<int>{-300, 260, 45, -120, 32767, -32768} << 0.0
+        << 2e-5 - 300e-7 << 1.5e-5 + 260e-7 << -1.2e-5 + 45e-7 << 2.5e-5 - 120e-7 << -1;
     QTest::newRow("given coefficients")
         << QByteArray("h2l=1e-4,h3l=-2e-4,h2r=0,h3r=5e-5,k2=-2e-7,k3=3e-7")
-        << std::vector<int>{1000, -1000, 0, 100, 0, 0} << 0.0
-        << 1e-4 - 2e-4 << -2e-4 - 3e-4 << 0.0 << 5e-5 + 3e-5;
+        << std::vector<int>{1000, -1000, 0, 100, 0, 0} << 0.0 << 1e-4 - 2e-4 << -2e-4 - 3e-4 << 0.0
+        << 5e-5 + 3e-5 << -1;
     QTest::newRow("the interface's own distortion adds")
-        << QByteArray("h2l=0,h3l=0,h2r=1e-5,h3r=1e-5,k2=0,k3=0,adc2=1e-4,adc3=-5e-5")
-        << kFactory << 0.0 << 1e-4 << -5e-5 << 1e-5 + 1e-4 << 1e-5 - 5e-5;
-    QTest::newRow("clock 100 ppm fast") << QByteArray("ppm=100") << kFactory << 100.0
-        << 2e-5 - 300e-7 << 1.5e-5 + 260e-7 << -1.2e-5 + 45e-7 << 2.5e-5 - 120e-7;
+        << QByteArray("h2l=0,h3l=0,h2r=1e-5,h3r=1e-5,k2=0,k3=0,adc2=1e-4,adc3=-5e-5") << kFactory
+        << 0.0 << 1e-4 << -5e-5 << 1e-5 + 1e-4 << 1e-5 - 5e-5 << -1;
+    QTest::newRow("clock 100 ppm fast")
+        << QByteArray("ppm=100") << kFactory << 100.0 << 2e-5 - 300e-7 << 1.5e-5 + 260e-7
+        << -1.2e-5 + 45e-7 << 2.5e-5 - 120e-7 << -1;
     QTest::newRow("clean path, clock 250 ppm slow")
-        << QByteArray("h2l=0,h3l=0,h2r=0,h3r=0,k2=0,k3=0,ppm=-250,noise=-160")
-        << kFactory << -250.0 << 0.0 << 0.0 << 0.0 << 0.0;
+        << QByteArray("h2l=0,h3l=0,h2r=0,h3r=0,k2=0,k3=0,ppm=-250,noise=-160") << kFactory << -250.0
+        << 0.0 << 0.0 << 0.0 << 0.0 << -1;
+    // The interface's own outputs wired to its inputs: its output stage,
+    // then its input's, at unity gain and on its own clock; neither the
+    // DAC's distortion nor the cable's gain nor the clock offset.
+    QTest::newRow("the interface's own output, through its input")
+        << QByteArray("iface2=2e-4,iface3=-1e-4,adc2=1e-4,gain=-20,ppm=300") << kFactory << 0.0
+        << 3e-4 << -1e-4 + 2 * 2e-4 * 1e-4 << 3e-4 << -1e-4 + 2 * 2e-4 * 1e-4 << 1;
 }
 
 void TestAudioSim::model()
@@ -88,8 +97,9 @@ void TestAudioSim::model()
     QFETCH(QByteArray, analog);
     QFETCH(std::vector<int>, thd);
     QFETCH(double, ppm);
+    QFETCH(int, output);
 
-    const ToneCapture::Result result = capture(analog, blockWith(0, 0, thd));
+    const ToneCapture::Result result = capture(analog, blockWith(0, 0, thd), {}, output);
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(result.channels.size(), size_t(2));
     const double omega = 2 * kPi * 997 * (1 + ppm * 1e-6) / 48000;
@@ -276,9 +286,10 @@ void TestAudioSim::recording()
     UsbSim::reset();
     qunsetenv("SONVALE_SIM_ANALOG");
     AudioSystem audio;
-    const ToneCapture::Result refused = ToneCapture::run(1, 1, {});
+    // Both devices play; there is no third.
+    const ToneCapture::Result refused = ToneCapture::run(2, 1, {});
     QVERIFY(!refused.ok);
-    QCOMPARE(refused.error, QStringLiteral("device 1 cannot play audio"));
+    QCOMPARE(refused.error, QStringLiteral("device 2 cannot play audio"));
 }
 
 QTEST_GUILESS_MAIN(TestAudioSim)

@@ -169,6 +169,7 @@ Run TestMeasureCommands::ctl(const QStringList& arguments, const QStringList& en
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
         env.insert("SONVALE_SIM_REQUESTS", path("requests"));
+        env.insert("XDG_CONFIG_HOME", path("config")); // no profile of the interface
         env.remove("SONVALE_SIM_ANALOG");
         for (const QString& assignment : environment)
             env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
@@ -247,9 +248,10 @@ void TestMeasureCommands::audioDevices_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("out");
 
-    const QString table = "index  in  out  rate    host API              name\n"
-                          "0       0    2  48000   Sonvale simulation    Sonvale ES9038 USB DAC: USB Audio (%1default output)\n"
-                          "1       2    0  48000   Sonvale simulation    Sonvale loopback interface (default input)\n";
+    const QString table =
+        "index  in  out  rate    host API              name\n"
+        "0       0    2  48000   Sonvale simulation    Sonvale ES9038 USB DAC: USB Audio (%1default output)\n"
+        "1       2    2  48000   Sonvale simulation    Sonvale loopback interface (default input)\n";
     QTest::newRow("the DAC open") << QStringList{"audio-devices"}
                                   << table.arg("the DAC, ") + "the DAC 2fc6:6013: device 0 (found by its product name)\n";
     // Listing needs no DAC; without one, none is marked.
@@ -275,11 +277,13 @@ void TestMeasureCommands::audioDevices()
     QCOMPARE(devices[0].toObject()["name"].toString(), QString("Sonvale ES9038 USB DAC: USB Audio"));
     QCOMPARE(devices[0].toObject()["outputs"].toInt(), 2);
     QCOMPARE(devices[1].toObject()["inputs"].toInt(), 2);
+    QCOMPARE(devices[1].toObject()["outputs"].toInt(), 2);
     QCOMPARE(devices[1].toObject()["host_api"].toString(), QString("Sonvale simulation"));
     const bool dac = out.contains("device 0");
     QCOMPARE(devices[0].toObject()["dac"].toBool(), dac);
     QCOMPARE(document["dac"].isNull(), !dac);
     QCOMPARE(document["default_input"].toInt(), 1);
+    QCOMPARE(document["default_output"].toInt(), 0);
 }
 
 // The levels and harmonics against y = v + a2·v² + a3·v³: for v = A·cos,

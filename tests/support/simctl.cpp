@@ -57,6 +57,9 @@ QProcessEnvironment SimCtl::environmentWith(const QStringList& environment) cons
     env.insert("SONVALE_SIM_BLOCK", path("dac.block"));
     env.insert("SONVALE_SIM_REQUESTS", path("requests"));
     env.insert("XDG_DATA_HOME", path("data"));
+    // The interface's profiles the user keeps would add to what measure
+    // and tune-thd print.
+    env.insert("XDG_CONFIG_HOME", path("config"));
     env.remove("SONVALE_SIM_ANALOG");
     for (const QString& assignment : environment)
         env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));

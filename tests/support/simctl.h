@@ -13,7 +13,8 @@
 // sonvalectl on the simulated DAC and analog path, run as a user runs it: in
 // a folder of its own that holds the DAC's block between runs
 // (SONVALE_SIM_BLOCK), the log of every request the DAC received
-// (SONVALE_SIM_REQUESTS) and sonvalectl's history (XDG_DATA_HOME). On
+// (SONVALE_SIM_REQUESTS), sonvalectl's history (XDG_DATA_HOME) and its
+// configuration (XDG_CONFIG_HOME, the interface's profiles). On
 // Windows the history lies in the user's %LOCALAPPDATA%, which no variable
 // moves: it is emptied here when an object is made and when it goes, and
 // the suites that use it take turns (CTest's RESOURCE_LOCK sonvale_history).

@@ -355,7 +355,8 @@ void TestThdSolver::notImproved_data()
         << loud << unknown << "the values that would null it lie beyond their range";
     QTest::newRow("the interface's own distortion known to be above the DAC's")
         << straight << -95.0
-        << "the audio interface's own distortion (-95.0 dBc) is not 10 dB below the DAC's";
+        << "the DAC's distortion (-102.6 dBc) lies at the interface's floor: the interface's own "
+           "(-95.0 dBc) is not 10 dB below it";
     const std::pair<int, const char*> failures[] = {
         {1, "the capture at the start values: dropout"},
         {3, "the capture while probing thd_range1: dropout"},
