@@ -5,15 +5,16 @@
 
 #include "audio/audiosystem.h"
 #include "audio/dacaudiomatch.h"
+#include "base/diagnostics.h"
 #include "ctl/audiooptions.h"
 #include "ctl/commands.h"
 #include "ctl/measurementoutput.h"
 #include "ctl/stopsignals.h"
 #include "measure/interfaceseparation.h"
-#include "tuning/measurementrig.h"
-#include "base/diagnostics.h"
+#include "measure/spectrumcsv.h"
 #include "measure/wavfile.h"
 #include "settings/atomicfile.h"
+#include "tuning/measurementrig.h"
 
 #include <QJsonArray>
 
@@ -78,7 +79,7 @@ bool writeExports(const CommandContext& context, const AudioOptions& options,
             return false;
     }
     if (options.csv) {
-        const std::string text = MeasurementOutput::spectrumCsv(samples, rateHz);
+        const std::string text = SpectrumCsv::text(samples, rateHz);
         if (!writeWhole(context, *options.csv, std::vector<unsigned char>(text.begin(), text.end())))
             return false;
     }
