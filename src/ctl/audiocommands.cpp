@@ -11,6 +11,7 @@
 #include "ctl/measurementoutput.h"
 #include "ctl/stopsignals.h"
 #include "measure/interfaceseparation.h"
+#include "measure/spectrumcsv.h"
 #include "measure/wavfile.h"
 #include "settings/atomicfile.h"
 #include "tuning/measurementrig.h"
@@ -78,7 +79,7 @@ bool writeExports(const CommandContext& context, const AudioOptions& options,
             return false;
     }
     if (options.csv) {
-        const std::string text = MeasurementOutput::spectrumCsv(samples, rateHz);
+        const std::string text = SpectrumCsv::text(samples, rateHz);
         if (!writeWhole(context, *options.csv, std::vector<unsigned char>(text.begin(), text.end())))
             return false;
     }

@@ -3,8 +3,6 @@
 
 #include "ctl/measurementoutput.h"
 
-#include "measure/spectrum.h"
-
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -272,29 +270,4 @@ JsonText MeasurementOutput::channelJson(const Setup& setup, const CaptureAnalysi
         problems.append(QString::fromStdString(problem));
     entry.add("problems", problems);
     return entry;
-}
-
-std::string MeasurementOutput::spectrumCsv(const std::vector<std::vector<double>>& channels, double rateHz)
-{
-    std::string text = "frequency_hz";
-    for (std::size_t c = 0; c < channels.size(); ++c)
-        text += "," + channelName(c, channels.size()) + "_dbfs";
-    text += "\n";
-    const std::size_t n = channels.empty() ? 0 : Spectrum::fastLength(channels.front().size());
-    if (n < 2)
-        return text;
-    std::vector<std::vector<float>> levels;
-    for (const std::vector<double>& channel : channels)
-        levels.push_back(Spectrum::hannLevelsDbfs(channel.data(), n));
-    char cell[32];
-    for (std::size_t k = 0; k < levels.front().size(); ++k) {
-        std::snprintf(cell, sizeof cell, "%.3f", double(k) * rateHz / double(n));
-        text += cell;
-        for (const std::vector<float>& channel : levels) {
-            std::snprintf(cell, sizeof cell, ",%.2f", double(channel[k]));
-            text += cell;
-        }
-        text += "\n";
-    }
-    return text;
 }

@@ -37,10 +37,6 @@ public:
     static std::string separationText(const InterfaceSeparation& separation, std::size_t channels);
     // The problems in words, one a line, "" when there are none.
     static std::string problemText(const CaptureAnalysis& analysis);
-    // measure --csv: the spectrum of `channels` (Hann window, the longest
-    // fast length), a header row then a row a bin: its frequency in Hz and
-    // each channel's level in dBFS.
-    static std::string spectrumCsv(const std::vector<std::vector<double>>& channels, double rateHz);
 
     // A number as JSON: null when it is not finite; rounded to `decimals`.
     static QJsonValue number(double value, int decimals);

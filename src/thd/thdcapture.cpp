@@ -33,7 +33,9 @@ ThdCapture ThdCapture::of(const CaptureAnalysis& analysis,
     if (n < 2)
         return capture;
     capture.binHz = analysis.rateHz / double(n);
-    for (const std::vector<double>& channel : samples)
+    for (const std::vector<double>& channel : samples) {
         capture.spectra.push_back(Spectrum::hannLevelsDbfs(channel.data(), n));
+        capture.samples.emplace_back(channel.begin(), channel.begin() + std::ptrdiff_t(n));
+    }
     return capture;
 }

@@ -21,6 +21,10 @@ struct ThdCapture {
     // the gain of the path (the interface's input knob, the cable), which
     // nothing knows beforehand. NaN for a channel without a tone.
     std::vector<double> pathGainsDb;
+    // Per channel, the samples `spectra` were made of (the first second of
+    // a long capture), for the spectrum to be exported as sonvalectl
+    // measure --csv writes it: a one-second capture whole.
+    std::vector<std::vector<double>> samples;
 
     bool isEmpty() const { return analysis.channels.empty(); }
 

@@ -5,18 +5,21 @@
 
 #include "audio/audiosystem.h"
 #include "audio/dacaudiomatch.h"
-#include "tuning/measurementoptions.h"
 #include "control/dacsession.h"
 #include "control/historykeeper.h"
-#include "tuning/measurementrig.h"
-#include "tuning/thdtuning.h"
+#include "thd/gainpause.h"
 #include "thd/problemtext.h"
 #include "thd/requestoptions.h"
+#include "thd/thdmeasurement.h"
 #include "thd/thdrun.h"
+#include "tuning/measurementoptions.h"
+#include "tuning/measurementrig.h"
+#include "tuning/thdtuning.h"
 
 #include <QThread>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -46,6 +49,7 @@ struct ThdEngine::Private {
     bool blockKnown = false;
     // What the DAC held before this session's last tuning.
     std::optional<Block> beforeTuning;
+    GainPause gainPause;
 
     std::string device() const { return DacSession::identifiers(vendorId, productId); }
 };
@@ -66,6 +70,22 @@ ThdEngine::~ThdEngine() = default;
 void ThdEngine::cancel()
 {
     stopRequested = true;
+    d->gainPause.wake();
+}
+
+void ThdEngine::continueAfterGainChange()
+{
+    d->gainPause.resume();
+}
+
+bool ThdEngine::waitForGainChange()
+{
+    // Only an answer to this question counts.
+    d->gainPause.reset();
+    if (closing())
+        stopRequested = true;
+    emit gainChangeNeeded();
+    return d->gainPause.wait(stopRequested);
 }
 
 void ThdEngine::resetCancel()
@@ -177,28 +197,18 @@ void ThdEngine::measure(const ThdEngine::Request& request)
         emit failed(RequestOptions::audioCause(unprepared));
         return;
     }
-    emit progress(QStringLiteral("Measuring, capture 1 of 1"), 1, 1);
-    CaptureAnalysis analysis;
-    std::string error;
-    std::vector<std::vector<double>> samples;
-    const bool recorded = rig.measure(analysis, error, 1, &samples);
-    MeasurementRig::markWeakSignal(analysis);
-
-    ThdReport report;
-    report.kind = ThdReport::Kind::Measurement;
-    ThdRun::describeSetup(report, rig, options, analysis.channels.size());
-    report.captures = 1;
-    if (stopRequested) {
-        report.cancelled = true;
-        report.failure = QStringLiteral("The measurement was cancelled.");
-        report.outcome = ThdSolver::Outcome::Failed;
-    } else if (!recorded) {
-        emit failed(QStringLiteral("The audio failed: %1").arg(QString::fromStdString(error)));
+    auto announce = [this](const QString& step, int capture, int captures) {
+        emit progress(step, capture, captures);
+    };
+    ThdMeasurement::ChangeGain changeGain;
+    if (request.separate)
+        changeGain = [this] { return waitForGainChange(); };
+    QString audioError;
+    ThdReport report =
+        ThdMeasurement(rig, options, stopRequested, announce).run(changeGain, audioError);
+    if (!audioError.isEmpty()) {
+        emit failed(QStringLiteral("The audio failed: %1").arg(audioError));
         return;
-    } else {
-        report.before = ThdCapture::of(analysis, samples, rig.pathGains(analysis));
-        report.outcome = analysis.ok() ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
-        report.findings = ProblemText::findings({{&analysis, report.expectedLevelDbfs}});
     }
     report.valuesKnown = report.blockKnown = session && d->blockKnown;
     if (report.blockKnown) {
@@ -320,8 +330,11 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     auto announce = [this](const QString& step, int capture, int captures) {
         announceCapture(step, capture, captures);
     };
-    const ThdReport report =
-        ThdRun(*session(), rig, options, stopRequested, announce).tune(held, request.volumeDb);
+    std::function<bool()> changeGain;
+    if (request.separate)
+        changeGain = [this] { return waitForGainChange(); };
+    const ThdReport report = ThdRun(*session(), rig, options, stopRequested, announce)
+                                 .tune(held, request.volumeDb, changeGain);
     if (finishRun(report, QStringLiteral("tuning")))
         emit tuned(report);
 }

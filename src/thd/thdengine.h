@@ -54,6 +54,11 @@ public:
         // The DAC's volume a tuning runs at, on both outputs, dB; none: the
         // volume it holds. The volume held goes back afterwards.
         std::optional<double> volumeDb;
+        // Tell the interface's share of each harmonic from the DAC's: a
+        // capture, gainChangeNeeded() and a wait for the person to turn the
+        // interface's input gain down, then another capture; a tuning then
+        // nulls the DAC's share alone.
+        bool separate = false;
     };
 
     // The volumes a map probes, dB: the DAC's loudest, and two in the ranges
@@ -68,6 +73,10 @@ public:
     // fades out), a tuning then puts back the values and the volume held
     // before, and one that has changed nothing yet ends before it does.
     void cancel();
+    // Thread-safe: the interface's input gain is changed, after
+    // gainChangeNeeded(); the second capture starts. cancel() ends the wait
+    // as it ends any other.
+    void continueAfterGainChange();
     // Thread-safe: forgets a cancel(). The window calls it as it queues a
     // request, so that a Cancel pressed before the engine takes the request
     // up still stops it.
@@ -116,6 +125,9 @@ signals:
     // `captures` is the planned total, which grows when a probe needs
     // another attempt.
     void progress(const QString& step, int capture, int captures);
+    // A request to separate has made its first capture and waits, playing
+    // nothing, until continueAfterGainChange() or cancel().
+    void gainChangeNeeded();
     void measured(const ThdReport& report);
     void tuned(const ThdReport& report);
     void mapped(const ThdReport& report);
@@ -138,6 +150,8 @@ private:
     // False once the DAC has left, which it says.
     bool finishRun(const ThdReport& report, const QString& during);
     void dacLost(const QString& message);
+    // What a request to separate waits on: the person's answer.
+    bool waitForGainChange();
 
     struct Private;
     std::unique_ptr<Private> d;

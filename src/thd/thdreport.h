@@ -3,9 +3,10 @@
 
 #pragma once
 
-#include "tuning/thdsolver.h"
+#include "measure/interfaceseparation.h"
 #include "settings/blocklayout.h"
 #include "thd/thdcapture.h"
+#include "tuning/thdsolver.h"
 
 #include <QMetaType>
 #include <QString>
@@ -51,6 +52,13 @@ struct ThdReport {
         std::vector<int> pairs;
     };
     std::vector<PairsAt> map;
+
+    // The interface's share told from the DAC's (a request to separate
+    // them): two captures at two input gains. `unsplit` says why the
+    // shares could not be told; a tuning then tuned nothing. The shares of
+    // the interface are at the first capture's gain; a tuning ran at the
+    // second's (interfaceAtSecondDbc: what it left).
+    std::optional<InterfaceSeparation> separation;
 
     // The solver's notes and, when it did not improve, why not, in words.
     QStringList notes;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -120,10 +121,13 @@ ThdTuning::Watch ThdRun::watch()
     return watch;
 }
 
-ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb)
+ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb,
+                       std::function<bool()> changeGain)
 {
     captures.clear();
-    const ThdTuning::Outcome outcome = ThdTuning(session, rig, watch()).run(held, volumeDb);
+    ThdTuning::Watch watching = watch();
+    watching.changeGain = std::move(changeGain);
+    const ThdTuning::Outcome outcome = ThdTuning(session, rig, watching).run(held, volumeDb);
     const ThdSolver::Result& result = outcome.result;
     ThdReport report;
     report.kind = ThdReport::Kind::Tuning;
@@ -133,6 +137,7 @@ ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb)
         rig.setDacVolumeDb({*volumeDb, *volumeDb});
     describeSetup(report, rig, options, result.before.channels.size());
     report.tunedAtDb = volumeDb;
+    report.separation = outcome.separation;
     showCaptures(report, outcome);
     const bool improved =
         outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
@@ -251,6 +256,16 @@ void ThdRun::showCaptures(ThdReport& report, const ThdTuning::Outcome& outcome) 
     report.findings = findings();
     if (!captures.empty())
         report.before = captures.front();
+    // After a separation the solver starts from the DAC's share, at the
+    // new gain: the figures before and after are then alike.
+    if (outcome.separation && outcome.separation->ok()) {
+        for (const ThdCapture& capture : captures) {
+            if (sameAnalysis(capture.analysis, result.before)) {
+                report.before = capture;
+                break;
+            }
+        }
+    }
     report.start = result.start;
     for (std::size_t pair = 0; pair < std::size_t(ThdValues::pairCount); ++pair)
         report.drives[pair] = result.pairs[pair].drives;

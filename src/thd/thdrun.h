@@ -34,8 +34,11 @@ public:
     // Tunes from `held`, the block the DAC holds, which the history has
     // kept, at `volumeDb` (both outputs; none: the volume held), which is
     // put back afterwards. The report's block is what the DAC holds
-    // afterwards, when that is known.
-    ThdReport tune(const DacSession::Block& held, std::optional<double> volumeDb);
+    // afterwards, when that is known. With `changeGain`, the interface's
+    // share is told first (ThdTuning::Watch::changeGain) and the DAC's
+    // alone is nulled.
+    ThdReport tune(const DacSession::Block& held, std::optional<double> volumeDb,
+                   std::function<bool()> changeGain = {});
 
     // Which pair moves which output at each of `volumesDb`, from `held`,
     // which the history has kept; the volume and the values held go back

@@ -3,8 +3,10 @@
 
 #include "thdui/reportdisplay.h"
 
+#include "thd/problemtext.h"
 #include "thdui/pairmaptable.h"
 #include "thdui/resulttable.h"
+#include "thdui/separationtable.h"
 #include "thdui/spectrumplot.h"
 
 #include <QLabel>
@@ -41,9 +43,13 @@ QString putBack(const ThdReport& report)
 } // namespace
 
 ReportDisplay::ReportDisplay(ResultTable* left, ResultTable* right, SpectrumPlot* plot,
-                             PairMapTable* map, QLabel* problems)
-    : tables{left, right}, plot(plot), map(map), problems(problems)
+                             PairMapTable* map, QLabel* problems, SeparationTable* separation,
+                             QLabel* separationTitle)
+    : tables{left, right}, plot(plot), map(map), problems(problems), separation(separation),
+      separationLabel(separationTitle)
 {
+    separation->hide();
+    separationLabel->hide();
 }
 
 void ReportDisplay::showMeasurement(const ThdReport& report)
@@ -52,6 +58,7 @@ void ReportDisplay::showMeasurement(const ThdReport& report)
         showCapture(report.before, ResultTable::Before);
         showCapture(ThdCapture{}, ResultTable::After);
         showValues(report);
+        showSeparation(report);
     }
     showProblems(report);
 }
@@ -63,6 +70,7 @@ void ReportDisplay::showTuning(const ThdReport& report)
     showCapture(report.after, ResultTable::After);
     showValues(report);
     showProblems(report);
+    showSeparation(report);
 }
 
 void ReportDisplay::showMap(const ThdReport& report)
@@ -242,4 +250,33 @@ void ReportDisplay::showProblems(const ThdReport& report)
     if (!report.failure.isEmpty())
         text = report.failure + (text.isEmpty() ? QString() : QLatin1Char('\n') + text);
     problems->setText(text.isEmpty() ? QStringLiteral("No problems: the capture is clean.") : text);
+}
+
+QString ReportDisplay::separationTitle(const InterfaceSeparation& separation)
+{
+    if (!separation.ok())
+        return ProblemText::capitalised(separation.unsplit) + QLatin1Char('.');
+    return QStringLiteral(
+               "The DAC's and the interface's shares (the input's level changed by %1 dB "
+               "between the captures)")
+        .arg(ResultTable::fixed(separation.gainChangeDb(), 2));
+}
+
+// A run that told no shares leaves none shown: they belong to another
+// capture.
+void ReportDisplay::showSeparation(const ThdReport& report)
+{
+    const bool told = report.separation && report.separation->ok();
+    separation->setVisible(told);
+    separationLabel->setVisible(report.separation.has_value());
+    if (!report.separation) {
+        separation->clearSeparation();
+        return;
+    }
+    separationLabel->setText(separationTitle(*report.separation));
+    if (told)
+        separation->setSeparation(*report.separation, report.kind == ThdReport::Kind::Tuning
+                                                          && !report.after.isEmpty());
+    else
+        separation->clearSeparation();
 }

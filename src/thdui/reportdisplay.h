@@ -13,6 +13,7 @@
 class PairMapTable;
 class QLabel;
 class ResultTable;
+class SeparationTable;
 class SpectrumPlot;
 
 // What the engine reports, as the assistant's window shows it: each
@@ -20,8 +21,10 @@ class SpectrumPlot;
 // the problems in words, and the line the console gets for each report.
 class ReportDisplay {
 public:
+    // `separation` and its title show the interface's share told from the
+    // DAC's, and are hidden while there is none.
     ReportDisplay(ResultTable* left, ResultTable* right, SpectrumPlot* plot, PairMapTable* map,
-                  QLabel* problems);
+                  QLabel* problems, SeparationTable* separation, QLabel* separationTitle);
 
     // A measurement starts a new comparison: what a tuning left in the
     // "after" column and traces belongs to another capture. A cancelled one
@@ -45,16 +48,22 @@ public:
     static QString mappedLine(const ThdReport& report);
     // "left THD -98.21 dB, right THD -97.90 dB"
     static QString thdLine(const CaptureAnalysis& analysis);
+    // The separation's title: the change of level it was told from, or,
+    // when it could not be told, why not.
+    static QString separationTitle(const InterfaceSeparation& separation);
 
 private:
     void showCapture(const ThdCapture& capture, int column);
     void showValues(const ThdReport& report);
     void showProblems(const ThdReport& report);
+    void showSeparation(const ThdReport& report);
 
     std::array<ResultTable*, 2> tables;
     SpectrumPlot* plot;
     PairMapTable* map;
     QLabel* problems;
+    SeparationTable* separation;
+    QLabel* separationLabel;
     // Which outputs each pair drives, as the last tuning found it.
     std::array<std::vector<int>, 3> drives;
 };

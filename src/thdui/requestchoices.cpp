@@ -37,13 +37,14 @@ ThdEngine::Request RequestChoices::request() const
     wanted.inputChannels = {ui->leftInputSpin->value() - 1};
     if (ui->rightInputSpin->value() > 0)
         wanted.inputChannels.push_back(ui->rightInputSpin->value() - 1);
+    wanted.separate = ui->separateCheck->isChecked();
     return wanted;
 }
 
 QList<QWidget*> RequestChoices::controls() const
 {
-    return {ui->outputBox,     ui->inputBox,       ui->levelSpin, ui->frequencySpin,
-            ui->leftInputSpin, ui->rightInputSpin, ui->volumeSpin};
+    return {ui->outputBox,     ui->inputBox,       ui->levelSpin,  ui->frequencySpin,
+            ui->leftInputSpin, ui->rightInputSpin, ui->volumeSpin, ui->separateCheck};
 }
 
 void RequestChoices::listDevices(const QList<ThdEngine::Device>& devices, int dacOutput,

@@ -6,13 +6,15 @@
 #include "base/diagnostics.h"
 #include "base/version.h"
 #include "settings/presetfile.h"
-#include "widgets/accessiblelabel.h"
 #include "thdui/reportdisplay.h"
 #include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
+#include "thdui/separationtable.h"
+#include "thdui/spectrumexport.h"
 #include "thdui/spectrumplot.h"
-#include "widgets/accessiblecombobox.h"
 #include "ui_thdwindow.h"
+#include "widgets/accessiblecombobox.h"
+#include "widgets/accessiblelabel.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -42,7 +44,8 @@ ThdWindow::ThdWindow(QWidget* parent)
     AccessibleLabel::install();      // and its labels
     ui->setupUi(this);
     display = std::make_unique<ReportDisplay>(ui->leftTable, ui->rightTable, ui->spectrumPlot,
-                                              ui->mapTable, ui->problemsLabel);
+                                              ui->mapTable, ui->problemsLabel, ui->separationTable,
+                                              ui->separationTitle);
     ui->mapTable->setVolumes(ThdEngine::mapVolumesDb);
     choices = new RequestChoices(ui, this);
     ui->tryAgainButton->hide();
@@ -57,6 +60,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(ui->cancelButton, &QPushButton::clicked, this, &ThdWindow::onCancelClick);
     connect(ui->undoButton, &QPushButton::clicked, this, &ThdWindow::onUndoClick);
     connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
+    connect(ui->exportButton, &QPushButton::clicked, this, &ThdWindow::onExportClick);
     connect(ui->tryAgainButton, &QPushButton::clicked, this, &ThdWindow::onTryAgainClick);
 
     engine->moveToThread(&worker);
@@ -65,6 +69,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(engine, &ThdEngine::devicesListed, this, &ThdWindow::onDevicesListed);
     connect(engine, &ThdEngine::volumesHeld, choices, &RequestChoices::setLowestVolume);
     connect(engine, &ThdEngine::progress, this, &ThdWindow::onProgress);
+    connect(engine, &ThdEngine::gainChangeNeeded, this, &ThdWindow::onGainChangeNeeded);
     connect(engine, &ThdEngine::measured, this, &ThdWindow::onMeasured);
     connect(engine, &ThdEngine::tuned, this, &ThdWindow::onTuned);
     connect(engine, &ThdEngine::mapped, this, &ThdWindow::onMapped);
@@ -154,6 +159,7 @@ void ThdWindow::updateControls()
     ui->cancelButton->setEnabled(usesAudio() && !cancelAsked);
     ui->undoButton->setEnabled(idle && connected && undoAvailable);
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
+    ui->exportButton->setEnabled(idle && !exportable.samples.empty());
     ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
     ui->tryAgainButton->setEnabled(idle);
     for (QWidget* choice : choices->controls())
@@ -241,6 +247,29 @@ void ThdWindow::onSaveClick()
     Diagnostics::print("saved: %s\n", qPrintable(QDir::toNativeSeparators(path)));
 }
 
+void ThdWindow::onExportClick()
+{
+    SpectrumExport::Format format = SpectrumExport::Format::Png;
+    const QString path = SpectrumExport::chooseFile(this, format);
+    if (path.isEmpty() || exportable.samples.empty())
+        return;
+    const QString error = format == SpectrumExport::Format::Csv
+                              ? SpectrumExport::writeCsv(path, exportable)
+                              : SpectrumExport::writePng(path, *ui->spectrumPlot);
+    if (error.isEmpty())
+        Diagnostics::print("exported: %s\n", qPrintable(QDir::toNativeSeparators(path)));
+    else
+        warn(QStringLiteral("Nothing was exported: %1").arg(error));
+}
+
+void ThdWindow::keepForExport(const ThdReport& report)
+{
+    const ThdCapture& shown = report.after.isEmpty() ? report.before : report.after;
+    if (!shown.isEmpty())
+        exportable = shown;
+    updateControls();
+}
+
 void ThdWindow::onTryAgainClick()
 {
     if (work == Work::None)
@@ -275,10 +304,33 @@ void ThdWindow::onProgress(const QString& step, int capture, int captures)
         ui->progressBar->setFormat(literalFormat(step));
 }
 
+// Between a separation's two captures: the engine waits, playing nothing,
+// for the person at the interface. Cancel here is the Cancel button's.
+void ThdWindow::onGainChangeNeeded()
+{
+    readingDac.reset();
+    if (closing || cancelAsked)
+        return;
+    ui->progressBar->setFormat(QStringLiteral("Waiting for the input gain to change"));
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Separate the interface"),
+        QStringLiteral("Turn the interface's input gain down by about 6 dB, then press Continue."),
+        QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("Continue"));
+    box.setDefaultButton(QMessageBox::Ok);
+    if (box.exec() != QMessageBox::Ok || closing) {
+        onCancelClick();
+        return;
+    }
+    ui->progressBar->setFormat(QStringLiteral("Measuring at the new input gain"));
+    engine->continueAfterGainChange();
+}
+
 void ThdWindow::onMeasured(const ThdReport& report)
 {
     end(ReportDisplay::measuredOutcome(report));
     display->showMeasurement(report);
+    keepForExport(report);
     Diagnostics::print("%s\n", qPrintable(ReportDisplay::measuredLine(report)));
 }
 
@@ -286,6 +338,7 @@ void ThdWindow::onTuned(const ThdReport& report)
 {
     end(ReportDisplay::tunedOutcome(report));
     display->showTuning(report);
+    keepForExport(report);
     if (ReportDisplay::kept(report) && report.blockKnown)
         tunedBlock = report.block;
     updateControls();

@@ -47,11 +47,13 @@ private slots:
     void onCancelClick();
     void onUndoClick();
     void onSaveClick();
+    void onExportClick();
     void onTryAgainClick();
 
     void onConnection(bool open, const QString& message, bool inUse);
     void onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
     void onProgress(const QString& step, int capture, int captures);
+    void onGainChangeNeeded();
     void onMeasured(const ThdReport& report);
     void onTuned(const ThdReport& report);
     void onMapped(const ThdReport& report);
@@ -78,6 +80,8 @@ private:
     void end(const QString& outcome);
     void updateControls();
     void warn(const QString& text);
+    // The capture the window shows last, for Export…
+    void keepForExport(const ThdReport& report);
 
     Ui_ThdWindow* ui;
     QThread worker;
@@ -92,6 +96,8 @@ private:
     bool engineDone = false;
     // The block the DAC holds after the last tuning that kept new values.
     std::optional<std::array<uint8_t, BlockLayout::size>> tunedBlock;
+    // The last capture shown: after a tuning, what it kept.
+    ThdCapture exportable;
     std::unique_ptr<ReportDisplay> display;
     RequestChoices* choices;
 };

@@ -101,6 +101,8 @@ void TestThdWindow::controlsForEveryone_data()
         {"cancelButton", "Cancel", QAccessible::Button},
         {"undoButton", "Undo", QAccessible::Button},
         {"saveButton", "Save as preset…", QAccessible::Button},
+        {"exportButton", "Export…", QAccessible::Button},
+        {"separateCheck", "Separate the interface", QAccessible::CheckBox},
         {"tryAgainButton", "Try again", QAccessible::Button},
         {"outputBox", "Output device", QAccessible::ComboBox},
         {"inputBox", "Input device", QAccessible::ComboBox},
@@ -112,6 +114,7 @@ void TestThdWindow::controlsForEveryone_data()
         {"progressBar", "Progress", QAccessible::ProgressBar},
         {"leftTable", "Left channel results", QAccessible::Table},
         {"rightTable", "Right channel results", QAccessible::Table},
+        {"separationTable", "The DAC's and the interface's shares", QAccessible::Table},
         {"mapTable", "Pairs by volume", QAccessible::Table},
         {"spectrumPlot", "Spectrum", QAccessible::Client},
         {"problemsLabel", "Problems", QAccessible::StaticText},
@@ -147,22 +150,26 @@ void TestThdWindow::tabOrderAndMnemonics()
     QStringList order;
     QWidget* at = window.findChild<QWidget*>(QStringLiteral("tryAgainButton"));
     // A spin box's own line edit ("qt_spinbox_lineedit") takes its focus.
-    for (int i = 0; i < 18 && at; ++i, at = at->nextInFocusChain()) {
+    for (int i = 0; i < 21 && at; ++i, at = at->nextInFocusChain()) {
         while (at->focusPolicy() == Qt::NoFocus || at->objectName().startsWith(QLatin1String("qt_")))
             at = at->nextInFocusChain();
         order << at->objectName();
     }
     QCOMPARE(order,
-             (QStringList{"tryAgainButton", "outputBox", "inputBox", "levelSpin", "frequencySpin",
-                          "leftInputSpin", "rightInputSpin", "volumeSpin", "measureButton",
-                          "tuneButton", "mapButton", "cancelButton", "undoButton", "saveButton",
-                          "leftTable", "rightTable", "spectrumPlot", "mapTable"}));
-    const QStringList texts{"&Measure",         "&Tune",     "M&ap", "&Cancel", "&Undo",
-                            "&Save as preset…", "T&ry again"};
+             (QStringList{"tryAgainButton", "outputBox",     "inputBox",        "levelSpin",
+                          "frequencySpin",  "leftInputSpin", "rightInputSpin",  "volumeSpin",
+                          "measureButton",  "tuneButton",    "separateCheck",   "mapButton",
+                          "cancelButton",   "undoButton",    "saveButton",      "exportButton",
+                          "leftTable",      "rightTable",    "separationTable", "spectrumPlot",
+                          "mapTable"}));
+    const QStringList texts{"&Measure",  "&Tune", "Se&parate the interface", "M&ap",
+                            "&Cancel",   "&Undo", "&Save as preset…",        "E&xport…",
+                            "T&ry again"};
     QStringList shown;
-    for (const char* button : {"measureButton", "tuneButton", "mapButton", "cancelButton",
-                               "undoButton", "saveButton", "tryAgainButton"})
-        shown << window.findChild<QPushButton*>(QLatin1String(button))->text();
+    for (const char* button :
+         {"measureButton", "tuneButton", "separateCheck", "mapButton", "cancelButton", "undoButton",
+          "saveButton", "exportButton", "tryAgainButton"})
+        shown << window.findChild<QAbstractButton*>(QLatin1String(button))->text();
     QCOMPARE(shown, texts);
     for (const char* label : {"outputLabel", "inputLabel", "levelLabel", "frequencyLabel",
                               "leftInputLabel", "rightInputLabel", "volumeLabel"}) {

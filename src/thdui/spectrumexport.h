@@ -1,0 +1,36 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <QString>
+
+class QCustomPlot;
+class QWidget;
+struct ThdCapture;
+
+// What "Export…" writes: the plot as the window shows it, as a PNG image,
+// or a capture's spectrum as sonvalectl measure --csv writes it. Each file
+// is written whole or not at all: into a file beside it, renamed over the
+// name chosen only once everything is in.
+class SpectrumExport {
+public:
+    enum class Format { Png, Csv };
+
+    static const QString pngFilter;
+    static const QString csvFilter;
+
+    // Asks where to, in the file dialog; "" when cancelled. The format
+    // follows the name's suffix, or the filter chosen (formatOf).
+    static QString chooseFile(QWidget* parent, Format& format);
+    // The format of `path`'s suffix; a name without either suffix takes
+    // the one of the filter chosen, which is added to it.
+    static Format formatOf(QString& path, const QString& filter);
+
+    // "" when written; otherwise why not, in words.
+    static QString writePng(const QString& path, QCustomPlot& plot);
+    static QString writeCsv(const QString& path, const ThdCapture& capture);
+
+private:
+    static QString write(const QString& path, const QByteArray& bytes);
+};

@@ -1,0 +1,99 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+// "Export…" in the THD assistant after a measurement on the simulated DAC:
+// the spectrum as sonvalectl measure --csv writes it, the plot as a PNG,
+// the type following the name's suffix or the filter, and a folder that
+// cannot be written to.
+
+#include "assistanttest.h"
+#include "thdui/spectrumplot.h"
+
+#include <QDir>
+#include <QImage>
+
+using namespace AssistantTests;
+
+class TestThdWindowExport : public AssistantTest {
+    Q_OBJECT
+
+private slots:
+    void exports_data();
+    void exports();
+};
+
+void TestThdWindowExport::exports_data()
+{
+    QTest::addColumn<QString>("name");    // typed into the file dialog
+    QTest::addColumn<QString>("written"); // what appears; "" when nothing may
+
+    QTest::newRow("CSV") << "spectrum.csv"
+                         << "spectrum.csv";
+    QTest::newRow("PNG") << "plot.png"
+                         << "plot.png";
+    QTest::newRow("no suffix: the filter's, PNG") << "plot"
+                                                  << "plot.png";
+    // A file stands where the folder should be: nothing can go in it.
+    QTest::newRow("a folder that cannot be written") << "blocked/spectrum.csv" << QString();
+}
+
+void TestThdWindowExport::exports()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, written);
+    start("noise=-140,gain=-9.3");
+    AssistantWindow& a = *assistant;
+    QVERIFY(!a.button("exportButton")->isEnabled()); // nothing captured yet
+    clickAndWait("measureButton");
+    QVERIFY(a.button("exportButton")->isEnabled());
+
+    QTemporaryDir folder;
+    QFile blocker(folder.filePath(QStringLiteral("blocked")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QStringList before =
+        QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    a.dialogs.file = folder.filePath(name);
+    clickAndWait("exportButton");
+
+    const QStringList after =
+        QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    if (written.isEmpty()) {
+        QCOMPARE(after, before);
+        QCOMPARE(QFileInfo(blocker.fileName()).size(), 0);
+        QCOMPARE(a.dialogs.count(QStringLiteral("warning")), 1);
+        const QString said = a.dialogs.seen.last().text;
+        const QString start = QStringLiteral("Nothing was exported: %1 could not be written: ")
+                                  .arg(QDir::toNativeSeparators(folder.filePath(name)));
+        QVERIFY2(said.startsWith(start) && said.size() > start.size(), qPrintable(said));
+        QVERIFY(a.console.lines(QStringLiteral("exported: ")).isEmpty());
+        return;
+    }
+    QCOMPARE(after, QStringList(before) << written);
+    const QString path = folder.filePath(written);
+    QCOMPARE(a.console.lines(QStringLiteral("exported: ")),
+             QStringList{QStringLiteral("exported: %1").arg(QDir::toNativeSeparators(path))});
+    if (written.endsWith(QLatin1String(".png"))) {
+        const QImage image(path);
+        QCOMPARE(image.size(), a.widget<SpectrumPlot>("spectrumPlot")->size());
+        return;
+    }
+    QFile csv(path);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'));
+    QCOMPARE(rows.first(), QStringLiteral("frequency_hz,left_dbfs,right_dbfs"));
+    // A second at 48 kHz: 1 Hz bins, the tone's on 997 Hz, its level the
+    // table's.
+    QCOMPARE(rows.size(), 24001 + 2);
+    const QStringList fundamental =
+        rows.filter(QRegularExpression(QStringLiteral("^997\\.000,"))).value(0).split(',');
+    QCOMPARE(fundamental.size(), 3);
+    for (int channel = 0; channel < 2; ++channel) {
+        const double table =
+            a.cell(channel, ResultTable::Fundamental, ResultTable::Before).toDouble();
+        QVERIFY2(std::abs(fundamental[1 + channel].toDouble() - table) < 0.1,
+                 qPrintable(fundamental.join(',')));
+    }
+}
+
+QTEST_MAIN(TestThdWindowExport)
+#include "tst_thdwindowexport.moc"
