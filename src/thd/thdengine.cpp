@@ -13,6 +13,7 @@
 #include "thd/problemtext.h"
 #include "thd/requestoptions.h"
 #include "thd/thdrun.h"
+#include "thd/thdsweeprun.h"
 
 #include <QThread>
 
@@ -28,6 +29,7 @@ using Block = DacSession::Block;
 const char* const tuneCommand = "sonvale-thd tune";
 const char* const undoCommand = "sonvale-thd undo";
 const char* const mapCommand = "sonvale-thd map";
+const char* const sweepCommand = "sonvale-thd sweep";
 
 // A DAC that answers no more because it left the bus.
 bool lost(const std::unique_ptr<DacSession>& session)
@@ -56,6 +58,7 @@ ThdEngine::ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent)
     d->vendorId = vendorId;
     d->productId = productId;
     qRegisterMetaType<ThdReport>();
+    qRegisterMetaType<ThdSweep>();
     qRegisterMetaType<ThdEngine::Request>();
     qRegisterMetaType<ThdEngine::Device>();
     qRegisterMetaType<QList<ThdEngine::Device>>();
@@ -398,4 +401,38 @@ void ThdEngine::shutdown()
     d->session.reset();
     d->blockKnown = false;
     emit finished();
+}
+
+void ThdEngine::sweep(const ThdEngine::Request& request)
+{
+    if (closing())
+        return;
+    const MeasurementOptions options = RequestOptions::of(request);
+    MeasurementRig rig(options);
+    Block held{};
+    const Start start = prepareRun(request.sweepVolumesDb, sweepCommand, rig, held);
+    if (start == Start::Cancelled) {
+        ThdSweep cancelled;
+        cancelled.cancelled = true;
+        cancelled.failure = QStringLiteral("The sweep was cancelled.");
+        emit swept(cancelled);
+    }
+    if (start != Start::Ready)
+        return;
+    auto announce = [this](const QString& step, int capture, int captures) {
+        announceCapture(step, capture, captures);
+    };
+    const ThdSweep sweep = ThdSweepRun(*session(), rig, options, stopRequested, announce)
+                               .run(held, request.sweepVolumesDb);
+    // Only the volume moved: the block is as held once it is back.
+    ThdReport report;
+    report.wrote = true;
+    report.blockKnown = sweep.volumeRestored;
+    report.block = held;
+    if (!sweep.volumeRestored) {
+        d->beforeTuning = held;
+        emit undoAvailable(true);
+    }
+    if (finishRun(report, QStringLiteral("sweep")))
+        emit swept(sweep);
 }

@@ -5,6 +5,7 @@
 
 #include "audio/audiodevice.h"
 #include "thd/thdreport.h"
+#include "thd/thdsweep.h"
 
 #include <QList>
 #include <QObject>
@@ -54,6 +55,8 @@ public:
         // The DAC's volume a tuning runs at, on both outputs, dB; none: the
         // volume it holds. The volume held goes back afterwards.
         std::optional<double> volumeDb;
+        // The volumes a sweep steps through, both outputs, dB.
+        std::vector<double> sweepVolumesDb = ThdSweep::defaultVolumesDb();
     };
 
     // The volumes a map probes, dB: the DAC's loudest, and two in the ranges
@@ -99,6 +102,10 @@ public slots:
     // still queued then does nothing (a tuning that starts then stops
     // before its first capture).
     void shutdown();
+    // What sonvalectl sweep does: one capture at each of the request's
+    // sweepVolumesDb, the block kept in the history first; the volume held
+    // goes back afterwards, read back. Ends with swept() or failed().
+    void sweep(const ThdEngine::Request& request);
 
 signals:
     // `message`: what the window shows, "Connected to the DAC 2fc6:6013"
@@ -125,6 +132,7 @@ signals:
     void failed(const QString& message);
     void disconnected(const QString& message);
     void finished();
+    void swept(const ThdSweep& sweep);
 
 private:
     enum class Start { Ready, Refused, Cancelled };
