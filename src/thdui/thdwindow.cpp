@@ -11,11 +11,14 @@
 #include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
 #include "thdui/spectrumplot.h"
+#include "thdui/sweepplot.h"
+#include "thdui/sweeptext.h"
 #include "widgets/accessiblecombobox.h"
 #include "ui_thdwindow.h"
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -50,6 +53,13 @@ ThdWindow::ThdWindow(QWidget* parent)
     ui->resultSplitter->setStretchFactor(0, 1);
     ui->resultSplitter->setStretchFactor(1, 0);
     ui->resultSplitter->setSizes({680, 480});
+    sweepPlot = new SweepPlot;
+    sweepPlot->setObjectName(QStringLiteral("sweepPlot"));
+    sweepDock = new QDockWidget(QStringLiteral("Sweep"), this);
+    sweepDock->setObjectName(QStringLiteral("sweepDock"));
+    sweepDock->setWidget(sweepPlot);
+    addDockWidget(Qt::BottomDockWidgetArea, sweepDock);
+    sweepDock->hide(); // until the first sweep
 
     connect(ui->measureButton, &QPushButton::clicked, this, &ThdWindow::onMeasureClick);
     connect(ui->tuneButton, &QPushButton::clicked, this, &ThdWindow::onTuneClick);
@@ -58,6 +68,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(ui->undoButton, &QPushButton::clicked, this, &ThdWindow::onUndoClick);
     connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
     connect(ui->tryAgainButton, &QPushButton::clicked, this, &ThdWindow::onTryAgainClick);
+    connect(ui->sweepButton, &QPushButton::clicked, this, &ThdWindow::onSweepClick);
 
     engine->moveToThread(&worker);
     connect(&worker, &QThread::finished, engine, &QObject::deleteLater);
@@ -73,6 +84,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(engine, &ThdEngine::failed, this, &ThdWindow::onFailed);
     connect(engine, &ThdEngine::disconnected, this, &ThdWindow::onDisconnected);
     connect(engine, &ThdEngine::finished, this, &ThdWindow::onEngineFinished);
+    connect(engine, &ThdEngine::swept, this, &ThdWindow::onSwept);
     worker.start();
     updateControls();
 }
@@ -151,6 +163,7 @@ void ThdWindow::updateControls()
     ui->measureButton->setEnabled(idle && connected);
     ui->tuneButton->setEnabled(idle && connected);
     ui->mapButton->setEnabled(idle && connected);
+    ui->sweepButton->setEnabled(idle && connected);
     ui->cancelButton->setEnabled(usesAudio() && !cancelAsked);
     ui->undoButton->setEnabled(idle && connected && undoAvailable);
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
@@ -208,6 +221,7 @@ const char* ThdWindow::notDone(Work what)
     case Work::Measuring: return "not measured";
     case Work::Tuning: return "not tuned";
     case Work::Mapping: return "not mapped";
+    case Work::Sweeping: return "not swept";
     default: return "failed";
     }
 }
@@ -288,6 +302,8 @@ void ThdWindow::onTuned(const ThdReport& report)
     display->showTuning(report);
     if (ReportDisplay::kept(report) && report.blockKnown)
         tunedBlock = report.block;
+    if (ReportDisplay::kept(report))
+        sweepPlot->markTuned();
     updateControls();
     Diagnostics::print("%s\n", qPrintable(ReportDisplay::tunedLine(report)));
     if (report.wrote && !report.restored && !ReportDisplay::kept(report))
@@ -315,6 +331,7 @@ void ThdWindow::onUndone(bool ok, const QString& message)
     end(ok ? message : QStringLiteral("Not undone"));
     Diagnostics::print("%s: %s\n", ok ? "undone" : "not undone", qPrintable(message));
     if (ok) {
+        sweepPlot->markTuned();
         tunedBlock.reset();
         updateControls();
     } else {
@@ -393,4 +410,31 @@ void ThdWindow::warn(const QString& text)
         return;
     readingDac.reset();   // no wait cursor over a message box
     QMessageBox::warning(this, baseTitle, text);
+}
+
+void ThdWindow::onSweepClick()
+{
+    if (work != Work::None || !confirmWiring())
+        return;
+    begin(Work::Sweeping, QStringLiteral("Reading the DAC"));
+    const ThdEngine::Request wanted = choices->request();
+    QMetaObject::invokeMethod(
+        engine, [target = engine, wanted] { target->sweep(wanted); }, Qt::QueuedConnection);
+}
+
+// What a sweep measured goes on the plot, also when it was stopped midway.
+void ThdWindow::onSwept(const ThdSweep& sweep)
+{
+    end(SweepText::outcome(sweep));
+    if (!sweep.points.empty()) {
+        sweepPlot->addSweep(sweep);
+        sweepDock->show();
+    }
+    if (!sweep.findings.isEmpty())
+        ui->problemsLabel->setText(sweep.findings.join(QLatin1Char('\n')));
+    Diagnostics::print("%s\n", qPrintable(SweepText::line(sweep)));
+    if (!sweep.volumeRestored)
+        warn(QStringLiteral("The sweep could not put back the volume the DAC held before (%1): "
+                            "Undo puts back the block held before.")
+                 .arg(sweep.restoreError));
 }

@@ -15,8 +15,10 @@
 #include <memory>
 #include <optional>
 
+class QDockWidget;
 class ReportDisplay;
 class RequestChoices;
+class SweepPlot;
 class Ui_ThdWindow;
 
 // The THD assistant: the DAC's distortion measured and nulled while the user
@@ -60,15 +62,18 @@ private slots:
     void onFailed(const QString& message);
     void onDisconnected(const QString& message);
     void onEngineFinished();
+    void onSweepClick();
+    void onSwept(const ThdSweep& sweep);
 
 private:
-    enum class Work { None, Connecting, Measuring, Tuning, Mapping, Undoing };
+    enum class Work { None, Connecting, Measuring, Tuning, Mapping, Undoing, Sweeping };
 
     // The work plays and records: Cancel stops it.
     bool usesAudio() const { return usesAudio(work); }
     static bool usesAudio(Work what)
     {
-        return what == Work::Measuring || what == Work::Tuning || what == Work::Mapping;
+        return what == Work::Measuring || what == Work::Tuning || what == Work::Mapping
+               || what == Work::Sweeping;
     }
     static const char* notDone(Work what);
 
@@ -94,4 +99,7 @@ private:
     std::optional<std::array<uint8_t, BlockLayout::size>> tunedBlock;
     std::unique_ptr<ReportDisplay> display;
     RequestChoices* choices;
+    // The sweeps, in a dock of their own beside the spectrum and the tables.
+    SweepPlot* sweepPlot;
+    QDockWidget* sweepDock;
 };
