@@ -77,11 +77,15 @@ SweepPlot::SweepPlot(QWidget* parent) : QCustomPlot(parent)
             }
         }
     }
+    // Twelve lines: the legend beside the axes, a column for each sweep.
     legend->setVisible(true);
-    legend->setFont(QFont(font().family(), std::max(7, font().pointSize() - 1)));
-    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignRight);
-    draw(Before, nullptr);
-    draw(After, nullptr);
+    legend->setFillOrder(QCPLayoutGrid::foRowsFirst);
+    legend->setWrap(6);
+    plotLayout()->addElement(0, 1, legend);
+    plotLayout()->setColumnStretchFactor(1, 0.001);
+    setMinimumSize(480, 240);
+    drawStage(Before, nullptr);
+    drawStage(After, nullptr);
     // As the spectrum: the queued replot of the library's constructor only
     // draws the empty plot once more before it is first shown.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
@@ -98,8 +102,8 @@ void SweepPlot::addSweep(const ThdSweep& sweep)
         before = latest;
     latest = sweep;
     tunedSinceLatest = false;
-    draw(Before, before ? &*before : nullptr);
-    draw(After, &*latest);
+    drawStage(Before, before ? &*before : nullptr);
+    drawStage(After, &*latest);
     fitAxes();
     replot(rpQueuedReplot);
 }
@@ -111,7 +115,7 @@ void SweepPlot::markTuned()
 
 // A line for each figure of each channel the sweep has; the legend names
 // only the lines drawn.
-void SweepPlot::draw(Stage stage, const ThdSweep* sweep)
+void SweepPlot::drawStage(Stage stage, const ThdSweep* sweep)
 {
     for (int channel = 0; channel < 2; ++channel) {
         for (Figure figure : {Thd, H2, H3}) {

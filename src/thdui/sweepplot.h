@@ -36,7 +36,7 @@ public:
     QCPGraph* line(int channel, Figure figure, Stage stage) const;
 
 private:
-    void draw(Stage stage, const ThdSweep* sweep);
+    void drawStage(Stage stage, const ThdSweep* sweep);
     void fitAxes();
 
     std::array<std::array<std::array<QCPGraph*, 2>, 3>, 2> graphs{};

@@ -428,7 +428,10 @@ void ThdWindow::onSwept(const ThdSweep& sweep)
     end(SweepText::outcome(sweep));
     if (!sweep.points.empty()) {
         sweepPlot->addSweep(sweep);
-        sweepDock->show();
+        if (sweepDock->isHidden()) {
+            sweepDock->show();
+            resizeDocks({sweepDock}, {height() * 2 / 5}, Qt::Vertical);
+        }
     }
     if (!sweep.findings.isEmpty())
         ui->problemsLabel->setText(sweep.findings.join(QLatin1Char('\n')));
