@@ -12,6 +12,7 @@
 #include "thd/requestoptions.h"
 #include "thd/thdmeasurement.h"
 #include "thd/thdrun.h"
+#include "thd/thdsweeprun.h"
 #include "tuning/measurementoptions.h"
 #include "tuning/measurementrig.h"
 #include "tuning/thdtuning.h"
@@ -31,6 +32,7 @@ using Block = DacSession::Block;
 const char* const tuneCommand = "sonvale-thd tune";
 const char* const undoCommand = "sonvale-thd undo";
 const char* const mapCommand = "sonvale-thd map";
+const char* const sweepCommand = "sonvale-thd sweep";
 
 // A DAC that answers no more because it left the bus.
 bool lost(const std::unique_ptr<DacSession>& session)
@@ -60,6 +62,7 @@ ThdEngine::ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent)
     d->vendorId = vendorId;
     d->productId = productId;
     qRegisterMetaType<ThdReport>();
+    qRegisterMetaType<ThdSweep>();
     qRegisterMetaType<ThdEngine::Request>();
     qRegisterMetaType<ThdEngine::Device>();
     qRegisterMetaType<QList<ThdEngine::Device>>();
@@ -86,11 +89,6 @@ bool ThdEngine::waitForGainChange()
         stopRequested = true;
     emit gainChangeNeeded();
     return d->gainPause.wait(stopRequested);
-}
-
-void ThdEngine::resetCancel()
-{
-    stopRequested = false;
 }
 
 DacSession* ThdEngine::session() const
@@ -131,9 +129,11 @@ void ThdEngine::connectDac()
         const bool inUse = !session->interfaceProblem().empty();
         QString message = ProblemText::capitalised(session->error());
         if (inUse) {
-            message = QStringLiteral("The DAC %1 is in use by another program, such as Sonvale's window: close "
-                                     "it, then try again. (%2)")
-                          .arg(QString::fromStdString(d->device()), message);
+            message =
+                QStringLiteral(
+                    "The DAC %1 is in use by another program, such as Sonvale's window: close "
+                    "it, then try again. (%2)")
+                    .arg(QString::fromStdString(d->device()), message);
         }
         emit connection(false, message, inUse);
         return;
@@ -144,10 +144,12 @@ void ThdEngine::connectDac()
     d->blockKnown = true;
     emit volumesHeld(ThdTuning::lowestVolumeDb(block[BlockLayout::volumeLeft + 2],
                                                block[BlockLayout::volumeLeft + 3]));
-    emit connection(true,
-                    QStringLiteral("Connected to the DAC %1").arg(QString::fromStdString(d->device()))
-                        + (serial.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(serial))),
-                    false);
+    emit connection(
+        true,
+        QStringLiteral("Connected to the DAC %1").arg(QString::fromStdString(d->device()))
+            + (serial.empty() ? QString()
+                              : QStringLiteral(" (%1)").arg(QString::fromStdString(serial))),
+        false);
 }
 
 void ThdEngine::listDevices()
@@ -162,7 +164,9 @@ void ThdEngine::listDevices()
     std::vector<AudioDevice> devices = audio.devices();
     int dac = -1;
     if (d->session)
-        dac = DacAudioMatch::mark(devices, MeasurementRig::usbOf(*d->session, d->vendorId, d->productId)).index;
+        dac = DacAudioMatch::mark(devices,
+                                  MeasurementRig::usbOf(*d->session, d->vendorId, d->productId))
+                  .index;
     emit devicesListed(QList<Device>(devices.begin(), devices.end()), dac, audio.defaultInput());
 }
 
@@ -180,7 +184,8 @@ void ThdEngine::measure(const ThdEngine::Request& request)
             if (lost(d->session)) {
                 d->session.reset();
                 d->blockKnown = false;
-                emit disconnected(QStringLiteral("The DAC was disconnected; nothing was measured."));
+                emit disconnected(
+                    QStringLiteral("The DAC was disconnected; nothing was measured."));
             } else {
                 emit failed(QStringLiteral("The DAC's volume cannot be read: %1")
                                 .arg(ProblemText::capitalised(session->error())));
@@ -192,17 +197,16 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     MeasurementRig rig(options);
     rig.setStop(&stopRequested);
     rig.setAnnounceLongCaptures(false);
-    const Error unprepared = rig.prepare(session, d->vendorId, d->productId, session ? &d->block : nullptr);
+    const Error unprepared =
+        rig.prepare(session, d->vendorId, d->productId, session ? &d->block : nullptr);
     if (unprepared) {
         emit failed(RequestOptions::audioCause(unprepared));
         return;
     }
-    auto announce = [this](const QString& step, int capture, int captures) {
-        emit progress(step, capture, captures);
-    };
-    ThdMeasurement::ChangeGain changeGain;
-    if (request.separate)
-        changeGain = [this] { return waitForGainChange(); };
+    auto announce = [this](const QString& step, int at, int of) { announceCapture(step, at, of); };
+    const ThdMeasurement::ChangeGain changeGain =
+        request.separate ? ThdMeasurement::ChangeGain([this] { return waitForGainChange(); })
+                         : nullptr;
     QString audioError;
     ThdReport report =
         ThdMeasurement(rig, options, stopRequested, announce).run(changeGain, audioError);
@@ -232,7 +236,8 @@ ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, con
     }
     if (!session->readBlock(held)) {
         if (lost(d->session))
-            dacLost(QStringLiteral("The DAC was disconnected before the tuning began; nothing was changed."));
+            dacLost(QStringLiteral(
+                "The DAC was disconnected before the tuning began; nothing was changed."));
         else
             emit failed(QStringLiteral("The DAC cannot be read: %1")
                             .arg(ProblemText::capitalised(session->error())));
@@ -382,7 +387,8 @@ void ThdEngine::undo()
     // As sonvalectl undo: what the DAC holds now is kept first, then the
     // block goes back whole, hwType included, and is read back.
     Block held{};
-    std::string error = HistoryKeeper({true, d->vendorId, d->productId, undoCommand, {}}, *session).readAndKeep(held);
+    std::string error = HistoryKeeper({true, d->vendorId, d->productId, undoCommand, {}}, *session)
+                            .readAndKeep(held);
     if (error.empty() && !session->writeBlock(*d->beforeTuning))
         error = session->error();
     if (error.empty()) {
@@ -390,7 +396,8 @@ void ThdEngine::undo()
         d->blockKnown = true;
         d->beforeTuning.reset();
         emit undoAvailable(false);
-        emit undone(true, QStringLiteral("The settings held before the last tuning are back on the DAC."));
+        emit undone(
+            true, QStringLiteral("The settings held before the last tuning are back on the DAC."));
         return;
     }
     d->blockKnown = false;
@@ -411,4 +418,32 @@ void ThdEngine::shutdown()
     d->session.reset();
     d->blockKnown = false;
     emit finished();
+}
+
+void ThdEngine::sweep(const ThdEngine::Request& request)
+{
+    if (closing())
+        return;
+    const MeasurementOptions options = RequestOptions::of(request);
+    MeasurementRig rig(options);
+    Block held{};
+    const Start start = prepareRun(request.sweepVolumesDb, sweepCommand, rig, held);
+    if (start == Start::Cancelled)
+        emit swept(ThdSweep::cancelledBeforeStart());
+    if (start != Start::Ready)
+        return;
+    auto announce = [this](const QString& step, int at, int of) { announceCapture(step, at, of); };
+    const ThdSweep sweep = ThdSweepRun(*session(), rig, options, stopRequested, announce)
+                               .run(held, request.sweepVolumesDb);
+    // Only the volume moved: the block is as held once it is back.
+    ThdReport report;
+    report.wrote = true;
+    report.blockKnown = sweep.volumeRestored;
+    report.block = held;
+    if (!sweep.volumeRestored) {
+        d->beforeTuning = held;
+        emit undoAvailable(true);
+    }
+    if (finishRun(report, QStringLiteral("sweep")))
+        emit swept(sweep);
 }

@@ -5,6 +5,7 @@
 
 #include "audio/audiodevice.h"
 #include "thd/thdreport.h"
+#include "thd/thdsweep.h"
 
 #include <QList>
 #include <QObject>
@@ -59,6 +60,8 @@ public:
         // interface's input gain down, then another capture; a tuning then
         // nulls the DAC's share alone.
         bool separate = false;
+        // The volumes a sweep steps through, both outputs, dB.
+        std::vector<double> sweepVolumesDb = ThdSweep::defaultVolumesDb();
     };
 
     // The volumes a map probes, dB: the DAC's loudest, and two in the ranges
@@ -80,7 +83,7 @@ public:
     // Thread-safe: forgets a cancel(). The window calls it as it queues a
     // request, so that a Cancel pressed before the engine takes the request
     // up still stops it.
-    void resetCancel();
+    void resetCancel() { stopRequested = false; }
 
 public slots:
     // What the window does as it starts, one piece of work: connectDac(),
@@ -108,6 +111,10 @@ public slots:
     // still queued then does nothing (a tuning that starts then stops
     // before its first capture).
     void shutdown();
+    // What sonvalectl sweep does: one capture at each of the request's
+    // sweepVolumesDb, the block kept in the history first; the volume held
+    // goes back afterwards, read back. Ends with swept() or failed().
+    void sweep(const ThdEngine::Request& request);
 
 signals:
     // `message`: what the window shows, "Connected to the DAC 2fc6:6013"
@@ -137,6 +144,7 @@ signals:
     void failed(const QString& message);
     void disconnected(const QString& message);
     void finished();
+    void swept(const ThdSweep& sweep);
 
 private:
     enum class Start { Ready, Refused, Cancelled };

@@ -4,6 +4,7 @@
 #include "thdui/spectrumexport.h"
 
 #include "measure/spectrumcsv.h"
+#include "base/diagnostics.h"
 #include "thd/thdcapture.h"
 
 #include <QBuffer>
@@ -66,4 +67,16 @@ QString SpectrumExport::writeCsv(const QString& path, const ThdCapture& capture)
         return QStringLiteral("There is no capture to export.");
     const std::string text = SpectrumCsv::text(capture.samples, capture.analysis.rateHz);
     return write(path, QByteArray::fromStdString(text));
+}
+
+QString SpectrumExport::ask(QWidget* parent, const ThdCapture& capture, QCustomPlot& plot)
+{
+    Format format = Format::Png;
+    const QString path = chooseFile(parent, format);
+    if (path.isEmpty() || capture.samples.empty())
+        return QString();
+    const QString error = format == Format::Csv ? writeCsv(path, capture) : writePng(path, plot);
+    if (error.isEmpty())
+        Diagnostics::print("exported: %s\n", qPrintable(QDir::toNativeSeparators(path)));
+    return error;
 }

@@ -27,6 +27,10 @@ public:
     // the one of the filter chosen, which is added to it.
     static Format formatOf(QString& path, const QString& filter);
 
+    // Asks where to and writes `capture`'s spectrum or `plot` there, saying
+    // "exported: PATH" on the console; why not, in words, when it could
+    // not ("" also when cancelled).
+    static QString ask(QWidget* parent, const ThdCapture& capture, QCustomPlot& plot);
     // "" when written; otherwise why not, in words.
     static QString writePng(const QString& path, QCustomPlot& plot);
     static QString writeCsv(const QString& path, const ThdCapture& capture);

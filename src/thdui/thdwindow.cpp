@@ -5,21 +5,20 @@
 
 #include "base/diagnostics.h"
 #include "base/version.h"
-#include "settings/presetfile.h"
+#include "thdui/assistantdialogs.h"
 #include "thdui/reportdisplay.h"
 #include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
 #include "thdui/separationtable.h"
 #include "thdui/spectrumexport.h"
 #include "thdui/spectrumplot.h"
+#include "thdui/sweepdock.h"
+#include "thdui/sweeptext.h"
 #include "ui_thdwindow.h"
 #include "widgets/accessiblecombobox.h"
 #include "widgets/accessiblelabel.h"
 
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -53,6 +52,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     ui->resultSplitter->setStretchFactor(0, 1);
     ui->resultSplitter->setStretchFactor(1, 0);
     ui->resultSplitter->setSizes({680, 480});
+    sweepDock = new SweepDock(this);
 
     connect(ui->measureButton, &QPushButton::clicked, this, &ThdWindow::onMeasureClick);
     connect(ui->tuneButton, &QPushButton::clicked, this, &ThdWindow::onTuneClick);
@@ -62,6 +62,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(ui->saveButton, &QPushButton::clicked, this, &ThdWindow::onSaveClick);
     connect(ui->exportButton, &QPushButton::clicked, this, &ThdWindow::onExportClick);
     connect(ui->tryAgainButton, &QPushButton::clicked, this, &ThdWindow::onTryAgainClick);
+    connect(ui->sweepButton, &QPushButton::clicked, this, &ThdWindow::onSweepClick);
 
     engine->moveToThread(&worker);
     connect(&worker, &QThread::finished, engine, &QObject::deleteLater);
@@ -78,6 +79,7 @@ ThdWindow::ThdWindow(QWidget* parent)
     connect(engine, &ThdEngine::failed, this, &ThdWindow::onFailed);
     connect(engine, &ThdEngine::disconnected, this, &ThdWindow::onDisconnected);
     connect(engine, &ThdEngine::finished, this, &ThdWindow::onEngineFinished);
+    connect(engine, &ThdEngine::swept, this, &ThdWindow::onSwept);
     worker.start();
     updateControls();
 }
@@ -103,20 +105,12 @@ void ThdWindow::start()
     QMetaObject::invokeMethod(engine, &ThdEngine::start, Qt::QueuedConnection);
 }
 
-// The tone is loud for a loudspeaker or headphones on the DAC, and the
-// analysis needs the DAC's output on the interface's input: asked before the
-// first measurement or tuning of a session, until the user says OK.
+// Asked before the first measurement or tuning of a session, until the
+// user says OK.
 bool ThdWindow::confirmWiring()
 {
-    if (wiringConfirmed)
-        return true;
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Before measuring"),
-                    QStringLiteral("Connect the DAC's output to your audio interface's input, and disconnect "
-                                   "speakers and headphones from the DAC: the test tone plays at the level chosen, "
-                                   "and a tuning changes the DAC's distortion while it plays."),
-                    QMessageBox::Ok | QMessageBox::Cancel, this);
-    box.setDefaultButton(QMessageBox::Ok);
-    wiringConfirmed = box.exec() == QMessageBox::Ok;
+    if (!wiringConfirmed)
+        wiringConfirmed = AssistantDialogs::wiringConfirmed(this);
     return wiringConfirmed;
 }
 
@@ -156,6 +150,7 @@ void ThdWindow::updateControls()
     ui->measureButton->setEnabled(idle && connected);
     ui->tuneButton->setEnabled(idle && connected);
     ui->mapButton->setEnabled(idle && connected);
+    ui->sweepButton->setEnabled(idle && connected);
     ui->cancelButton->setEnabled(usesAudio() && !cancelAsked);
     ui->undoButton->setEnabled(idle && connected && undoAvailable);
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
@@ -214,6 +209,7 @@ const char* ThdWindow::notDone(Work what)
     case Work::Measuring: return "not measured";
     case Work::Tuning: return "not tuned";
     case Work::Mapping: return "not mapped";
+    case Work::Sweeping: return "not swept";
     default: return "failed";
     }
 }
@@ -230,35 +226,15 @@ void ThdWindow::onSaveClick()
 {
     if (!tunedBlock)
         return;
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save as preset"),
-                                                QDir::home().filePath(QStringLiteral("tuned.sonvale")),
-                                                QStringLiteral("Sonvale presets (*.sonvale)"));
-    if (path.isEmpty())
-        return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".sonvale");
-    std::vector<unsigned char> bytes(tunedBlock->begin(), tunedBlock->end());
-    bytes.resize(PresetFile::minimumSize);
-    std::string error;
-    if (!PresetFile::write(path.toUtf8().toStdString(), bytes, error)) {
-        warn(QStringLiteral("The preset could not be saved: %1").arg(QString::fromStdString(error)));
-        return;
-    }
-    Diagnostics::print("saved: %s\n", qPrintable(QDir::toNativeSeparators(path)));
+    const QString error = AssistantDialogs::savePreset(this, *tunedBlock);
+    if (!error.isEmpty())
+        warn(QStringLiteral("The preset could not be saved: %1").arg(error));
 }
 
 void ThdWindow::onExportClick()
 {
-    SpectrumExport::Format format = SpectrumExport::Format::Png;
-    const QString path = SpectrumExport::chooseFile(this, format);
-    if (path.isEmpty() || exportable.samples.empty())
-        return;
-    const QString error = format == SpectrumExport::Format::Csv
-                              ? SpectrumExport::writeCsv(path, exportable)
-                              : SpectrumExport::writePng(path, *ui->spectrumPlot);
-    if (error.isEmpty())
-        Diagnostics::print("exported: %s\n", qPrintable(QDir::toNativeSeparators(path)));
-    else
+    const QString error = SpectrumExport::ask(this, exportable, *ui->spectrumPlot);
+    if (!error.isEmpty())
         warn(QStringLiteral("Nothing was exported: %1").arg(error));
 }
 
@@ -312,13 +288,7 @@ void ThdWindow::onGainChangeNeeded()
     if (closing || cancelAsked)
         return;
     ui->progressBar->setFormat(QStringLiteral("Waiting for the input gain to change"));
-    QMessageBox box(
-        QMessageBox::Question, QStringLiteral("Separate the interface"),
-        QStringLiteral("Turn the interface's input gain down by about 6 dB, then press Continue."),
-        QMessageBox::Ok | QMessageBox::Cancel, this);
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("Continue"));
-    box.setDefaultButton(QMessageBox::Ok);
-    if (box.exec() != QMessageBox::Ok || closing) {
+    if (!AssistantDialogs::gainChanged(this) || closing) {
         onCancelClick();
         return;
     }
@@ -341,6 +311,8 @@ void ThdWindow::onTuned(const ThdReport& report)
     keepForExport(report);
     if (ReportDisplay::kept(report) && report.blockKnown)
         tunedBlock = report.block;
+    if (ReportDisplay::kept(report))
+        sweepDock->markTuned();
     updateControls();
     Diagnostics::print("%s\n", qPrintable(ReportDisplay::tunedLine(report)));
     if (report.wrote && !report.restored && !ReportDisplay::kept(report))
@@ -368,6 +340,7 @@ void ThdWindow::onUndone(bool ok, const QString& message)
     end(ok ? message : QStringLiteral("Not undone"));
     Diagnostics::print("%s: %s\n", ok ? "undone" : "not undone", qPrintable(message));
     if (ok) {
+        sweepDock->markTuned();
         tunedBlock.reset();
         updateControls();
     } else {
@@ -446,4 +419,28 @@ void ThdWindow::warn(const QString& text)
         return;
     readingDac.reset();   // no wait cursor over a message box
     QMessageBox::warning(this, baseTitle, text);
+}
+
+void ThdWindow::onSweepClick()
+{
+    if (work != Work::None || !confirmWiring())
+        return;
+    begin(Work::Sweeping, QStringLiteral("Reading the DAC"));
+    const ThdEngine::Request wanted = choices->request();
+    QMetaObject::invokeMethod(
+        engine, [target = engine, wanted] { target->sweep(wanted); }, Qt::QueuedConnection);
+}
+
+// What a sweep measured goes on the plot, also when it was stopped midway.
+void ThdWindow::onSwept(const ThdSweep& sweep)
+{
+    end(SweepText::outcome(sweep));
+    sweepDock->show(sweep);
+    if (!sweep.findings.isEmpty())
+        ui->problemsLabel->setText(sweep.findings.join(QLatin1Char('\n')));
+    Diagnostics::print("%s\n", qPrintable(SweepText::line(sweep)));
+    if (!sweep.volumeRestored)
+        warn(QStringLiteral("The sweep could not put back the volume the DAC held before (%1): "
+                            "Undo puts back the block held before.")
+                 .arg(sweep.restoreError));
 }

@@ -17,6 +17,7 @@
 
 class ReportDisplay;
 class RequestChoices;
+class SweepDock;
 class Ui_ThdWindow;
 
 // The THD assistant: the DAC's distortion measured and nulled while the user
@@ -62,15 +63,18 @@ private slots:
     void onFailed(const QString& message);
     void onDisconnected(const QString& message);
     void onEngineFinished();
+    void onSweepClick();
+    void onSwept(const ThdSweep& sweep);
 
 private:
-    enum class Work { None, Connecting, Measuring, Tuning, Mapping, Undoing };
+    enum class Work { None, Connecting, Measuring, Tuning, Mapping, Undoing, Sweeping };
 
     // The work plays and records: Cancel stops it.
     bool usesAudio() const { return usesAudio(work); }
     static bool usesAudio(Work what)
     {
-        return what == Work::Measuring || what == Work::Tuning || what == Work::Mapping;
+        return what == Work::Measuring || what == Work::Tuning || what == Work::Mapping
+               || what == Work::Sweeping;
     }
     static const char* notDone(Work what);
 
@@ -100,4 +104,6 @@ private:
     ThdCapture exportable;
     std::unique_ptr<ReportDisplay> display;
     RequestChoices* choices;
+    // The sweeps, in a dock of their own beside the spectrum and the tables.
+    SweepDock* sweepDock;
 };

@@ -12,6 +12,7 @@ from atspisession import run, wait_for  # noqa: E402
 
 CONTROLS = [
     ("push button", "Measure"), ("push button", "Tune"), ("push button", "Map"),
+    ("push button", "Sweep"),
     ("push button", "Cancel"),
     ("push button", "Undo"), ("push button", "Save as preset…"),
     ("combo box", "Output device"), ("combo box", "Input device"),

@@ -98,6 +98,7 @@ void TestThdWindow::controlsForEveryone_data()
         {"measureButton", "Measure", QAccessible::Button},
         {"tuneButton", "Tune", QAccessible::Button},
         {"mapButton", "Map", QAccessible::Button},
+        {"sweepButton", "Sweep", QAccessible::Button},
         {"cancelButton", "Cancel", QAccessible::Button},
         {"undoButton", "Undo", QAccessible::Button},
         {"saveButton", "Save as preset…", QAccessible::Button},
@@ -150,7 +151,7 @@ void TestThdWindow::tabOrderAndMnemonics()
     QStringList order;
     QWidget* at = window.findChild<QWidget*>(QStringLiteral("tryAgainButton"));
     // A spin box's own line edit ("qt_spinbox_lineedit") takes its focus.
-    for (int i = 0; i < 21 && at; ++i, at = at->nextInFocusChain()) {
+    for (int i = 0; i < 22 && at; ++i, at = at->nextInFocusChain()) {
         while (at->focusPolicy() == Qt::NoFocus || at->objectName().startsWith(QLatin1String("qt_")))
             at = at->nextInFocusChain();
         order << at->objectName();
@@ -159,15 +160,15 @@ void TestThdWindow::tabOrderAndMnemonics()
              (QStringList{"tryAgainButton", "outputBox",     "inputBox",        "levelSpin",
                           "frequencySpin",  "leftInputSpin", "rightInputSpin",  "volumeSpin",
                           "measureButton",  "tuneButton",    "separateCheck",   "mapButton",
-                          "cancelButton",   "undoButton",    "saveButton",      "exportButton",
+                          "sweepButton",    "cancelButton",   "undoButton",    "saveButton",      "exportButton",
                           "leftTable",      "rightTable",    "separationTable", "spectrumPlot",
                           "mapTable"}));
-    const QStringList texts{"&Measure",  "&Tune", "Se&parate the interface", "M&ap",
+    const QStringList texts{"&Measure",  "&Tune", "Se&parate the interface", "M&ap", "S&weep",
                             "&Cancel",   "&Undo", "&Save as preset…",        "E&xport…",
                             "T&ry again"};
     QStringList shown;
     for (const char* button :
-         {"measureButton", "tuneButton", "separateCheck", "mapButton", "cancelButton", "undoButton",
+         {"measureButton", "tuneButton", "separateCheck", "mapButton", "sweepButton", "cancelButton", "undoButton",
           "saveButton", "exportButton", "tryAgainButton"})
         shown << window.findChild<QAbstractButton*>(QLatin1String(button))->text();
     QCOMPARE(shown, texts);

@@ -1,0 +1,102 @@
+// SPDX-FileCopyrightText: The Sonvale authors
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "thd/thdsweeprun.h"
+
+#include "thd/problemtext.h"
+#include "tuning/measurementrig.h"
+#include "tuning/volumesweep.h"
+
+namespace {
+
+ThdSweep::Point pointOf(const VolumeSweep::Point& measured)
+{
+    ThdSweep::Point point;
+    point.volumeDb = measured.volumeDb;
+    for (const ChannelAnalysis& analysed : measured.analysis.channels) {
+        ThdSweep::Channel& channel = point.channels.emplace_back();
+        channel.levelDbfs = analysed.levelDbfs;
+        channel.h2Dbc = analysed.harmonicDbc(2);
+        channel.h3Dbc = analysed.harmonicDbc(3);
+        channel.thdDb = analysed.thdDb;
+        channel.thdnDb = analysed.thdnDb;
+        for (const std::string& problem : analysed.problems)
+            channel.problems << QString::fromStdString(problem);
+    }
+    return point;
+}
+
+// "At -37.5 dB, capture 2 of 17".
+QString stepText(double volumeDb, int capture, int captures)
+{
+    return QStringLiteral("At %1 dB, capture %2 of %3")
+        .arg(QString::number(volumeDb, 'f', 1))
+        .arg(capture)
+        .arg(captures);
+}
+
+// The problems of the sweep's captures, in words. The first capture fixed
+// each channel's path gain: a later one should arrive at the level played
+// there after that gain.
+QStringList findings(const std::vector<VolumeSweep::Point>& points)
+{
+    std::vector<ProblemText::Capture> said;
+    for (const VolumeSweep::Point& point : points) {
+        std::vector<double> expected;
+        const VolumeSweep::Point& first = points.front();
+        for (std::size_t c = 0; c < point.analysis.channels.size(); ++c) {
+            const bool known =
+                c < point.setup.playedLevels.size() && c < first.setup.playedLevels.size();
+            expected.push_back(known ? point.setup.playedLevels[c]
+                                           + first.analysis.channels[c].levelDbfs
+                                           - first.setup.playedLevels[c]
+                                     : ChannelAnalysis::none);
+        }
+        said.push_back({&point.analysis, expected});
+    }
+    return ProblemText::findings(said);
+}
+
+} // namespace
+
+ThdSweepRun::ThdSweepRun(DacSession& session, MeasurementRig& rig,
+                         const MeasurementOptions& options, const std::atomic<bool>& stop,
+                         Announce announce)
+    : session(session), rig(rig), options(options), stop(stop), announce(std::move(announce))
+{
+}
+
+ThdSweep ThdSweepRun::run(const DacSession::Block& held, const std::vector<double>& volumesDb)
+{
+    const int captures = int(volumesDb.size());
+    if (!volumesDb.empty())
+        announce(stepText(volumesDb.front(), 1, captures), 1, captures);
+    // VolumeSweep tells of each capture once made: the next is announced
+    // then, before the volume moves to it.
+    std::size_t done = 0;
+    auto measured = [&](const VolumeSweep::Point&) {
+        ++done;
+        if (done < volumesDb.size())
+            announce(stepText(volumesDb[done], int(done) + 1, captures), int(done) + 1, captures);
+    };
+    const VolumeSweep::Result result =
+        VolumeSweep(session, rig).run(held, volumesDb, &stop, measured);
+
+    ThdSweep sweep;
+    sweep.outputDevice = QString::fromStdString(MeasurementRig::described(rig.output()));
+    sweep.inputDevice = QString::fromStdString(MeasurementRig::described(rig.input()));
+    sweep.levelDbfs = options.levelDbfs;
+    sweep.frequencyHz = options.frequencyHz;
+    for (const VolumeSweep::Point& point : result.points)
+        sweep.points.push_back(pointOf(point));
+    if (!result.points.empty())
+        sweep.findings = findings(result.points);
+    sweep.cancelled = result.interrupted;
+    if (result.interrupted)
+        sweep.failure = QStringLiteral("The sweep was cancelled.");
+    else if (!result.failure.empty())
+        sweep.failure = ProblemText::capitalised(result.failure);
+    sweep.volumeRestored = result.restoreError.empty();
+    sweep.restoreError = ProblemText::capitalised(result.restoreError);
+    return sweep;
+}
