@@ -5,9 +5,14 @@
 
 #include "ctl/commands.h"
 
-const std::vector<Commands::Command>& Commands::table()
-{
-    static const std::vector<Command> commands = {
+#include <iterator>
+
+namespace Commands {
+namespace {
+
+    // In the order the help lists them: the DAC's settings, then what plays and
+    // records.
+    const Command rows[] = {
         {"status",
          "  status             whether the DAC is on the bus and can be opened; prints\n"
          "                     its identifiers and its manufacturer, product and serial\n"
@@ -149,5 +154,13 @@ const std::vector<Commands::Command>& Commands::table()
          "                     every mapped volume); --csv prints CSV rows\n",
          sweep},
     };
+
+} // namespace
+
+const std::vector<Command>& table()
+{
+    static const std::vector<Command> commands(std::begin(rows), std::end(rows));
     return commands;
 }
+
+} // namespace Commands
