@@ -6,6 +6,7 @@
 #include "ctl/audiooptions.h"
 #include "ctl/commandcontext.h"
 
+#include <optional>
 #include <string>
 
 class MeasurementRig;
@@ -43,8 +44,9 @@ int sweep(const CommandContext& context, const Arguments& arguments);
 int checkInterface(const CommandContext& context, const Arguments& arguments);
 // The interface's floor and its warnings into `setup`, when a profile of
 // the input `rig` recorded on applies to `analysis` (`inputs` 0-based); a
-// profile file that is none is named on standard error.
-void applyInterfaceProfile(const CommandContext& context, const MeasurementRig& rig,
+// profile file that is none is named on standard error. The larger of the
+// interface's H2 and H3 there, when a profile applies.
+std::optional<double> applyInterfaceProfile(const CommandContext& context, const MeasurementRig& rig,
                            const std::vector<int>& inputs, const CaptureAnalysis& analysis,
                            MeasurementSetup& setup);
 // The note on standard error when --level asked for more than 0 dBFS.

@@ -50,21 +50,15 @@ Error chooseOutput(MeasurementRig& rig, AudioOptions& options)
 
 } // namespace
 
-void Commands::applyInterfaceProfile(const CommandContext& context, const MeasurementRig& rig,
-                                     const std::vector<int>& inputs,
-                                     const CaptureAnalysis& analysis, MeasurementSetup& setup)
+std::optional<double> Commands::applyInterfaceProfile(const CommandContext& context, const MeasurementRig& rig,
+                                                      const std::vector<int>& inputs,
+                                                      const CaptureAnalysis& analysis, MeasurementSetup& setup)
 {
-    const InterfaceProfile profile = readProfiles(context);
-    double arrived = -1e9;
-    for (const ChannelAnalysis& channel : analysis.channels)
-        if (channel.hasTone)
-            arrived = std::max(arrived, channel.levelDbfs);
-    const InterfaceProfile::Entry* entry =
-        profile.find(rig.input().name.toStdString(), int(analysis.rateHz), arrived);
-    if (!entry)
-        return;
-    setup.interfaceFloors = InterfaceProfile::floorsFor(*entry, inputs, analysis.channels.size());
-    setup.warnings = InterfaceProfile::warnings(analysis, setup.interfaceFloors);
+    const InterfaceProfile::Applied applied =
+        readProfiles(context).applyTo(analysis, rig.input().name.toStdString(), inputs);
+    setup.interfaceFloors = applied.floors;
+    setup.warnings = applied.warnings;
+    return applied.worstDbc;
 }
 
 int Commands::checkInterface(const CommandContext& context, const Arguments& arguments)

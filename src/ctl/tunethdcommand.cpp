@@ -270,15 +270,9 @@ std::optional<double> interfaceFloor(const CommandContext& context, const Measur
                                      std::vector<MeasurementSetup::InterfaceFloor>& floors)
 {
     MeasurementSetup setup;
-    Commands::applyInterfaceProfile(context, rig, options.inputChannels, first, setup);
+    const std::optional<double> worst =
+        Commands::applyInterfaceProfile(context, rig, options.inputChannels, first, setup);
     floors = setup.interfaceFloors;
-    std::optional<double> worst;
-    for (const MeasurementSetup::InterfaceFloor& floor : floors) {
-        for (double dbc : {floor.h2Dbc, floor.h3Dbc}) {
-            if (std::isfinite(dbc))
-                worst = std::max(worst.value_or(dbc), dbc);
-        }
-    }
     return worst;
 }
 

@@ -3,6 +3,8 @@
 
 #include "thd/thdmeasurement.h"
 
+#include "thd/profilefloor.h"
+
 #include "thd/problemtext.h"
 #include "tuning/measurementrig.h"
 #include "tuning/measurementsetup.h"
@@ -42,6 +44,8 @@ ThdReport ThdMeasurement::run(const ChangeGain& changeGain, QString& audioError)
         report.before = ThdCapture::of(analysis, samples, rig.pathGains(analysis));
         report.outcome = analysis.ok() ? ThdSolver::Outcome::Improved : ThdSolver::Outcome::Failed;
         report.findings = ProblemText::findings({{&analysis, report.expectedLevelDbfs}});
+        if (analysis.ok())
+            ProfileFloor().apply(analysis, rig.input().name.toStdString(), options.inputChannels, report.findings);
         if (changeGain && analysis.ok())
             separate(report, analysis, changeGain, audioError);
     }

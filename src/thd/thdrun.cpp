@@ -7,6 +7,7 @@
 #include "tuning/measurementrig.h"
 #include "settings/settingsblock.h"
 #include "thd/problemtext.h"
+#include "thd/profilefloor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -126,6 +127,15 @@ ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb,
 {
     captures.clear();
     ThdTuning::Watch watching = watch();
+    // Told the interface's share, the run nulls the DAC's alone; else the
+    // interface's profile says how low the DAC can be told.
+    ProfileFloor profile;
+    QStringList floorFindings;
+    if (!changeGain) {
+        watching.interfaceFloor = [&](const CaptureAnalysis& first) {
+            return profile.apply(first, rig.input().name.toStdString(), options.inputChannels, floorFindings);
+        };
+    }
     watching.changeGain = std::move(changeGain);
     const ThdTuning::Outcome outcome = ThdTuning(session, rig, watching).run(held, volumeDb);
     const ThdSolver::Result& result = outcome.result;
@@ -139,6 +149,7 @@ ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb,
     report.tunedAtDb = volumeDb;
     report.separation = outcome.separation;
     showCaptures(report, outcome);
+    report.findings << floorFindings;
     const bool improved =
         outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
     report.outcome =

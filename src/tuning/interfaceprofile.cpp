@@ -298,3 +298,26 @@ std::vector<std::string> InterfaceProfile::warnings(
     }
     return said;
 }
+
+InterfaceProfile::Applied InterfaceProfile::applyTo(const CaptureAnalysis& analysis, const std::string& input,
+                                                    const std::vector<int>& inputs) const
+{
+    double arrived = -1e9;
+    for (const ChannelAnalysis& channel : analysis.channels) {
+        if (channel.hasTone)
+            arrived = std::max(arrived, channel.levelDbfs);
+    }
+    Applied applied;
+    const Entry* entry = find(input, int(analysis.rateHz), arrived);
+    if (!entry)
+        return applied;
+    applied.floors = floorsFor(*entry, inputs, analysis.channels.size());
+    applied.warnings = warnings(analysis, applied.floors);
+    for (const MeasurementSetup::InterfaceFloor& floor : applied.floors) {
+        for (double dbc : {floor.h2Dbc, floor.h3Dbc}) {
+            if (std::isfinite(dbc))
+                applied.worstDbc = std::max(applied.worstDbc.value_or(dbc), dbc);
+        }
+    }
+    return applied;
+}

@@ -7,6 +7,7 @@
 #include "measure/analysis.h"
 #include "tuning/measurementsetup.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,18 @@ public:
     static std::vector<std::string> warnings(
         const CaptureAnalysis& analysis,
         const std::vector<MeasurementSetup::InterfaceFloor>& floors);
+
+    // What a profile of the interface tells of a capture of `analysis` on
+    // the input device named `input` (`inputs` 0-based): the interface's
+    // floor per channel, the warnings, and the larger of its H2 and H3,
+    // which the tuner cannot reach below. Empty when no profile applies.
+    struct Applied {
+        std::vector<MeasurementSetup::InterfaceFloor> floors;
+        std::vector<std::string> warnings;
+        std::optional<double> worstDbc;
+    };
+    Applied applyTo(const CaptureAnalysis& analysis, const std::string& input,
+                    const std::vector<int>& inputs) const;
 
 private:
     std::string path_;

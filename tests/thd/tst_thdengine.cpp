@@ -7,6 +7,9 @@
 // maps: tst_thdruns.
 
 #include "enginetest.h"
+#include "tuning/interfaceprofile.h"
+
+#include <QStandardPaths>
 
 #include <libusb.h>
 
@@ -25,6 +28,7 @@ private slots:
     void measure();
     void measureFindings_data();
     void measureFindings();
+    void besideTheInterfacesProfile();
     void unplugged_data();
     void unplugged();
     void cancelLongCapture();
@@ -234,6 +238,36 @@ void TestThdEngine::measureFindings()
     QCOMPARE(report.blockKnown, connect);
     QCOMPARE(writes(), QStringList());
     QCOMPARE(dacBlock(), connect ? fullVolume : factory);
+}
+
+// A profile that check-interface kept puts the interface's floor beside the
+// DAC's figures: a DAC within 10 dB of it is said in words, and a tuning
+// refuses to null what may be the interface's.
+void TestThdEngine::besideTheInterfacesProfile()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setApplicationName(QStringLiteral("sonvale"));
+    InterfaceProfile profile(InterfaceProfile::defaultPath());
+    InterfaceProfile::Entry entry{"Sonvale loopback interface", 48000, -3, "2026-12-08T00:00:00Z", {}};
+    for (int input = 1; input <= 2; ++input)
+        entry.channels.push_back({input, -15.5, -100, -100, -170, {-100, -140, -160, -160}, {0, 0, 0, 0}});
+    profile.keep(entry);
+    QVERIFY(!profile.write());
+    QVERIFY(connectEngine());
+    UsbSim::setBlock(VirtualDac::factoryBlock()); // -12.5 dB: the tone arrives at -15.5 dBFS
+    ThdEngine::Request request;
+    request.output = 0;
+    QSignalSpy measured(engine, &ThdEngine::measured);
+    QVERIFY(call("measure", request, measured));
+    const QStringList findings = measured.first().at(0).value<ThdReport>().findings;
+    QSignalSpy tuned(engine, &ThdEngine::tuned);
+    QVERIFY(call("tune", request, tuned));
+    const ThdReport tuning = tuned.first().at(0).value<ThdReport>();
+    QFile::remove(QString::fromStdString(profile.path()));
+    QStandardPaths::setTestModeEnabled(false);
+    QCOMPARE(findings.filter("not 10 dB above the interface's own -100.00 dBc").size(), 2);
+    QCOMPARE(tuning.outcome, ThdSolver::Outcome::NotImproved);
+    QVERIFY2(tuning.reason.contains("at the interface's floor"), qPrintable(tuning.reason));
 }
 
 // The DAC pulled out: the window hears that it left, and whether the values
