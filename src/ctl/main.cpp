@@ -5,12 +5,7 @@
 #include "base/arguments.h"
 #include "ctl/controltool.h"
 
-#include <QCoreApplication>
-
 int main(int argc, char* argv[])
 {
-    // The configuration folder is the window's too: "sonvale" in the
-    // user's (~/.config/sonvale on Linux).
-    QCoreApplication::setApplicationName(QStringLiteral("sonvale"));
     return ControlTool().run(utf8Arguments(argc, argv));
 }

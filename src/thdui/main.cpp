@@ -17,9 +17,6 @@ int main(int argc, char* argv[])
     ParentConsole::attach();        // before anything is printed
 #endif
     QApplication app(argc, argv);
-    // sonvalectl's name: the interface's profile, which check-interface
-    // keeps in the configuration folder of that name, is read from there.
-    QCoreApplication::setApplicationName(QStringLiteral("sonvale"));
     QGuiApplication::setDesktopFileName(
         QStringLiteral(SONVALE_APP_ID ".Thd")); // the desktop entry's name
     ThdWindow window;

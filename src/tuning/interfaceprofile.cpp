@@ -147,10 +147,13 @@ InterfaceProfile::InterfaceProfile(std::string path) : path_(std::move(path))
 
 std::string InterfaceProfile::defaultPath()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    // Sonvale's own folder in the user's configuration folder, whichever of
+    // its programs asks (each has an application name of its own, which
+    // AppConfigLocation would put in the path).
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (folder.isEmpty())
         return std::string();
-    return QDir::cleanPath(folder + "/interface-profiles.json").toStdString();
+    return QDir::cleanPath(folder + "/sonvale/interface-profiles.json").toStdString();
 }
 
 const std::string& InterfaceProfile::path() const

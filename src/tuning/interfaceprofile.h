@@ -55,9 +55,9 @@ public:
 
     explicit InterfaceProfile(std::string path);
 
-    // Where the profiles are kept: interface-profiles.json in the user's
-    // configuration folder (Qt's AppConfigLocation); empty when there is
-    // none.
+    // Where the profiles are kept: sonvale/interface-profiles.json in the
+    // user's configuration folder, the same for every Sonvale program;
+    // empty when there is none.
     static std::string defaultPath();
     const std::string& path() const;
 

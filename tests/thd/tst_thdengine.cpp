@@ -246,7 +246,6 @@ void TestThdEngine::measureFindings()
 void TestThdEngine::besideTheInterfacesProfile()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setApplicationName(QStringLiteral("sonvale"));
     InterfaceProfile profile(InterfaceProfile::defaultPath());
     InterfaceProfile::Entry entry{"Sonvale loopback interface", 48000, -3, "2026-12-08T00:00:00Z", {}};
     for (int input = 1; input <= 2; ++input)
