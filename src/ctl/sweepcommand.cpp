@@ -206,7 +206,7 @@ std::string cell(double value, int decimals)
 
 std::string csv(const std::vector<Point>& points, bool pairs)
 {
-    std::string text = "volume_db,channel,level_dbfs,path_gain_db,h2_dbc,h3_dbc,thd_db,thdn_db";
+    std::string text = VolumeSweep::csvHeader;
     text += pairs ? ",pair\n" : "\n";
     for (const Point& point : points) {
         const std::size_t channels = point.analysis.channels.size();

@@ -17,6 +17,7 @@ struct ThdSweep {
     // did not tell (no signal).
     struct Channel {
         double levelDbfs = 0;
+        double pathGainDb = 0; // from the level played to the level that arrived
         double h2Dbc = 0;
         double h3Dbc = 0;
         double thdDb = 0;

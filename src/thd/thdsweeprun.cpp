@@ -13,9 +13,13 @@ ThdSweep::Point pointOf(const VolumeSweep::Point& measured)
 {
     ThdSweep::Point point;
     point.volumeDb = measured.volumeDb;
-    for (const ChannelAnalysis& analysed : measured.analysis.channels) {
+    for (std::size_t c = 0; c < measured.analysis.channels.size(); ++c) {
+        const ChannelAnalysis& analysed = measured.analysis.channels[c];
         ThdSweep::Channel& channel = point.channels.emplace_back();
         channel.levelDbfs = analysed.levelDbfs;
+        channel.pathGainDb = c < measured.setup.playedLevels.size()
+                                 ? analysed.levelDbfs - measured.setup.playedLevels[c]
+                                 : ChannelAnalysis::none;
         channel.h2Dbc = analysed.harmonicDbc(2);
         channel.h3Dbc = analysed.harmonicDbc(3);
         channel.thdDb = analysed.thdDb;

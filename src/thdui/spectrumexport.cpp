@@ -6,6 +6,9 @@
 #include "measure/spectrumcsv.h"
 #include "base/diagnostics.h"
 #include "thd/thdcapture.h"
+#include "thd/thdsweep.h"
+#include "tuning/measurementsetup.h"
+#include "tuning/volumesweep.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -14,15 +17,19 @@
 #include <QSaveFile>
 #include <qcustomplot.h>
 
+#include <cmath>
+
 const QString SpectrumExport::pngFilter = QStringLiteral("PNG image (*.png)");
 const QString SpectrumExport::csvFilter = QStringLiteral("CSV spectrum (*.csv)");
+const QString SpectrumExport::sweepFilter = QStringLiteral("CSV sweep (*.csv)");
 
-QString SpectrumExport::chooseFile(QWidget* parent, Format& format)
+QString SpectrumExport::chooseFile(QWidget* parent, Format& format, bool sweep)
 {
     QString filter = pngFilter;
     QString path = QFileDialog::getSaveFileName(
         parent, QStringLiteral("Export"), QDir::home().filePath(QStringLiteral("spectrum.png")),
-        pngFilter + QStringLiteral(";;") + csvFilter, &filter);
+        pngFilter + QStringLiteral(";;") + csvFilter + (sweep ? QStringLiteral(";;") + sweepFilter : QString()),
+        &filter);
     if (!path.isEmpty())
         format = formatOf(path, filter);
     return path;
@@ -33,11 +40,13 @@ SpectrumExport::Format SpectrumExport::formatOf(QString& path, const QString& fi
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("png"))
         return Format::Png;
+    const Format chosen = filter == sweepFilter ? Format::SweepCsv
+                          : filter == csvFilter ? Format::Csv
+                                                : Format::Png;
     if (suffix == QLatin1String("csv"))
-        return Format::Csv;
-    const Format format = filter == csvFilter ? Format::Csv : Format::Png;
-    path += format == Format::Csv ? QStringLiteral(".csv") : QStringLiteral(".png");
-    return format;
+        return chosen == Format::SweepCsv ? chosen : Format::Csv;
+    path += chosen == Format::Png ? QStringLiteral(".png") : QStringLiteral(".csv");
+    return chosen;
 }
 
 QString SpectrumExport::write(const QString& path, const QByteArray& bytes)
@@ -69,13 +78,35 @@ QString SpectrumExport::writeCsv(const QString& path, const ThdCapture& capture)
     return write(path, QByteArray::fromStdString(text));
 }
 
-QString SpectrumExport::ask(QWidget* parent, const ThdCapture& capture, QCustomPlot& plot)
+QString SpectrumExport::writeSweepCsv(const QString& path, const ThdSweep& sweep)
+{
+    QString text = QLatin1String(VolumeSweep::csvHeader) + QLatin1Char('\n');
+    const auto cell = [](double value, int decimals) {
+        return QLatin1Char(',') + (std::isfinite(value) ? QString::number(value, 'f', decimals) : QString());
+    };
+    for (const ThdSweep::Point& point : sweep.points) {
+        for (std::size_t c = 0; c < point.channels.size(); ++c) {
+            const ThdSweep::Channel& channel = point.channels[c];
+            text += QString::number(point.volumeDb, 'f', 2) + QLatin1Char(',')
+                    + QString::fromStdString(MeasurementSetup::channelName(c, point.channels.size()))
+                    + cell(channel.levelDbfs, 3) + cell(channel.pathGainDb, 2) + cell(channel.h2Dbc, 3)
+                    + cell(channel.h3Dbc, 3) + cell(channel.thdDb, 3) + cell(channel.thdnDb, 3) + QLatin1Char('\n');
+        }
+    }
+    return write(path, text.toUtf8());
+}
+
+QString SpectrumExport::ask(QWidget* parent, const ThdCapture& capture, QCustomPlot& plot, const ThdSweep* sweep)
 {
     Format format = Format::Png;
-    const QString path = chooseFile(parent, format);
-    if (path.isEmpty() || capture.samples.empty())
+    const QString path = chooseFile(parent, format, sweep);
+    if (path.isEmpty())
         return QString();
-    const QString error = format == Format::Csv ? writeCsv(path, capture) : writePng(path, plot);
+    if (format == Format::SweepCsv ? !sweep : capture.samples.empty())
+        return QStringLiteral("There is nothing of that kind to export yet.");
+    const QString error = format == Format::SweepCsv ? writeSweepCsv(path, *sweep)
+                          : format == Format::Csv    ? writeCsv(path, capture)
+                                                     : writePng(path, plot);
     if (error.isEmpty())
         Diagnostics::print("exported: %s\n", qPrintable(QDir::toNativeSeparators(path)));
     return error;

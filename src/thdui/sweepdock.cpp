@@ -3,7 +3,6 @@
 
 #include "thdui/sweepdock.h"
 
-#include "thd/thdsweep.h"
 #include "thdui/sweepplot.h"
 
 #include <QMainWindow>
@@ -23,6 +22,7 @@ void SweepDock::show(const ThdSweep& sweep)
     if (sweep.points.empty())
         return;
     plot->addSweep(sweep);
+    shown = sweep;
     if (isHidden()) {
         QDockWidget::show();
         window->resizeDocks({this}, {window->height() * 2 / 5}, Qt::Vertical);

@@ -3,10 +3,13 @@
 
 #pragma once
 
+#include "thd/thdsweep.h"
+
 #include <QDockWidget>
 
+#include <optional>
+
 class SweepPlot;
-struct ThdSweep;
 
 // Where the assistant shows its sweeps: a dock at the bottom of the window,
 // hidden until the first sweep, then two fifths of the window's height.
@@ -20,8 +23,11 @@ public:
     // The DAC's values changed: the next sweep is "after", the last one
     // "before".
     void markTuned();
+    // The newest sweep shown; null before the first.
+    const ThdSweep* last() const { return shown ? &*shown : nullptr; }
 
 private:
     QMainWindow* window;
     SweepPlot* plot;
+    std::optional<ThdSweep> shown;
 };

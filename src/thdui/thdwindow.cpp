@@ -154,7 +154,7 @@ void ThdWindow::updateControls()
     ui->cancelButton->setEnabled(usesAudio() && !cancelAsked);
     ui->undoButton->setEnabled(idle && connected && undoAvailable);
     ui->saveButton->setEnabled(idle && tunedBlock.has_value());
-    ui->exportButton->setEnabled(idle && !exportable.samples.empty());
+    ui->exportButton->setEnabled(idle && (!exportable.samples.empty() || sweepDock->last()));
     ui->tryAgainButton->setVisible(!connected && work != Work::Connecting);
     ui->tryAgainButton->setEnabled(idle);
     for (QWidget* choice : choices->controls())
@@ -233,7 +233,7 @@ void ThdWindow::onSaveClick()
 
 void ThdWindow::onExportClick()
 {
-    const QString error = SpectrumExport::ask(this, exportable, *ui->spectrumPlot);
+    const QString error = SpectrumExport::ask(this, exportable, *ui->spectrumPlot, sweepDock->last());
     if (!error.isEmpty())
         warn(QStringLiteral("Nothing was exported: %1").arg(error));
 }
@@ -434,8 +434,8 @@ void ThdWindow::onSweepClick()
 // What a sweep measured goes on the plot, also when it was stopped midway.
 void ThdWindow::onSwept(const ThdSweep& sweep)
 {
-    end(SweepText::outcome(sweep));
     sweepDock->show(sweep);
+    end(SweepText::outcome(sweep));
     if (!sweep.findings.isEmpty())
         ui->problemsLabel->setText(sweep.findings.join(QLatin1Char('\n')));
     Diagnostics::print("%s\n", qPrintable(SweepText::line(sweep)));

@@ -34,6 +34,10 @@ public:
         std::string restoreError; // "" when the volume held before is back
     };
 
+    // The columns of a sweep written as CSV, a row per volume and channel.
+    static constexpr const char* csvHeader =
+        "volume_db,channel,level_dbfs,path_gain_db,h2_dbc,h3_dbc,thd_db,thdn_db";
+
     VolumeSweep(DacSession& session, MeasurementRig& rig);
 
     // `stop`: a flag another thread or a signal handler sets (the rig

@@ -3,10 +3,13 @@
 // "Export…" in the THD assistant after a measurement on the simulated DAC:
 // the spectrum as sonvalectl measure --csv writes it, the plot as a PNG,
 // the type following the name's suffix or the filter, and a folder that
-// cannot be written to.
+// cannot be written to; after a sweep, the sweep as CSV.
 
 #include "assistanttest.h"
+#include "thdui/spectrumexport.h"
 #include "thdui/spectrumplot.h"
+#include "thdui/sweepdock.h"
+#include "tuning/volumesweep.h"
 
 #include <QDir>
 #include <QImage>
@@ -19,6 +22,7 @@ class TestThdWindowExport : public AssistantTest {
 private slots:
     void exports_data();
     void exports();
+    void sweepAsCsv();
 };
 
 void TestThdWindowExport::exports_data()
@@ -93,6 +97,34 @@ void TestThdWindowExport::exports()
         QVERIFY2(std::abs(fundamental[1 + channel].toDouble() - table) < 0.1,
                  qPrintable(fundamental.join(',')));
     }
+}
+
+// A sweep alone makes Export… worth pressing; its CSV is sonvalectl
+// sweep's, a row per volume and channel, chosen by its filter, since its
+// suffix is the spectrum's too.
+void TestThdWindowExport::sweepAsCsv()
+{
+    start("noise=-140");
+    AssistantWindow& a = *assistant;
+    clickAndWait("sweepButton");
+    QVERIFY(a.button("exportButton")->isEnabled());
+    const ThdSweep* sweep = a.window->findChild<SweepDock*>()->last();
+    QVERIFY(sweep);
+
+    QTemporaryDir folder;
+    QString named = folder.filePath(QStringLiteral("sweep"));
+    QCOMPARE(SpectrumExport::formatOf(named, SpectrumExport::sweepFilter), SpectrumExport::Format::SweepCsv);
+    QCOMPARE(named, folder.filePath(QStringLiteral("sweep.csv")));
+    QCOMPARE(SpectrumExport::formatOf(named, SpectrumExport::csvFilter), SpectrumExport::Format::Csv);
+    QCOMPARE(SpectrumExport::writeSweepCsv(named, *sweep), QString());
+    QFile csv(named);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(rows.first(), QString::fromLatin1(VolumeSweep::csvHeader));
+    QCOMPARE(rows.size(), 1 + 17 * 2);
+    QCOMPARE(rows.at(1).section(',', 0, 1), QStringLiteral("-40.00,left"));
+    QCOMPARE(rows.last().section(',', 0, 1), QStringLiteral("0.00,right"));
+    QVERIFY2(std::abs(rows.last().section(',', 3, 3).toDouble()) < 0.05, qPrintable(rows.last())); // path gain
 }
 
 QTEST_MAIN(TestThdWindowExport)
