@@ -112,7 +112,7 @@ int separate(const CommandContext& context, MeasurementRig& rig, const StopSigna
     }
     std::vector<std::string> names;
     for (std::size_t c = 0; c < first.channels.size(); ++c)
-        names.push_back(MeasurementOutput::channelName(c, first.channels.size()));
+        names.push_back(CaptureAnalysis::channelName(c, first.channels.size()));
     separation = InterfaceSeparation::split(first, second, names);
     return CommandContext::Done;
 }

@@ -81,7 +81,7 @@ std::string MeasurementOutput::separationText(const InterfaceSeparation& separat
     std::string text = "the DAC's and the interface's shares (the input's level changed by "
                        + fixed(separation.gainChangeDb(), 2) + " dB between the captures):\n";
     for (std::size_t c = 0; c < separation.channels.size(); ++c) {
-        text += channelName(c, channels) + "\n";
+        text += CaptureAnalysis::channelName(c, channels) + "\n";
         for (int order = 2; order <= InterfaceSeparation::highestOrder; ++order) {
             const InterfaceSeparation::Harmonic& split =
                 separation.channels[c].harmonics[std::size_t(order - 2)];
@@ -146,7 +146,7 @@ std::string MeasurementOutput::text(const Setup& setup, const CaptureAnalysis& a
     const std::size_t channels = analysis.channels.size();
     for (std::size_t c = 0; c < channels; ++c) {
         const ChannelAnalysis& channel = analysis.channels[c];
-        text += channelName(c, channels) + "\n";
+        text += CaptureAnalysis::channelName(c, channels) + "\n";
         text += "  fundamental  " + padded(figure(channel.levelDbfs, 2, "dBFS"), 15)
                 + figure(channel.frequencyHz, 3, "Hz");
         if (c < setup.expectedLevels.size())
@@ -232,7 +232,7 @@ JsonText MeasurementOutput::channelJson(const Setup& setup, const CaptureAnalysi
     const std::size_t channels = analysis.channels.size();
     const ChannelAnalysis& channel = analysis.channels[c];
     JsonText entry;
-    entry.add("channel", QString::fromStdString(channelName(c, channels)))
+    entry.add("channel", QString::fromStdString(CaptureAnalysis::channelName(c, channels)))
         .add("frequency", number(channel.frequencyHz, 3))
         .add("level_dbfs", number(channel.levelDbfs, 3));
     if (c < setup.expectedLevels.size())

@@ -18,12 +18,6 @@ class MeasurementOutput {
 public:
     using Setup = MeasurementSetup;
 
-    // "left", "right"; "mono" for one channel.
-    static std::string channelName(std::size_t channel, std::size_t channels)
-    {
-        return MeasurementSetup::channelName(channel, channels);
-    }
-
     static std::string text(const Setup& setup, const CaptureAnalysis& analysis);
     // `separation`: the shares of each harmonic (--separate), which each
     // harmonic's object then carries as "dac" and "interface".

@@ -151,7 +151,7 @@ std::string text(const AudioOptions& options, const std::vector<Point>& points, 
         for (std::size_t c = 0; c < channels; ++c) {
             const ChannelAnalysis& channel = point.analysis.channels[c];
             const std::string cells[] = {volumeText(point.volumeDb),
-                                         MeasurementOutput::channelName(c, channels),
+                                         CaptureAnalysis::channelName(c, channels),
                                          figure(channel.levelDbfs, 2, "dBFS"),
                                          figure(pathGain(point, c), 2, "dB"),
                                          figure(channel.harmonicDbc(2), 2, "dBc"),
@@ -213,7 +213,7 @@ std::string csv(const std::vector<Point>& points, bool pairs)
         for (std::size_t c = 0; c < channels; ++c) {
             const ChannelAnalysis& channel = point.analysis.channels[c];
             text += MeasurementOutput::fixed(point.volumeDb, 2) + ","
-                    + MeasurementOutput::channelName(c, channels) + cell(channel.levelDbfs, 3)
+                    + CaptureAnalysis::channelName(c, channels) + cell(channel.levelDbfs, 3)
                     + cell(pathGain(point, c), 2) + cell(channel.harmonicDbc(2), 3)
                     + cell(channel.harmonicDbc(3), 3) + cell(channel.thdDb, 3)
                     + cell(channel.thdnDb, 3) + (pairs ? "," + point.pairs[c] : "") + "\n";
@@ -359,7 +359,7 @@ int Commands::sweep(const CommandContext& context, const Arguments& arguments)
                      ++c) {
                     point.pairs.push_back(
                         pairAt(options.map, point.volumeDb,
-                               MeasurementOutput::channelName(c, point.analysis.channels.size())));
+                               CaptureAnalysis::channelName(c, point.analysis.channels.size())));
                 }
             }
             std::string report = options.audio.json ? json(points, options.mapGiven)

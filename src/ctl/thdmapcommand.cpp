@@ -25,7 +25,7 @@ std::string text(const ThdTuning::Map& map)
     const std::size_t outputs = map.outputs;
     std::string text = "volume  ";
     for (std::size_t output = 0; output < outputs; ++output) {
-        std::string name = MeasurementOutput::channelName(output, outputs);
+        std::string name = CaptureAnalysis::channelName(output, outputs);
         text += "  " + name + std::string(name.size() < 10 ? 10 - name.size() : 0, ' ');
     }
     text.erase(text.find_last_not_of(' ') + 1);
@@ -57,7 +57,7 @@ std::string json(const ThdTuning::Map& map)
         entry.add("volume_db", MeasurementOutput::number(at.volumeDb, 1));
         for (std::size_t output = 0; output < map.outputs; ++output) {
             const int pair = at.driverOf(int(output));
-            entry.add(MeasurementOutput::channelName(output, map.outputs).c_str(),
+            entry.add(CaptureAnalysis::channelName(output, map.outputs).c_str(),
                       pair >= 0 ? QJsonValue(QString::fromStdString(ThdTuning::pairName(pair)))
                                 : QJsonValue());
         }

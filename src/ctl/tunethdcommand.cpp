@@ -35,8 +35,10 @@ std::string outputsOf(const ThdSolver::PairEffect& effect, std::size_t outputs)
 {
     std::string text;
     for (std::size_t i = 0; i < effect.drives.size(); ++i) {
-        text += (i == 0 ? "" : i + 1 == effect.drives.size() ? " and " : ", ")
-                + MeasurementOutput::channelName(std::size_t(effect.drives[i]), outputs);
+        text += (i == 0                          ? ""
+                 : i + 1 == effect.drives.size() ? " and "
+                                                 : ", ")
+                + CaptureAnalysis::channelName(std::size_t(effect.drives[i]), outputs);
     }
     return text;
 }
@@ -70,7 +72,7 @@ std::string interfaceLeftText(const InterfaceSeparation& separation)
     const std::size_t outputs = separation.channels.size();
     for (std::size_t output = 0; output < outputs; ++output) {
         text +=
-            "  " + MeasurementOutput::channelName(output, outputs) + ": H2 "
+            "  " + CaptureAnalysis::channelName(output, outputs) + ": H2 "
             + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 2), 2) + " dBc, H3 "
             + MeasurementOutput::fixed(separation.interfaceAtSecondDbc(output, 3), 2) + " dBc\n";
     }
@@ -101,7 +103,7 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
         if (!result.floors.empty()) {
             text += "floor (the part of H2 and H3 in quadrature to what the values move, which no value cancels):\n";
             for (std::size_t output = 0; output < result.floors.size(); ++output) {
-                text += "  " + MeasurementOutput::channelName(output, outputs) + ": H2 "
+                text += "  " + CaptureAnalysis::channelName(output, outputs) + ": H2 "
                         + MeasurementOutput::fixed(result.floors[output].secondDbc, 2) + " dBc, H3 "
                         + MeasurementOutput::fixed(result.floors[output].thirdDbc, 2) + " dBc\n";
             }
@@ -117,7 +119,7 @@ std::string text(const Outcome& outcome, const MeasurementOutput::Setup& setup)
                 + (outcome.volumeRestored ? "the volume held before was put back\n"
                                           : "the volume held before could not be put back\n");
     }
-    if (outcome.ran && result.outcome == ThdSolver::Outcome::Improved)
+    if (outcome.improved())
         text += "after:\n" + MeasurementOutput::text(warned(setup, result.after), result.after);
     if (separated)
         text += interfaceLeftText(*outcome.separation);
@@ -138,7 +140,8 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
         return object.oneLine();
     };
     JsonText document;
-    const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved;
+    // Values found but not kept are no improvement: the DAC holds the start.
+    const bool improved = outcome.improved();
     document.addJson(
         "before",
         outputs > 0 ? MeasurementOutput::json(warned(setup, result.before), result.before).lines(2)
@@ -155,20 +158,23 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
     for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         QJsonArray driven;
         for (int output : result.pairs[size_t(pair)].drives)
-            driven.append(QString::fromStdString(MeasurementOutput::channelName(std::size_t(output), outputs)));
+            driven.append(
+                QString::fromStdString(CaptureAnalysis::channelName(std::size_t(output), outputs)));
         map.add(ThdTuning::pairName(pair).c_str(), driven);
     }
     for (std::size_t output = 0; output < result.floors.size(); ++output) {
         JsonText each;
         each.add("h2_dbc", dbc(result.floors[output].secondDbc)).add("h3_dbc", dbc(result.floors[output].thirdDbc));
-        floor.addJson(MeasurementOutput::channelName(output, outputs).c_str(), each.oneLine());
+        floor.addJson(CaptureAnalysis::channelName(output, outputs).c_str(), each.oneLine());
     }
     QJsonArray notes;
     for (const std::string& note : result.notes)
         notes.append(QString::fromStdString(note));
-    const char* kind = !outcome.ran || result.outcome == ThdSolver::Outcome::Failed ? "failed"
-                       : improved                                                  ? "improved"
-                                                                                   : "not improved";
+    const char* kind =
+        !outcome.ran || result.outcome == ThdSolver::Outcome::Failed || !outcome.failure.empty()
+            ? "failed"
+        : improved ? "improved"
+                   : "not improved";
     document.addJson("map", map.oneLine())
         .addJson("floor", floor.oneLine())
         .add("volume_db", MeasurementOutput::number(tunedAtDb, 1))
@@ -185,7 +191,7 @@ std::string json(const Outcome& outcome, const MeasurementOutput::Setup& setup, 
             JsonText each;
             each.add("h2_dbc", dbc(separation.interfaceAtSecondDbc(output, 2)))
                 .add("h3_dbc", dbc(separation.interfaceAtSecondDbc(output, 3)));
-            left.addJson(MeasurementOutput::channelName(output, separation.channels.size()).c_str(),
+            left.addJson(CaptureAnalysis::channelName(output, separation.channels.size()).c_str(),
                          each.oneLine());
         }
         document.add("gain_change_db", MeasurementOutput::number(separation.gainChangeDb(), 2))
@@ -218,7 +224,7 @@ std::string restoredText(const CommandContext& context, const Outcome& outcome)
 int conclude(const CommandContext& context, const Outcome& outcome)
 {
     const ThdSolver::Result& result = outcome.result;
-    const bool improved = outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
+    const bool improved = outcome.improved();
     if (improved && outcome.volumeRestored)
         return CommandContext::Done;
     if (improved) {

@@ -9,6 +9,7 @@
 #include "measure/spectrum.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -310,6 +311,16 @@ ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double 
         && std::abs(result.levelDbfs - *options.expectedLevelDbfs) > options.levelToleranceDb)
         addProblem(result.problems, Problem::level);
     return result;
+}
+
+std::string CaptureAnalysis::channelName(std::size_t channel, std::size_t channels, bool capital)
+{
+    std::string name = channels == 1 ? "mono"
+                       : channel < 2 ? (channel == 0 ? "left" : "right")
+                                     : "channel " + std::to_string(channel + 1);
+    if (capital)
+        name[0] = char(std::toupper(static_cast<unsigned char>(name[0])));
+    return name;
 }
 
 CaptureAnalysis analyseCapture(const std::vector<std::vector<double>>& channels, double rateHz,

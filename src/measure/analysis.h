@@ -106,6 +106,11 @@ struct CaptureAnalysis {
     std::vector<std::string> problems;
 
     bool ok() const { return problems.empty(); }
+
+    // How every report names a channel: "left", "right"; "mono" for one
+    // channel; "channel 3" beyond two. With `capital`, as a label or a
+    // sentence starts: "Left".
+    static std::string channelName(std::size_t channel, std::size_t channels, bool capital = false);
 };
 
 ChannelAnalysis analyseChannel(const double* samples, std::size_t count, double rateHz,

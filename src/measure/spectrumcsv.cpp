@@ -3,29 +3,16 @@
 
 #include "measure/spectrumcsv.h"
 
+#include "measure/analysis.h"
 #include "measure/spectrum.h"
 
 #include <cstdio>
-
-namespace {
-
-// The reports' names of the channels: "left", "right", "mono" for one.
-std::string channelName(std::size_t channel, std::size_t channels)
-{
-    if (channels == 1)
-        return "mono";
-    if (channel < 2)
-        return channel == 0 ? "left" : "right";
-    return "channel " + std::to_string(channel + 1);
-}
-
-} // namespace
 
 std::string SpectrumCsv::text(const std::vector<std::vector<double>>& channels, double rateHz)
 {
     std::string text = "frequency_hz";
     for (std::size_t c = 0; c < channels.size(); ++c)
-        text += "," + channelName(c, channels.size()) + "_dbfs";
+        text += "," + CaptureAnalysis::channelName(c, channels.size()) + "_dbfs";
     text += "\n";
     const std::size_t n = channels.empty() ? 0 : Spectrum::fastLength(channels.front().size());
     if (n < 2)

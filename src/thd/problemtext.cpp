@@ -9,18 +9,10 @@
 #include <cmath>
 #include <utility>
 
-namespace {
-
-QString channelName(std::size_t channel, std::size_t channels)
+QString ProblemText::channelWord(std::size_t channel, std::size_t channels, bool capital)
 {
-    if (channels == 1)
-        return QString();
-    if (channel < 2)
-        return channel == 0 ? QStringLiteral("Left") : QStringLiteral("Right");
-    return QStringLiteral("Channel %1").arg(channel + 1);
+    return QString::fromStdString(CaptureAnalysis::channelName(channel, channels, capital));
 }
-
-} // namespace
 
 QString ProblemText::sentence(const std::string& problem, double expectedDbfs, double gotDbfs)
 {
@@ -69,7 +61,8 @@ std::vector<ProblemText::Line> ProblemText::lines(const CaptureAnalysis& analysi
         }
         for (std::size_t c : having) {
             const double expected = c < expectedLevelsDbfs.size() ? expectedLevelsDbfs[c] : ChannelAnalysis::none;
-            const QString name = channelName(c, channels);
+            // One channel alone is not named.
+            const QString name = channels == 1 ? QString() : channelWord(c, channels, true);
             const QString text = sentence(problem, expected, analysis.channels[c].levelDbfs);
             said.push_back({problem, int(c), name.isEmpty() ? text : name + QStringLiteral(": ") + text});
         }

@@ -27,6 +27,9 @@ public:
     // level that changed); empty: not said.
     static std::vector<Line> lines(const CaptureAnalysis& analysis, const std::vector<double>& expectedLevelsDbfs = {});
 
+    // A channel as CaptureAnalysis::channelName names it.
+    static QString channelWord(std::size_t channel, std::size_t channels, bool capital = false);
+
     // One problem of one channel; `expected` NaN when unknown.
     static QString sentence(const std::string& problem, double expectedDbfs, double gotDbfs);
 

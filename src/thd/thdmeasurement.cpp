@@ -83,7 +83,7 @@ void ThdMeasurement::separate(ThdReport& report, const CaptureAnalysis& first,
     }
     std::vector<std::string> names;
     for (std::size_t c = 0; c < first.channels.size(); ++c)
-        names.push_back(MeasurementSetup::channelName(c, first.channels.size()));
+        names.push_back(CaptureAnalysis::channelName(c, first.channels.size()));
     report.separation = InterfaceSeparation::split(first, second, names);
     if (!report.separation->ok()) {
         report.outcome = ThdSolver::Outcome::Failed;

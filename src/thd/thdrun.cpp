@@ -18,18 +18,14 @@ namespace {
 
 using Block = DacSession::Block;
 
-QString channelWord(std::size_t channel, std::size_t channels)
-{
-    return QString::fromStdString(MeasurementSetup::channelName(channel, channels));
-}
-
 QString ordinalOutputs(const std::vector<int>& outputs)
 {
     if (outputs.size() >= 2)
         return QStringLiteral("both outputs'");
     if (outputs.empty())
         return QStringLiteral("the outputs'");
-    return QStringLiteral("the %1 output's").arg(channelWord(std::size_t(outputs.front()), 2));
+    return QStringLiteral("the %1 output's")
+        .arg(ProblemText::channelWord(std::size_t(outputs.front()), 2));
 }
 
 // "Probing thd_range1 (the 2nd and 3rd harmonic)": what the solver knows
@@ -150,8 +146,7 @@ ThdReport ThdRun::tune(const Block& held, std::optional<double> volumeDb,
     report.separation = outcome.separation;
     showCaptures(report, outcome);
     report.findings << floorFindings;
-    const bool improved =
-        outcome.ran && result.outcome == ThdSolver::Outcome::Improved && outcome.failure.empty();
+    const bool improved = outcome.improved();
     report.outcome =
         outcome.ran && outcome.failure.empty() ? result.outcome : ThdSolver::Outcome::Failed;
     if (improved) {

@@ -21,14 +21,6 @@ QString pairName(int pair)
     return QStringLiteral("thd_range%1").arg(pair);
 }
 
-QString channelName(std::size_t channel, std::size_t channels)
-{
-    return channels == 1  ? QStringLiteral("mono")
-           : channel == 0 ? QStringLiteral("left")
-           : channel == 1 ? QStringLiteral("right")
-                          : QStringLiteral("channel %1").arg(channel + 1);
-}
-
 // What a map left on the DAC.
 QString putBack(const ThdReport& report)
 {
@@ -132,7 +124,7 @@ QString ReportDisplay::mappedLine(const ThdReport& report)
         if (!first.endsWith(QLatin1String("(shared)"))) {
             outputs.clear();
             for (std::size_t output = 0; output < at.pairs.size(); ++output)
-                outputs << channelName(output, at.pairs.size()) + QLatin1Char(' ')
+                outputs << ProblemText::channelWord(output, at.pairs.size()) + QLatin1Char(' ')
                                + PairMapTable::pairText(at.pairs, output);
         }
         volumes << QStringLiteral("%1 dB: %2")
@@ -181,12 +173,9 @@ QString ReportDisplay::thdLine(const CaptureAnalysis& analysis)
     QStringList parts;
     const std::size_t channels = analysis.channels.size();
     for (std::size_t c = 0; c < channels; ++c) {
-        const QString name = channels == 1 ? QStringLiteral("mono")
-                             : c == 0      ? QStringLiteral("left")
-                             : c == 1      ? QStringLiteral("right")
-                                           : QStringLiteral("channel %1").arg(c + 1);
         parts << QStringLiteral("%1 THD %2 dB")
-                     .arg(name, ResultTable::fixed(analysis.channels[c].thdDb, 2));
+                     .arg(ProblemText::channelWord(c, channels),
+                          ResultTable::fixed(analysis.channels[c].thdDb, 2));
     }
     return parts.join(QStringLiteral(", "));
 }

@@ -3,6 +3,7 @@
 
 #include "thdui/separationtable.h"
 
+#include "measure/analysis.h"
 #include "thdui/resulttable.h"
 
 #include <QHeaderView>
@@ -12,14 +13,6 @@
 namespace {
 
 constexpr int shownOrders = 2; // H2 and H3, the two the DAC's values move
-
-QString channelName(std::size_t channel, std::size_t channels)
-{
-    return channels == 1  ? QStringLiteral("Mono")
-           : channel == 0 ? QStringLiteral("Left")
-           : channel == 1 ? QStringLiteral("Right")
-                          : QStringLiteral("Channel %1").arg(channel + 1);
-}
 
 } // namespace
 
@@ -71,7 +64,8 @@ void SeparationTable::setSeparation(const InterfaceSeparation& separation, bool 
                     which == Dac ? split.dac : split.interface1;
                 const int row = rowOf(int(c), order, which);
                 names << QStringLiteral("%1 H%2 %3")
-                             .arg(channelName(c, channels))
+                             .arg(QString::fromStdString(
+                                 CaptureAnalysis::channelName(c, channels, true)))
                              .arg(order)
                              .arg(which == Dac ? QStringLiteral("DAC")
                                                : QStringLiteral("interface"));

@@ -88,9 +88,10 @@ QString SpectrumExport::writeSweepCsv(const QString& path, const ThdSweep& sweep
         for (std::size_t c = 0; c < point.channels.size(); ++c) {
             const ThdSweep::Channel& channel = point.channels[c];
             text += QString::number(point.volumeDb, 'f', 2) + QLatin1Char(',')
-                    + QString::fromStdString(MeasurementSetup::channelName(c, point.channels.size()))
-                    + cell(channel.levelDbfs, 3) + cell(channel.pathGainDb, 2) + cell(channel.h2Dbc, 3)
-                    + cell(channel.h3Dbc, 3) + cell(channel.thdDb, 3) + cell(channel.thdnDb, 3) + QLatin1Char('\n');
+                    + QString::fromStdString(CaptureAnalysis::channelName(c, point.channels.size()))
+                    + cell(channel.levelDbfs, 3) + cell(channel.pathGainDb, 2)
+                    + cell(channel.h2Dbc, 3) + cell(channel.h3Dbc, 3) + cell(channel.thdDb, 3)
+                    + cell(channel.thdnDb, 3) + QLatin1Char('\n');
         }
     }
     return write(path, text.toUtf8());

@@ -3,6 +3,8 @@
 
 #include "thdui/spectrumplot.h"
 
+#include "measure/analysis.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -11,7 +13,6 @@
 
 namespace {
 
-const char* const channelNames[] = {"Left", "Right"};
 const char* const stageNames[] = {"before", "after"};
 
 // Left blue, right red; the capture before tuning in a paler shade, drawn
@@ -51,8 +52,9 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QCustomPlot(parent)
     for (int channel = 0; channel < 2; ++channel) {
         for (Stage stage : {Before, After}) {
             QCPGraph* graph = addGraph();
-            graph->setName(QStringLiteral("%1 %2").arg(QLatin1String(channelNames[channel]),
-                                                        QLatin1String(stageNames[stage])));
+            graph->setName(QStringLiteral("%1 %2").arg(
+                QString::fromStdString(CaptureAnalysis::channelName(std::size_t(channel), 2, true)),
+                QLatin1String(stageNames[stage])));
             graph->setPen(tracePen(channel, stage));
             // The cut below already leaves at most two points a column.
             graph->setAdaptiveSampling(false);

@@ -3,6 +3,8 @@
 
 #include "thdui/sweepplot.h"
 
+#include "thd/problemtext.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -12,7 +14,6 @@
 
 namespace {
 
-const char* const channelNames[] = {"Left", "Right"};
 const char* const figureNames[] = {"THD", "H2", "H3"};
 const char* const stageNames[] = {"before", "after"};
 
@@ -68,7 +69,7 @@ SweepPlot::SweepPlot(QWidget* parent) : QCustomPlot(parent)
             for (Figure figure : {Thd, H2, H3}) {
                 QCPGraph* graph = addGraph();
                 graph->setName(QStringLiteral("%1 %2 %3")
-                                   .arg(QLatin1String(channelNames[channel]),
+                                   .arg(ProblemText::channelWord(std::size_t(channel), 2, true),
                                         QLatin1String(figureNames[figure]),
                                         QLatin1String(stageNames[stage])));
                 graph->setPen(linePen(channel, stage));

@@ -294,7 +294,7 @@ std::vector<std::string> InterfaceProfile::warnings(
             std::snprintf(text, sizeof text,
                           "%s: H%d at %.2f dBc is not %.0f dB above the interface's own %.2f dBc: "
                           "it may be the interface's distortion, not the DAC's",
-                          MeasurementSetup::channelName(c, channels).c_str(), k + 2, dac, marginDb,
+                          CaptureAnalysis::channelName(c, channels).c_str(), k + 2, dac, marginDb,
                           floor[k]);
             said.push_back(text);
         }

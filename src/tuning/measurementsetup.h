@@ -40,7 +40,4 @@ struct MeasurementSetup {
     // What a person should know of the figures beside that floor, a
     // sentence each.
     std::vector<std::string> warnings;
-
-    // "left", "right"; "mono" for one channel; "channel 3" beyond two.
-    static std::string channelName(std::size_t channel, std::size_t channels);
 };

@@ -25,7 +25,10 @@ std::string outputsText(const std::vector<int>& outputs)
 {
     std::string text = "the ";
     for (std::size_t i = 0; i < outputs.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == outputs.size() ? " and " : ", ") + MeasurementSetup::channelName(std::size_t(outputs[i]), 2);
+        text += (i == 0                    ? ""
+                 : i + 1 == outputs.size() ? " and "
+                                           : ", ")
+                + CaptureAnalysis::channelName(std::size_t(outputs[i]), 2);
     return text + (outputs.size() == 1 ? " output" : " outputs");
 }
 

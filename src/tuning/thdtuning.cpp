@@ -248,7 +248,7 @@ void ThdTuning::separateInterface(Outcome& outcome)
     told(second, "after");
     std::vector<std::string> names;
     for (std::size_t c = 0; c < first.channels.size(); ++c)
-        names.push_back(MeasurementSetup::channelName(c, first.channels.size()));
+        names.push_back(CaptureAnalysis::channelName(c, first.channels.size()));
     outcome.separation = InterfaceSeparation::split(first, second, names);
     if (!outcome.separation->ok())
         throw Stop{outcome.separation->unsplit, false, false};
@@ -296,7 +296,7 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<d
         outcome.result.captures = solver.captures();
     }
     this->solver = nullptr;
-    finish(outcome, start, outcome.ran && outcome.result.outcome == ThdSolver::Outcome::Improved);
+    finish(outcome, start, outcome.improved());
     restoreVolume(outcome);
     outcome.audioSeconds = audioSeconds;
     return outcome;

@@ -73,6 +73,12 @@ public:
         // The shares told before the tuning (Watch::changeGain); when they
         // could not be told, `unsplit` says why and nothing was tuned.
         std::optional<InterfaceSeparation> separation;
+
+        // The solver improved on the start and the DAC kept what it found.
+        bool improved() const
+        {
+            return ran && result.outcome == ThdSolver::Outcome::Improved && failure.empty();
+        }
     };
 
     // `held`: the block the DAC holds at the start. `volumeDb`: the volume
