@@ -7,6 +7,7 @@
 #include "base/diagnostics.h"
 #include "thd/thdcapture.h"
 #include "thd/thdsweep.h"
+#include "thdui/resulttable.h"
 #include "tuning/measurementsetup.h"
 #include "tuning/volumesweep.h"
 
@@ -82,12 +83,12 @@ QString SpectrumExport::writeSweepCsv(const QString& path, const ThdSweep& sweep
 {
     QString text = QLatin1String(VolumeSweep::csvHeader) + QLatin1Char('\n');
     const auto cell = [](double value, int decimals) {
-        return QLatin1Char(',') + (std::isfinite(value) ? QString::number(value, 'f', decimals) : QString());
+        return QLatin1Char(',') + (std::isfinite(value) ? ResultTable::fixed(value, decimals) : QString());
     };
     for (const ThdSweep::Point& point : sweep.points) {
         for (std::size_t c = 0; c < point.channels.size(); ++c) {
             const ThdSweep::Channel& channel = point.channels[c];
-            text += QString::number(point.volumeDb, 'f', 2) + QLatin1Char(',')
+            text += ResultTable::fixed(point.volumeDb, 2) + QLatin1Char(',')
                     + QString::fromStdString(CaptureAnalysis::channelName(c, point.channels.size()))
                     + cell(channel.levelDbfs, 3) + cell(channel.pathGainDb, 2)
                     + cell(channel.h2Dbc, 3) + cell(channel.h3Dbc, 3) + cell(channel.thdDb, 3)

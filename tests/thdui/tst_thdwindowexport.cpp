@@ -125,6 +125,15 @@ void TestThdWindowExport::sweepAsCsv()
     QCOMPARE(rows.at(1).section(',', 0, 1), QStringLiteral("-40.00,left"));
     QCOMPARE(rows.last().section(',', 0, 1), QStringLiteral("0.00,right"));
     QVERIFY2(std::abs(rows.last().section(',', 3, 3).toDouble()) < 0.05, qPrintable(rows.last())); // path gain
+
+    // A figure that rounds to zero reads as sonvalectl writes it, unsigned.
+    ThdSweep nearZero;
+    nearZero.points.push_back({-0.001, {{-0.0004, -0.001, -120, -130, -119, -100, {}}}});
+    QCOMPARE(SpectrumExport::writeSweepCsv(named, nearZero), QString());
+    QFile written(named);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(written.readAll()).section(QLatin1Char('\n'), 1, 1),
+             QStringLiteral("0.00,mono,0.000,0.00,-120.000,-130.000,-119.000,-100.000"));
 }
 
 QTEST_MAIN(TestThdWindowExport)
