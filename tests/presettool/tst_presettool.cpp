@@ -38,6 +38,8 @@ Run tool(const QStringList& arguments, const QString& folder = QString())
     process.setOutputFiles(QDir(console.path()).filePath("out"),
                            QDir(console.path()).filePath("err"));
     const bool ended = process.start() && process.waitForFinished(30000);
+    if (!ended || process.exitCode() < 0)
+        qWarning("sonvale-preset %s: %s", qPrintable(arguments.join(' ')), qPrintable(process.why()));
     return {ended ? process.exitCode() : -1, consoleText(process.output()),
             consoleText(process.errors())};
 }
