@@ -64,6 +64,7 @@ int CommandContext::withRig(const MeasurementOptions& options, bool needDac, boo
         // The input first: a channel it does not have is a bad command line,
         // refused before anything reaches the DAC.
         MeasurementRig rig(options);
+        noteLongCaptures(rig);
         const Error inputError = rig.prepareInput();
         if (inputError) {
             Diagnostics::redirect(diagnostics);
@@ -100,6 +101,16 @@ int CommandContext::withRig(const MeasurementOptions& options, bool needDac, boo
     }   // the DAC is closed here, PortAudio ended
     Diagnostics::redirect(diagnostics);
     return status;
+}
+
+void CommandContext::noteLongCaptures(MeasurementRig& rig)
+{
+    rig.setLongCaptureNotice([](double seconds) {
+        std::fprintf(stderr,
+                     "capturing %.0f s: one unit of a value moves its harmonic less than the "
+                     "capture's noise\n",
+                     seconds);
+    });
 }
 
 std::string CommandContext::worded(const Error& error)

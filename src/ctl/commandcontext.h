@@ -49,6 +49,9 @@ public:
     int withRig(const MeasurementOptions& options, bool needDac, bool wholeBlock,
                 const MeasurementRig::Work& work) const;
 
+    // A rig that says on standard error when it captures longer than asked.
+    static void noteLongCaptures(MeasurementRig& rig);
+
     // A layer's error as sonvalectl says it: the option it concerns first.
     // Empty for no error.
     static std::string worded(const Error& error);

@@ -74,6 +74,7 @@ int Commands::checkInterface(const CommandContext& context, const Arguments& arg
     InterfaceProfile profile = readProfiles(context);
 
     MeasurementRig rig(options);
+    CommandContext::noteLongCaptures(rig);
     if (const Error error = chooseOutput(rig, options)) {
         if (error.kind == Error::Kind::Refused)
             return context.refuse(CommandContext::worded(error));

@@ -196,7 +196,6 @@ void ThdEngine::measure(const ThdEngine::Request& request)
     }
     MeasurementRig rig(options);
     rig.setStop(&stopRequested);
-    rig.setAnnounceLongCaptures(false);
     const Error unprepared =
         rig.prepare(session, d->vendorId, d->productId, session ? &d->block : nullptr);
     if (unprepared) {
@@ -253,7 +252,6 @@ ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, con
     if (stopRequested)
         return Start::Cancelled;
     rig.setStop(&stopRequested);
-    rig.setAnnounceLongCaptures(false);
     const Error unprepared = rig.prepare(session, d->vendorId, d->productId, &held);
     if (unprepared) {
         emit failed(RequestOptions::audioCause(unprepared));

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -177,9 +176,9 @@ void MeasurementRig::setStop(const std::atomic<bool>* stop)
     this->stop = stop;
 }
 
-void MeasurementRig::setAnnounceLongCaptures(bool announce)
+void MeasurementRig::setLongCaptureNotice(std::function<void(double seconds)> notice)
 {
-    announceLong = announce;
+    longCaptureNotice = std::move(notice);
 }
 
 bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor,
@@ -193,9 +192,8 @@ bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, doub
     settings.stop = stop;
     if (options.inputChannelsGiven)
         settings.inputChannels = options.inputChannels;
-    if (lengthFactor > 1 && announceLong)
-        std::fprintf(stderr, "capturing %.0f s: one unit of a value moves its harmonic less than the "
-                             "capture's noise\n", settings.seconds);
+    if (lengthFactor > 1 && longCaptureNotice)
+        longCaptureNotice(settings.seconds);
     ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
     modes = {captured.outputMode.toStdString(), captured.inputMode.toStdString()};
     if (!captured.ok) {

@@ -60,9 +60,9 @@ public:
     // A flag another thread may set to abandon a capture under way; null
     // for none.
     void setStop(const std::atomic<bool>* stop);
-    // Whether a capture longer than asked says so on standard error, as
-    // sonvalectl does (a window shows it in its own way).
-    void setAnnounceLongCaptures(bool announce);
+    // Called with its length before each capture longer than asked, for a
+    // front end that says so; none by default.
+    void setLongCaptureNotice(std::function<void(double seconds)> notice);
 
     // What the rig found and set up on the way that a person should know
     // (the sound server that holds the DAC, the volume it set), a sentence
@@ -136,7 +136,7 @@ private:
     bool dacOutput = false;
     std::vector<double> volumes;
     const std::atomic<bool>* stop = nullptr;
-    bool announceLong = true;
+    std::function<void(double seconds)> longCaptureNotice;
     std::optional<SoundServerSession> server;
     std::vector<std::string> said;
     // How the last capture opened its streams: "WASAPI exclusive", "ALSA".
