@@ -114,11 +114,11 @@ int main(int argc, char* argv[])
     QTemporaryDir folder;
     const std::string saved = folder.filePath("saved.sonvale").toStdString();
     qputenv("XDG_DATA_HOME", QFile::encodeName(folder.filePath("data")));
-    const History history(SONVALE_USB_VENDOR_ID, SONVALE_USB_PRODUCT_ID, UsbSim::devices().front().serial.text);
-    std::string error;
+    const History history(SONVALE_USB_VENDOR_ID, SONVALE_USB_PRODUCT_ID,
+                          UsbSim::devices().front().serial.text);
     for (int entry = 0; entry < History::kept; ++entry) {
-        if (!history.record(UsbSim::block().data(), "set mute=1", error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        if (const Error error = history.record(UsbSim::block().data(), "set mute=1")) {
+            std::fprintf(stderr, "%s\n", error.cause.c_str());
             return 1;
         }
     }

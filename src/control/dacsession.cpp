@@ -38,7 +38,7 @@ std::string DacSession::identifiers(uint16_t vendorId, uint16_t productId)
     return text;
 }
 
-bool DacSession::open()
+Error DacSession::open()
 {
     if (!dac.reconnect())
         return openFailed();
@@ -48,10 +48,10 @@ bool DacSession::open()
         claimProblem = "its interface 0 could not be claimed (" + errorName(dac.link->claimError())
                        + "): is another program, such as Sonvale's window, using the DAC?";
     }
-    return true;
+    return Error();
 }
 
-bool DacSession::openFailed()
+Error DacSession::openFailed() const
 {
     switch (dac.link->failure()) {
     case CT7601::Failure::Init:
@@ -78,18 +78,19 @@ bool DacSession::openFailed()
 #endif
 }
 
-bool DacSession::fail(const std::string& cause)
+// The interface that could not be claimed may be why an exchange failed:
+// it is said with the cause.
+Error DacSession::fail(const std::string& cause) const
 {
-    error_ = claimProblem.empty() ? cause : cause + "; " + claimProblem;
-    return false;
+    return Error(Error::Kind::Device, claimProblem.empty() ? cause : cause + "; " + claimProblem);
 }
 
-bool DacSession::answered(int result, int answersBefore, const std::string& what)
+Error DacSession::answered(int result, int answersBefore, const std::string& what) const
 {
     if (!dac.isConnected() || result == LIBUSB_ERROR_NO_DEVICE)
         return fail("the DAC was disconnected");
     if (answers > answersBefore)
-        return true;
+        return Error();
     std::string why;
     if (result < 0)
         why = errorName(result);
@@ -100,7 +101,7 @@ bool DacSession::answered(int result, int answersBefore, const std::string& what
     return fail("the DAC did not answer " + what + " (" + why + ")");
 }
 
-bool DacSession::readBlock(Block& block)
+Error DacSession::readBlock(Block& block)
 {
     std::fill(std::begin(windowArrived), std::end(windowArrived), false);
     readFinished = false;
@@ -121,69 +122,72 @@ bool DacSession::readBlock(Block& block)
     if (!readFinished)
         return fail("the read was incomplete");
     block = received;
-    return true;
+    return Error();
 }
 
-bool DacSession::readWindows(const std::vector<uint8_t>& addresses, Block& block)
+Error DacSession::readWindows(const std::vector<uint8_t>& addresses, Block& block)
 {
     for (uint8_t address : addresses) {
         windowArrived[address / window] = false;
         const int before = answers;
         const std::string what = "the read at " + std::to_string(address);
-        if (!answered(dac.readSettings(address, window), before, what))
-            return false;
+        if (Error error = answered(dac.readSettings(address, window), before, what))
+            return error;
         if (!windowArrived[address / window])
             return fail("the DAC answered " + what + " with other bytes than asked for");
         std::copy_n(received.begin() + address, window, block.begin() + address);
     }
-    return true;
+    return Error();
 }
 
-bool DacSession::writeWindow(uint8_t address, const Block& block)
+Error DacSession::writeWindow(uint8_t address, const Block& block)
 {
     const int before = answers;
     return answered(dac.writeSettings(address, block.data() + address, window), before,
                     "the write at " + std::to_string(address));
 }
 
-bool DacSession::writeBlock(const Block& block)
+Error DacSession::writeBlock(const Block& block)
 {
     for (int address = 0; address < BlockLayout::size; address += window) {
-        if (!writeWindow(uint8_t(address), block))
-            return false;
+        if (Error error = writeWindow(uint8_t(address), block))
+            return error;
     }
-    return commit() && verify(block);
+    if (Error error = commit())
+        return error;
+    return verify(block);
 }
 
-bool DacSession::verify(const Block& sent)
+Error DacSession::verify(const Block& sent)
 {
     Block held;
-    if (!readBlock(held))
-        return false;
+    if (Error error = readBlock(held))
+        return error;
     std::string differences;
     for (const FieldAssignment::Difference& d : FieldAssignment::differences(held.data(), sent.data())) {
         differences += (differences.empty() ? "" : ", ") + d.name + "=" + std::to_string(d.first) + " (sent "
                        + std::to_string(d.second) + ")";
     }
     if (differences.empty())
-        return true;
-    error_ = "the block read back differs from what was sent: the DAC holds " + differences;
-    return false;
+        return Error();
+    // The DAC answered: what it holds is the failure, not the interface.
+    return Error(Error::Kind::Device,
+                 "the block read back differs from what was sent: the DAC holds " + differences);
 }
 
-bool DacSession::setVolume(uint8_t left, uint8_t right)
+Error DacSession::setVolume(uint8_t left, uint8_t right)
 {
     const int before = answers;
     return answered(dac.setVolume(left, right), before, "the volume command");
 }
 
-bool DacSession::commit()
+Error DacSession::commit()
 {
     const int before = answers;
     return answered(dac.commitSettings(), before, "the commit");
 }
 
-bool DacSession::restoreFactory()
+Error DacSession::restoreFactory()
 {
     const int before = answers;
     return answered(dac.restoreFactory(), before, "the factory restore");
@@ -207,11 +211,6 @@ CT7601::UsbLocation DacSession::location() const
 const ES9038State& DacSession::mirror() const
 {
     return state;
-}
-
-const std::string& DacSession::error() const
-{
-    return error_;
 }
 
 const std::string& DacSession::interfaceProblem() const

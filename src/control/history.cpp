@@ -130,23 +130,19 @@ std::vector<History::Entry> History::entries() const
     return found;
 }
 
-bool History::prepare(std::string& error) const
+Error History::prepare() const
 {
-    if (folder_.empty()) {
-        error = "the system names no folder for the user's data";
-        return false;
-    }
-    if (!QDir().mkpath(QString::fromStdString(folder_))) {
-        error = "cannot create the folder " + folder_;
-        return false;
-    }
-    return true;
+    if (folder_.empty())
+        return Error(Error::Kind::File, "the system names no folder for the user's data");
+    if (!QDir().mkpath(QString::fromStdString(folder_)))
+        return Error(Error::Kind::File, "cannot create the folder " + folder_);
+    return Error();
 }
 
-bool History::record(const uint8_t* block, const std::string& command, std::string& error) const
+Error History::record(const uint8_t* block, const std::string& command) const
 {
-    if (!prepare(error))
-        return false;
+    if (Error error = prepare())
+        return error;
     const std::vector<Entry> before = entries();
     const unsigned long long number = before.empty() ? 1 : before.front().number + 1;
     const QDateTime now = QDateTime::currentDateTime();
@@ -166,13 +162,14 @@ bool History::record(const uint8_t* block, const std::string& command, std::stri
     std::vector<unsigned char> bytes(block, block + PresetFile::blockSize);
     bytes.resize(PresetFile::minimumSize);
     bytes.insert(bytes.end(), text.begin(), text.end());
-    if (!PresetFile::write(folder_ + "/" + name, bytes, error))
-        return false;
+    std::string cause;
+    if (!PresetFile::write(folder_ + "/" + name, bytes, cause))
+        return Error(Error::Kind::File, cause);
 
     // The newest 100 stay, the new one among them.
     for (size_t i = kept - 1; i < before.size(); ++i)
         QFile::remove(QString::fromStdString(before[i].path));
-    return true;
+    return Error();
 }
 
 std::string History::localTime(const std::string& time)

@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "base/error.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,13 +48,14 @@ public:
     std::vector<Entry> entries() const;
 
     // Creates the device's folder, so that a folder that cannot be made
-    // stops a command before it sends anything.
-    bool prepare(std::string& error) const;
+    // stops a command before it sends anything. A Kind::File error when it
+    // cannot be made.
+    Error prepare() const;
 
     // Keeps `block` (device order) as the newest entry, followed by
-    // `command`, and drops the entries beyond the newest 100. On failure
-    // returns false with the reason in `error`, and nothing was kept.
-    bool record(const uint8_t* block, const std::string& command, std::string& error) const;
+    // `command`, and drops the entries beyond the newest 100. On a
+    // Kind::File error nothing was kept.
+    Error record(const uint8_t* block, const std::string& command) const;
 
     // "2026-12-07 11:15:02" in local time, from the time an entry keeps.
     static std::string localTime(const std::string& time);

@@ -9,34 +9,32 @@ HistoryKeeper::HistoryKeeper(const Keeping& keeping, DacSession& session) : keep
 {
 }
 
-std::string HistoryKeeper::notKept(const std::string& error, const std::string& remedy)
+std::string HistoryKeeper::notKept(const Error& error, const std::string& remedy)
 {
-    return "the DAC's settings cannot be kept in its history, so the DAC was left as it was: " + error + remedy;
+    return "the DAC's settings cannot be kept in its history, so the DAC was left as it was: "
+           + error.cause + remedy;
 }
 
-std::string HistoryKeeper::makeFolder() const
+Error HistoryKeeper::makeFolder() const
 {
     if (!keeping.keep)
-        return std::string();
-    const History history(keeping.vendorId, keeping.productId, session.identity().serial);
-    std::string error;
-    return history.prepare(error) ? std::string() : notKept(error, keeping.remedy);
+        return Error();
+    return History(keeping.vendorId, keeping.productId, session.identity().serial).prepare();
 }
 
-std::string HistoryKeeper::keep(const DacSession::Block& held) const
+Error HistoryKeeper::keep(const DacSession::Block& held) const
 {
     if (!keeping.keep)
-        return std::string();
+        return Error();
     const History history(keeping.vendorId, keeping.productId, session.identity().serial);
-    std::string error;
-    return history.record(held.data(), keeping.commandLine, error) ? std::string()
-                                                                   : notKept(error, keeping.remedy);
+    return history.record(held.data(), keeping.commandLine);
 }
 
-std::string HistoryKeeper::readAndKeep(DacSession::Block& held) const
+Error HistoryKeeper::readAndKeep(DacSession::Block& held) const
 {
-    std::string fault = makeFolder();
-    if (fault.empty() && !session.readBlock(held))
-        fault = session.error();
-    return fault.empty() ? keep(held) : fault;
+    if (Error error = makeFolder())
+        return error;
+    if (Error error = session.readBlock(held))
+        return error;
+    return keep(held);
 }

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "base/error.h"
 #include "control/dacsession.h"
 
 #include <cstdint>
@@ -14,8 +15,9 @@
 // the DAC holds kept as the newest entry before anything changes it. With
 // no history asked for, every step does nothing.
 //
-// Each step returns an empty string when it went through, otherwise the
-// cause of its failure, after which nothing may be sent that changes the DAC.
+// Each step returns no error when it went through, otherwise its failure:
+// Kind::File when the history cannot be kept, Kind::Device when the DAC
+// failed. After either, nothing may be sent that changes the DAC.
 class HistoryKeeper {
 public:
     struct Keeping {
@@ -24,21 +26,20 @@ public:
         uint16_t productId = 0;
         // What the history says ran: "set pcm_mclk[2]=4".
         std::string commandLine;
-        // How a person does without the history, said after the cause of a
-        // failure: " (--no-history does without the history)".
-        std::string remedy;
     };
 
     HistoryKeeper(const Keeping& keeping, DacSession& session);
 
-    // "the DAC's settings cannot be kept in its history, so the DAC was
-    // left as it was: <error>", and the remedy.
-    static std::string notKept(const std::string& error, const std::string& remedy = {});
+    // A history that cannot be kept (a Kind::File error) in words: "the
+    // DAC's settings cannot be kept in its history, so the DAC was left as
+    // it was: <cause>", then `remedy`, how a person does without the
+    // history: " (--no-history does without the history)".
+    static std::string notKept(const Error& error, const std::string& remedy = {});
 
-    std::string makeFolder() const;
-    std::string keep(const DacSession::Block& held) const;
+    Error makeFolder() const;
+    Error keep(const DacSession::Block& held) const;
     // All three: makes the folder, reads the whole block into `held`, keeps it.
-    std::string readAndKeep(DacSession::Block& held) const;
+    Error readAndKeep(DacSession::Block& held) const;
 
 private:
     const Keeping keeping;

@@ -32,7 +32,8 @@ std::string markDac(const CommandContext& context, std::vector<AudioDevice>& dev
     std::string note;
     {
         DacSession session(context.vendorId, context.productId);
-        if (session.open()) {
+        const Error unopened = session.open();
+        if (!unopened) {
             DacAudioMatch::DacUsb usb;
             usb.vendorId = context.vendorId;
             usb.productId = context.productId;
@@ -43,7 +44,7 @@ std::string markDac(const CommandContext& context, std::vector<AudioDevice>& dev
             if (match.index < 0)
                 note = "the DAC " + context.device() + " is open, but none of these devices is its audio output";
         } else {
-            note = session.error();
+            note = unopened.cause;
         }
     }
     Diagnostics::redirect(diagnostics);

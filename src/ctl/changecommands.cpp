@@ -23,19 +23,18 @@ using Block = DacSession::Block;
 // holds. A preset's byte 0 (hwType) gives way to the DAC's own; a block the
 // DAC itself held (`itsOwn`) goes back whole. With the history, the whole
 // block is read and kept first; without, only the window that holds byte 0.
-std::string writeWholeBlock(const CommandContext& context, DacSession& session, Block wanted, bool itsOwn)
+Error writeWholeBlock(const CommandContext& context, DacSession& session, Block wanted, bool itsOwn)
 {
     Block held{};
     if (context.keepHistory) {
-        const std::string fault = context.historyKeeper(session).readAndKeep(held);
-        if (!fault.empty())
-            return fault;
-    } else if (!session.readWindows({0}, held)) {
-        return session.error();
+        if (const Error fault = context.historyKeeper(session).readAndKeep(held))
+            return context.historyError(fault);
+    } else if (Error error = session.readWindows({0}, held)) {
+        return error;
     }
     if (!itsOwn)
         wanted[0] = held[0];
-    return session.writeBlock(wanted) ? std::string() : session.error();
+    return session.writeBlock(wanted);
 }
 
 Block blockOf(const std::vector<unsigned char>& presetBytes)
@@ -86,10 +85,11 @@ int Commands::set(const CommandContext& context, const Arguments& arguments)
 
     return context.withDac([&](DacSession& session) {
         const HistoryKeeper history = context.historyKeeper(session);
-        std::string fault = history.makeFolder();
+        if (const Error fault = history.makeFolder())
+            return context.historyError(fault);
         Block held{};
-        if (!fault.empty() || !session.readBlock(held))
-            return fault.empty() ? session.error() : fault;
+        if (Error error = session.readBlock(held))
+            return error;
         SettingsBlock settings = SettingsBlock::fromDeviceBytes(held.data());
         for (const FieldAssignment& assignment : assignments)
             assignment.applyTo(settings);
@@ -111,16 +111,19 @@ int Commands::set(const CommandContext& context, const Arguments& arguments)
                 windows.push_back(address);
         }
         if (windows.empty() && !volume)
-            return std::string();   // nothing changes: nothing is kept, nothing sent
-        if (!(fault = history.keep(held)).empty())
-            return fault;
+            return Error(); // nothing changes: nothing is kept, nothing sent
+        if (const Error fault = history.keep(held))
+            return context.historyError(fault);
         for (uint8_t address : windows) {
-            if (!session.writeWindow(address, wanted))
-                return session.error();
+            if (Error error = session.writeWindow(address, wanted))
+                return error;
         }
-        if (volume && !session.setVolume(wanted[BlockLayout::volumeLeft], wanted[BlockLayout::volumeRight]))
-            return session.error();
-        return session.verify(wanted) ? std::string() : session.error();
+        if (volume) {
+            if (Error error = session.setVolume(wanted[BlockLayout::volumeLeft],
+                                                wanted[BlockLayout::volumeRight]))
+                return error;
+        }
+        return session.verify(wanted);
     });
 }
 
@@ -165,14 +168,16 @@ int Commands::factory(const CommandContext& context, const Arguments& arguments)
     const int result = context.withDac([&](DacSession& session) {
         Block block;
         if (context.keepHistory) {
-            const std::string fault = context.historyKeeper(session).readAndKeep(block);
-            if (!fault.empty())
-                return fault;
+            if (const Error fault = context.historyKeeper(session).readAndKeep(block))
+                return context.historyError(fault);
         }
-        if (!session.restoreFactory() || !session.readBlock(block))
-            return session.error();
+        Error error = session.restoreFactory();
+        if (!error)
+            error = session.readBlock(block);
+        if (error)
+            return error;
         shown = CommandOutput::shown(session, block);
-        return std::string();
+        return Error();
     });
     if (result == CommandContext::Done)
         CommandOutput::printBlock(context.device(), shown, given[1]);
@@ -193,9 +198,11 @@ int Commands::undo(const CommandContext& context, const Arguments& arguments)
         const History kept(context.vendorId, context.productId, session.identity().serial);
         const std::vector<History::Entry> entries = kept.entries();
         if (number > entries.size()) {
-            return "the history of the DAC " + context.device() + " holds " + std::to_string(entries.size())
-                   + (entries.size() == 1 ? " entry" : " entries") + ", not " + std::to_string(number) + " ("
-                   + kept.folder() + ")";
+            const std::string held =
+                std::to_string(entries.size()) + (entries.size() == 1 ? " entry" : " entries");
+            return Error(Error::Kind::Refused,
+                         "the history of the DAC " + context.device() + " holds " + held + ", not "
+                             + std::to_string(number) + " (" + kept.folder() + ")");
         }
         // What the DAC held once goes back as it was, hwType and whatever the
         // window would not have set included.
@@ -203,7 +210,7 @@ int Commands::undo(const CommandContext& context, const Arguments& arguments)
         std::vector<unsigned char> bytes;
         const std::string fault = PresetFile::read(path, bytes);
         if (!fault.empty())
-            return path + ": " + fault;
+            return Error(Error::Kind::File, path + ": " + fault);
         return writeWholeBlock(context, session, blockOf(bytes), true);
     });
 }

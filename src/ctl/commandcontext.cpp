@@ -22,13 +22,15 @@ std::string CommandContext::device() const
 int CommandContext::withDac(const Work& work) const
 {
     std::FILE* const diagnostics = Diagnostics::redirect(verbose ? stderr : nullptr);
-    std::string cause;
+    Error error;
     {
         DacSession session(vendorId, productId);
-        cause = session.open() ? work(session) : session.error();
+        error = session.open();
+        if (!error)
+            error = work(session);
     }   // the DAC is closed here
     Diagnostics::redirect(diagnostics);
-    return cause.empty() ? Done : fail(cause);
+    return error ? fail(worded(error)) : Done;
 }
 
 bool CommandContext::splitOptions(const Arguments& arguments, const std::vector<std::string>& known,
@@ -51,8 +53,15 @@ bool CommandContext::splitOptions(const Arguments& arguments, const std::vector<
 
 HistoryKeeper CommandContext::historyKeeper(DacSession& session) const
 {
-    return HistoryKeeper({keepHistory, vendorId, productId, commandLine, " (--no-history does without the history)"},
-                         session);
+    return HistoryKeeper({keepHistory, vendorId, productId, commandLine}, session);
+}
+
+Error CommandContext::historyError(const Error& error) const
+{
+    if (error.kind != Error::Kind::File)
+        return error;
+    return Error(Error::Kind::File,
+                 HistoryKeeper::notKept(error, " (--no-history does without the history)"));
 }
 
 int CommandContext::withRig(const MeasurementOptions& options, bool needDac, bool wholeBlock,
@@ -75,17 +84,15 @@ int CommandContext::withRig(const MeasurementOptions& options, bool needDac, boo
         }
         DacSession session(vendorId, productId);
         DacSession::Block block{};
-        std::string cause;
-        bool open = session.open();
         // measure needs only the volumes (one window); tune-thd the whole
         // block, for the history and the THD values.
         const std::vector<uint8_t> volumeWindow{BlockLayout::windowOf(BlockLayout::volumeLeft)};
-        if (open && !(wholeBlock ? session.readBlock(block) : session.readWindows(volumeWindow, block))) {
-            open = false;
-            cause = session.error();
-        } else if (!open) {
-            cause = session.error();
-        }
+        Error unread = session.open();
+        if (!unread)
+            unread =
+                wholeBlock ? session.readBlock(block) : session.readWindows(volumeWindow, block);
+        const bool open = !unread;
+        std::string cause = unread.cause;
         if (open || !needDac) {
             cause = worded(rig.prepareOutput(open ? &session : nullptr, vendorId, productId,
                                              open ? &block : nullptr));

@@ -19,9 +19,9 @@
 class CommandContext : public ToolConsole {
 public:
     using Arguments = std::vector<std::string>;
-    // One step with the DAC: an empty string when it went through, otherwise
-    // the cause of its failure.
-    using Work = std::function<std::string(DacSession&)>;
+    // One step with the DAC: no error when it went through, otherwise its
+    // failure.
+    using Work = std::function<Error(DacSession&)>;
 
     explicit CommandContext(const ToolConsole& console);
 
@@ -30,7 +30,8 @@ public:
 
     // Opens the DAC and runs `work` on it, the link's diagnostics on
     // standard error with --verbose and nowhere otherwise. Done, or Failed
-    // once the cause is printed; the DAC is closed either way.
+    // once the failure is printed in sonvalectl's words; the DAC is closed
+    // either way.
     int withDac(const Work& work) const;
 
     // Splits a command's arguments into the options it knows (`known`) and
@@ -59,6 +60,10 @@ public:
     // The history kept before a change on `session`, as this command
     // line asks.
     HistoryKeeper historyKeeper(DacSession& session) const;
+    // A failure of its steps as sonvalectl says it: a history that cannot
+    // be kept (Kind::File) in HistoryKeeper::notKept's words, --no-history
+    // named as the way around it; the DAC's own failure as it is.
+    Error historyError(const Error& error) const;
 
     uint16_t vendorId = SONVALE_USB_VENDOR_ID;
     uint16_t productId = SONVALE_USB_PRODUCT_ID;

@@ -24,7 +24,7 @@ int Commands::status(const CommandContext& context, const Arguments& arguments)
     const int result = context.withDac([&](DacSession& session) {
         identity = session.identity();
         note = session.interfaceProblem();
-        return std::string();
+        return Error();
     });
     if (result == CommandContext::Done)
         CommandOutput::printStatus(context.device(), identity, note);
@@ -42,10 +42,10 @@ int Commands::show(const CommandContext& context, const Arguments& arguments)
     CommandOutput::Shown shown;
     const int result = context.withDac([&](DacSession& session) {
         Block block;
-        if (!session.readBlock(block))
-            return session.error();
+        if (Error error = session.readBlock(block))
+            return error;
         shown = CommandOutput::shown(session, block);
-        return std::string();
+        return Error();
     });
     if (result == CommandContext::Done)
         CommandOutput::printBlock(context.device(), shown, given[0]);
@@ -72,9 +72,8 @@ int Commands::get(const CommandContext& context, const Arguments& arguments)
 
     // Only the windows that hold the fields asked for.
     Block block{};
-    const int result = context.withDac([&](DacSession& session) {
-        return session.readWindows(windows, block) ? std::string() : session.error();
-    });
+    const int result =
+        context.withDac([&](DacSession& session) { return session.readWindows(windows, block); });
     if (result != CommandContext::Done)
         return result;
     const SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
@@ -93,8 +92,8 @@ int Commands::save(const CommandContext& context, const Arguments& arguments)
         return context.refuse("save takes exactly one FILE");
 
     Block block{};
-    const int result = context.withDac(
-        [&](DacSession& session) { return session.readBlock(block) ? std::string() : session.error(); });
+    const int result =
+        context.withDac([&](DacSession& session) { return session.readBlock(block); });
     if (result != CommandContext::Done)
         return result;
     std::vector<unsigned char> bytes(block.begin(), block.end());
@@ -122,8 +121,8 @@ int Commands::diff(const CommandContext& context, const Arguments& arguments)
         return CommandContext::DiffFailed;
     }
     Block block{};
-    const int result = context.withDac(
-        [&](DacSession& session) { return session.readBlock(block) ? std::string() : session.error(); });
+    const int result =
+        context.withDac([&](DacSession& session) { return session.readBlock(block); });
     if (result != CommandContext::Done)
         return CommandContext::DiffFailed;
     // Byte 0 stays the DAC's own when the file is loaded.
@@ -145,7 +144,7 @@ int Commands::history(const CommandContext& context, const Arguments& arguments)
     std::string serial;
     const int result = context.withDac([&](DacSession& session) {
         serial = session.identity().serial;
-        return std::string();
+        return Error();
     });
     if (result != CommandContext::Done)
         return result;

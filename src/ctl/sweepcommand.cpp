@@ -342,11 +342,11 @@ int Commands::sweep(const CommandContext& context, const Arguments& arguments)
                 return context.refuse(refusal);
             // The whole block goes into the history before the volume moves.
             const HistoryKeeper history = context.historyKeeper(*session);
-            std::string fault = history.makeFolder();
-            if (fault.empty())
+            Error fault = history.makeFolder();
+            if (!fault)
                 fault = history.keep(*block);
-            if (!fault.empty())
-                return context.fail(fault);
+            if (fault)
+                return context.fail(context.historyError(fault).cause);
             rig.setStop(&stops.flag());
             const VolumeSweep::Result run =
                 VolumeSweep(*session, rig).run(*block, volumes, &stops.flag());

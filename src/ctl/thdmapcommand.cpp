@@ -114,11 +114,11 @@ int Commands::thdMap(const CommandContext& context, const Arguments& arguments)
                 }
             }
             const HistoryKeeper history = context.historyKeeper(*session);
-            std::string fault = history.makeFolder();
-            if (fault.empty())
+            Error fault = history.makeFolder();
+            if (!fault)
                 fault = history.keep(*block);
-            if (!fault.empty())
-                return context.fail(fault);
+            if (fault)
+                return context.fail(context.historyError(fault).cause);
             rig.setStop(&stops.flag());
             ThdTuning::Watch watch;
             watch.stop = &stops.flag();

@@ -311,11 +311,11 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
                 return context.refuse(refusal);
             // The whole block goes into the history before anything changes.
             const HistoryKeeper history = context.historyKeeper(*session);
-            std::string fault = history.makeFolder();
-            if (fault.empty())
+            Error fault = history.makeFolder();
+            if (!fault)
                 fault = history.keep(*block);
-            if (!fault.empty())
-                return context.fail(fault);
+            if (fault)
+                return context.fail(context.historyError(fault).cause);
             announceLength(rig, options);
             rig.setStop(&stops.flag());
             ThdTuning::Watch watch;

@@ -123,11 +123,14 @@ void ThdEngine::connectDac()
     d->blockKnown = false;
     auto session = std::make_unique<DacSession>(d->vendorId, d->productId);
     Block block{};
-    if (!session->open() || !session->readBlock(block)) {
+    Error error = session->open();
+    if (!error)
+        error = session->readBlock(block);
+    if (error) {
         // Held by another program: the interface could not be claimed, and
         // that is what stopped the exchanges. Said first, as what to do.
         const bool inUse = !session->interfaceProblem().empty();
-        QString message = ProblemText::capitalised(session->error());
+        QString message = ProblemText::capitalised(error.cause);
         if (inUse) {
             message =
                 QStringLiteral(
@@ -180,16 +183,13 @@ void ThdEngine::measure(const ThdEngine::Request& request)
         // Only the volumes: what the tone goes through. Nothing else is
         // read, nothing written.
         Block read = d->block;
-        if (!session->readWindows({BlockLayout::windowOf(BlockLayout::volumeLeft)}, read)) {
-            if (lost(d->session)) {
-                d->session.reset();
-                d->blockKnown = false;
-                emit disconnected(
-                    QStringLiteral("The DAC was disconnected; nothing was measured."));
-            } else {
+        if (const Error unread =
+                session->readWindows({BlockLayout::windowOf(BlockLayout::volumeLeft)}, read)) {
+            if (lost(d->session))
+                dacLost(QStringLiteral("The DAC was disconnected; nothing was measured."));
+            else
                 emit failed(QStringLiteral("The DAC's volume cannot be read: %1")
-                                .arg(ProblemText::capitalised(session->error())));
-            }
+                                .arg(ProblemText::capitalised(unread.cause)));
             return;
         }
         d->block = read;
@@ -233,13 +233,13 @@ ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, con
         emit failed(QStringLiteral("The DAC is not connected: connect it before tuning."));
         return Start::Refused;
     }
-    if (!session->readBlock(held)) {
+    if (const Error unread = session->readBlock(held)) {
         if (lost(d->session))
             dacLost(QStringLiteral(
                 "The DAC was disconnected before the tuning began; nothing was changed."));
         else
             emit failed(QStringLiteral("The DAC cannot be read: %1")
-                            .arg(ProblemText::capitalised(session->error())));
+                            .arg(ProblemText::capitalised(unread.cause)));
         return Start::Refused;
     }
     d->block = held;
@@ -259,13 +259,11 @@ ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, con
     }
     if (stopRequested)
         return Start::Cancelled;
-    // A history that cannot be kept stops the run before anything is sent.
-    const HistoryKeeper keeper({true, d->vendorId, d->productId, command, {}}, *session);
-    std::string error = keeper.makeFolder();
-    if (error.empty())
-        error = keeper.keep(held);
-    if (!error.empty()) {
-        emit failed(ProblemText::capitalised(error));
+    // A history that cannot be kept (keeping makes its folder first) stops
+    // the run before anything is sent.
+    const HistoryKeeper keeper({true, d->vendorId, d->productId, command}, *session);
+    if (const Error unkept = keeper.keep(held)) {
+        emit failed(ProblemText::capitalised(HistoryKeeper::notKept(unkept)));
         return Start::Refused;
     }
     return Start::Ready;
@@ -385,11 +383,13 @@ void ThdEngine::undo()
     // As sonvalectl undo: what the DAC holds now is kept first, then the
     // block goes back whole, hwType included, and is read back.
     Block held{};
-    std::string error = HistoryKeeper({true, d->vendorId, d->productId, undoCommand, {}}, *session)
-                            .readAndKeep(held);
-    if (error.empty() && !session->writeBlock(*d->beforeTuning))
-        error = session->error();
-    if (error.empty()) {
+    Error error =
+        HistoryKeeper({true, d->vendorId, d->productId, undoCommand}, *session).readAndKeep(held);
+    if (error.kind == Error::Kind::File)
+        error.cause = HistoryKeeper::notKept(error);
+    if (!error)
+        error = session->writeBlock(*d->beforeTuning);
+    if (!error) {
         d->block = *d->beforeTuning;
         d->blockKnown = true;
         d->beforeTuning.reset();
@@ -405,7 +405,8 @@ void ThdEngine::undo()
         emit disconnected(QStringLiteral("The DAC was disconnected during the undo."));
         return;
     }
-    emit undone(false, QStringLiteral("The undo failed: %1").arg(ProblemText::capitalised(error)));
+    emit undone(false,
+                QStringLiteral("The undo failed: %1").arg(ProblemText::capitalised(error.cause)));
 }
 
 void ThdEngine::shutdown()

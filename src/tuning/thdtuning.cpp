@@ -88,7 +88,7 @@ double ThdTuning::lowestVolumeDb(uint8_t max, uint8_t min)
     return lowest;
 }
 
-std::string ThdTuning::write(const ThdValues& values, bool always)
+Error ThdTuning::write(const ThdValues& values, bool always)
 {
     const ThdValues now = valuesOf(device);
     SettingsBlock settings = SettingsBlock::fromDeviceBytes(device.data());
@@ -104,14 +104,14 @@ std::string ThdTuning::write(const ThdValues& values, bool always)
         const int first = BlockLayout::thdFirst + pair * int(sizeof(int16_t) * 2);
         const uint8_t address = BlockLayout::windowOf(first);
         touched[pair] = true;
-        if (!session.writeWindow(address, wanted))
-            return session.error();
+        if (Error error = session.writeWindow(address, wanted))
+            return error;
         std::copy_n(wanted.begin() + address, BlockLayout::window, device.begin() + address);
     }
-    return std::string();
+    return Error();
 }
 
-std::string ThdTuning::check(const ThdValues& values, ThdValues& kept)
+Error ThdTuning::check(const ThdValues& values, ThdValues& kept)
 {
     DacSession::Block read = device;
     // The four-byte windows that hold bytes 10 to 21.
@@ -119,11 +119,11 @@ std::string ThdTuning::check(const ThdValues& values, ThdValues& kept)
     for (int offset = BlockLayout::thdFirst / BlockLayout::window * BlockLayout::window; offset < BlockLayout::thdEnd;
          offset += BlockLayout::window)
         windows.push_back(uint8_t(offset));
-    if (!session.readWindows(windows, read))
-        return session.error();
+    if (Error error = session.readWindows(windows, read))
+        return error;
     kept = valuesOf(read);
     if (kept == values)
-        return std::string();
+        return Error();
     std::string held;
     for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         for (int which = 0; which < 2; ++which) {
@@ -131,20 +131,21 @@ std::string ThdTuning::check(const ThdValues& values, ThdValues& kept)
                     + "]=" + std::to_string(kept.pairs[size_t(pair)][size_t(which)]);
         }
     }
-    return "the THD values read back differ from what was sent: the DAC holds " + held;
+    return Error(Error::Kind::Device,
+                 "the THD values read back differ from what was sent: the DAC holds " + held);
 }
 
-std::string ThdTuning::setVolume(uint8_t left, uint8_t right)
+Error ThdTuning::setVolume(uint8_t left, uint8_t right)
 {
     if (device[BlockLayout::volumeLeft] == left && device[BlockLayout::volumeRight] == right)
-        return std::string();
+        return Error();
     volumeMoved = true;
-    if (!session.setVolume(left, right))
-        return session.error();
+    if (Error error = session.setVolume(left, right))
+        return error;
     device[BlockLayout::volumeLeft] = left;
     device[BlockLayout::volumeRight] = right;
     rig.setDacVolumeDb(MeasurementRig::volumesOf(device));
-    return std::string();
+    return Error();
 }
 
 // The path gain of each channel, fixed by the run's first capture that
@@ -205,9 +206,8 @@ ThdSolver::Measure ThdTuning::measurer()
     return [this](const ThdValues& values, double lengthFactor) {
         if (watch.stop && watch.stop->load())
             throw Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
-        const std::string fault = write(values, false);
-        if (!fault.empty())
-            throw Stop{fault, true, false};
+        if (const Error fault = write(values, false))
+            throw Stop{fault.cause, true, false};
         std::vector<std::vector<double>> samples;
         CaptureAnalysis analysis = capture(lengthFactor, samples);
         checkLevel(analysis);
@@ -275,9 +275,8 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<d
                 throw Stop{"the DAC's block holds no volume of " + std::to_string(*volumeDb)
                                + " dB",
                            false, false};
-            const std::string fault = setVolume(*byte, *byte);
-            if (!fault.empty())
-                throw Stop{fault, true, false};
+            if (const Error fault = setVolume(*byte, *byte))
+                throw Stop{fault.cause, true, false};
         }
         separation.reset();
         if (watch.changeGain)
@@ -307,22 +306,22 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<d
 void ThdTuning::finish(Outcome& outcome, const ThdValues& start, bool keepFound)
 {
     const ThdValues target = keepFound ? outcome.result.values : start;
-    std::string fault = write(target, !keepFound);
-    if (fault.empty())
+    Error fault = write(target, !keepFound);
+    if (!fault)
         fault = check(target, outcome.kept);
-    if (keepFound && !fault.empty()) {
+    if (keepFound && fault) {
         // What was found did not arrive: the start goes back instead.
-        outcome.failure = "the values found could not be kept: " + fault;
+        outcome.failure = "the values found could not be kept: " + fault.cause;
         outcome.deviceFailed = true;
         outcome.result.values = start;
         fault = write(start, true);
-        if (fault.empty())
+        if (!fault)
             fault = check(start, outcome.kept);
         keepFound = false;
     }
     if (!keepFound) {
-        outcome.restored = fault.empty();
-        outcome.restoreError = fault;
+        outcome.restored = !fault;
+        outcome.restoreError = fault.cause;
     }
     outcome.wrote = std::any_of(std::begin(touched), std::end(touched), [](bool t) { return t; })
                     || volumeMoved;
@@ -334,19 +333,19 @@ void ThdTuning::restoreVolume(Outcome& outcome)
         outcome.volumeRestored = true;
         return;
     }
-    std::string fault =
+    Error fault =
         setVolume(heldAtStart[BlockLayout::volumeLeft], heldAtStart[BlockLayout::volumeRight]);
     DacSession::Block read = device;
-    if (fault.empty() && !session.readWindows(volumeWindow(), read))
-        fault = session.error();
-    if (fault.empty()
+    if (!fault)
+        fault = session.readWindows(volumeWindow(), read);
+    if (!fault
         && (read[BlockLayout::volumeLeft] != heldAtStart[BlockLayout::volumeLeft]
             || read[BlockLayout::volumeRight] != heldAtStart[BlockLayout::volumeRight]))
-        fault = "the volume read back differs from what was sent";
-    outcome.volumeRestored = fault.empty();
-    if (!fault.empty()) {
+        fault = Error(Error::Kind::Device, "the volume read back differs from what was sent");
+    outcome.volumeRestored = !fault;
+    if (fault) {
         outcome.restored = false;
-        outcome.restoreError += (outcome.restoreError.empty() ? "" : "; ") + fault;
+        outcome.restoreError += (outcome.restoreError.empty() ? "" : "; ") + fault.cause;
     }
 }
 
@@ -366,9 +365,8 @@ ThdTuning::Map ThdTuning::map(const DacSession::Block& held, const std::vector<d
             if (!byte)
                 throw Stop{"the DAC's block holds no volume of " + std::to_string(volumeDb) + " dB",
                            false, false};
-            std::string fault = setVolume(*byte, *byte);
-            if (!fault.empty())
-                throw Stop{fault, true, false};
+            if (const Error fault = setVolume(*byte, *byte))
+                throw Stop{fault.cause, true, false};
             outcome.result = solver.map(start);
             if (outcome.result.outcome == ThdSolver::Outcome::Failed)
                 throw Stop{outcome.result.reason, false, false};
@@ -379,9 +377,8 @@ ThdTuning::Map ThdTuning::map(const DacSession::Block& held, const std::vector<d
             at.notes = outcome.result.notes;
             map.outputs = outcome.result.before.channels.size();
             map.volumes.push_back(at);
-            fault = write(start, false);
-            if (!fault.empty())
-                throw Stop{fault, true, false};
+            if (const Error fault = write(start, false))
+                throw Stop{fault.cause, true, false};
         }
         outcome.ran = true;
     } catch (const Stop& stop) {

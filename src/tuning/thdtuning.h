@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "base/error.h"
 #include "control/dacsession.h"
 #include "measure/interfaceseparation.h"
 #include "tuning/thdsolver.h"
@@ -116,11 +117,11 @@ public:
 private:
     struct Stop;
     // Writes the pairs of `values` that differ from what the DAC holds
-    // (`always`: every pair written in this run, too). "" when done.
-    std::string write(const ThdValues& values, bool always);
-    // Reads the THD ranges back into `kept`; "" when they hold `values`.
-    std::string check(const ThdValues& values, ThdValues& kept);
-    std::string setVolume(uint8_t left, uint8_t right);
+    // (`always`: every pair written in this run, too).
+    Error write(const ThdValues& values, bool always);
+    // Reads the THD ranges back into `kept`; no error when they hold `values`.
+    Error check(const ThdValues& values, ThdValues& kept);
+    Error setVolume(uint8_t left, uint8_t right);
     ThdSolver::Measure measurer();
     // Plays, records and analyses once at the values the DAC holds, the
     // stop flag watched; the audio's failure thrown.

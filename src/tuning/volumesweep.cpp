@@ -12,17 +12,17 @@ VolumeSweep::VolumeSweep(DacSession& session, MeasurementRig& rig) : session(ses
 {
 }
 
-std::string VolumeSweep::restoreVolume(const DacSession::Block& held)
+Error VolumeSweep::restoreVolume(const DacSession::Block& held)
 {
     const uint8_t left = held[BlockLayout::volumeLeft], right = held[BlockLayout::volumeRight];
-    if (!session.setVolume(left, right))
-        return session.error();
+    if (Error error = session.setVolume(left, right))
+        return error;
     DacSession::Block read = held;
-    if (!session.readWindows({BlockLayout::windowOf(BlockLayout::volumeLeft)}, read))
-        return session.error();
+    if (Error error = session.readWindows({BlockLayout::windowOf(BlockLayout::volumeLeft)}, read))
+        return error;
     if (read[BlockLayout::volumeLeft] != left || read[BlockLayout::volumeRight] != right)
-        return "the volume read back differs from what was sent";
-    return std::string();
+        return Error(Error::Kind::Device, "the volume read back differs from what was sent");
+    return Error();
 }
 
 VolumeSweep::Result VolumeSweep::run(const DacSession::Block& held,
@@ -41,8 +41,8 @@ VolumeSweep::Result VolumeSweep::run(const DacSession::Block& held,
         }
         const uint8_t byte = ThdTuning::volumeByte(volume, max, min).value_or(0);
         moved = true;
-        if (!session.setVolume(byte, byte)) {
-            run.failure = session.error();
+        if (const Error error = session.setVolume(byte, byte)) {
+            run.failure = error.cause;
             break;
         }
         const double at = ES9038State::volumeDbOf(byte, max, min);
@@ -62,7 +62,7 @@ VolumeSweep::Result VolumeSweep::run(const DacSession::Block& held,
             measured(run.points.back());
     }
     if (moved)
-        run.restoreError = restoreVolume(held);
+        run.restoreError = restoreVolume(held).cause;
     return run;
 }
 

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "base/error.h"
 #include "control/dacsession.h"
 #include "measure/analysis.h"
 #include "tuning/measurementsetup.h"
@@ -52,7 +53,7 @@ public:
                                         const DacSession::Block& block);
 
 private:
-    std::string restoreVolume(const DacSession::Block& held);
+    Error restoreVolume(const DacSession::Block& held);
 
     DacSession& session;
     MeasurementRig& rig;
