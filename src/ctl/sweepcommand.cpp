@@ -341,11 +341,7 @@ int Commands::sweep(const CommandContext& context, const Arguments& arguments)
             if (!refusal.empty())
                 return context.refuse(refusal);
             // The whole block goes into the history before the volume moves.
-            const HistoryKeeper history = context.historyKeeper(*session);
-            Error fault = history.makeFolder();
-            if (!fault)
-                fault = history.keep(*block);
-            if (fault)
+            if (const Error fault = context.historyKeeper(*session).keep(*block))
                 return context.fail(context.historyError(fault).cause);
             rig.setStop(&stops.flag());
             const VolumeSweep::Result run =

@@ -113,11 +113,7 @@ int Commands::thdMap(const CommandContext& context, const Arguments& arguments)
                         + " dB to 0 dB in steps of 0.5 dB");
                 }
             }
-            const HistoryKeeper history = context.historyKeeper(*session);
-            Error fault = history.makeFolder();
-            if (!fault)
-                fault = history.keep(*block);
-            if (fault)
+            if (const Error fault = context.historyKeeper(*session).keep(*block))
                 return context.fail(context.historyError(fault).cause);
             rig.setStop(&stops.flag());
             ThdTuning::Watch watch;

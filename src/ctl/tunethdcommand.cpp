@@ -310,11 +310,7 @@ int Commands::tuneThd(const CommandContext& context, const Arguments& arguments)
             if (!refusal.empty())
                 return context.refuse(refusal);
             // The whole block goes into the history before anything changes.
-            const HistoryKeeper history = context.historyKeeper(*session);
-            Error fault = history.makeFolder();
-            if (!fault)
-                fault = history.keep(*block);
-            if (fault)
+            if (const Error fault = context.historyKeeper(*session).keep(*block))
                 return context.fail(context.historyError(fault).cause);
             announceLength(rig, options);
             rig.setStop(&stops.flag());
