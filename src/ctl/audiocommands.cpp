@@ -62,10 +62,10 @@ std::string problemList(const CaptureAnalysis& analysis)
 // A file written whole or not at all; false once its failure is said.
 bool writeWhole(const CommandContext& context, const std::string& path, const std::vector<unsigned char>& bytes)
 {
-    std::string error;
-    if (AtomicFile::write(path, bytes, error))
+    const Error error = AtomicFile::write(path, bytes);
+    if (!error)
         return true;
-    context.fail(path + ": " + error);
+    context.fail(path + ": " + error.cause);
     return false;
 }
 
