@@ -261,9 +261,8 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         // A recording made elsewhere: no DAC, no audio.
         const std::string& path = *options.inputFile;
         WavFile wav;
-        std::string error;
-        if (!wav.read(path, error)) {
-            context.fail(path + ": " + error);
+        if (const Error error = wav.read(path)) {
+            context.fail(path + ": " + error.cause);
             return CommandContext::AudioFailed;
         }
         analysis = MeasurementRig::analyseFile(wav.channels, wav.rateHz, options);
