@@ -102,9 +102,8 @@ int separate(const CommandContext& context, MeasurementRig& rig, const StopSigna
         return CommandContext::NotImproved;
     }
     CaptureAnalysis second;
-    std::string error;
-    if (!rig.measure(second, error))
-        return context.fail(error);
+    if (const Error error = rig.measure(second))
+        return context.fail(error.cause);
     MeasurementRig::markWeakSignal(second);
     if (!second.ok()) {
         context.fail("the capture after the change of gain does not tell the DAC's distortion: "
@@ -132,11 +131,10 @@ int measureLive(const CommandContext& context, const AudioOptions& options,
                            [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
                                if (stops)
                                    rig.setStop(&stops->flag());
-                               std::string error;
                                std::vector<std::vector<double>> samples;
-                               if (!rig.measure(analysis, error, 1, &samples)) {
+                               if (const Error error = rig.measure(analysis, 1, &samples)) {
                                    Commands::putBack(rig);
-                                   return context.fail(error);
+                                   return context.fail(error.cause);
                                }
                                MeasurementRig::markWeakSignal(analysis);
                                int status = CommandContext::Done;
