@@ -162,9 +162,8 @@ Error History::record(const uint8_t* block, const std::string& command) const
     std::vector<unsigned char> bytes(block, block + PresetFile::blockSize);
     bytes.resize(PresetFile::minimumSize);
     bytes.insert(bytes.end(), text.begin(), text.end());
-    std::string cause;
-    if (!PresetFile::write(folder_ + "/" + name, bytes, cause))
-        return Error(Error::Kind::File, cause);
+    if (const Error error = PresetFile::write(folder_ + "/" + name, bytes))
+        return error;
 
     // The newest 100 stay, the new one among them.
     for (size_t i = kept - 1; i < before.size(); ++i)

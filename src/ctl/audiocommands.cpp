@@ -62,10 +62,10 @@ std::string problemList(const CaptureAnalysis& analysis)
 // A file written whole or not at all; false once its failure is said.
 bool writeWhole(const CommandContext& context, const std::string& path, const std::vector<unsigned char>& bytes)
 {
-    std::string error;
-    if (AtomicFile::write(path, bytes, error))
+    const Error error = AtomicFile::write(path, bytes);
+    if (!error)
         return true;
-    context.fail(path + ": " + error);
+    context.fail(path + ": " + error.cause);
     return false;
 }
 
@@ -102,9 +102,8 @@ int separate(const CommandContext& context, MeasurementRig& rig, const StopSigna
         return CommandContext::NotImproved;
     }
     CaptureAnalysis second;
-    std::string error;
-    if (!rig.measure(second, error))
-        return context.fail(error);
+    if (const Error error = rig.measure(second))
+        return context.fail(error.cause);
     MeasurementRig::markWeakSignal(second);
     if (!second.ok()) {
         context.fail("the capture after the change of gain does not tell the DAC's distortion: "
@@ -132,11 +131,10 @@ int measureLive(const CommandContext& context, const AudioOptions& options,
                            [&](DacSession*, const DacSession::Block*, MeasurementRig& rig) {
                                if (stops)
                                    rig.setStop(&stops->flag());
-                               std::string error;
                                std::vector<std::vector<double>> samples;
-                               if (!rig.measure(analysis, error, 1, &samples)) {
+                               if (const Error error = rig.measure(analysis, 1, &samples)) {
                                    Commands::putBack(rig);
-                                   return context.fail(error);
+                                   return context.fail(error.cause);
                                }
                                MeasurementRig::markWeakSignal(analysis);
                                int status = CommandContext::Done;
@@ -261,9 +259,8 @@ int Commands::measure(const CommandContext& context, const Arguments& arguments)
         // A recording made elsewhere: no DAC, no audio.
         const std::string& path = *options.inputFile;
         WavFile wav;
-        std::string error;
-        if (!wav.read(path, error)) {
-            context.fail(path + ": " + error);
+        if (const Error error = wav.read(path)) {
+            context.fail(path + ": " + error.cause);
             return CommandContext::AudioFailed;
         }
         analysis = MeasurementRig::analyseFile(wav.channels, wav.rateHz, options);

@@ -84,11 +84,10 @@ int Commands::checkInterface(const CommandContext& context, const Arguments& arg
     for (const std::string& note : rig.notes())
         std::fprintf(stderr, "%s\n", note.c_str());
     CaptureAnalysis analysis;
-    std::string error;
-    const bool measured = rig.measure(analysis, error);
+    const Error error = rig.measure(analysis);
     putBack(rig);
-    if (!measured) {
-        context.fail(error);
+    if (error) {
+        context.fail(error.cause);
         return CommandContext::AudioFailed;
     }
     MeasurementRig::markWeakSignal(analysis);

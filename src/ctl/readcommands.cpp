@@ -98,9 +98,8 @@ int Commands::save(const CommandContext& context, const Arguments& arguments)
         return result;
     std::vector<unsigned char> bytes(block.begin(), block.end());
     bytes.resize(PresetFile::minimumSize);
-    std::string error;
-    if (!PresetFile::write(operands[0], bytes, error))
-        return context.fail(error);
+    if (const Error error = PresetFile::write(operands[0], bytes))
+        return context.fail(error.cause);
     return CommandContext::Done;
 }
 

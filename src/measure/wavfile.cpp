@@ -251,60 +251,52 @@ bool decodeSamples(const Layout& layout, std::size_t frames,
 
 } // namespace
 
-bool WavFile::read(const std::string& path, std::string& error)
+Error WavFile::read(const std::string& path)
 {
     std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-    if (!file) {
-        error = "cannot open " + path;
-        return false;
-    }
+    if (!file)
+        return Error(Error::Kind::File, "cannot open " + path);
     file.seekg(0, std::ios::end);
     const std::streamoff size = file.tellg();
     file.seekg(0, std::ios::beg);
-    if (size < 0) {
-        error = "cannot read " + path;
-        return false;
-    }
+    if (size < 0)
+        return Error(Error::Kind::File, "cannot read " + path);
     // The longest data allowed in the widest samples, and room for other
     // chunks around it.
     const std::streamoff largest = std::streamoff(maximumSamples) * 4 + (std::streamoff(1) << 24);
-    if (size > largest) {
-        error = "too long: " + std::to_string(size) + " bytes (at most "
-                + std::to_string(maximumSamples) + " samples are analysed)";
-        return false;
-    }
+    if (size > largest)
+        return Error(Error::Kind::File, "too long: " + std::to_string(size) + " bytes (at most "
+                                            + std::to_string(maximumSamples)
+                                            + " samples are analysed)");
     std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
-    if (size > 0 && !file.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        error = "cannot read " + path;
-        return false;
-    }
-    return parse(bytes.data(), bytes.size(), error);
+    if (size > 0 && !file.read(reinterpret_cast<char*>(bytes.data()), size))
+        return Error(Error::Kind::File, "cannot read " + path);
+    return parse(bytes.data(), bytes.size());
 }
 
-bool WavFile::parse(const uint8_t* bytes, std::size_t size, std::string& error)
+Error WavFile::parse(const uint8_t* bytes, std::size_t size)
 {
     rateHz = 0;
     bitsPerSample = 0;
     isFloat = false;
     channels.clear();
 
-    if (size < 12 || std::memcmp(bytes, "RIFF", 4) || std::memcmp(bytes + 8, "WAVE", 4)) {
-        error = "bad header: not a RIFF/WAVE file";
-        return false;
-    }
+    if (size < 12 || std::memcmp(bytes, "RIFF", 4) || std::memcmp(bytes + 8, "WAVE", 4))
+        return Error(Error::Kind::File, "bad header: not a RIFF/WAVE file");
     Layout layout;
     std::size_t frames = 0;
-    if (!findChunks(bytes, size, layout, error) || !checkFormat(layout, error)
-        || !countFrames(layout, frames, error))
-        return false;
-    if (!decodeSamples(layout, frames, channels, error)) {
+    std::string cause;
+    if (!findChunks(bytes, size, layout, cause) || !checkFormat(layout, cause)
+        || !countFrames(layout, frames, cause))
+        return Error(Error::Kind::File, cause);
+    if (!decodeSamples(layout, frames, channels, cause)) {
         channels.clear();
-        return false;
+        return Error(Error::Kind::File, cause);
     }
     rateHz = int(layout.rate);
     bitsPerSample = layout.bits;
     isFloat = layout.tag == formatFloat;
-    return true;
+    return Error();
 }
 
 std::string WavFile::formatName() const

@@ -8,6 +8,8 @@
 // WAVE_FORMAT_EXTENSIBLE with either subformat), one or two channels, 44.1
 // to 192 kHz. Anything else is refused with a reason a user can act on.
 
+#include "base/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,10 +24,10 @@ public:
     // 5.8 minutes of 48 kHz stereo.
     static constexpr std::size_t maximumSamples = std::size_t(1) << 25;
 
-    // `path` in UTF-8. False with `error` set ("unsupported format: 8-bit
-    // PCM", "truncated: ...") when the file cannot be used.
-    bool read(const std::string& path, std::string& error);
-    bool parse(const uint8_t* bytes, std::size_t size, std::string& error);
+    // `path` in UTF-8. A Kind::File error with the reason ("unsupported
+    // format: 8-bit PCM", "truncated: ...") when the file cannot be used.
+    Error read(const std::string& path);
+    Error parse(const uint8_t* bytes, std::size_t size);
 
     int rateHz = 0;
     int bitsPerSample = 0;

@@ -185,6 +185,6 @@ bool PresetTool::parseAssignments(const std::vector<std::string>& arguments, siz
 
 int PresetTool::save(const std::string& path, std::vector<unsigned char>& bytes) const
 {
-    std::string error;
-    return PresetFile::write(path, bytes, error) ? Done : fail(error);
+    const Error error = PresetFile::write(path, bytes);
+    return error ? fail(error.cause) : Done;
 }

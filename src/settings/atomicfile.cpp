@@ -20,35 +20,35 @@
 
 #ifdef _WIN32
 
-bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
+Error AtomicFile::write(const std::string& path, const std::vector<unsigned char>& bytes)
 {
     const std::string temporary = path + ".tmp" + std::to_string(GetCurrentProcessId());
     const std::wstring widePath = PresetFile::widePath(path.c_str());
     const std::wstring wideTemporary = PresetFile::widePath(temporary.c_str());
     if (widePath.empty() || wideTemporary.empty()) {
-        error = "cannot write " + path + ": the name is not valid UTF-8";
-        return false;
+        return Error(Error::Kind::File, "cannot write " + path + ": the name is not valid UTF-8");
     }
     FILE* file = _wfopen(wideTemporary.c_str(), L"wbx");
     if (!file) {
-        error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
-        return false;
+        return Error(Error::Kind::File,
+                     "cannot create a temporary file beside " + path + ": " + std::strerror(errno));
     }
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()
                    && std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
     const int writeError = errno;
     written = std::fclose(file) == 0 && written;
     if (!written) {
-        error = "cannot write " + temporary + ": " + std::strerror(writeError);
         _wremove(wideTemporary.c_str());
-        return false;
+        return Error(Error::Kind::File,
+                     "cannot write " + temporary + ": " + std::strerror(writeError));
     }
     if (!MoveFileExW(wideTemporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = "cannot replace " + path + " (Windows error " + std::to_string(GetLastError()) + ")";
+        Error error(Error::Kind::File, "cannot replace " + path + " (Windows error "
+                                           + std::to_string(GetLastError()) + ")");
         _wremove(wideTemporary.c_str());
-        return false;
+        return error;
     }
-    return true;
+    return {};
 }
 
 #else
@@ -58,30 +58,33 @@ namespace {
 // The rename lives in the folder: until the folder is on the disk, a power
 // cut may bring back the old file, or none. A file system that cannot sync
 // a folder (EINVAL) keeps its renames its own way.
-bool syncFolder(const std::string& path, std::string& error)
+Error syncFolder(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder that cannot be opened for reading: the rename stands as the
+    // system keeps it.
     if (fd < 0)
-        return true;   // a folder that cannot be opened for reading: the rename stands as the system keeps it
+        return {};
     const bool synced = fsync(fd) == 0 || errno == EINVAL;
     const int syncError = errno;
     close(fd);
     if (!synced)
-        error = "cannot write the folder of " + path + " to the disk: " + std::strerror(syncError);
-    return synced;
+        return Error(Error::Kind::File, "cannot write the folder of " + path
+                                            + " to the disk: " + std::strerror(syncError));
+    return {};
 }
 
 } // namespace
 
-bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
+Error AtomicFile::write(const std::string& path, const std::vector<unsigned char>& bytes)
 {
     std::string temporary = path + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
-        error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
-        return false;
+        return Error(Error::Kind::File,
+                     "cannot create a temporary file beside " + path + ": " + std::strerror(errno));
     }
     // mkstemp() makes the file private: a replaced file keeps its
     // permissions, a new one gets the usual ones.
@@ -107,16 +110,16 @@ bool AtomicFile::write(const std::string& path, const std::vector<unsigned char>
     const int writeError = errno;
     written = close(fd) == 0 && written;
     if (!written) {
-        error = "cannot write " + temporary + ": " + std::strerror(writeError);
         unlink(temporary.c_str());
-        return false;
+        return Error(Error::Kind::File,
+                     "cannot write " + temporary + ": " + std::strerror(writeError));
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path + ": " + std::strerror(errno);
+        Error error(Error::Kind::File, "cannot replace " + path + ": " + std::strerror(errno));
         unlink(temporary.c_str());
-        return false;
+        return error;
     }
-    return syncFolder(path, error);
+    return syncFolder(path);
 }
 
 #endif

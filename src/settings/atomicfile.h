@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "base/error.h"
+
 #include <string>
 #include <vector>
 
@@ -18,8 +20,8 @@
 // refuses it, and its messages name the system's reason.
 class AtomicFile {
 public:
-    // `path` is UTF-8. On failure returns false, leaves the target as it was,
-    // removes the temporary file and puts the reason into `error`; only when
+    // `path` is UTF-8. On failure returns a Kind::File error with the reason,
+    // leaves the target as it was and removes the temporary file; only when
     // the folder cannot be synced has the target been replaced already.
-    static bool write(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error);
+    static Error write(const std::string& path, const std::vector<unsigned char>& bytes);
 };

@@ -59,12 +59,12 @@ std::string PresetFile::read(const std::string& path, std::vector<unsigned char>
     return std::string();
 }
 
-bool PresetFile::write(const std::string& path, std::vector<unsigned char>& bytes, std::string& error)
+Error PresetFile::write(const std::string& path, std::vector<unsigned char>& bytes)
 {
     const Checksum sum = checksum(bytes.data());
     bytes[blockSize] = sum.a;
     bytes[blockSize + 1] = sum.b;
-    return AtomicFile::write(path, bytes, error);
+    return AtomicFile::write(path, bytes);
 }
 
 #ifdef _WIN32

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "base/error.h"
 #include "settings/blocklayout.h"
 
 #include <cstdint>
@@ -40,8 +41,8 @@ public:
 
     // Sets both checksum bytes over the block at the start of `bytes` (at
     // least 50 of them) and replaces the file at `path` with all of them at
-    // once (AtomicFile). On failure returns false with the reason in `error`.
-    static bool write(const std::string& path, std::vector<unsigned char>& bytes, std::string& error);
+    // once (AtomicFile). On failure returns AtomicFile's Kind::File error.
+    static Error write(const std::string& path, std::vector<unsigned char>& bytes);
 
     // fopen() for a path given as UTF-8. Windows' fopen() takes the ANSI code
     // page, which cannot name most non-ASCII files, so there the path goes

@@ -20,12 +20,11 @@ ThdMeasurement::ThdMeasurement(MeasurementRig& rig, const MeasurementOptions& op
 bool ThdMeasurement::capture(CaptureAnalysis& analysis, std::vector<std::vector<double>>& samples,
                              QString& audioError)
 {
-    std::string error;
-    const bool recorded = rig.measure(analysis, error, 1, &samples);
+    const Error error = rig.measure(analysis, 1, &samples);
     MeasurementRig::markWeakSignal(analysis);
-    if (!recorded && !stop)
-        audioError = QString::fromStdString(error);
-    return recorded && !stop;
+    if (error && !stop)
+        audioError = QString::fromStdString(error.cause);
+    return !error && !stop;
 }
 
 ThdReport ThdMeasurement::run(const ChangeGain& changeGain, QString& audioError)

@@ -52,9 +52,8 @@ QString AssistantDialogs::savePreset(QWidget* parent,
         path += QStringLiteral(".sonvale");
     std::vector<unsigned char> bytes(block.begin(), block.end());
     bytes.resize(PresetFile::minimumSize);
-    std::string error;
-    if (!PresetFile::write(path.toUtf8().toStdString(), bytes, error))
-        return QString::fromStdString(error);
+    if (const Error error = PresetFile::write(path.toUtf8().toStdString(), bytes))
+        return QString::fromStdString(error.cause);
     Diagnostics::print("saved: %s\n", qPrintable(QDir::toNativeSeparators(path)));
     return QString();
 }

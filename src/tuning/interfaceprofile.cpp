@@ -202,10 +202,7 @@ Error InterfaceProfile::write() const
             QJsonObject{{"format", kFormat}, {"version", version}, {"profiles", profiles}})
             .toJson(QJsonDocument::Indented);
     QDir().mkpath(QFileInfo(QString::fromStdString(path_)).absolutePath());
-    std::string error;
-    if (!AtomicFile::write(path_, std::vector<unsigned char>(text.begin(), text.end()), error))
-        return Error(Error::Kind::File, error);
-    return Error();
+    return AtomicFile::write(path_, std::vector<unsigned char>(text.begin(), text.end()));
 }
 
 InterfaceProfile::Entry InterfaceProfile::entryOf(const CaptureAnalysis& analysis,

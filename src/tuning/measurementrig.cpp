@@ -181,8 +181,8 @@ void MeasurementRig::setLongCaptureNotice(std::function<void(double seconds)> no
     longCaptureNotice = std::move(notice);
 }
 
-bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor,
-                             std::vector<std::vector<double>>* samples) const
+Error MeasurementRig::measure(CaptureAnalysis& analysis, double lengthFactor,
+                              std::vector<std::vector<double>>* samples) const
 {
     ToneCapture::Settings settings;
     settings.frequencyHz = options.frequencyHz;
@@ -196,10 +196,8 @@ bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, doub
         longCaptureNotice(settings.seconds);
     ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
     modes = {captured.outputMode.toStdString(), captured.inputMode.toStdString()};
-    if (!captured.ok) {
-        error = captured.error.toStdString();
-        return false;
-    }
+    if (!captured.ok)
+        return Error(Error::Kind::Audio, captured.error.toStdString());
     // The level is not checked here: it is the played level times a path
     // gain nobody knows beforehand.
     std::vector<AnalysisOptions> perChannel(captured.channels.size());
@@ -214,7 +212,7 @@ bool MeasurementRig::measure(CaptureAnalysis& analysis, std::string& error, doub
         for (std::size_t channel = 0; channel < analysis.channels.size(); ++channel)
             addProblem(analysis, channel, Problem::dropout);
     }
-    return true;
+    return Error();
 }
 
 void MeasurementRig::addProblem(CaptureAnalysis& analysis, std::size_t channel, const char* problem)

@@ -49,13 +49,13 @@ public:
     Error prepareOutput(const DacSession* dac, uint16_t vendorId, uint16_t productId,
                         const DacSession::Block* block);
 
-    // Plays the tone, records it and analyses it. False with `error` when
+    // Plays the tone, records it and analyses it. A Kind::Audio error when
     // the audio failed or the stop flag abandoned the capture; the
     // capture's problems are in `analysis`. `lengthFactor` times --seconds.
     // `samples`, when given, receives what was recorded, one vector per
     // channel.
-    bool measure(CaptureAnalysis& analysis, std::string& error, double lengthFactor = 1,
-                 std::vector<std::vector<double>>* samples = nullptr) const;
+    Error measure(CaptureAnalysis& analysis, double lengthFactor = 1,
+                  std::vector<std::vector<double>>* samples = nullptr) const;
 
     // A flag another thread may set to abandon a capture under way; null
     // for none.

@@ -190,13 +190,11 @@ CaptureAnalysis ThdTuning::capture(double lengthFactor, std::vector<std::vector<
     if (stopped())
         throw stop();
     CaptureAnalysis analysis;
-    std::string error;
-    const bool measured =
-        rig.measure(analysis, error, lengthFactor, watch.captured ? &samples : nullptr);
+    const Error error = rig.measure(analysis, lengthFactor, watch.captured ? &samples : nullptr);
     if (stopped())
         throw stop();
-    if (!measured)
-        throw Stop{error, false, false};
+    if (error)
+        throw Stop{error.cause, false, false};
     audioSeconds += analysis.seconds;
     return analysis;
 }

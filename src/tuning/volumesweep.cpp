@@ -48,10 +48,9 @@ VolumeSweep::Result VolumeSweep::run(const DacSession::Block& held,
         const double at = ES9038State::volumeDbOf(byte, max, min);
         rig.setDacVolumeDb({at, at});
         Point point;
-        std::string error;
-        if (!rig.measure(point.analysis, error)) {
+        if (const Error error = rig.measure(point.analysis)) {
             run.interrupted = stopped();
-            run.failure = run.interrupted ? std::string() : error;
+            run.failure = run.interrupted ? std::string() : error.cause;
             break;
         }
         MeasurementRig::markWeakSignal(point.analysis);

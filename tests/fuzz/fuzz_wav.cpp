@@ -16,10 +16,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     WavFile file;
-    std::string error;
-    const bool read = file.parse(data, size, error);
-    if (!read) {
-        FUZZ_CHECK(!error.empty(), "refused without a reason");
+    const Error error = file.parse(data, size);
+    if (error) {
+        FUZZ_CHECK(error.kind == Error::Kind::File, "refused as no file error");
+        FUZZ_CHECK(!error.cause.empty(), "refused without a reason");
         FUZZ_CHECK(file.channels.empty(), "refused but kept %zu channels", file.channels.size());
         return 0;
     }

@@ -104,9 +104,10 @@ QByteArray samplesFloat(std::initializer_list<float> values)
     return bytes;
 }
 
-bool parse(WavFile& file, const QByteArray& bytes, std::string& error)
+Error parse(WavFile& file, const QByteArray& bytes)
 {
-    return file.parse(reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size()), error);
+    return file.parse(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                      std::size_t(bytes.size()));
 }
 
 QList<double> flatten(const WavFile& file)
@@ -182,8 +183,8 @@ void TestWavFile::reads()
     QFETCH(QList<double>, values);
 
     WavFile file;
-    std::string error;
-    QVERIFY2(parse(file, bytes, error), error.c_str());
+    const Error error = parse(file, bytes);
+    QVERIFY2(!error, error.cause.c_str());
     QCOMPARE(file.rateHz, rateHz);
     QCOMPARE(QString::fromStdString(file.formatName()), formatName);
     QCOMPARE(int(file.channels.size()), channels);
@@ -265,9 +266,9 @@ void TestWavFile::refuses()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, error);
     WavFile file;
-    std::string message;
-    QVERIFY(!parse(file, bytes, message));
-    QCOMPARE(QString::fromStdString(message), error);
+    const Error refusal = parse(file, bytes);
+    QCOMPARE(refusal.kind, Error::Kind::File);
+    QCOMPARE(QString::fromStdString(refusal.cause), error);
     QVERIFY(file.channels.empty());
 }
 
@@ -282,13 +283,14 @@ void TestWavFile::fromFile()
     out.close();
 
     WavFile file;
-    std::string error;
-    QVERIFY2(file.read(path.toStdString(), error), error.c_str());
+    Error error = file.read(path.toStdString());
+    QVERIFY2(!error, error.cause.c_str());
     QCOMPARE(flatten(file), (QList<double>{0.5, -0.5}));
 
     const std::string missing = dir.filePath("missing.wav").toStdString();
-    QVERIFY(!file.read(missing, error));
-    QCOMPARE(error, "cannot open " + missing);
+    error = file.read(missing);
+    QCOMPARE(error.kind, Error::Kind::File);
+    QCOMPARE(error.cause, "cannot open " + missing);
 }
 
 // A 24-bit stereo recording, analysed as `measure --input-file` does it.
@@ -307,8 +309,8 @@ void TestWavFile::analysedFromFile()
         frames += samples24({value, -value});
     }
     WavFile file;
-    std::string error;
-    QVERIFY2(parse(file, riff(format(1, 2, 96000, 24) + chunk("data", frames)), error), error.c_str());
+    const Error error = parse(file, riff(format(1, 2, 96000, 24) + chunk("data", frames)));
+    QVERIFY2(!error, error.cause.c_str());
     const CaptureAnalysis capture = analyseCapture(file.channels, file.rateHz);
     QVERIFY(capture.ok());
     QCOMPARE(capture.channels.size(), std::size_t(2));

@@ -66,9 +66,9 @@ void TestAtomicFile::replacedFileKeepsItsPermissions()
     QVERIFY(TestBytes::writeFile(path, "old"));
     QCOMPARE(chmod(target().c_str(), mode_t(mode)), 0);
 
-    std::string error;
-    QVERIFY(AtomicFile::write(target(), bytes, error));
-    QCOMPARE(error, std::string());
+    const Error error = AtomicFile::write(target(), bytes);
+    QVERIFY(!error);
+    QCOMPARE(error.cause, std::string());
     QCOMPARE(TestBytes::readFile(path), QByteArray("\x01\x02\x03\x04\x05"));
     QCOMPARE(int(modeOf(path)), mode);
 }
@@ -87,10 +87,9 @@ void TestAtomicFile::newFileTakesTheUmask()
     QFETCH(int, mask);
     QFETCH(int, mode);
     const mode_t old = umask(mode_t(mask));
-    std::string error;
-    const bool written = AtomicFile::write(target(), bytes, error);
+    const Error error = AtomicFile::write(target(), bytes);
     umask(old);
-    QVERIFY(written);
+    QVERIFY(!error);
     QCOMPARE(int(modeOf(QString::fromStdString(target()))), mode);
 }
 
@@ -101,8 +100,7 @@ void TestAtomicFile::temporaryFileSitsBesideTheTarget()
     const int watch = inotify_init1(IN_NONBLOCK);
     QVERIFY(watch >= 0);
     QVERIFY(inotify_add_watch(watch, QFile::encodeName(dir->path()).constData(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO) >= 0);
-    std::string error;
-    QVERIFY(AtomicFile::write(target(), bytes, error));
+    QVERIFY(!AtomicFile::write(target(), bytes));
 
     QStringList events;
     alignas(inotify_event) char buffer[4096];
@@ -125,9 +123,10 @@ void TestAtomicFile::temporaryFileSitsBesideTheTarget()
 void TestAtomicFile::failedRenameLeavesNothing()
 {
     QVERIFY(QDir(dir->path()).mkdir("preset.sonvale"));
-    std::string error;
-    QVERIFY(!AtomicFile::write(target(), bytes, error));
-    QCOMPARE(QString::fromStdString(error), "cannot replace " + QString::fromStdString(target()) + ": Is a directory");
+    const Error error = AtomicFile::write(target(), bytes);
+    QCOMPARE(error.kind, Error::Kind::File);
+    QCOMPARE(QString::fromStdString(error.cause),
+             "cannot replace " + QString::fromStdString(target()) + ": Is a directory");
     QCOMPARE(files(), QStringList{"preset.sonvale"});
 }
 
