@@ -55,8 +55,10 @@ std::string mapEntryError(const QJsonValue& entry, MappedVolume& mapped)
     for (auto member = object.begin(); member != object.end(); ++member) {
         if (member.key() == "volume_db" || member->isNull())
             continue;
-        const QString pair = member->toString();
-        if (pair != "thd_range0" && pair != "thd_range1" && pair != "thd_range2")
+        bool named = false;
+        for (int pair = 0; pair < SettingsBlock::thdPairCount; ++pair)
+            named = named || member->toString().toStdString() == ThdValues::pairName(pair);
+        if (!named)
             return "names no THD pair for \"" + member.key().toStdString() + "\"";
     }
     mapped.volumeDb = volume.toDouble();

@@ -114,14 +114,12 @@ QString ES9038State::volumeDbText() const
 
 const int16_t* ES9038State::thdRange(uint8_t range) const
 {
-    const int16_t* ranges[] = {current.thd_range0, current.thd_range1, current.thd_range2};
-    return ranges[clampRange(range)];
+    return current.thdPair(clampRange(range));
 }
 
 int16_t* ES9038State::thdRange(uint8_t range)
 {
-    int16_t* ranges[] = {current.thd_range0, current.thd_range1, current.thd_range2};
-    return ranges[clampRange(range)];
+    return current.thdPair(clampRange(range));
 }
 
 int16_t ES9038State::thd2nd(uint8_t range) const

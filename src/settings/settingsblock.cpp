@@ -47,10 +47,21 @@ void SettingsBlock::setDefaults()
 // run on are little-endian, so the conversion is the same exchange both ways.
 void SettingsBlock::swapThdByteOrder()
 {
-    for (int16_t* range : {thd_range0, thd_range1, thd_range2}) {
-        swap16(range[0]);
-        swap16(range[1]);
+    for (int pair = 0; pair < thdPairCount; ++pair) {
+        swap16(thdPair(pair)[0]);
+        swap16(thdPair(pair)[1]);
     }
+}
+
+int16_t* SettingsBlock::thdPair(int pair)
+{
+    return const_cast<int16_t*>(static_cast<const SettingsBlock*>(this)->thdPair(pair));
+}
+
+const int16_t* SettingsBlock::thdPair(int pair) const
+{
+    const int16_t* pairs[thdPairCount] = {thd_range0, thd_range1, thd_range2};
+    return pairs[pair];
 }
 
 void SettingsBlock::swap16(int16_t& value)

@@ -43,6 +43,11 @@ struct SettingsBlock {
     // and preset files hold it; and back.
     static SettingsBlock fromDeviceBytes(const uint8_t* bytes);
     void toDeviceBytes(uint8_t* bytes) const;
+    // The THD pairs by number: thdPair(1) is thd_range1, [0] its 2nd and
+    // [1] its 3rd harmonic's value.
+    static constexpr int thdPairCount = 3;
+    int16_t* thdPair(int pair);
+    const int16_t* thdPair(int pair) const;
     bool readPreset(const char* path);
 };
 static_assert(sizeof(SettingsBlock) == 48);
