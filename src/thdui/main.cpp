@@ -18,7 +18,7 @@ int main(int argc, char* argv[])
 #endif
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(
-        QStringLiteral(SONVALE_APP_ID ".Thd")); // the desktop entry's name
+        QStringLiteral(SONVALE_THD_APP_ID)); // the desktop entry's name
     ThdWindow window;
     // Opened before the window is shown, so that it is laid out once, as it
     // looks while the DAC answers (its first answer takes over a second).
