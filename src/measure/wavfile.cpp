@@ -174,8 +174,9 @@ bool checkFormat(const Layout& layout, std::string& error)
     }
     if (layout.rate < std::uint32_t(WavFile::minimumRateHz)
         || layout.rate > std::uint32_t(WavFile::maximumRateHz)) {
-        error =
-            "sample rate out of range: " + std::to_string(layout.rate) + " Hz (44100 to 192000 Hz)";
+        error = "sample rate out of range: " + std::to_string(layout.rate) + " Hz ("
+                + std::to_string(WavFile::minimumRateHz) + " to "
+                + std::to_string(WavFile::maximumRateHz) + " Hz)";
         return false;
     }
     const std::size_t frameBytes = std::size_t(layout.channelCount) * (layout.bits / 8);
