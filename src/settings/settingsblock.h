@@ -46,6 +46,9 @@ struct SettingsBlock {
     // The THD pairs by number: thdPair(1) is thd_range1, [0] its 2nd and
     // [1] its 3rd harmonic's value.
     static constexpr int thdPairCount = 3;
+    // What a THD value can hold: an int16, the full range.
+    static constexpr int thdValueLowest = -32768;
+    static constexpr int thdValueHighest = 32767;
     int16_t* thdPair(int pair);
     const int16_t* thdPair(int pair) const;
     bool readPreset(const char* path);
