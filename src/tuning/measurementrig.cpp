@@ -196,8 +196,10 @@ Error MeasurementRig::measure(CaptureAnalysis& analysis, double lengthFactor,
         longCaptureNotice(settings.seconds);
     ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
     modes = {captured.outputMode.toStdString(), captured.inputMode.toStdString()};
-    if (!captured.ok)
-        return Error(Error::Kind::Audio, captured.error.toStdString());
+    // The cause names the device already: the capture's failure is said as
+    // it is, without the option or control in front.
+    if (captured.error)
+        return Error(captured.error.kind, captured.error.cause);
     // The level is not checked here: it is the played level times a path
     // gain nobody knows beforehand.
     std::vector<AnalysisOptions> perChannel(captured.channels.size());

@@ -85,7 +85,7 @@ void TestRealAudio::tone()
     ToneCapture::Result result;
     for (int attempt = 1;; ++attempt) {
         result = ToneCapture::run(output.index, input.index, settings);
-        QVERIFY2(result.ok, qPrintable(result.error));
+        QVERIFY2(!result.error, result.error.cause.c_str());
         const CaptureAnalysis analysis = analyseCapture(result.channels, settings.sampleRate);
         const bool gap = std::find(analysis.problems.begin(), analysis.problems.end(),
                                    std::string(Problem::dropout))
