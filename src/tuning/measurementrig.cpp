@@ -75,7 +75,7 @@ Error MeasurementRig::prepareInput()
         DeviceChoice::choose(devices, QString::fromStdString(options.input.value_or("default")),
                              DeviceChoice::Direction::Input, audio->defaultInput());
     if (chosen.index < 0)
-        return Error(Error::Kind::Audio, chosen.error.toStdString(), Error::Subject::Input);
+        return chosen.error;
     inputIndex = chosen.index;
     const int inputs = input().maxInputChannels;
     for (int channel : options.inputChannelsGiven ? options.inputChannels : std::vector<int>()) {
@@ -100,7 +100,7 @@ Error MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendorId, ui
         const DeviceChoice::Result chosen = DeviceChoice::choose(
             devices, QString::fromStdString(*options.output), DeviceChoice::Direction::Output, audio->defaultOutput());
         if (chosen.index < 0)
-            return Error(Error::Kind::Audio, chosen.error.toStdString(), Error::Subject::Output);
+            return chosen.error;
         outputIndex = chosen.index;
     } else if (match.index >= 0 && match.method != DacAudioMatch::Method::ProductName) {
         outputIndex = match.index;

@@ -72,8 +72,8 @@ void TestRealAudio::tone()
     const DeviceChoice::Result input =
         DeviceChoice::choose(devices, QStringLiteral("default"), DeviceChoice::Direction::Input,
                              audio.defaultInput());
-    QVERIFY2(output.index >= 0, qPrintable(output.error));
-    QVERIFY2(input.index >= 0, qPrintable(input.error));
+    QVERIFY2(output.index >= 0, output.error.cause.c_str());
+    QVERIFY2(input.index >= 0, input.error.cause.c_str());
 
     ToneCapture::Settings settings;
     settings.frequencyHz = frequency;
