@@ -28,11 +28,16 @@ DeviceChoice::Result DeviceChoice::choose(const std::vector<AudioDevice>& device
 {
     const QString kind = direction == Direction::Output ? QStringLiteral("output")
                                                         : QStringLiteral("input");
-    Result result;
-    if (text.isEmpty()) {
-        result.error = QStringLiteral("no %1 device named").arg(kind);
+    const Error::Subject subject =
+        direction == Direction::Output ? Error::Subject::Output : Error::Subject::Input;
+    const auto failed = [&](const QString& cause, Error::Kind why = Error::Kind::Audio) {
+        Result result;
+        result.error = Error(why, cause.toStdString(), subject);
         return result;
-    }
+    };
+    Result result;
+    if (text.isEmpty())
+        return failed(QStringLiteral("no %1 device named").arg(kind));
 
     if (text == QLatin1String("default")) {
         for (const AudioDevice& device : devices)
@@ -40,8 +45,7 @@ DeviceChoice::Result DeviceChoice::choose(const std::vector<AudioDevice>& device
                 result.index = defaultIndex;
                 return result;
             }
-        result.error = QStringLiteral("there is no default %1 device").arg(kind);
-        return result;
+        return failed(QStringLiteral("there is no default %1 device").arg(kind));
     }
 
     bool isNumber = false;
@@ -50,15 +54,13 @@ DeviceChoice::Result DeviceChoice::choose(const std::vector<AudioDevice>& device
         for (const AudioDevice& device : devices) {
             if (device.index != number)
                 continue;
-            if (channels(device, direction) == 0) {
-                result.error = QStringLiteral("device %1 has no %2 channels").arg(described(device), kind);
-                return result;
-            }
+            if (channels(device, direction) == 0)
+                return failed(
+                    QStringLiteral("device %1 has no %2 channels").arg(described(device), kind));
             result.index = number;
             return result;
         }
-        result.error = QStringLiteral("there is no device %1 (see audio-devices)").arg(number);
-        return result;
+        return failed(QStringLiteral("there is no device %1").arg(number), Error::Kind::NotFound);
     }
 
     std::vector<const AudioDevice*> exact, partial;
@@ -81,16 +83,16 @@ DeviceChoice::Result DeviceChoice::choose(const std::vector<AudioDevice>& device
         result.index = found.front()->index;
         return result;
     }
-    if (found.empty()) {
-        result.error = elsewhere
-            ? QStringLiteral("no %1 device is named \"%2\" (a device of that name has no %1 channels)").arg(kind, text)
-            : QStringLiteral("no %1 device is named \"%2\" (see audio-devices)").arg(kind, text);
-        return result;
-    }
+    if (found.empty() && elsewhere)
+        return failed(QStringLiteral(
+                          "no %1 device is named \"%2\" (a device of that name has no %1 channels)")
+                          .arg(kind, text));
+    if (found.empty())
+        return failed(QStringLiteral("no %1 device is named \"%2\"").arg(kind, text),
+                      Error::Kind::NotFound);
     QStringList names;
     for (const AudioDevice* device : found)
         names << described(*device);
-    result.error = QStringLiteral("\"%1\" names more than one %2 device: %3; give its number")
-                       .arg(text, kind, names.join(QStringLiteral(", ")));
-    return result;
+    return failed(QStringLiteral("\"%1\" names more than one %2 device: %3; give its number")
+                      .arg(text, kind, names.join(QStringLiteral(", "))));
 }

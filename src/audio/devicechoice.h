@@ -4,6 +4,7 @@
 #pragma once
 
 #include "audio/audiodevice.h"
+#include "base/error.h"
 
 #include <QString>
 
@@ -21,9 +22,14 @@ class DeviceChoice {
 public:
     enum class Direction { Output, Input };
 
+    // The device, or -1 with the reason none fits, its subject the
+    // direction's device: Kind::NotFound when no device has the number or
+    // the name at all (the list of devices would show what there is),
+    // Kind::Audio otherwise, e.g. "\"USB\" names more than one output
+    // device: ...".
     struct Result {
-        int index = -1;     // the device; -1 with `error` set when none fits
-        QString error;      // for the user, e.g. "'USB' names more than one output: ..."
+        int index = -1;
+        Error error;
     };
 
     static Result choose(const std::vector<AudioDevice>& devices, const QString& text,

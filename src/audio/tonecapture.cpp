@@ -49,6 +49,11 @@ QString paText(PaError error)
     return QString::fromUtf8(Pa_GetErrorText(error));
 }
 
+Error audioError(const QString& cause, Error::Subject subject = Error::Subject::None)
+{
+    return Error(Error::Kind::Audio, cause.toStdString(), subject);
+}
+
 QString deviceName(int device)
 {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
@@ -108,30 +113,33 @@ std::vector<int> pickedChannels(const ToneCapture::Settings& settings, int input
     return inputs >= 2 ? std::vector<int>{0, 1} : std::vector<int>{0};
 }
 
-// Why a capture cannot be made as asked, before any stream opens; empty
+// Why a capture cannot be made as asked, before any stream opens; no error
 // when it can. Inputs are numbered from 1 here, as interfaces label them.
-QString refusal(int outputDevice, int inputDevice, const ToneCapture::Settings& settings)
+Error refusal(int outputDevice, int inputDevice, const ToneCapture::Settings& settings)
 {
     const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
     const PaDeviceInfo* inInfo = Pa_GetDeviceInfo(inputDevice);
     if (!outInfo || outInfo->maxOutputChannels < 1)
-        return QStringLiteral("device %1 cannot play audio").arg(outputDevice);
+        return audioError(QStringLiteral("device %1 cannot play audio").arg(outputDevice),
+                          Error::Subject::Output);
     if (!inInfo || inInfo->maxInputChannels < 1)
-        return QStringLiteral("device %1 cannot record audio").arg(inputDevice);
+        return audioError(QStringLiteral("device %1 cannot record audio").arg(inputDevice),
+                          Error::Subject::Input);
     if (!(settings.sampleRate >= ToneCapture::Settings::lowestRateHz
           && settings.sampleRate <= ToneCapture::Settings::highestRateHz)
         || !(settings.seconds > 0 && settings.seconds <= 600)
         || !(settings.frequencyHz > 0 && settings.frequencyHz < settings.sampleRate / 2)
         || !(settings.settleSeconds >= 0) || !(settings.fadeSeconds >= 0)
         || std::isnan(settings.levelDbfs))
-        return QStringLiteral("the tone cannot be played as asked");
+        return audioError(QStringLiteral("the tone cannot be played as asked"));
     for (const int channel : settings.inputChannels)
         if (channel < 0 || channel >= inInfo->maxInputChannels)
-            return QStringLiteral("\"%1\" has no input %2: its inputs are 1 to %3")
-                .arg(deviceName(inputDevice))
-                .arg(channel + 1)
-                .arg(inInfo->maxInputChannels);
-    return {};
+            return audioError(QStringLiteral("\"%1\" has no input %2: its inputs are 1 to %3")
+                                  .arg(deviceName(inputDevice))
+                                  .arg(channel + 1)
+                                  .arg(inInfo->maxInputChannels),
+                              Error::Subject::InputChannels);
+    return Error();
 }
 
 CaptureState::Tone toneOf(const ToneCapture::Settings& settings, const PaDeviceInfo* output)
@@ -161,7 +169,7 @@ void waitForCapture(CaptureState& state, int inputDevice, const ToneCapture::Set
     while (!state.complete()) {
         if (stopAsked(settings)) {
             result.stopped = true;
-            result.error = QStringLiteral("the capture was stopped");
+            result.error = audioError(QStringLiteral("the capture was stopped"));
             return;
         }
         const long long now = state.waitForFrames(seen, kPoll);
@@ -169,8 +177,9 @@ void waitForCapture(CaptureState& state, int inputDevice, const ToneCapture::Set
             seen = now;
             lastMove = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - lastMove >= kStalled) {
-            result.error =
-                QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice));
+            result.error = audioError(
+                QStringLiteral("\"%1\" stopped delivering audio").arg(deviceName(inputDevice)),
+                Error::Subject::Input);
             return;
         }
     }
@@ -197,8 +206,9 @@ void recordWhilePlaying(CaptureState& state, PaStream*& input, int inputDevice,
     result.inputMode = opened.mode;
     input = opened.stream;
     if (!input) {
-        result.error = QStringLiteral("cannot open \"%1\" for recording: %2")
-                           .arg(deviceName(inputDevice), paText(opened.error));
+        result.error = audioError(QStringLiteral("cannot open \"%1\" for recording: %2")
+                                      .arg(deviceName(inputDevice), paText(opened.error)),
+                                  Error::Subject::Input);
         return;
     }
     // The tone reaches the input once the output's buffers have played out:
@@ -209,8 +219,9 @@ void recordWhilePlaying(CaptureState& state, PaStream*& input, int inputDevice,
     state.setRecording(recording);
     const PaError error = Pa_StartStream(input);
     if (error != paNoError) {
-        result.error = QStringLiteral("cannot start recording from \"%1\": %2")
-                           .arg(deviceName(inputDevice), paText(error));
+        result.error = audioError(QStringLiteral("cannot start recording from \"%1\": %2")
+                                      .arg(deviceName(inputDevice), paText(error)),
+                                  Error::Subject::Input);
         return;
     }
     waitForCapture(state, inputDevice, settings, result);
@@ -242,11 +253,11 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
     Result result;
     result.sampleRate = settings.sampleRate;
     result.error = refusal(outputDevice, inputDevice, settings);
-    if (!result.error.isEmpty())
+    if (result.error)
         return result;
     if (stopAsked(settings)) {
         result.stopped = true;
-        result.error = QStringLiteral("the capture was stopped");
+        result.error = audioError(QStringLiteral("the capture was stopped"));
         return result;
     }
 
@@ -258,15 +269,17 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
                    settings.sampleRate, playTone, &state);
     result.outputMode = out.mode;
     if (!out.stream) {
-        result.error = QStringLiteral("cannot open \"%1\" for playing: %2")
-                           .arg(deviceName(outputDevice), paText(out.error));
+        result.error = audioError(QStringLiteral("cannot open \"%1\" for playing: %2")
+                                      .arg(deviceName(outputDevice), paText(out.error)),
+                                  Error::Subject::Output);
         return result;
     }
     const PaError error = Pa_StartStream(out.stream);
     if (error != paNoError) {
         Pa_CloseStream(out.stream);
-        result.error = QStringLiteral("cannot start playing on \"%1\": %2")
-                           .arg(deviceName(outputDevice), paText(error));
+        result.error = audioError(QStringLiteral("cannot start playing on \"%1\": %2")
+                                      .arg(deviceName(outputDevice), paText(error)),
+                                  Error::Subject::Output);
         return result;
     }
 
@@ -291,9 +304,7 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
 
     result.inputOverflows = state.inputFaults();
     result.outputUnderflows = state.outputFaults();
-    if (result.error.isEmpty()) {
+    if (!result.error)
         result.channels = state.kept();
-        result.ok = true;
-    }
     return result;
 }

@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "base/error.h"
+
 #include <QString>
 
 #include <atomic>
@@ -64,9 +66,10 @@ public:
     };
 
     struct Result {
-        bool ok = false;
-        bool stopped = false;                  // `stop` abandoned it; no samples
-        QString error;                         // why not, for the user
+        // Why there are no samples: a Kind::Audio error, its subject the
+        // output, the input or its channels where the fault is theirs.
+        Error error;
+        bool stopped = false; // `stop` abandoned it (the error says so)
         double sampleRate = 0;
         // The kept samples, one vector per input channel recorded, full
         // scale 1.0.

@@ -13,10 +13,12 @@
 struct Error {
     enum class Kind {
         None,
-        Refused, // what was asked for cannot be done here: nothing was touched
-        Device,  // the DAC failed
-        Audio,   // the audio system or a device failed
-        File,    // a file could not be read or written
+        Refused,  // what was asked for cannot be done here: nothing was touched
+        Device,   // the DAC failed
+        Audio,    // the audio system or a device failed
+        File,     // a file could not be read or written
+        NotFound, // nothing of the name or number given is there: the front end
+                  // may say where the names are listed
     };
     // What a failure concerns, for the front end to name the control or
     // option: the output or input device, the inputs recorded, or the DAC's

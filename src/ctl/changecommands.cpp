@@ -138,9 +138,8 @@ int Commands::load(const CommandContext& context, const Arguments& arguments)
     const std::string& path = operands[0];
 
     std::vector<unsigned char> bytes;
-    const std::string fault = PresetFile::read(path, bytes);
-    if (!fault.empty())
-        return context.fail(path + ": " + fault);
+    if (const Error fault = PresetFile::read(path, bytes))
+        return context.fail(path + ": " + fault.cause);
     const Block wanted = blockOf(bytes);
 
     // Values the window cannot produce go to the device only when asked for.
@@ -208,9 +207,8 @@ int Commands::undo(const CommandContext& context, const Arguments& arguments)
         // window would not have set included.
         const std::string& path = entries[number - 1].path;
         std::vector<unsigned char> bytes;
-        const std::string fault = PresetFile::read(path, bytes);
-        if (!fault.empty())
-            return Error(Error::Kind::File, path + ": " + fault);
+        if (const Error fault = PresetFile::read(path, bytes))
+            return Error(Error::Kind::File, path + ": " + fault.cause);
         return writeWholeBlock(context, session, blockOf(bytes), true);
     });
 }

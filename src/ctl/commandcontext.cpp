@@ -122,17 +122,17 @@ void CommandContext::noteLongCaptures(MeasurementRig& rig)
 
 std::string CommandContext::worded(const Error& error)
 {
+    // A device that is not there at all: audio-devices lists those that are.
+    const std::string cause =
+        error.kind == Error::Kind::NotFound ? error.cause + " (see audio-devices)" : error.cause;
     switch (error.subject) {
-    case Error::Subject::Output:
-        return "--output: " + error.cause;
-    case Error::Subject::Input:
-        return "--input: " + error.cause;
-    case Error::Subject::InputChannels:
-        return "--input-channels: " + error.cause;
+    case Error::Subject::Output: return "--output: " + cause;
+    case Error::Subject::Input: return "--input: " + cause;
+    case Error::Subject::InputChannels: return "--input-channels: " + cause;
     case Error::Subject::DacOutput:
-        return error.cause + " (sonvalectl audio-devices lists them): name it with --output";
+        return cause + " (sonvalectl audio-devices lists them): name it with --output";
     case Error::Subject::None:
         break;
     }
-    return error.cause;
+    return cause;
 }

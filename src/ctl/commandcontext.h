@@ -53,8 +53,9 @@ public:
     // A rig that says on standard error when it captures longer than asked.
     static void noteLongCaptures(MeasurementRig& rig);
 
-    // A layer's error as sonvalectl says it: the option it concerns first.
-    // Empty for no error.
+    // A layer's error as sonvalectl says it: the option it concerns first,
+    // a device that is not there pointed at audio-devices. Empty for no
+    // error.
     static std::string worded(const Error& error);
 
     // The history kept before a change on `session`, as this command

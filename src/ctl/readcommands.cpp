@@ -114,9 +114,8 @@ int Commands::diff(const CommandContext& context, const Arguments& arguments)
     const std::string& path = operands[0];
 
     std::vector<unsigned char> bytes;
-    const std::string fault = PresetFile::read(path, bytes);
-    if (!fault.empty()) {
-        context.fail(path + ": " + fault);
+    if (const Error fault = PresetFile::read(path, bytes)) {
+        context.fail(path + ": " + fault.cause);
         return CommandContext::DiffFailed;
     }
     Block block{};

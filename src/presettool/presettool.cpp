@@ -108,9 +108,8 @@ int PresetTool::show(const std::vector<std::string>& arguments)
     if (arguments.size() != 2)
         return refuse("show takes exactly one FILE");
     std::vector<unsigned char> bytes;
-    const std::string fault = PresetFile::read(arguments[1], bytes);
-    if (!fault.empty())
-        return fail(arguments[1] + ": " + fault);
+    if (const Error fault = PresetFile::read(arguments[1], bytes))
+        return fail(arguments[1] + ": " + fault.cause);
     SettingsBlock::fromDeviceBytes(bytes.data()).dump();
     return Done;
 }
@@ -120,9 +119,9 @@ int PresetTool::check(const std::vector<std::string>& arguments)
     if (arguments.size() != 2)
         return refuse("check takes exactly one FILE");
     std::vector<unsigned char> bytes;
-    const std::string fault = PresetFile::read(arguments[1], bytes);
-    std::printf("%s\n", fault.empty() ? "ok" : fault.c_str());
-    return fault.empty() ? Done : Failed;
+    const Error fault = PresetFile::read(arguments[1], bytes);
+    std::printf("%s\n", fault ? fault.cause.c_str() : "ok");
+    return fault ? Failed : Done;
 }
 
 int PresetTool::set(const std::vector<std::string>& arguments)
@@ -136,9 +135,8 @@ int PresetTool::set(const std::vector<std::string>& arguments)
         return BadUsage;
 
     std::vector<unsigned char> bytes;
-    const std::string fault = PresetFile::read(arguments[1], bytes);
-    if (!fault.empty())
-        return fail(arguments[1] + ": " + fault + "; not changed");
+    if (const Error fault = PresetFile::read(arguments[1], bytes))
+        return fail(arguments[1] + ": " + fault.cause + "; not changed");
 
     SettingsBlock block = SettingsBlock::fromDeviceBytes(bytes.data());
     for (const FieldAssignment& assignment : assignments)
@@ -153,9 +151,8 @@ int PresetTool::diff(const std::vector<std::string>& arguments)
         return refuse("diff takes exactly two FILEs");
     std::vector<unsigned char> bytes[2];
     for (int i = 0; i < 2; ++i) {
-        const std::string fault = PresetFile::read(arguments[size_t(i) + 1], bytes[i]);
-        if (!fault.empty()) {
-            fail(arguments[size_t(i) + 1] + ": " + fault);
+        if (const Error fault = PresetFile::read(arguments[size_t(i) + 1], bytes[i])) {
+            fail(arguments[size_t(i) + 1] + ": " + fault.cause);
             return DiffFailed;
         }
     }

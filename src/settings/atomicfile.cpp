@@ -48,7 +48,7 @@ Error AtomicFile::write(const std::string& path, const std::vector<unsigned char
         _wremove(wideTemporary.c_str());
         return error;
     }
-    return {};
+    return Error();
 }
 
 #else
@@ -66,14 +66,14 @@ Error syncFolder(const std::string& path)
     // A folder that cannot be opened for reading: the rename stands as the
     // system keeps it.
     if (fd < 0)
-        return {};
+        return Error();
     const bool synced = fsync(fd) == 0 || errno == EINVAL;
     const int syncError = errno;
     close(fd);
     if (!synced)
         return Error(Error::Kind::File, "cannot write the folder of " + path
                                             + " to the disk: " + std::strerror(syncError));
-    return {};
+    return Error();
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,13 +32,18 @@ std::string hexByte(unsigned value)
     return text;
 }
 
+Error fileError(std::string cause)
+{
+    return Error(Error::Kind::File, std::move(cause));
+}
+
 } // namespace
 
-std::string PresetFile::read(const std::string& path, std::vector<unsigned char>& bytes)
+Error PresetFile::read(const std::string& path, std::vector<unsigned char>& bytes)
 {
     std::FILE* file = open(path.c_str(), "rb");
     if (!file)
-        return "cannot open " + path + ": " + std::strerror(errno);
+        return fileError("cannot open " + path + ": " + std::strerror(errno));
     bytes.clear();
     unsigned char chunk[4096];
     size_t n = 0;
@@ -47,16 +53,18 @@ std::string PresetFile::read(const std::string& path, std::vector<unsigned char>
     const int readError = errno;
     std::fclose(file);
     if (failed)
-        return "cannot read " + path + ": " + std::strerror(readError);
+        return fileError("cannot read " + path + ": " + std::strerror(readError));
 
     if (bytes.size() < static_cast<size_t>(minimumSize))
-        return "shorter than 50 bytes (it has " + std::to_string(bytes.size()) + ")";
+        return fileError("shorter than 50 bytes (it has " + std::to_string(bytes.size()) + ")");
     const Checksum sum = checksum(bytes.data());
     if (bytes[48] != sum.a)
-        return "checksum byte A (offset 48) is wrong: expected " + hexByte(sum.a) + ", found " + hexByte(bytes[48]);
+        return fileError("checksum byte A (offset 48) is wrong: expected " + hexByte(sum.a)
+                         + ", found " + hexByte(bytes[48]));
     if (bytes[49] != sum.b)
-        return "checksum byte B (offset 49) is wrong: expected " + hexByte(sum.b) + ", found " + hexByte(bytes[49]);
-    return std::string();
+        return fileError("checksum byte B (offset 49) is wrong: expected " + hexByte(sum.b)
+                         + ", found " + hexByte(bytes[49]));
+    return Error();
 }
 
 Error PresetFile::write(const std::string& path, std::vector<unsigned char>& bytes)

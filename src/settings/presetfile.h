@@ -33,11 +33,11 @@ public:
     // `block` points at the 48 bytes exactly as they are (or will be) stored.
     static Checksum checksum(const uint8_t* block);
 
-    // Reads the whole file at `path` (UTF-8) into `bytes`. Returns an empty
-    // string for a valid preset, otherwise the reason it is not one, in the
-    // order the program's reader tests: opening, length, checksum byte A,
-    // checksum byte B.
-    static std::string read(const std::string& path, std::vector<unsigned char>& bytes);
+    // Reads the whole file at `path` (UTF-8) into `bytes`. No error for a
+    // valid preset, otherwise a Kind::File error with the reason it is not
+    // one, in the order the program's reader tests: opening, length,
+    // checksum byte A, checksum byte B.
+    static Error read(const std::string& path, std::vector<unsigned char>& bytes);
 
     // Sets both checksum bytes over the block at the start of `bytes` (at
     // least 50 of them) and replaces the file at `path` with all of them at

@@ -48,12 +48,6 @@ QString RequestOptions::volumeRefusal(const std::vector<double>& volumesDb,
 QString RequestOptions::audioCause(const Error& error)
 {
     std::string cause = error.cause;
-    // The audio layer's device choices point at sonvalectl's listing; the
-    // window lists the devices itself.
-    const std::string aside = " (see audio-devices)";
-    const std::size_t at = cause.find(aside);
-    if (at != std::string::npos)
-        cause.erase(at, aside.size());
     switch (error.subject) {
     case Error::Subject::Output:
         cause = "the output device: " + cause;

@@ -75,7 +75,7 @@ Error MeasurementRig::prepareInput()
         DeviceChoice::choose(devices, QString::fromStdString(options.input.value_or("default")),
                              DeviceChoice::Direction::Input, audio->defaultInput());
     if (chosen.index < 0)
-        return Error(Error::Kind::Audio, chosen.error.toStdString(), Error::Subject::Input);
+        return chosen.error;
     inputIndex = chosen.index;
     const int inputs = input().maxInputChannels;
     for (int channel : options.inputChannelsGiven ? options.inputChannels : std::vector<int>()) {
@@ -100,7 +100,7 @@ Error MeasurementRig::prepareOutput(const DacSession* dac, uint16_t vendorId, ui
         const DeviceChoice::Result chosen = DeviceChoice::choose(
             devices, QString::fromStdString(*options.output), DeviceChoice::Direction::Output, audio->defaultOutput());
         if (chosen.index < 0)
-            return Error(Error::Kind::Audio, chosen.error.toStdString(), Error::Subject::Output);
+            return chosen.error;
         outputIndex = chosen.index;
     } else if (match.index >= 0 && match.method != DacAudioMatch::Method::ProductName) {
         outputIndex = match.index;
@@ -196,8 +196,10 @@ Error MeasurementRig::measure(CaptureAnalysis& analysis, double lengthFactor,
         longCaptureNotice(settings.seconds);
     ToneCapture::Result captured = ToneCapture::run(outputIndex, inputIndex, settings);
     modes = {captured.outputMode.toStdString(), captured.inputMode.toStdString()};
-    if (!captured.ok)
-        return Error(Error::Kind::Audio, captured.error.toStdString());
+    // The cause names the device already: the capture's failure is said as
+    // it is, without the option or control in front.
+    if (captured.error)
+        return Error(captured.error.kind, captured.error.cause);
     // The level is not checked here: it is the played level times a path
     // gain nobody knows beforehand.
     std::vector<AnalysisOptions> perChannel(captured.channels.size());

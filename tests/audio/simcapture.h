@@ -47,7 +47,7 @@ inline ToneCapture::Result capture(const QByteArray& analog, const VirtualDac::B
     AudioSystem audio;
     if (!audio.isReady()) {
         ToneCapture::Result failed;
-        failed.error = audio.error();
+        failed.error = Error(Error::Kind::Audio, audio.error().toStdString());
         return failed;
     }
     return ToneCapture::run(output < 0 ? audio.defaultOutput() : output, audio.defaultInput(),

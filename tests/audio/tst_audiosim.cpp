@@ -100,7 +100,7 @@ void TestAudioSim::model()
     QFETCH(int, output);
 
     const ToneCapture::Result result = capture(analog, blockWith(0, 0, thd), {}, output);
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     QCOMPARE(result.channels.size(), size_t(2));
     const double omega = 2 * kPi * 997 * (1 + ppm * 1e-6) / 48000;
     QFETCH(double, a2l);
@@ -145,7 +145,7 @@ void TestAudioSim::volume()
     QCOMPARE(double(AudioSim::volumeDb(uint8_t(left), 0x00, 0xFF)), leftDb);
     QCOMPARE(double(AudioSim::volumeDb(uint8_t(right), 0x00, 0xFF)), rightDb);
     const ToneCapture::Result result = capture("noise=-150", blockWith(uint8_t(left), uint8_t(right)));
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     const double omega = 2 * kPi * 997 / 48000;
     const double levels[2] = {leftDb, rightDb};
     for (int c = 0; c < 2; ++c) {
@@ -222,7 +222,7 @@ void TestAudioSim::refused()
 void TestAudioSim::silentInput()
 {
     const ToneCapture::Result result = capture("input=silent,noise=-100", blockWith(0, 0));
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     const double sigma = std::pow(10.0, -100.0 / 20) / std::sqrt(2.0);
     for (const std::vector<double>& channel : result.channels) {
         double sum = 0;
@@ -245,7 +245,7 @@ void TestAudioSim::dropout()
     const ToneCapture::Result result =
         capture(QByteArray("noise=-140,dropout=") + QByteArray::number(keptFrom + 0.5, 'g', 12),
                 blockWith(0, 0));
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     const std::vector<double>& x = result.channels[0];
     const double omega = 2 * kPi * 997 / 48000;
     const std::vector<Complex> before = fit(x, omega, 1, 0, 20000);
@@ -272,7 +272,7 @@ void TestAudioSim::recording()
     settings.sampleRate = 96000;
     settings.levelDbfs = 6;     // capped at 0 dBFS
     const ToneCapture::Result result = capture("noise=-150", blockWith(0, 0), settings);
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     QCOMPARE(result.sampleRate, 96000.0);
     QCOMPARE(result.channels.size(), size_t(2));
     QCOMPARE(result.channels[0].size(), size_t(48000));
@@ -288,8 +288,8 @@ void TestAudioSim::recording()
     AudioSystem audio;
     // Both devices play; there is no third.
     const ToneCapture::Result refused = ToneCapture::run(2, 1, {});
-    QVERIFY(!refused.ok);
-    QCOMPARE(refused.error, QStringLiteral("device 2 cannot play audio"));
+    QCOMPARE(refused.error.kind, Error::Kind::Audio);
+    QCOMPARE(refused.error.cause, std::string("device 2 cannot play audio"));
 }
 
 QTEST_GUILESS_MAIN(TestAudioSim)

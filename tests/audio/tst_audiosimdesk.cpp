@@ -37,8 +37,8 @@ CaptureAnalysis analysed(const QByteArray& analog, const VirtualDac::Block& bloc
                          ToneCapture::Settings settings = {})
 {
     const ToneCapture::Result result = capture(analog, block, settings);
-    if (!result.ok)
-        qWarning("%s", qPrintable(result.error));
+    if (result.error)
+        qWarning("%s", result.error.cause.c_str());
     AnalysisOptions options;
     options.expectedFrequencyHz = settings.frequencyHz;
     return analyseCapture(result.channels, settings.sampleRate, options);
@@ -159,7 +159,7 @@ void TestAudioSimDesk::gain()
 void TestAudioSimDesk::hum()
 {
     const ToneCapture::Result result = capture(kClean + "noise=-150,hum=-80", blockWith(0, 0));
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     for (const std::vector<double>& channel : result.channels) {
         const std::vector<Complex> a = fit(channel, 2 * kPi * 50 / 48000, 3);
         for (int k = 1; k <= 3; ++k) {
@@ -177,7 +177,7 @@ void TestAudioSimDesk::wander()
 {
     const ToneCapture::Result result =
         capture(kClean + "noise=-150,ppm=-30,wander=2000", blockWith(0, 0));
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     const double keptFrom = 0.25 + double(AudioSim::bufferFrames) / 48000;
     for (int half = 0; half < 2; ++half) {
         const double from = keptFrom + 0.5 * half, to = from + 0.5;
@@ -358,7 +358,7 @@ void TestAudioSimDesk::volumeMap()
     block[9] = uint8_t(t1);
     const ToneCapture::Result result =
         capture(kClean + "k2=1e-5,k3=3e-5,noise=-160,map=volume", block);
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     const int pairs[2] = {leftPair, rightPair};
     for (int c = 0; c < 2; ++c) {
         const SimCapture::Measured m =
@@ -387,7 +387,7 @@ void TestAudioSimDesk::realtime()
     clock.start();
     const ToneCapture::Result result = capture("pace=realtime", blockWith(0, 0), settings);
     const qint64 elapsed = clock.elapsed();
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     QVERIFY2(elapsed >= 500 - 1000 * AudioSim::bufferFrames / 48000,
              qPrintable(QString::number(elapsed)));
 }

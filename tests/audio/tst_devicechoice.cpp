@@ -71,6 +71,7 @@ QList<int> indexes(const std::vector<AudioDevice>& devices)
 } // namespace
 
 Q_DECLARE_METATYPE(DeviceChoice::Direction)
+Q_DECLARE_METATYPE(Error::Kind)
 
 class TestDeviceChoice : public QObject {
     Q_OBJECT
@@ -94,29 +95,42 @@ void TestDeviceChoice::choose_data()
     QTest::addColumn<int>("defaultIndex");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("error");
+    // NotFound: no device has the number or the name at all.
+    QTest::addColumn<Error::Kind>("kind");
 
-    QTest::newRow("index") << "1" << D::Output << 6 << 1 << "";
-    QTest::newRow("index of an output, as input") << "1" << D::Input << 6 << -1
-        << "device 1 \"Sonvale ES9038 USB DAC: USB Audio (hw:1,0)\" has no input channels";
-    QTest::newRow("index absent") << "3" << D::Output << 6 << -1
-        << "there is no device 3 (see audio-devices)";
-    QTest::newRow("default") << "default" << D::Input << 5 << 5 << "";
+    QTest::newRow("index") << "1" << D::Output << 6 << 1 << "" << Error::Kind::None;
+    QTest::newRow("index of an output, as input")
+        << "1" << D::Input << 6 << -1
+        << "device 1 \"Sonvale ES9038 USB DAC: USB Audio (hw:1,0)\" has no input channels"
+        << Error::Kind::Audio;
+    QTest::newRow("index absent") << "3" << D::Output << 6 << -1 << "there is no device 3"
+                                  << Error::Kind::NotFound;
+    QTest::newRow("default") << "default" << D::Input << 5 << 5 << "" << Error::Kind::None;
     QTest::newRow("no default") << "default" << D::Output << -1 << -1
-        << "there is no default output device";
-    QTest::newRow("default without channels that way") << "default" << D::Input << 1 << -1
-        << "there is no default input device";
-    QTest::newRow("exact name") << "pulse" << D::Output << 6 << 5 << "";
-    QTest::newRow("exact name wins over parts") << "USB Audio" << D::Output << 6 << 4 << "";
-    QTest::newRow("unique part, any case") << "es9038" << D::Output << 6 << 1 << "";
-    QTest::newRow("part unique among inputs") << "usb" << D::Input << 6 << 2 << "";
-    QTest::newRow("ambiguous part") << "usb" << D::Output << 6 << -1
+                                << "there is no default output device" << Error::Kind::Audio;
+    QTest::newRow("default without channels that way")
+        << "default" << D::Input << 1 << -1 << "there is no default input device"
+        << Error::Kind::Audio;
+    QTest::newRow("exact name") << "pulse" << D::Output << 6 << 5 << "" << Error::Kind::None;
+    QTest::newRow("exact name wins over parts")
+        << "USB Audio" << D::Output << 6 << 4 << "" << Error::Kind::None;
+    QTest::newRow("unique part, any case")
+        << "es9038" << D::Output << 6 << 1 << "" << Error::Kind::None;
+    QTest::newRow("part unique among inputs")
+        << "usb" << D::Input << 6 << 2 << "" << Error::Kind::None;
+    QTest::newRow("ambiguous part")
+        << "usb" << D::Output << 6 << -1
         << "\"usb\" names more than one output device: 1 \"Sonvale ES9038 USB DAC: USB Audio "
-           "(hw:1,0)\", 2 \"Scarlett 2i2 USB: Audio (hw:2,0)\", 4 \"USB Audio\"; give its number";
+           "(hw:1,0)\", 2 \"Scarlett 2i2 USB: Audio (hw:2,0)\", 4 \"USB Audio\"; give its number"
+        << Error::Kind::Audio;
     QTest::newRow("absent") << "Focusrite" << D::Output << 6 << -1
-        << "no output device is named \"Focusrite\" (see audio-devices)";
-    QTest::newRow("name of an output only") << "ES9038" << D::Input << 6 << -1
-        << "no input device is named \"ES9038\" (a device of that name has no input channels)";
-    QTest::newRow("empty") << "" << D::Output << 6 << -1 << "no output device named";
+                            << "no output device is named \"Focusrite\"" << Error::Kind::NotFound;
+    QTest::newRow("name of an output only")
+        << "ES9038" << D::Input << 6 << -1
+        << "no input device is named \"ES9038\" (a device of that name has no input channels)"
+        << Error::Kind::Audio;
+    QTest::newRow("empty") << "" << D::Output << 6 << -1 << "no output device named"
+                           << Error::Kind::Audio;
 }
 
 void TestDeviceChoice::choose()
@@ -126,9 +140,11 @@ void TestDeviceChoice::choose()
     QFETCH(int, defaultIndex);
     QFETCH(int, index);
     QFETCH(QString, error);
+    QFETCH(Error::Kind, kind);
 
     const DeviceChoice::Result result = DeviceChoice::choose(machine(), text, direction, defaultIndex);
-    QCOMPARE(result.error, error);
+    QCOMPARE(QString::fromStdString(result.error.cause), error);
+    QCOMPARE(result.error.kind, kind);
     QCOMPARE(result.index, index);
 }
 
@@ -148,7 +164,7 @@ void TestDeviceChoice::chooseOnWindows()
 
     const DeviceChoice::Result result =
         DeviceChoice::choose(windowsMachine(), text, DeviceChoice::Direction::Output, 4);
-    QCOMPARE(result.error, QString());
+    QCOMPARE(result.error.cause, std::string());
     QCOMPARE(result.index, index);
 }
 

@@ -72,8 +72,8 @@ void TestRealAudio::tone()
     const DeviceChoice::Result input =
         DeviceChoice::choose(devices, QStringLiteral("default"), DeviceChoice::Direction::Input,
                              audio.defaultInput());
-    QVERIFY2(output.index >= 0, qPrintable(output.error));
-    QVERIFY2(input.index >= 0, qPrintable(input.error));
+    QVERIFY2(output.index >= 0, output.error.cause.c_str());
+    QVERIFY2(input.index >= 0, input.error.cause.c_str());
 
     ToneCapture::Settings settings;
     settings.frequencyHz = frequency;
@@ -85,7 +85,7 @@ void TestRealAudio::tone()
     ToneCapture::Result result;
     for (int attempt = 1;; ++attempt) {
         result = ToneCapture::run(output.index, input.index, settings);
-        QVERIFY2(result.ok, qPrintable(result.error));
+        QVERIFY2(!result.error, result.error.cause.c_str());
         const CaptureAnalysis analysis = analyseCapture(result.channels, settings.sampleRate);
         const bool gap = std::find(analysis.problems.begin(), analysis.problems.end(),
                                    std::string(Problem::dropout))

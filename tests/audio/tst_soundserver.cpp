@@ -139,7 +139,7 @@ void TestSoundServer::route()
         settings.sampleRate = rate;
         const ToneCapture::Result result =
             ToneCapture::run(route.output, audio.defaultInput(), settings);
-        QVERIFY2(result.ok, qPrintable(result.error));
+        QVERIFY2(!result.error, result.error.cause.c_str());
         for (const std::vector<double>& channel : result.channels) {
             const double level = 20
                                  * std::log10(std::abs(HarmonicFit::fit(

@@ -144,7 +144,7 @@ void TestToneCapture::inputChannels()
     settings.inputChannels.assign(channels.begin(), channels.end());
     const ToneCapture::Result result =
         ToneCapture::run(audio.defaultOutput(), audio.defaultInput(), settings);
-    QVERIFY2(result.ok, qPrintable(result.error));
+    QVERIFY2(!result.error, result.error.cause.c_str());
     QCOMPARE(result.channels.size(), size_t(levels.size()));
     for (int c = 0; c < levels.size(); ++c) {
         QCOMPARE(result.channels[size_t(c)].size(), size_t(9600));
@@ -186,8 +186,8 @@ void TestToneCapture::inputFails()
     settings.inputChannels.assign(channels.begin(), channels.end());
     const ToneCapture::Result result =
         ToneCapture::run(audio.defaultOutput(), audio.defaultInput(), settings);
-    QCOMPARE(result.error, error);
-    QVERIFY(!result.ok);
+    QCOMPARE(result.error.kind, Error::Kind::Audio);
+    QCOMPARE(QString::fromStdString(result.error.cause), error);
     QCOMPARE(result.outputMode.isEmpty(), !played);
 
     float peak = 0;

@@ -471,6 +471,9 @@ void TestMeasureCommands::inputChannels_data()
         << QStringList{"--input-channels", "3,5"} << 2 << QStringList{}
         << "sonvalectl: --input-channels: 1 \"Sonvale loopback interface\" has 4 inputs, not 5 (sonvalectl --help "
            "shows the usage)\n";
+    QTest::newRow("an input device that is not there")
+        << QStringList{"--input", "9"} << 3 << QStringList{}
+        << "sonvalectl: --input: there is no device 9 (see audio-devices)\n";
 }
 
 void TestMeasureCommands::inputChannels()
