@@ -23,7 +23,7 @@ public:
     // or written; "" when each of `volumesDb` is one it holds.
     static QString volumeRefusal(const std::vector<double>& volumesDb,
                                  const DacSession::Block& block);
-    // MeasurementRig's causes name sonvalectl's options; in the window the
-    // user chose from a list.
+    // An audio failure in the window's words: the control it concerns (the
+    // output or input list), then the cause.
     static QString audioCause(const Error& error);
 };
