@@ -52,8 +52,6 @@ struct ThdEngine::Private {
     // What the DAC held before this session's last tuning.
     std::optional<Block> beforeTuning;
     GainPause gainPause;
-
-    std::string device() const { return DacSession::identifiers(vendorId, productId); }
 };
 
 ThdEngine::ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent)
@@ -61,6 +59,8 @@ ThdEngine::ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent)
 {
     d->vendorId = vendorId;
     d->productId = productId;
+    qRegisterMetaType<ThdConnection>();
+    qRegisterMetaType<ThdStep>();
     qRegisterMetaType<ThdReport>();
     qRegisterMetaType<ThdSweep>();
     qRegisterMetaType<ThdEngine::Request>();
@@ -101,12 +101,12 @@ bool ThdEngine::closing() const
     return QThread::currentThread()->isInterruptionRequested();
 }
 
-void ThdEngine::announceCapture(const QString& step, int capture, int captures)
+void ThdEngine::announceCapture(const ThdStep& step)
 {
     // A window that closes between two requests stops this one too.
     if (closing())
         stopRequested = true;
-    emit progress(step, capture, captures);
+    emit progress(step);
 }
 
 void ThdEngine::start()
@@ -128,17 +128,9 @@ void ThdEngine::connectDac()
         error = session->readBlock(block);
     if (error) {
         // Held by another program: the interface could not be claimed, and
-        // that is what stopped the exchanges. Said first, as what to do.
-        const bool inUse = !session->interfaceProblem().empty();
-        QString message = ProblemText::capitalised(error.cause);
-        if (inUse) {
-            message =
-                QStringLiteral(
-                    "The DAC %1 is in use by another program, such as Sonvale's window: close "
-                    "it, then try again. (%2)")
-                    .arg(QString::fromStdString(d->device()), message);
-        }
-        emit connection(false, message, inUse);
+        // that is what stopped the exchanges.
+        emit connection(ThdConnection::refused(d->vendorId, d->productId, error,
+                                               session->interfaceProblem().empty()));
         return;
     }
     const std::string serial = session->identity().serial;
@@ -148,11 +140,7 @@ void ThdEngine::connectDac()
     emit volumesHeld(ThdTuning::lowestVolumeDb(block[BlockLayout::volumeLeft + 2],
                                                block[BlockLayout::volumeLeft + 3]));
     emit connection(
-        true,
-        QStringLiteral("Connected to the DAC %1").arg(QString::fromStdString(d->device()))
-            + (serial.empty() ? QString()
-                              : QStringLiteral(" (%1)").arg(QString::fromStdString(serial))),
-        false);
+        ThdConnection::opened(d->vendorId, d->productId, QString::fromStdString(serial)));
 }
 
 void ThdEngine::listDevices()
@@ -202,7 +190,7 @@ void ThdEngine::measure(const ThdEngine::Request& request)
         emit failed(RequestOptions::audioCause(unprepared));
         return;
     }
-    auto announce = [this](const QString& step, int at, int of) { announceCapture(step, at, of); };
+    auto announce = [this](const ThdStep& step) { announceCapture(step); };
     const ThdMeasurement::ChangeGain changeGain =
         request.separate ? ThdMeasurement::ChangeGain([this] { return waitForGainChange(); })
                          : nullptr;
@@ -328,9 +316,7 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     d->beforeTuning = held;
     emit undoAvailable(true);
 
-    auto announce = [this](const QString& step, int capture, int captures) {
-        announceCapture(step, capture, captures);
-    };
+    auto announce = [this](const ThdStep& step) { announceCapture(step); };
     std::function<bool()> changeGain;
     if (request.separate)
         changeGain = [this] { return waitForGainChange(); };
@@ -353,9 +339,7 @@ void ThdEngine::map(const ThdEngine::Request& request)
             cancelledBeforeStart(ThdReport::Kind::Map, QStringLiteral("The map was cancelled.")));
     if (start != Start::Ready)
         return;
-    auto announce = [this](const QString& step, int capture, int captures) {
-        announceCapture(step, capture, captures);
-    };
+    auto announce = [this](const ThdStep& step) { announceCapture(step); };
     const ThdReport report =
         ThdRun(*session(), rig, options, stopRequested, announce).map(held, mapVolumesDb);
     // The map puts back what it changed; what it could not, undo can.
@@ -431,7 +415,7 @@ void ThdEngine::sweep(const ThdEngine::Request& request)
         emit swept(ThdSweep::cancelledBeforeStart());
     if (start != Start::Ready)
         return;
-    auto announce = [this](const QString& step, int at, int of) { announceCapture(step, at, of); };
+    auto announce = [this](const ThdStep& step) { announceCapture(step); };
     const ThdSweep sweep = ThdSweepRun(*session(), rig, options, stopRequested, announce)
                                .run(held, request.sweepVolumesDb);
     // Only the volume moved: the block is as held once it is back.

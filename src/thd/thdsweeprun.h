@@ -4,6 +4,7 @@
 #pragma once
 
 #include "control/dacsession.h"
+#include "thd/thdstep.h"
 #include "thd/thdsweep.h"
 #include "tuning/measurementoptions.h"
 
@@ -17,13 +18,13 @@ class MeasurementRig;
 
 // A sweep of the DAC's volume as the assistant runs it on the DAC the
 // engine holds open: what sonvalectl sweep runs (VolumeSweep), each capture
-// announced in words before it is made, and the figures at each volume as
-// the window plots them.
+// announced before it is made, and the figures at each volume as the window
+// plots them.
 class ThdSweepRun {
 public:
     // Told before each capture: what it is for, its number from 1 and the
     // captures planned.
-    using Announce = std::function<void(const QString& step, int capture, int captures)>;
+    using Announce = std::function<void(const ThdStep& step)>;
 
     ThdSweepRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
                 const std::atomic<bool>& stop, Announce announce);

@@ -6,12 +6,14 @@
 #include "base/diagnostics.h"
 #include "base/version.h"
 #include "thdui/assistantdialogs.h"
+#include "thdui/connectiontext.h"
 #include "thdui/reportdisplay.h"
 #include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
 #include "thdui/separationtable.h"
 #include "thdui/spectrumexport.h"
 #include "thdui/spectrumplot.h"
+#include "thdui/steptext.h"
 #include "thdui/sweepdock.h"
 #include "thdui/sweeptext.h"
 #include "ui_thdwindow.h"
@@ -252,15 +254,16 @@ void ThdWindow::onTryAgainClick()
         start();
 }
 
-void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
+void ThdWindow::onConnection(const ThdConnection& state)
 {
-    // The start ends once the devices are listed, next.
-    connected = open;
-    if (open)
+    // The start ends once the devices are listed, next. Try again shows
+    // whatever kept the DAC closed; a DAC in use says what to do first.
+    connected = state.open();
+    if (connected)
         setWindowTitle(baseTitle);
+    const QString message = ConnectionText::of(state);
     ui->connectionLabel->setText(message);
-    Q_UNUSED(inUse);   // the engine's message already says what to do; Try again shows either way
-    Diagnostics::print("%s: %s\n", open ? "connected" : "not connected", qPrintable(message));
+    Diagnostics::print("%s: %s\n", connected ? "connected" : "not connected", qPrintable(message));
     updateControls();
 }
 
@@ -271,13 +274,14 @@ void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dac
         end(connected ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
 }
 
-void ThdWindow::onProgress(const QString& step, int capture, int captures)
+void ThdWindow::onProgress(const ThdStep& step)
 {
     readingDac.reset();
-    ui->progressBar->setRange(0, std::max(captures, 1));
-    ui->progressBar->setValue(std::clamp(capture - 1, 0, std::max(captures, 1)));
+    const int captures = std::max(step.captures, 1);
+    ui->progressBar->setRange(0, captures);
+    ui->progressBar->setValue(std::clamp(step.capture - 1, 0, captures));
     if (!cancelAsked)
-        ui->progressBar->setFormat(literalFormat(step));
+        ui->progressBar->setFormat(literalFormat(StepText::of(step)));
 }
 
 // Between a separation's two captures: the engine waits, playing nothing,

@@ -51,9 +51,9 @@ private slots:
     void onExportClick();
     void onTryAgainClick();
 
-    void onConnection(bool open, const QString& message, bool inUse);
+    void onConnection(const ThdConnection& state);
     void onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
-    void onProgress(const QString& step, int capture, int captures);
+    void onProgress(const ThdStep& step);
     void onGainChangeNeeded();
     void onMeasured(const ThdReport& report);
     void onTuned(const ThdReport& report);
