@@ -163,32 +163,30 @@ void ThdWindow::updateControls()
         choice->setEnabled(idle);
 }
 
-void ThdWindow::onMeasureClick()
+// Each request plays and records, with the choices made.
+void ThdWindow::ask(Work what, const QString& step, void (ThdEngine::*slot)(const Request&))
 {
     if (work != Work::None || !confirmWiring())
         return;
-    begin(Work::Measuring, QStringLiteral("Measuring"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->measure(wanted); }, Qt::QueuedConnection);
+    begin(what, step);
+    const Request wanted = choices->request();
+    QMetaObject::invokeMethod(
+        engine, [target = engine, slot, wanted] { (target->*slot)(wanted); }, Qt::QueuedConnection);
+}
+
+void ThdWindow::onMeasureClick()
+{
+    ask(Work::Measuring, QStringLiteral("Measuring"), &ThdEngine::measure);
 }
 
 void ThdWindow::onTuneClick()
 {
-    if (work != Work::None || !confirmWiring())
-        return;
-    begin(Work::Tuning, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->tune(wanted); }, Qt::QueuedConnection);
+    ask(Work::Tuning, QStringLiteral("Reading the DAC"), &ThdEngine::tune);
 }
 
 void ThdWindow::onMapClick()
 {
-    if (work != Work::None || !confirmWiring())
-        return;
-    begin(Work::Mapping, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(
-        engine, [target = engine, wanted] { target->map(wanted); }, Qt::QueuedConnection);
+    ask(Work::Mapping, QStringLiteral("Reading the DAC"), &ThdEngine::map);
 }
 
 void ThdWindow::onCancelClick()
@@ -197,23 +195,20 @@ void ThdWindow::onCancelClick()
         return;
     cancelAsked = true;
     engine->cancel();
-    ui->progressBar->setFormat(
-        work == Work::Measuring
-            ? QStringLiteral("Cancelling")
-            : QStringLiteral("Cancelling: putting back the values held before"));
+    const QString back = puttingBack(work);
+    ui->progressBar->setFormat(back.isEmpty() ? QStringLiteral("Cancelling")
+                                              : QStringLiteral("Cancelling: %1").arg(back));
     updateControls();
 }
 
-// "not tuned": how the console says that the work did not get done.
-const char* ThdWindow::notDone(Work what)
+// What a stopped request still does: a measurement changes nothing on the
+// DAC, a sweep its volume alone.
+QString ThdWindow::puttingBack(Work what)
 {
-    switch (what) {
-    case Work::Measuring: return "not measured";
-    case Work::Tuning: return "not tuned";
-    case Work::Mapping: return "not mapped";
-    case Work::Sweeping: return "not swept";
-    default: return "failed";
-    }
+    return what == Work::Measuring ? QString()
+                                   : QStringLiteral("putting back the %1 held before")
+                                         .arg(what == Work::Sweeping ? QStringLiteral("volume")
+                                                                     : QStringLiteral("values"));
 }
 
 void ThdWindow::onUndoClick()
@@ -409,8 +404,11 @@ void ThdWindow::closeEvent(QCloseEvent* event)
     if (closing)
         return;
     closing = true;
+    const QString back = puttingBack(work);
     if (usesAudio())
-        ui->progressBar->setFormat(QStringLiteral("Closing: stopping and putting back the values held before"));
+        ui->progressBar->setFormat(back.isEmpty()
+                                       ? QStringLiteral("Closing: stopping")
+                                       : QStringLiteral("Closing: stopping and %1").arg(back));
     updateControls();
     worker.requestInterruption();   // requests still queued do nothing
     engine->cancel();
@@ -427,12 +425,7 @@ void ThdWindow::warn(const QString& text)
 
 void ThdWindow::onSweepClick()
 {
-    if (work != Work::None || !confirmWiring())
-        return;
-    begin(Work::Sweeping, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(
-        engine, [target = engine, wanted] { target->sweep(wanted); }, Qt::QueuedConnection);
+    ask(Work::Sweeping, QStringLiteral("Reading the DAC"), &ThdEngine::sweep);
 }
 
 // What a sweep measured goes on the plot, also when it was stopped midway.
