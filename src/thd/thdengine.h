@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -145,14 +146,15 @@ signals:
     void swept(const ThdSweep& sweep);
 
 private:
-    enum class Start { Ready, Refused, Cancelled };
-
     bool closing() const;
     DacSession* session() const;
     void announceCapture(const ThdStep& step);
-    Start prepareRun(const std::vector<double>& volumesDb, const char* command, MeasurementRig& rig,
-                     std::array<uint8_t, BlockLayout::size>& held);
-    ThdReport cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const;
+    // announceCapture(), for the runs to call.
+    std::function<void(const ThdStep&)> announcer();
+    bool prepareRun(ThdStep::Request request, const std::vector<double>& volumesDb,
+                    MeasurementRig& rig, std::array<uint8_t, BlockLayout::size>& held);
+    // Ends `request` as cancelled before it changed anything; false.
+    bool endCancelled(ThdStep::Request request);
     // False once the DAC has left, which it says.
     bool finishRun(const ThdReport& report, const QString& during);
     void dacLost(const QString& message);

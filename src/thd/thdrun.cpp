@@ -46,9 +46,9 @@ Block withValues(const Block& block, const ThdValues& values)
 
 } // namespace
 
-ThdRun::ThdRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
-               const std::atomic<bool>& stop, Announce announce)
-    : session(session), rig(rig), options(options), stop(stop), announce(std::move(announce))
+ThdRun::ThdRun(Context context)
+    : session(context.session), rig(context.rig), options(context.options), stop(context.stop),
+      announce(std::move(context.announce))
 {
 }
 

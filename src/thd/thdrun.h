@@ -29,8 +29,17 @@ public:
     // captures planned so far.
     using Announce = std::function<void(const ThdStep& step)>;
 
-    ThdRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
-           const std::atomic<bool>& stop, Announce announce);
+    // What a run works on, and where it tells of each capture: the same
+    // for a tuning, a map and a sweep (ThdSweepRun).
+    struct Context {
+        DacSession& session;
+        MeasurementRig& rig;
+        const MeasurementOptions& options;
+        const std::atomic<bool>& stop;
+        Announce announce;
+    };
+
+    explicit ThdRun(Context context);
 
     // Tunes from `held`, the block the DAC holds, which the history has
     // kept, at `volumeDb` (both outputs; none: the volume held), which is

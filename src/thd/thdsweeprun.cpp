@@ -54,10 +54,7 @@ QStringList findings(const std::vector<VolumeSweep::Point>& points)
 
 } // namespace
 
-ThdSweepRun::ThdSweepRun(DacSession& session, MeasurementRig& rig,
-                         const MeasurementOptions& options, const std::atomic<bool>& stop,
-                         Announce announce)
-    : session(session), rig(rig), options(options), stop(stop), announce(std::move(announce))
+ThdSweepRun::ThdSweepRun(ThdRun::Context context) : context(std::move(context))
 {
 }
 
@@ -65,23 +62,25 @@ ThdSweep ThdSweepRun::run(const DacSession::Block& held, const std::vector<doubl
 {
     const int captures = int(volumesDb.size());
     if (!volumesDb.empty())
-        announce(ThdStep::sweeping(volumesDb.front(), 1, captures, options.seconds));
+        context.announce(
+            ThdStep::sweeping(volumesDb.front(), 1, captures, context.options.seconds));
     // VolumeSweep tells of each capture once made: the next is announced
     // then, before the volume moves to it.
     std::size_t done = 0;
     auto measured = [&](const VolumeSweep::Point&) {
         ++done;
         if (done < volumesDb.size())
-            announce(ThdStep::sweeping(volumesDb[done], int(done) + 1, captures, options.seconds));
+            context.announce(ThdStep::sweeping(volumesDb[done], int(done) + 1, captures,
+                                               context.options.seconds));
     };
     const VolumeSweep::Result result =
-        VolumeSweep(session, rig).run(held, volumesDb, &stop, measured);
+        VolumeSweep(context.session, context.rig).run(held, volumesDb, &context.stop, measured);
 
     ThdSweep sweep;
-    sweep.outputDevice = QString::fromStdString(MeasurementRig::described(rig.output()));
-    sweep.inputDevice = QString::fromStdString(MeasurementRig::described(rig.input()));
-    sweep.levelDbfs = options.levelDbfs;
-    sweep.frequencyHz = options.frequencyHz;
+    sweep.outputDevice = QString::fromStdString(MeasurementRig::described(context.rig.output()));
+    sweep.inputDevice = QString::fromStdString(MeasurementRig::described(context.rig.input()));
+    sweep.levelDbfs = context.options.levelDbfs;
+    sweep.frequencyHz = context.options.frequencyHz;
     for (const VolumeSweep::Point& point : result.points)
         sweep.points.push_back(pointOf(point));
     if (!result.points.empty())
