@@ -29,10 +29,16 @@ using Block = DacSession::Block;
 
 // What the history says ran: the assistant's own commands beside
 // sonvalectl's.
-const char* const tuneCommand = "sonvale-thd tune";
 const char* const undoCommand = "sonvale-thd undo";
-const char* const mapCommand = "sonvale-thd map";
-const char* const sweepCommand = "sonvale-thd sweep";
+
+// The command the history names for a request that writes; a measurement
+// keeps none.
+const char* commandOf(ThdStep::Request request)
+{
+    if (request == ThdStep::Request::Tune)
+        return "sonvale-thd tune";
+    return request == ThdStep::Request::Map ? "sonvale-thd map" : "sonvale-thd sweep";
+}
 
 // A DAC that answers no more because it left the bus.
 bool lost(const std::unique_ptr<DacSession>& session)
@@ -52,8 +58,6 @@ struct ThdEngine::Private {
     // What the DAC held before this session's last tuning.
     std::optional<Block> beforeTuning;
     GainPause gainPause;
-
-    std::string device() const { return DacSession::identifiers(vendorId, productId); }
 };
 
 ThdEngine::ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent)
@@ -61,6 +65,8 @@ ThdEngine::ThdEngine(uint16_t vendorId, uint16_t productId, QObject* parent)
 {
     d->vendorId = vendorId;
     d->productId = productId;
+    qRegisterMetaType<ThdConnection>();
+    qRegisterMetaType<ThdStep>();
     qRegisterMetaType<ThdReport>();
     qRegisterMetaType<ThdSweep>();
     qRegisterMetaType<ThdEngine::Request>();
@@ -101,12 +107,17 @@ bool ThdEngine::closing() const
     return QThread::currentThread()->isInterruptionRequested();
 }
 
-void ThdEngine::announceCapture(const QString& step, int capture, int captures)
+void ThdEngine::announceCapture(const ThdStep& step)
 {
     // A window that closes between two requests stops this one too.
     if (closing())
         stopRequested = true;
-    emit progress(step, capture, captures);
+    emit progress(step);
+}
+
+std::function<void(const ThdStep&)> ThdEngine::announcer()
+{
+    return [this](const ThdStep& step) { announceCapture(step); };
 }
 
 void ThdEngine::start()
@@ -128,17 +139,9 @@ void ThdEngine::connectDac()
         error = session->readBlock(block);
     if (error) {
         // Held by another program: the interface could not be claimed, and
-        // that is what stopped the exchanges. Said first, as what to do.
-        const bool inUse = !session->interfaceProblem().empty();
-        QString message = ProblemText::capitalised(error.cause);
-        if (inUse) {
-            message =
-                QStringLiteral(
-                    "The DAC %1 is in use by another program, such as Sonvale's window: close "
-                    "it, then try again. (%2)")
-                    .arg(QString::fromStdString(d->device()), message);
-        }
-        emit connection(false, message, inUse);
+        // that is what stopped the exchanges.
+        emit connection(ThdConnection::refused(d->vendorId, d->productId, error,
+                                               session->interfaceProblem().empty()));
         return;
     }
     const std::string serial = session->identity().serial;
@@ -148,11 +151,7 @@ void ThdEngine::connectDac()
     emit volumesHeld(ThdTuning::lowestVolumeDb(block[BlockLayout::volumeLeft + 2],
                                                block[BlockLayout::volumeLeft + 3]));
     emit connection(
-        true,
-        QStringLiteral("Connected to the DAC %1").arg(QString::fromStdString(d->device()))
-            + (serial.empty() ? QString()
-                              : QStringLiteral(" (%1)").arg(QString::fromStdString(serial))),
-        false);
+        ThdConnection::opened(d->vendorId, d->productId, QString::fromStdString(serial)));
 }
 
 void ThdEngine::listDevices()
@@ -202,13 +201,12 @@ void ThdEngine::measure(const ThdEngine::Request& request)
         emit failed(RequestOptions::audioCause(unprepared));
         return;
     }
-    auto announce = [this](const QString& step, int at, int of) { announceCapture(step, at, of); };
     const ThdMeasurement::ChangeGain changeGain =
         request.separate ? ThdMeasurement::ChangeGain([this] { return waitForGainChange(); })
                          : nullptr;
     QString audioError;
     ThdReport report =
-        ThdMeasurement(rig, options, stopRequested, announce).run(changeGain, audioError);
+        ThdMeasurement(rig, options, stopRequested, announcer()).run(changeGain, audioError);
     if (!audioError.isEmpty()) {
         emit failed(QStringLiteral("The audio failed: %1").arg(audioError));
         return;
@@ -223,15 +221,16 @@ void ThdEngine::measure(const ThdEngine::Request& request)
 
 // What a tuning needs before it changes anything: the DAC's whole block
 // (the history keeps it, and the run starts from it), the audio, and the
-// block kept in the history sonvalectl keeps. A cancel that came meanwhile
-// ends it here, with nothing kept or written.
-ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, const char* command,
-                                       MeasurementRig& rig, Block& held)
+// block kept in the history sonvalectl keeps. False when it cannot start,
+// which it has said. A cancel that came meanwhile ends it here, with nothing
+// kept or written.
+bool ThdEngine::prepareRun(ThdStep::Request request, const std::vector<double>& volumesDb,
+                           MeasurementRig& rig, Block& held)
 {
     DacSession* session = d->session.get();
     if (!session) {
         emit failed(QStringLiteral("The DAC is not connected: connect it before tuning."));
-        return Start::Refused;
+        return false;
     }
     if (const Error unread = session->readBlock(held)) {
         if (lost(d->session))
@@ -240,47 +239,58 @@ ThdEngine::Start ThdEngine::prepareRun(const std::vector<double>& volumesDb, con
         else
             emit failed(QStringLiteral("The DAC cannot be read: %1")
                             .arg(ProblemText::capitalised(unread.cause)));
-        return Start::Refused;
+        return false;
     }
     d->block = held;
     d->blockKnown = true;
     const QString refusal = RequestOptions::volumeRefusal(volumesDb, held);
     if (!refusal.isEmpty()) {
         emit failed(refusal);
-        return Start::Refused;
+        return false;
     }
     if (stopRequested)
-        return Start::Cancelled;
+        return endCancelled(request);
     rig.setStop(&stopRequested);
     const Error unprepared = rig.prepare(session, d->vendorId, d->productId, &held);
     if (unprepared) {
         emit failed(RequestOptions::audioCause(unprepared));
-        return Start::Refused;
+        return false;
     }
     if (stopRequested)
-        return Start::Cancelled;
+        return endCancelled(request);
     // A history that cannot be kept (keeping makes its folder first) stops
     // the run before anything is sent.
-    const HistoryKeeper keeper({true, d->vendorId, d->productId, command}, *session);
+    const HistoryKeeper keeper({true, d->vendorId, d->productId, commandOf(request)}, *session);
     if (const Error unkept = keeper.keep(held)) {
         emit failed(ProblemText::capitalised(HistoryKeeper::notKept(unkept)));
-        return Start::Refused;
+        return false;
     }
-    return Start::Ready;
+    return true;
 }
 
-// A run cancelled before it changed anything: the DAC as it was read.
-ThdReport ThdEngine::cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const
+// A run cancelled before it changed anything ends as any other ends, with
+// its report: the DAC as it was read, nothing moved.
+bool ThdEngine::endCancelled(ThdStep::Request request)
 {
+    if (request == ThdStep::Request::Sweep) {
+        emit swept(ThdSweep::cancelledBeforeStart());
+        return false;
+    }
+    const bool tuning = request == ThdStep::Request::Tune;
     ThdReport report;
-    report.kind = kind;
+    report.kind = tuning ? ThdReport::Kind::Tuning : ThdReport::Kind::Map;
     report.cancelled = true;
-    report.failure = failure;
+    report.failure = tuning ? QStringLiteral("The tuning was cancelled.")
+                            : QStringLiteral("The map was cancelled.");
     report.restored = true;
     report.valuesKnown = report.blockKnown = d->blockKnown;
     report.block = d->block;
     report.start = report.values = ThdTuning::valuesOf(d->block);
-    return report;
+    if (tuning)
+        emit tuned(report);
+    else
+        emit mapped(report);
+    return false;
 }
 
 // What the DAC holds after a run, and whether it is still there.
@@ -319,22 +329,15 @@ void ThdEngine::tune(const ThdEngine::Request& request)
     std::vector<double> volumes;
     if (request.volumeDb)
         volumes.push_back(*request.volumeDb);
-    const Start start = prepareRun(volumes, tuneCommand, rig, held);
-    if (start == Start::Cancelled)
-        emit tuned(cancelledBeforeStart(ThdReport::Kind::Tuning,
-                                        QStringLiteral("The tuning was cancelled.")));
-    if (start != Start::Ready)
+    if (!prepareRun(ThdStep::Request::Tune, volumes, rig, held))
         return;
     d->beforeTuning = held;
     emit undoAvailable(true);
 
-    auto announce = [this](const QString& step, int capture, int captures) {
-        announceCapture(step, capture, captures);
-    };
     std::function<bool()> changeGain;
     if (request.separate)
         changeGain = [this] { return waitForGainChange(); };
-    const ThdReport report = ThdRun(*session(), rig, options, stopRequested, announce)
+    const ThdReport report = ThdRun({*session(), rig, options, stopRequested, announcer()})
                                  .tune(held, request.volumeDb, changeGain);
     if (finishRun(report, QStringLiteral("tuning")))
         emit tuned(report);
@@ -347,17 +350,10 @@ void ThdEngine::map(const ThdEngine::Request& request)
     const MeasurementOptions options = RequestOptions::of(request);
     MeasurementRig rig(options);
     Block held{};
-    const Start start = prepareRun(mapVolumesDb, mapCommand, rig, held);
-    if (start == Start::Cancelled)
-        emit mapped(
-            cancelledBeforeStart(ThdReport::Kind::Map, QStringLiteral("The map was cancelled.")));
-    if (start != Start::Ready)
+    if (!prepareRun(ThdStep::Request::Map, mapVolumesDb, rig, held))
         return;
-    auto announce = [this](const QString& step, int capture, int captures) {
-        announceCapture(step, capture, captures);
-    };
     const ThdReport report =
-        ThdRun(*session(), rig, options, stopRequested, announce).map(held, mapVolumesDb);
+        ThdRun({*session(), rig, options, stopRequested, announcer()}).map(held, mapVolumesDb);
     // The map puts back what it changed; what it could not, undo can.
     if (!report.restored) {
         d->beforeTuning = held;
@@ -426,13 +422,9 @@ void ThdEngine::sweep(const ThdEngine::Request& request)
     const MeasurementOptions options = RequestOptions::of(request);
     MeasurementRig rig(options);
     Block held{};
-    const Start start = prepareRun(request.sweepVolumesDb, sweepCommand, rig, held);
-    if (start == Start::Cancelled)
-        emit swept(ThdSweep::cancelledBeforeStart());
-    if (start != Start::Ready)
+    if (!prepareRun(ThdStep::Request::Sweep, request.sweepVolumesDb, rig, held))
         return;
-    auto announce = [this](const QString& step, int at, int of) { announceCapture(step, at, of); };
-    const ThdSweep sweep = ThdSweepRun(*session(), rig, options, stopRequested, announce)
+    const ThdSweep sweep = ThdSweepRun({*session(), rig, options, stopRequested, announcer()})
                                .run(held, request.sweepVolumesDb);
     // Only the volume moved: the block is as held once it is back.
     ThdReport report;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "audio/audiodevice.h"
+#include "thd/thdconnection.h"
 #include "thd/thdreport.h"
+#include "thd/thdstep.h"
 #include "thd/thdsweep.h"
 
 #include <QList>
@@ -14,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -31,7 +34,7 @@
 // failed() (it could not run: no DAC open for a tuning, the audio could not
 // start, a measurement's audio failed, the history could not be kept), or
 // disconnected() (the DAC left; the engine then holds no DAC until
-// connectDac()). Before each capture, progress() names it.
+// connectDac()). Before each capture, progress() tells what it is for.
 class DacSession;
 class MeasurementRig;
 
@@ -117,21 +120,17 @@ public slots:
     void sweep(const ThdEngine::Request& request);
 
 signals:
-    // `message`: what the window shows, "Connected to the DAC 2fc6:6013"
-    // or the cause. `inUse`: the DAC is there but held by another program (the main
-    // window, say): trying again once it lets go may succeed.
-    void connection(bool open, const QString& message, bool inUse);
+    // Whether the DAC is open, or why not.
+    void connection(const ThdConnection& state);
     // Once the DAC is open: the quietest volume its block holds, dB; a
     // tuning may run at any from 0 dB down to it, in steps of 0.5 dB.
     void volumesHeld(double lowestDb);
     // `dacOutput`, `defaultInput`: indexes into the list (PortAudio's
     // device indexes), -1 where there is none.
     void devicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
-    // "Measuring the start, capture 1 of 7", as the window shows it, and
-    // its numbers as data for the bar: `capture` counts from 1,
-    // `captures` is the planned total, which grows when a probe needs
-    // another attempt.
-    void progress(const QString& step, int capture, int captures);
+    // The capture about to be made: what it is for, its number from 1 and
+    // the planned total, which grows when a probe needs another attempt.
+    void progress(const ThdStep& step);
     // A request to separate has made its first capture and waits, playing
     // nothing, until continueAfterGainChange() or cancel().
     void gainChangeNeeded();
@@ -147,14 +146,15 @@ signals:
     void swept(const ThdSweep& sweep);
 
 private:
-    enum class Start { Ready, Refused, Cancelled };
-
     bool closing() const;
     DacSession* session() const;
-    void announceCapture(const QString& step, int capture, int captures);
-    Start prepareRun(const std::vector<double>& volumesDb, const char* command, MeasurementRig& rig,
-                     std::array<uint8_t, BlockLayout::size>& held);
-    ThdReport cancelledBeforeStart(ThdReport::Kind kind, const QString& failure) const;
+    void announceCapture(const ThdStep& step);
+    // announceCapture(), for the runs to call.
+    std::function<void(const ThdStep&)> announcer();
+    bool prepareRun(ThdStep::Request request, const std::vector<double>& volumesDb,
+                    MeasurementRig& rig, std::array<uint8_t, BlockLayout::size>& held);
+    // Ends `request` as cancelled before it changed anything; false.
+    bool endCancelled(ThdStep::Request request);
     // False once the DAC has left, which it says.
     bool finishRun(const ThdReport& report, const QString& during);
     void dacLost(const QString& message);

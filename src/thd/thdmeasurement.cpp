@@ -30,7 +30,7 @@ bool ThdMeasurement::capture(CaptureAnalysis& analysis, std::vector<std::vector<
 ThdReport ThdMeasurement::run(const ChangeGain& changeGain, QString& audioError)
 {
     const int captures = changeGain ? 2 : 1;
-    announce(QStringLiteral("Measuring, capture 1 of %1").arg(captures), 1, captures);
+    announce(ThdStep::measuring(1, captures, options.seconds));
     CaptureAnalysis analysis;
     std::vector<std::vector<double>> samples;
     const bool recorded = capture(analysis, samples, audioError);
@@ -67,7 +67,7 @@ void ThdMeasurement::separate(ThdReport& report, const CaptureAnalysis& first,
 {
     if (!changeGain())
         return;
-    announce(QStringLiteral("Measuring at the new input gain, capture 2 of 2"), 2, 2);
+    announce(ThdStep::measuring(2, 2, options.seconds, true));
     CaptureAnalysis second;
     std::vector<std::vector<double>> samples;
     if (!capture(second, samples, audioError))

@@ -18,42 +18,6 @@ namespace {
 
 using Block = DacSession::Block;
 
-QString ordinalOutputs(const std::vector<int>& outputs)
-{
-    if (outputs.size() >= 2)
-        return QStringLiteral("both outputs'");
-    if (outputs.empty())
-        return QStringLiteral("the outputs'");
-    return QStringLiteral("the %1 output's")
-        .arg(ProblemText::channelWord(std::size_t(outputs.front()), 2));
-}
-
-// "Probing thd_range1 (the 2nd and 3rd harmonic)": what the solver knows
-// of a capture before it is made.
-QString stepText(const ThdSolver::Step& step, double seconds)
-{
-    QString text;
-    switch (step.purpose) {
-    case ThdSolver::Step::Purpose::Start: text = QStringLiteral("Measuring the start"); break;
-    case ThdSolver::Step::Purpose::Probe:
-        text = step.attempt == 0 ? QStringLiteral("Probing %1 (the 2nd and 3rd harmonic)")
-                                       .arg(QString::fromStdString(ThdTuning::pairName(step.pair)))
-                                 : QStringLiteral("Probing %1 again with a larger step")
-                                       .arg(QString::fromStdString(ThdTuning::pairName(step.pair)));
-        break;
-    case ThdSolver::Step::Purpose::Solved:
-        text = QStringLiteral("Measuring the values found");
-        break;
-    case ThdSolver::Step::Purpose::Refine:
-        text = QStringLiteral("Refining %1 values").arg(ordinalOutputs(step.outputs));
-        break;
-    }
-    if (step.lengthFactor > 1)
-        text +=
-            QStringLiteral(" (a %1-second capture)").arg(std::lround(seconds * step.lengthFactor));
-    return text;
-}
-
 bool sameAnalysis(const CaptureAnalysis& a, const CaptureAnalysis& b)
 {
     if (a.channels.size() != b.channels.size() || a.seconds != b.seconds)
@@ -82,9 +46,9 @@ Block withValues(const Block& block, const ThdValues& values)
 
 } // namespace
 
-ThdRun::ThdRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
-               const std::atomic<bool>& stop, Announce announce)
-    : session(session), rig(rig), options(options), stop(stop), announce(std::move(announce))
+ThdRun::ThdRun(Context context)
+    : session(context.session), rig(context.rig), options(context.options), stop(context.stop),
+      announce(std::move(context.announce))
 {
 }
 
@@ -105,11 +69,8 @@ ThdTuning::Watch ThdRun::watch()
     ThdTuning::Watch watch;
     watch.stop = &stop;
     watch.progress = [this](const ThdSolver::Step& step) {
-        announce(QStringLiteral("%1, capture %2 of %3")
-                     .arg(stepText(step, options.seconds))
-                     .arg(step.capture)
-                     .arg(step.planned),
-                 step.capture, step.planned);
+        announce(ThdStep::solving(ThdStep::Request::Tune, step, options.seconds, step.capture,
+                                  step.planned));
     };
     watch.captured = [this](const CaptureAnalysis& analysis,
                             const std::vector<std::vector<double>>& samples) {
@@ -191,10 +152,9 @@ ThdReport ThdRun::map(const Block& held, const std::vector<double>& volumesDb)
     return report;
 }
 
-// "At -15.0 dB: Probing thd_range0 (the 2nd and 3rd harmonic), capture 8 of
-// 12": each volume starts with a capture at the values held, then one
-// probe a pair and a larger step for a pair that moved nothing; nothing is
-// solved.
+// Counted across the volumes: each starts with a capture at the values
+// held, then one probe a pair and a larger step for a pair that moved
+// nothing; nothing is solved.
 ThdSolver::Progress ThdRun::mapProgress(const std::vector<double>& volumesDb)
 {
     struct Count {
@@ -216,11 +176,10 @@ ThdSolver::Progress ThdRun::mapProgress(const std::vector<double>& volumesDb)
         const int planned = count->before + std::max(step.capture, step.planned - unsolved)
                             + std::max(0, left) * perVolume;
         const double volume = volumesDb.at(std::size_t(std::max(0, count->volume)));
-        announce(QStringLiteral("At %1 dB: %2, capture %3 of %4")
-                     .arg(QString::number(volume, 'f', 1), stepText(step, options.seconds))
-                     .arg(capture)
-                     .arg(planned),
-                 capture, planned);
+        ThdStep told =
+            ThdStep::solving(ThdStep::Request::Map, step, options.seconds, capture, planned);
+        told.volumeDb = volume;
+        announce(told);
     };
 }
 

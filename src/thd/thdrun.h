@@ -3,10 +3,11 @@
 
 #pragma once
 
-#include "tuning/measurementoptions.h"
 #include "control/dacsession.h"
-#include "tuning/thdtuning.h"
 #include "thd/thdreport.h"
+#include "thd/thdstep.h"
+#include "tuning/measurementoptions.h"
+#include "tuning/thdtuning.h"
 
 #include <QString>
 
@@ -20,16 +21,25 @@ class MeasurementRig;
 
 // A tuning or a map as the assistant runs it on the DAC the engine holds
 // open: what sonvalectl tune-thd and thd-map run (ThdTuning), each capture
-// announced in words before it is made and kept with its spectrum as it
-// arrives, and what the run found, as the window shows it.
+// announced before it is made and kept with its spectrum as it arrives, and
+// what the run found, as the window shows it.
 class ThdRun {
 public:
-    // Told before each capture: what it is for, in words, its number from 1
-    // and the captures planned so far.
-    using Announce = std::function<void(const QString& step, int capture, int captures)>;
+    // Told before each capture: what it is for, its number from 1 and the
+    // captures planned so far.
+    using Announce = std::function<void(const ThdStep& step)>;
 
-    ThdRun(DacSession& session, MeasurementRig& rig, const MeasurementOptions& options,
-           const std::atomic<bool>& stop, Announce announce);
+    // What a run works on, and where it tells of each capture: the same
+    // for a tuning, a map and a sweep (ThdSweepRun).
+    struct Context {
+        DacSession& session;
+        MeasurementRig& rig;
+        const MeasurementOptions& options;
+        const std::atomic<bool>& stop;
+        Announce announce;
+    };
+
+    explicit ThdRun(Context context);
 
     // Tunes from `held`, the block the DAC holds, which the history has
     // kept, at `volumeDb` (both outputs; none: the volume held), which is

@@ -30,15 +30,6 @@ ThdSweep::Point pointOf(const VolumeSweep::Point& measured)
     return point;
 }
 
-// "At -37.5 dB, capture 2 of 17".
-QString stepText(double volumeDb, int capture, int captures)
-{
-    return QStringLiteral("At %1 dB, capture %2 of %3")
-        .arg(QString::number(volumeDb, 'f', 1))
-        .arg(capture)
-        .arg(captures);
-}
-
 // The problems of the sweep's captures, in words. The first capture fixed
 // each channel's path gain: a later one should arrive at the level played
 // there after that gain.
@@ -63,10 +54,7 @@ QStringList findings(const std::vector<VolumeSweep::Point>& points)
 
 } // namespace
 
-ThdSweepRun::ThdSweepRun(DacSession& session, MeasurementRig& rig,
-                         const MeasurementOptions& options, const std::atomic<bool>& stop,
-                         Announce announce)
-    : session(session), rig(rig), options(options), stop(stop), announce(std::move(announce))
+ThdSweepRun::ThdSweepRun(ThdRun::Context context) : context(std::move(context))
 {
 }
 
@@ -74,23 +62,25 @@ ThdSweep ThdSweepRun::run(const DacSession::Block& held, const std::vector<doubl
 {
     const int captures = int(volumesDb.size());
     if (!volumesDb.empty())
-        announce(stepText(volumesDb.front(), 1, captures), 1, captures);
+        context.announce(
+            ThdStep::sweeping(volumesDb.front(), 1, captures, context.options.seconds));
     // VolumeSweep tells of each capture once made: the next is announced
     // then, before the volume moves to it.
     std::size_t done = 0;
     auto measured = [&](const VolumeSweep::Point&) {
         ++done;
         if (done < volumesDb.size())
-            announce(stepText(volumesDb[done], int(done) + 1, captures), int(done) + 1, captures);
+            context.announce(ThdStep::sweeping(volumesDb[done], int(done) + 1, captures,
+                                               context.options.seconds));
     };
     const VolumeSweep::Result result =
-        VolumeSweep(session, rig).run(held, volumesDb, &stop, measured);
+        VolumeSweep(context.session, context.rig).run(held, volumesDb, &context.stop, measured);
 
     ThdSweep sweep;
-    sweep.outputDevice = QString::fromStdString(MeasurementRig::described(rig.output()));
-    sweep.inputDevice = QString::fromStdString(MeasurementRig::described(rig.input()));
-    sweep.levelDbfs = options.levelDbfs;
-    sweep.frequencyHz = options.frequencyHz;
+    sweep.outputDevice = QString::fromStdString(MeasurementRig::described(context.rig.output()));
+    sweep.inputDevice = QString::fromStdString(MeasurementRig::described(context.rig.input()));
+    sweep.levelDbfs = context.options.levelDbfs;
+    sweep.frequencyHz = context.options.frequencyHz;
     for (const VolumeSweep::Point& point : result.points)
         sweep.points.push_back(pointOf(point));
     if (!result.points.empty())

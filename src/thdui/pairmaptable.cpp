@@ -70,12 +70,16 @@ QString PairMapTable::pairText(const std::vector<int>& pairs, std::size_t output
 {
     if (output >= pairs.size() || pairs[output] < 0)
         return QStringLiteral("-");
-    const bool shared = pairs.size() > 1 && std::all_of(pairs.begin(), pairs.end(), [&](int pair) {
-                            return pair == pairs[output];
-                        });
     return QStringLiteral("thd_range%1%2")
         .arg(pairs[output])
-        .arg(shared ? QStringLiteral(" (shared)") : QString());
+        .arg(shared(pairs, output) ? QStringLiteral(" (shared)") : QString());
+}
+
+bool PairMapTable::shared(const std::vector<int>& pairs, std::size_t output)
+{
+    return output < pairs.size() && pairs[output] >= 0 && pairs.size() > 1
+           && std::all_of(pairs.begin(), pairs.end(),
+                          [&](int pair) { return pair == pairs[output]; });
 }
 
 QSize PairMapTable::sizeHint() const

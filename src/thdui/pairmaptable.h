@@ -34,6 +34,8 @@ public:
     QString cellText(int row, int column) const;
     // "thd_range2 (shared)"
     static QString pairText(const std::vector<int>& pairs, std::size_t output);
+    // The pair that moves `output` moves every output, and there are more.
+    static bool shared(const std::vector<int>& pairs, std::size_t output);
 
     // As high as its header and its rows, whatever the font.
     QSize sizeHint() const override;

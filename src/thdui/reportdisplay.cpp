@@ -119,9 +119,8 @@ QString ReportDisplay::mappedLine(const ThdReport& report)
     QStringList volumes;
     for (const ThdReport::PairsAt& at : report.map) {
         // "thd_range2 (shared)" where one pair moves every output.
-        const QString first = PairMapTable::pairText(at.pairs, 0);
-        QStringList outputs{first};
-        if (!first.endsWith(QLatin1String("(shared)"))) {
+        QStringList outputs{PairMapTable::pairText(at.pairs, 0)};
+        if (!PairMapTable::shared(at.pairs, 0)) {
             outputs.clear();
             for (std::size_t output = 0; output < at.pairs.size(); ++output)
                 outputs << ProblemText::channelWord(output, at.pairs.size()) + QLatin1Char(' ')

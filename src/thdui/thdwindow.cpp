@@ -6,12 +6,14 @@
 #include "base/diagnostics.h"
 #include "base/version.h"
 #include "thdui/assistantdialogs.h"
+#include "thdui/connectiontext.h"
 #include "thdui/reportdisplay.h"
 #include "thdui/requestchoices.h"
 #include "thdui/resulttable.h"
 #include "thdui/separationtable.h"
 #include "thdui/spectrumexport.h"
 #include "thdui/spectrumplot.h"
+#include "thdui/steptext.h"
 #include "thdui/sweepdock.h"
 #include "thdui/sweeptext.h"
 #include "ui_thdwindow.h"
@@ -161,32 +163,30 @@ void ThdWindow::updateControls()
         choice->setEnabled(idle);
 }
 
-void ThdWindow::onMeasureClick()
+// Each request plays and records, with the choices made.
+void ThdWindow::ask(Work what, const QString& step, void (ThdEngine::*slot)(const Request&))
 {
     if (work != Work::None || !confirmWiring())
         return;
-    begin(Work::Measuring, QStringLiteral("Measuring"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->measure(wanted); }, Qt::QueuedConnection);
+    begin(what, step);
+    const Request wanted = choices->request();
+    QMetaObject::invokeMethod(
+        engine, [target = engine, slot, wanted] { (target->*slot)(wanted); }, Qt::QueuedConnection);
+}
+
+void ThdWindow::onMeasureClick()
+{
+    ask(Work::Measuring, QStringLiteral("Measuring"), &ThdEngine::measure);
 }
 
 void ThdWindow::onTuneClick()
 {
-    if (work != Work::None || !confirmWiring())
-        return;
-    begin(Work::Tuning, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(engine, [target = engine, wanted] { target->tune(wanted); }, Qt::QueuedConnection);
+    ask(Work::Tuning, QStringLiteral("Reading the DAC"), &ThdEngine::tune);
 }
 
 void ThdWindow::onMapClick()
 {
-    if (work != Work::None || !confirmWiring())
-        return;
-    begin(Work::Mapping, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(
-        engine, [target = engine, wanted] { target->map(wanted); }, Qt::QueuedConnection);
+    ask(Work::Mapping, QStringLiteral("Reading the DAC"), &ThdEngine::map);
 }
 
 void ThdWindow::onCancelClick()
@@ -195,23 +195,20 @@ void ThdWindow::onCancelClick()
         return;
     cancelAsked = true;
     engine->cancel();
-    ui->progressBar->setFormat(
-        work == Work::Measuring
-            ? QStringLiteral("Cancelling")
-            : QStringLiteral("Cancelling: putting back the values held before"));
+    const QString back = puttingBack(work);
+    ui->progressBar->setFormat(back.isEmpty() ? QStringLiteral("Cancelling")
+                                              : QStringLiteral("Cancelling: %1").arg(back));
     updateControls();
 }
 
-// "not tuned": how the console says that the work did not get done.
-const char* ThdWindow::notDone(Work what)
+// What a stopped request still does: a measurement changes nothing on the
+// DAC, a sweep its volume alone.
+QString ThdWindow::puttingBack(Work what)
 {
-    switch (what) {
-    case Work::Measuring: return "not measured";
-    case Work::Tuning: return "not tuned";
-    case Work::Mapping: return "not mapped";
-    case Work::Sweeping: return "not swept";
-    default: return "failed";
-    }
+    return what == Work::Measuring ? QString()
+                                   : QStringLiteral("putting back the %1 held before")
+                                         .arg(what == Work::Sweeping ? QStringLiteral("volume")
+                                                                     : QStringLiteral("values"));
 }
 
 void ThdWindow::onUndoClick()
@@ -252,15 +249,16 @@ void ThdWindow::onTryAgainClick()
         start();
 }
 
-void ThdWindow::onConnection(bool open, const QString& message, bool inUse)
+void ThdWindow::onConnection(const ThdConnection& state)
 {
-    // The start ends once the devices are listed, next.
-    connected = open;
-    if (open)
+    // The start ends once the devices are listed, next. Try again shows
+    // whatever kept the DAC closed; a DAC in use says what to do first.
+    connected = state.open();
+    if (connected)
         setWindowTitle(baseTitle);
+    const QString message = ConnectionText::of(state);
     ui->connectionLabel->setText(message);
-    Q_UNUSED(inUse);   // the engine's message already says what to do; Try again shows either way
-    Diagnostics::print("%s: %s\n", open ? "connected" : "not connected", qPrintable(message));
+    Diagnostics::print("%s: %s\n", connected ? "connected" : "not connected", qPrintable(message));
     updateControls();
 }
 
@@ -271,13 +269,14 @@ void ThdWindow::onDevicesListed(const QList<ThdEngine::Device>& devices, int dac
         end(connected ? QStringLiteral("Ready") : QStringLiteral("Not connected"));
 }
 
-void ThdWindow::onProgress(const QString& step, int capture, int captures)
+void ThdWindow::onProgress(const ThdStep& step)
 {
     readingDac.reset();
-    ui->progressBar->setRange(0, std::max(captures, 1));
-    ui->progressBar->setValue(std::clamp(capture - 1, 0, std::max(captures, 1)));
+    const int captures = std::max(step.captures, 1);
+    ui->progressBar->setRange(0, captures);
+    ui->progressBar->setValue(std::clamp(step.capture - 1, 0, captures));
     if (!cancelAsked)
-        ui->progressBar->setFormat(literalFormat(step));
+        ui->progressBar->setFormat(literalFormat(StepText::of(step)));
 }
 
 // Between a separation's two captures: the engine waits, playing nothing,
@@ -405,8 +404,11 @@ void ThdWindow::closeEvent(QCloseEvent* event)
     if (closing)
         return;
     closing = true;
+    const QString back = puttingBack(work);
     if (usesAudio())
-        ui->progressBar->setFormat(QStringLiteral("Closing: stopping and putting back the values held before"));
+        ui->progressBar->setFormat(back.isEmpty()
+                                       ? QStringLiteral("Closing: stopping")
+                                       : QStringLiteral("Closing: stopping and %1").arg(back));
     updateControls();
     worker.requestInterruption();   // requests still queued do nothing
     engine->cancel();
@@ -423,12 +425,7 @@ void ThdWindow::warn(const QString& text)
 
 void ThdWindow::onSweepClick()
 {
-    if (work != Work::None || !confirmWiring())
-        return;
-    begin(Work::Sweeping, QStringLiteral("Reading the DAC"));
-    const ThdEngine::Request wanted = choices->request();
-    QMetaObject::invokeMethod(
-        engine, [target = engine, wanted] { target->sweep(wanted); }, Qt::QueuedConnection);
+    ask(Work::Sweeping, QStringLiteral("Reading the DAC"), &ThdEngine::sweep);
 }
 
 // What a sweep measured goes on the plot, also when it was stopped midway.

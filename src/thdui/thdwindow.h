@@ -51,9 +51,9 @@ private slots:
     void onExportClick();
     void onTryAgainClick();
 
-    void onConnection(bool open, const QString& message, bool inUse);
+    void onConnection(const ThdConnection& state);
     void onDevicesListed(const QList<ThdEngine::Device>& devices, int dacOutput, int defaultInput);
-    void onProgress(const QString& step, int capture, int captures);
+    void onProgress(const ThdStep& step);
     void onGainChangeNeeded();
     void onMeasured(const ThdReport& report);
     void onTuned(const ThdReport& report);
@@ -68,6 +68,7 @@ private slots:
 
 private:
     enum class Work { None, Connecting, Measuring, Tuning, Mapping, Undoing, Sweeping };
+    using Request = ThdEngine::Request;
 
     // The work plays and records: Cancel stops it.
     bool usesAudio() const { return usesAudio(work); }
@@ -76,9 +77,24 @@ private:
         return what == Work::Measuring || what == Work::Tuning || what == Work::Mapping
                || what == Work::Sweeping;
     }
-    static const char* notDone(Work what);
+    // "not tuned": how the console says that the work did not get done.
+    static const char* notDone(Work what)
+    {
+        switch (what) {
+        case Work::Measuring: return "not measured";
+        case Work::Tuning: return "not tuned";
+        case Work::Mapping: return "not mapped";
+        case Work::Sweeping: return "not swept";
+        default: return "failed";
+        }
+    }
+    // "putting back the values held before", after a Cancel.
+    static QString puttingBack(Work what);
 
     bool confirmWiring();
+    // Queues `slot`, one of the engine's requests, once the wiring is
+    // confirmed and nothing else is under way.
+    void ask(Work what, const QString& step, void (ThdEngine::*slot)(const Request&));
     void begin(Work work, const QString& step);
     // Nothing under way any more; the progress bar says how it ended.
     void end(const QString& outcome);

@@ -30,10 +30,35 @@
 
 Q_DECLARE_METATYPE(std::function<void()>)
 Q_DECLARE_METATYPE(ThdSolver::Outcome)
+Q_DECLARE_METATYPE(ThdConnection::State)
 
 namespace EngineTests {
 
 using namespace TestBytes;
+
+// What a progress() says, as data in few words: "tune probe 2 attempt 1, 5
+// of 8", "map at -15.0 dB start, 5 of 12", "measure new gain, 2 of 2".
+inline QString stepData(const QVariant& told)
+{
+    const ThdStep step = told.value<ThdStep>();
+    static const char* const requests[] = {"measure", "tune", "map", "sweep"};
+    QString text = QString::fromLatin1(requests[int(step.request)]);
+    if (step.volumeDb)
+        text += QString(" at %1 dB").arg(*step.volumeDb, 0, 'f', 1);
+    if (step.newGain)
+        text += " new gain";
+    if (step.request == ThdStep::Request::Tune || step.request == ThdStep::Request::Map) {
+        static const char* const purposes[] = {"start", "probe", "solved", "refine"};
+        text += QString(" ") + purposes[int(step.solver.purpose)];
+        if (step.solver.purpose == ThdSolver::Step::Purpose::Probe)
+            text += QString(" %1").arg(step.solver.pair);
+        if (step.solver.attempt > 0)
+            text += QString(" attempt %1").arg(step.solver.attempt);
+        if (step.solver.round > 0)
+            text += QString(" round %1").arg(step.solver.round);
+    }
+    return text + QString(", %1 of %2").arg(step.capture).arg(step.captures);
+}
 
 inline const QByteArray factory = bytesOf(VirtualDac::factoryBlock());
 // Both channels at 0 dB (attenuation 0 between max 0 and min 255).
@@ -213,7 +238,7 @@ inline bool EngineTest::call(const char* slot, const ThdEngine::Request& request
 inline bool EngineTest::connectEngine()
 {
     QSignalSpy connection(engine, &ThdEngine::connection);
-    if (!call("connectDac", connection) || !connection.first().at(0).toBool())
+    if (!call("connectDac", connection) || !connection.first().at(0).value<ThdConnection>().open())
         return false;
     UsbSim::clearLog();
     return true;

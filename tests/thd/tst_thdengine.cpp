@@ -36,47 +36,52 @@ private slots:
     void stoppedWhileQueued();
 };
 
-// What the window says about the DAC: connected by name, or why not, and
-// whether another program holds it (so that "Try again" makes sense).
+// What the engine says about the DAC: open, with its serial number, or why
+// not, and whether another program holds it (so that "Try again" makes
+// sense).
 void TestThdEngine::connectDac_data()
 {
     QTest::addColumn<std::function<void()>>("fault");
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("inUse");
+    QTest::addColumn<ThdConnection::State>("state");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("cause");
 
-    QTest::newRow("connected") << std::function<void()>([] {}) << true
-                               << "Connected to the DAC 2fc6:6013 (SV9038-0001)" << false;
+    QTest::newRow("connected") << std::function<void()>([] {}) << ThdConnection::State::Open
+                               << "SV9038-0001" << QString();
 #ifndef Q_OS_WIN   // only Linux claims the interface (from the kernel's HID driver)
     QTest::newRow("held by another program")
-        << std::function<void()>([] { UsbSim::failClaim(LIBUSB_ERROR_BUSY); }) << false
-        << "The DAC 2fc6:6013 is in use by another program, such as Sonvale's window: close it, then try again. "
-           "(The read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, 12, 16, 20, 24, 28, 32, "
+        << std::function<void()>([] { UsbSim::failClaim(LIBUSB_ERROR_BUSY); })
+        << ThdConnection::State::InUse << QString()
+        << "the read was incomplete: 12 of the 12 windows did not arrive (at 0, 4, 8, 12, 16, 20, 24, 28, 32, "
            "36, 40, 44); its interface 0 could not be claimed (LIBUSB_ERROR_BUSY): is another program, such as "
-           "Sonvale's window, using the DAC?)"
-        << true;
+           "Sonvale's window, using the DAC?";
 #endif
-    QTest::newRow("not plugged in") << std::function<void()>([] { UsbSim::setDevices({}); }) << false
-                                    << "No DAC 2fc6:6013 is connected" << false;
+    QTest::newRow("not plugged in")
+        << std::function<void()>([] { UsbSim::setDevices({}); }) << ThdConnection::State::Failed
+        << QString() << "no DAC 2fc6:6013 is connected";
 }
 
 void TestThdEngine::connectDac()
 {
     QFETCH(std::function<void()>, fault);
-    QFETCH(bool, open);
-    QFETCH(QString, message);
-    QFETCH(bool, inUse);
+    QFETCH(ThdConnection::State, state);
+    QFETCH(QString, serial);
+    QFETCH(QString, cause);
 
     fault();
     QSignalSpy connection(engine, &ThdEngine::connection);
     QVERIFY(call("connectDac", connection));
     QCOMPARE(connection.count(), 1);
-    QCOMPARE(connection.first().at(1).toString(), message);
-    QCOMPARE(connection.first().at(0).toBool(), open);
-    QCOMPARE(connection.first().at(2).toBool(), inUse);
+    const ThdConnection told = connection.first().at(0).value<ThdConnection>();
+    QCOMPARE(told.state, state);
+    QCOMPARE(told.open(), state == ThdConnection::State::Open);
+    QCOMPARE(QString::asprintf("%04x:%04x", told.vendorId, told.productId), QString("2fc6:6013"));
+    QCOMPARE(told.serial, serial);
+    QCOMPARE(QString::fromStdString(told.error.cause), cause);
+    QCOMPARE(bool(told.error), !cause.isEmpty());
     // Connecting reads; it never writes.
     QCOMPARE(writes(), QStringList());
-    if (open) {
+    if (told.open()) {
         for (int i = 0; i < 12; ++i)
             QCOMPARE(sentRequests().at(i), QString::asprintf("04 %02X 04 00 00 00 00", i * 4));
     }
@@ -136,7 +141,7 @@ void TestThdEngine::measure()
 
     QCOMPARE(sentRequests(), QStringList{"04 04 04 00 00 00 00"});
     QCOMPARE(progress.count(), 1);
-    QCOMPARE(progress.first().at(0).toString(), QString("Measuring, capture 1 of 1"));
+    QCOMPARE(stepData(progress.first().at(0)), QString("measure, 1 of 1"));
     QCOMPARE(report.kind, ThdReport::Kind::Measurement);
     QCOMPARE(report.outcome, ThdSolver::Outcome::Improved);
     QVERIFY(report.findings.isEmpty());

@@ -50,13 +50,13 @@ void TestThdRuns::tune_data()
     // already lie within half a unit of the null: no refinement follows,
     // whatever the noise drew.
     const QStringList straight{
-        "Measuring the start, capture 1 of 7",
-        "Probing thd_range0 (the 2nd and 3rd harmonic), capture 2 of 7",
-        "Probing thd_range1 (the 2nd and 3rd harmonic), capture 3 of 7",
-        "Probing thd_range2 (the 2nd and 3rd harmonic), capture 4 of 7",
-        "Probing thd_range2 again with a larger step, capture 5 of 8",
-        "Probing thd_range2 again with a larger step, capture 6 of 9",
-        "Measuring the values found, capture 7 of 9",
+        "tune start, 1 of 7",
+        "tune probe 0, 2 of 7",
+        "tune probe 1, 3 of 7",
+        "tune probe 2, 4 of 7",
+        "tune probe 2 attempt 1, 5 of 8",
+        "tune probe 2 attempt 2, 6 of 9",
+        "tune solved, 7 of 9",
     };
     QTest::newRow("straight") << QString("noise=-170") << straight;
     QTest::newRow("swapped") << QString("noise=-170,map=swapped") << straight;
@@ -77,8 +77,8 @@ void TestThdRuns::tune()
 
     QStringList said;
     for (const QList<QVariant>& step : progress) {
-        said << step.at(0).toString();
-        QVERIFY(step.at(1).toInt() <= step.at(2).toInt());
+        said << stepData(step.at(0));
+        QVERIFY(step.at(0).value<ThdStep>().capture <= step.at(0).value<ThdStep>().captures);
     }
     QCOMPARE(said, steps);
     QCOMPARE(report.kind, ThdReport::Kind::Tuning);
@@ -183,10 +183,10 @@ void TestThdRuns::map()
              (QStringList{"06 00 02 00 00 00 00", "06 00 02 1E 1E 00 00", "06 00 02 46 46 00 00",
                           "06 00 02 19 19 00 00"}));
     // Counted across the volumes, ending where the count planned.
-    QCOMPARE(progress.first().at(0).toString(),
-             QString("At 0.0 dB: Measuring the start, capture 1 of 12"));
-    QCOMPARE(progress.last().at(1).toInt(), progress.last().at(2).toInt());
-    QCOMPARE(progress.last().at(1).toInt(), report.captures);
+    QCOMPARE(stepData(progress.first().at(0)), QString("map at 0.0 dB start, 1 of 12"));
+    const ThdStep last = progress.last().at(0).value<ThdStep>();
+    QCOMPARE(last.capture, last.captures);
+    QCOMPARE(last.capture, report.captures);
 }
 
 // A tuning that finds nothing to keep says why and leaves the DAC as it
@@ -335,8 +335,8 @@ void TestThdRuns::stopMidTune()
     // stops is known.
     connect(
         engine, &ThdEngine::progress, this,
-        [&](const QString&, int capture, int) {
-            if (capture != atCapture)
+        [&](const ThdStep& step) {
+            if (step.capture != atCapture)
                 return;
             engine->cancel();
             if (shutdown)
@@ -353,7 +353,7 @@ void TestThdRuns::stopMidTune()
     QVERIFY(report.restoreError.isEmpty());
     QCOMPARE(report.values, valuesIn(fullVolume));
     // No capture after the one under way when cancelled.
-    QCOMPARE(progress.last().at(1).toInt(), atCapture);
+    QCOMPARE(progress.last().at(0).value<ThdStep>().capture, atCapture);
     QCOMPARE(dacBlock(), fullVolume);
     // The last write puts back what the last probe or solve changed.
     const QStringList sent = writes();
@@ -403,8 +403,8 @@ void TestThdRuns::cancelPaced()
     QTimer later;
     later.setSingleShot(true);
     connect(&later, &QTimer::timeout, this, [this] { engine->cancel(); });
-    connect(engine, &ThdEngine::progress, &later, [&later](const QString&, int capture) {
-        if (capture == 2)
+    connect(engine, &ThdEngine::progress, &later, [&later](const ThdStep& step) {
+        if (step.capture == 2)
             later.start(1000);
     });
     QSignalSpy done(engine, slot == "map" ? &ThdEngine::mapped : &ThdEngine::tuned);

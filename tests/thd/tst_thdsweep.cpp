@@ -63,14 +63,14 @@ void TestThdSweep::sweep()
     // As it is announced: on the engine's thread, before the sweep goes on.
     connect(
         engine, &ThdEngine::progress, engine,
-        [this, cancelAt, cancelMs](const QString&, int capture) {
-            if (capture == cancelAt && cancelMs < 0)
+        [this, cancelAt, cancelMs](const ThdStep& step) {
+            if (step.capture == cancelAt && cancelMs < 0)
                 engine->cancel();
         },
         Qt::DirectConnection);
     connect(engine, &ThdEngine::progress, &later,
-            [&later, cancelAt, cancelMs](const QString&, int capture) {
-                if (capture == cancelAt && cancelMs >= 0)
+            [&later, cancelAt, cancelMs](const ThdStep& step) {
+                if (step.capture == cancelAt && cancelMs >= 0)
                     later.start(cancelMs);
             });
     QSignalSpy swept(engine, &ThdEngine::swept);
@@ -102,7 +102,7 @@ void TestThdSweep::sweep()
     QCOMPARE(writes(), volumes);
     QCOMPARE(dacBlock(), factory);
     QCOMPARE(historyCommands(), QStringList{"sonvale-thd sweep"});
-    QCOMPARE(progress.first().at(0).toString(), QString("At -30.0 dB, capture 1 of 3"));
+    QCOMPARE(stepData(progress.first().at(0)), QString("sweep at -30.0 dB, 1 of 3"));
     // Each capture announced before it is made, none after a cancel.
     QCOMPARE(progress.count(), cancelAt > 0 ? cancelAt : 3);
 }
