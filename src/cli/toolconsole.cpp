@@ -20,6 +20,13 @@ int ToolConsole::refuse(const std::string& message) const
     return BadUsage;
 }
 
+int ToolConsole::refuseField(const Error& error) const
+{
+    if (error.kind == Error::Kind::NotFound)
+        return refuse(error.cause + " (" + name + " --help lists the fields)");
+    return refuse(error.cause);
+}
+
 int ToolConsole::fail(const std::string& cause) const
 {
     std::fprintf(stderr, "%s: %s\n", name, cause.c_str());

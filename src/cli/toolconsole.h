@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "base/error.h"
+
 #include <string>
 
 // What sonvalectl and sonvale-preset share on the console: their exit
@@ -28,6 +30,10 @@ public:
 
     // A bad command line: the message, the hint, BadUsage.
     int refuse(const std::string& message) const;
+    // A field of the settings block named wrongly on the command line
+    // (FieldAssignment's refusal); a field of no such name points at
+    // --help, which lists them.
+    int refuseField(const Error& error) const;
     // A failure: its cause, Failed.
     int fail(const std::string& cause) const;
 

@@ -74,10 +74,9 @@ int Commands::set(const CommandContext& context, const Arguments& arguments)
 {
     std::vector<FieldAssignment> assignments;
     for (const std::string& argument : arguments) {
-        FieldAssignment assignment(context.program());
-        std::string error;
-        if (!assignment.parse(argument, error))
-            return context.refuse(error);
+        FieldAssignment assignment;
+        if (const Error error = assignment.parse(argument))
+            return context.refuseField(error);
         assignments.push_back(assignment);
     }
     if (assignments.empty())

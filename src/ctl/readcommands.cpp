@@ -57,10 +57,9 @@ int Commands::get(const CommandContext& context, const Arguments& arguments)
     std::vector<FieldAssignment> fields;
     std::vector<uint8_t> windows;
     for (const std::string& argument : arguments) {
-        FieldAssignment field(context.program());
-        std::string error;
-        if (!field.parseField(argument, error))
-            return context.refuse(error);
+        FieldAssignment field;
+        if (const Error error = field.parseField(argument))
+            return context.refuseField(error);
         for (int offset = field.offset(); offset < field.offset() + field.length(); ++offset)
             windows.push_back(uint8_t(offset / BlockLayout::window * BlockLayout::window));
         fields.push_back(field);

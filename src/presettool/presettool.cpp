@@ -170,9 +170,8 @@ bool PresetTool::parseAssignments(const std::vector<std::string>& arguments, siz
 {
     for (size_t i = first; i < arguments.size(); ++i) {
         FieldAssignment assignment;
-        std::string error;
-        if (!assignment.parse(arguments[i], error)) {
-            refuse(error);
+        if (const Error error = assignment.parse(arguments[i])) {
+            refuseField(error);
             return false;
         }
         assignments.push_back(assignment);

@@ -113,13 +113,14 @@ bool parseNumber(const std::string& text, long& number)
     return true;
 }
 
-} // namespace
-
-FieldAssignment::FieldAssignment(const char* program) : program(program)
+Error refused(const std::string& cause)
 {
+    return Error(Error::Kind::Refused, cause);
 }
 
-bool FieldAssignment::parseTarget(const std::string& target, bool wholeAllowed, std::string& error)
+} // namespace
+
+Error FieldAssignment::parseTarget(const std::string& target, bool wholeAllowed)
 {
     std::string name = target;
     std::string indexText;
@@ -128,10 +129,8 @@ bool FieldAssignment::parseTarget(const std::string& target, bool wholeAllowed, 
         name = target.substr(0, bracket);
         if (target.back() == ']')
             indexText = target.substr(bracket + 1, target.size() - bracket - 2);
-        if (indexText.empty()) {
-            error = "malformed field '" + target + "': expected NAME or NAME[INDEX]";
-            return false;
-        }
+        if (indexText.empty())
+            return refused("malformed field '" + target + "': expected NAME or NAME[INDEX]");
     }
 
     field = -1;
@@ -139,84 +138,72 @@ bool FieldAssignment::parseTarget(const std::string& target, bool wholeAllowed, 
         if (name == fields[i].name)
             field = i;
     }
-    if (field < 0) {
-        error = "unknown field '" + name + "' (" + program + " --help lists the fields)";
-        return false;
-    }
+    if (field < 0)
+        return Error(Error::Kind::NotFound, "unknown field '" + name + "'");
     const Field& f = fields[field];
 
     index = 0;
     whole = false;
     const std::string range = "0.." + std::to_string(f.entries - 1);
-    if (f.entries == 1 && bracket != std::string::npos) {
-        error = "field '" + name + "' takes no index";
-        return false;
-    }
+    if (f.entries == 1 && bracket != std::string::npos)
+        return refused("field '" + name + "' takes no index");
     if (f.entries > 1 && bracket == std::string::npos) {
         whole = wholeAllowed;
         if (!whole)
-            error = "field '" + name + "' needs an index " + range + ", e.g. " + name + "[0]";
-        return whole;
+            return refused("field '" + name + "' needs an index " + range + ", e.g. " + name
+                           + "[0]");
+        return Error();
     }
     if (f.entries > 1) {
         long number = 0;
-        if (!parseNumber(indexText, number) || number < 0 || number >= f.entries) {
-            error = "index '" + indexText + "' of " + name + " is out of range " + range;
-            return false;
-        }
+        if (!parseNumber(indexText, number) || number < 0 || number >= f.entries)
+            return refused("index '" + indexText + "' of " + name + " is out of range " + range);
         index = static_cast<int>(number);
     }
-    return true;
+    return Error();
 }
 
-bool FieldAssignment::parseField(const std::string& target, std::string& error)
+Error FieldAssignment::parseField(const std::string& target)
 {
-    return parseTarget(target, true, error);
+    return parseTarget(target, true);
 }
 
-bool FieldAssignment::parse(const std::string& argument, std::string& error)
+Error FieldAssignment::parse(const std::string& argument)
 {
     const size_t equals = argument.find('=');
-    if (equals == std::string::npos || equals == 0) {
-        error = "malformed argument '" + argument + "': expected FIELD=VALUE, e.g. pcm_mclk[0]=7";
-        return false;
-    }
+    if (equals == std::string::npos || equals == 0)
+        return refused("malformed argument '" + argument
+                       + "': expected FIELD=VALUE, e.g. pcm_mclk[0]=7");
     const std::string target = argument.substr(0, equals);
     const std::string text = argument.substr(equals + 1);
-    if (!parseTarget(target, false, error))
-        return false;
+    if (Error error = parseTarget(target, false))
+        return error;
     const Field& f = fields[field];
 
-    if (text.empty()) {
-        error = "missing value for " + target;
-        return false;
-    }
+    if (text.empty())
+        return refused("missing value for " + target);
     if (parseNumber(text, value)) {
-        if (value < f.minimum || value > f.maximum) {
-            error = "value " + text + " of " + target + " is out of range " + std::to_string(f.minimum)
-                    + ".." + std::to_string(f.maximum);
-            return false;
-        }
-        return true;
+        if (value < f.minimum || value > f.maximum)
+            return refused("value " + text + " of " + target + " is out of range "
+                           + std::to_string(f.minimum) + ".." + std::to_string(f.maximum));
+        return Error();
     }
     if (f.kind == Kind::Character && text.size() == 1) {
         value = static_cast<unsigned char>(text[0]);
-        return true;
+        return Error();
     }
     if (f.kind == Kind::Filter) {
         for (int shape = 0; shape < static_cast<int>(std::size(shapeNames)); ++shape) {
             if (equalIgnoringCase(text, shapeNames[shape])) {
                 value = shape << BlockLayout::shapeShift;
-                return true;
+                return Error();
             }
         }
-        error = "value '" + text + "' of " + target + " is neither a number nor a filter shape name";
-        return false;
+        return refused("value '" + text + "' of " + target
+                       + " is neither a number nor a filter shape name");
     }
-    error = "value '" + text + "' of " + target + " is not a number";
-    if (f.kind == Kind::Character)
-        error += " or a single character";
-    return false;
+    return refused("value '" + text + "' of " + target + " is not a number"
+                   + (f.kind == Kind::Character ? " or a single character" : ""));
 }
 
 void FieldAssignment::applyTo(SettingsBlock& block) const

@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "base/error.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,17 +17,14 @@ struct SettingsBlock;
 // fields, values and ranges through this one class.
 class FieldAssignment {
 public:
-    // `program` is the tool whose --help the message for an unknown field
-    // points to.
-    explicit FieldAssignment(const char* program = "sonvale-preset");
-
-    // Parses FIELD=VALUE; on failure returns false and puts a message naming
-    // the faulty part into `error`.
-    bool parse(const std::string& argument, std::string& error);
+    // Parses FIELD=VALUE. Refused, the cause names the faulty part; a field
+    // of no such name is NotFound ("unknown field 'volumen'"), for the tool
+    // to point at the list of fields it prints.
+    Error parse(const std::string& argument);
 
     // Parses FIELD or FIELD[INDEX], a field to read: an array named without
-    // an index stands for all of its entries.
-    bool parseField(const std::string& target, std::string& error);
+    // an index stands for all of its entries. Fails as parse() does.
+    Error parseField(const std::string& target);
 
     // Stores the value in a block in host order.
     void applyTo(SettingsBlock& block) const;
@@ -67,9 +66,8 @@ private:
     // The row of the field that holds byte `offset`, and the entry in
     // `index`; -1 for an unnamed byte.
     static int fieldAt(int offset, int& index);
-    bool parseTarget(const std::string& target, bool wholeAllowed, std::string& error);
+    Error parseTarget(const std::string& target, bool wholeAllowed);
 
-    const char* program;
     int field = -1;     // row of the field table
     int index = 0;
     bool whole = false; // every entry of an array
