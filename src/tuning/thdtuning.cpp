@@ -25,12 +25,6 @@ int16_t* pairIn(SettingsBlock& block, int pair)
     return pairs[pair];
 }
 
-const std::vector<uint8_t>& volumeWindow()
-{
-    static const std::vector<uint8_t> window{BlockLayout::windowOf(BlockLayout::volumeLeft)};
-    return window;
-}
-
 } // namespace
 
 // What ends the loop early, thrown through the solver.
@@ -325,21 +319,19 @@ void ThdTuning::finish(Outcome& outcome, const ThdValues& start, bool keepFound)
                     || volumeMoved;
 }
 
+// The volume held before, sent unless the DAC holds it already (the
+// command failed), and read back either way.
 void ThdTuning::restoreVolume(Outcome& outcome)
 {
     if (!volumeMoved) {
         outcome.volumeRestored = true;
         return;
     }
-    Error fault =
-        setVolume(heldAtStart[BlockLayout::volumeLeft], heldAtStart[BlockLayout::volumeRight]);
-    DacSession::Block read = device;
+    const uint8_t left = heldAtStart[BlockLayout::volumeLeft],
+                  right = heldAtStart[BlockLayout::volumeRight];
+    Error fault = setVolume(left, right);
     if (!fault)
-        fault = session.readWindows(volumeWindow(), read);
-    if (!fault
-        && (read[BlockLayout::volumeLeft] != heldAtStart[BlockLayout::volumeLeft]
-            || read[BlockLayout::volumeRight] != heldAtStart[BlockLayout::volumeRight]))
-        fault = Error(Error::Kind::Device, "the volume read back differs from what was sent");
+        fault = session.verifyVolume(left, right);
     outcome.volumeRestored = !fault;
     if (fault) {
         outcome.restored = false;
