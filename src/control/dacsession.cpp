@@ -181,6 +181,23 @@ Error DacSession::setVolume(uint8_t left, uint8_t right)
     return answered(dac.setVolume(left, right), before, "the volume command");
 }
 
+Error DacSession::verifyVolume(uint8_t left, uint8_t right)
+{
+    Block held{};
+    if (Error error = readWindows({BlockLayout::windowOf(BlockLayout::volumeLeft)}, held))
+        return error;
+    if (held[BlockLayout::volumeLeft] != left || held[BlockLayout::volumeRight] != right)
+        return Error(Error::Kind::Device, "the volume read back differs from what was sent");
+    return Error();
+}
+
+Error DacSession::setVolumeVerified(uint8_t left, uint8_t right)
+{
+    if (Error error = setVolume(left, right))
+        return error;
+    return verifyVolume(left, right);
+}
+
 Error DacSession::commit()
 {
     const int before = answers;

@@ -45,6 +45,11 @@ public:
     // error's cause names every value that differs.
     Error verify(const Block& sent);
     Error setVolume(uint8_t left, uint8_t right);
+    // Reads the volume's window back; an error when it holds another volume
+    // than `left` and `right`.
+    Error verifyVolume(uint8_t left, uint8_t right);
+    // setVolume, then verifyVolume: a volume put back is known to be back.
+    Error setVolumeVerified(uint8_t left, uint8_t right);
     Error commit();
     Error restoreFactory();
 

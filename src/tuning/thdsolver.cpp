@@ -88,22 +88,16 @@ struct ThdSolver::Run {
     std::size_t best = 0;
     // A null lay beyond the register's range.
     bool clamped = false;
+    // How a stage that ends the run early ends it, and why: Failed (what
+    // failed), Stopped (by the measure step) or NotImproved.
+    Outcome end = Outcome::Failed;
+    std::string reason;
 };
-
-ThdSolver::ThdSolver(Measure measure)
-    : ThdSolver(std::move(measure), Settings())
-{
-}
 
 ThdSolver::ThdSolver(Measure measure, Settings settings)
     : measure(std::move(measure))
     , settings(settings)
 {
-}
-
-void ThdSolver::setProgress(Progress progress)
-{
-    this->progress = std::move(progress);
 }
 
 double ThdSolver::maxCaptureLengths(const Settings& settings)
@@ -115,7 +109,8 @@ double ThdSolver::maxCaptureLengths(const Settings& settings)
     return 1 + 3.0 * attempts + solves * std::max(1.0, settings.longestFactor);
 }
 
-CaptureAnalysis ThdSolver::capture(Run& run, const ThdValues& values, Step step)
+const CaptureAnalysis* ThdSolver::capture(Run& run, const ThdValues& values, Step step,
+                                          const std::string& what)
 {
     ++captureCount;
     if (progress) {
@@ -123,10 +118,21 @@ CaptureAnalysis ThdSolver::capture(Run& run, const ThdValues& values, Step step)
         step.planned = std::max(planned, captureCount);
         progress(step);
     }
-    CaptureAnalysis analysis = measure(values, step.lengthFactor);
-    run.captures.add(values, analysis, step.lengthFactor);
+    const std::optional<CaptureAnalysis> measured = measure(values, step.lengthFactor);
+    if (!measured) {
+        run.end = Outcome::Stopped;
+        return nullptr;
+    }
+    run.captures.add(values, *measured, step.lengthFactor);
     run.result.captureLengths += step.lengthFactor;
-    return analysis;
+    const CaptureAnalysis& analysis = run.captures.at(run.captures.size() - 1).analysis;
+    // Once the start has told the outputs, every capture has them all.
+    if (!analysis.ok() || (run.outputs > 0 && int(analysis.channels.size()) != run.outputs)) {
+        run.reason = "the capture " + what + ": "
+                     + (analysis.ok() ? "the channels changed" : problemsOf(analysis));
+        return nullptr;
+    }
+    return &analysis;
 }
 
 ThdSolver::Result ThdSolver::finish(Run& run, Outcome outcome, const std::string& reason) const
@@ -143,14 +149,8 @@ ThdSolver::Result ThdSolver::finish(Run& run, Outcome outcome, const std::string
 ThdSolver::Result ThdSolver::run(const ThdValues& start)
 {
     Run run;
-    const std::string failure = startAndProbes(run, start);
-    if (!failure.empty())
-        return finish(run, Outcome::Failed, failure);
-    if (std::optional<Result> ended = unmapped(run))
-        return *ended;
-    const std::string refineFailure = refine(run);
-    if (!refineFailure.empty())
-        return finish(run, Outcome::Failed, refineFailure);
+    if (!startAndProbes(run, start) || !mapped(run) || !refine(run))
+        return finish(run, run.end, run.reason);
     recordFloors(run);
     return verdict(run);
 }
@@ -158,50 +158,49 @@ ThdSolver::Result ThdSolver::run(const ThdValues& start)
 ThdSolver::Result ThdSolver::map(const ThdValues& start)
 {
     Run run;
-    const std::string failure = startAndProbes(run, start);
-    if (!failure.empty())
-        return finish(run, Outcome::Failed, failure);
-    if (std::optional<Result> ended = unmapped(run))
-        return *ended;
+    if (!startAndProbes(run, start) || !mapped(run))
+        return finish(run, run.end, run.reason);
     return finish(run, Outcome::NotImproved, "");
 }
 
-std::string ThdSolver::startAndProbes(Run& run, const ThdValues& start)
+bool ThdSolver::startAndProbes(Run& run, const ThdValues& start)
 {
     run.result.start = run.result.values = start;
     captureCount = 0;
     // The start, one probe a pair, the values solved for and each refinement.
     planned = 1 + 3 + 1 + std::max(0, settings.maxRefinements);
-    std::string failure = measureStart(run);
-    for (int pair = 0; pair < ThdValues::pairCount && failure.empty(); ++pair)
-        failure = probePair(run, pair);
-    if (failure.empty())
+    bool goesOn = measureStart(run);
+    for (int pair = 0; pair < ThdValues::pairCount && goesOn; ++pair)
+        goesOn = probePair(run, pair);
+    if (goesOn)
         mapOutputs(run);
-    return failure;
+    return goesOn;
 }
 
-std::string ThdSolver::measureStart(Run& run)
+bool ThdSolver::measureStart(Run& run)
 {
-    const CaptureAnalysis base = capture(run, run.result.start, Step{});
-    if (!base.ok())
-        return "the capture at the start values: " + problemsOf(base);
-    if (base.channels.empty())
-        return "the capture holds no channel";
-    run.outputs = int(base.channels.size());
+    const CaptureAnalysis* base = capture(run, run.result.start, Step{}, "at the start values");
+    if (!base)
+        return false;
+    run.outputs = int(base->channels.size());
     for (int output = 0; output < run.outputs; ++output) {
-        if (std::isnan(harmonic(base, output, 1).real()))
-            return "the tone is too high to measure H3 at this rate";
+        if (std::isnan(harmonic(*base, output, 1).real()))
+            run.reason = "the tone is too high to measure H3 at this rate";
     }
+    if (run.outputs == 0)
+        run.reason = "the capture holds no channel";
+    if (!run.reason.empty())
+        return false;
     run.captures.setOutputs(run.outputs);
-    run.result.before = run.result.after = base;
-    return std::string();
+    run.result.before = run.result.after = *base;
+    return true;
 }
 
 // Steps the pair's two values together, H2 answering the 2nd and H3 the
 // 3rd. A value whose harmonic moves nowhere beyond its noise, or moves on
 // one output while it only stirs on another, is stepped again further, up
 // to the range; one that moved wherever it acts keeps its step.
-std::string ThdSolver::probePair(Run& run, int pair)
+bool ThdSolver::probePair(Run& run, int pair)
 {
     PairEffect& effect = run.result.pairs[pair];
     effect.sensitivity.assign(run.outputs, {Complex(0), Complex(0)});
@@ -220,10 +219,10 @@ std::string ThdSolver::probePair(Run& run, int pair)
         what.purpose = Step::Purpose::Probe;
         what.pair = pair;
         what.attempt = attempt;
-        const CaptureAnalysis measured = capture(run, probe, what);
-        if (!measured.ok() || int(measured.channels.size()) != run.outputs)
-            return "the capture while probing " + ThdValues::pairName(pair) + ": "
-                   + (measured.ok() ? "the channels changed" : problemsOf(measured));
+        const CaptureAnalysis* measured =
+            capture(run, probe, what, "while probing " + ThdValues::pairName(pair));
+        if (!measured)
+            return false;
         bool larger = false;
         for (int which = 0; which < 2; ++which) {
             if (settled[which])
@@ -234,9 +233,9 @@ std::string ThdSolver::probePair(Run& run, int pair)
             moved[which] = false;
             for (int output = 0; output < run.outputs; ++output) {
                 const Complex change =
-                    harmonic(measured, output, which) - harmonic(base, output, which);
+                    harmonic(*measured, output, which) - harmonic(base, output, which);
                 const double noise = std::hypot(ThdCaptures::noise(base, output),
-                                                ThdCaptures::noise(measured, output));
+                                                ThdCaptures::noise(*measured, output));
                 effect.sensitivity[output][which] = change / double(delta);
                 // |change| of noise alone has an RMS of noise·√2.
                 const double overNoise = std::abs(change) / (noise * std::sqrt(2.0));
@@ -256,7 +255,7 @@ std::string ThdSolver::probePair(Run& run, int pair)
     }
     effect.step = std::max(effect.steps[0], effect.steps[1]);
     effect.movesAnything = moved[0] || moved[1];
-    return std::string();
+    return true;
 }
 
 // Each output goes to the pair that moves it most (per unit, H2 and H3
@@ -317,29 +316,30 @@ void ThdSolver::mapOutputs(Run& run) const
 
 // With no pair driving any output there is nothing to solve: the reason
 // tells a capture too noisy from a DAC the input does not hear.
-std::optional<ThdSolver::Result> ThdSolver::unmapped(Run& run)
+bool ThdSolver::mapped(Run& run)
 {
     for (const PairEffect& effect : run.result.pairs) {
         if (!effect.drives.empty())
-            return std::nullopt;
+            return true;
     }
     const CaptureAnalysis& base = run.result.before;
     const double noise = ThdCaptures::noiseDistortion(base);
+    run.end = Outcome::NotImproved;
     // Noise alone gives a distortion of `noise` on average, and a spread of
     // about half that: a change is real beyond twice it.
     if (ThdCaptures::distortion(base) <= 3 * noise)
-        return finish(run, Outcome::NotImproved, noiseReason(noise, run.outputs, base));
-    return finish(
-        run, Outcome::NotImproved,
-        "no THD value moves the measured distortion: is the DAC's output connected to the "
-        "input, and does the capture hear the DAC?");
+        run.reason = noiseReason(noise, run.outputs, base);
+    else
+        run.reason = "no THD value moves the measured distortion: is the DAC's output connected "
+                     "to the input, and does the capture hear the DAC?";
+    return false;
 }
 
 // Solves from the start, then refines from each newest capture: every value
 // steps to where the projection of its harmonic on the line's slope crosses
 // zero, until each lies within what its harmonic needs of it (ThdCaptures
 // says how well that is and how long a capture tells it).
-std::string ThdSolver::refine(Run& run)
+bool ThdSolver::refine(Run& run)
 {
     for (int round = 0; round <= settings.maxRefinements; ++round) {
         const ThdCaptures::Next next = run.captures.next(run.result.pairs, run.latest, settings);
@@ -354,12 +354,12 @@ std::string ThdSolver::refine(Run& run)
         step.round = round;
         step.lengthFactor = next.lengthFactor;
         step.outputs = next.outputs;
-        const CaptureAnalysis measured = capture(run, next.values, step);
-        if (!measured.ok() || int(measured.channels.size()) != run.outputs)
-            return "the capture at the values solved for: "
-                   + (measured.ok() ? "the channels changed" : problemsOf(measured));
+        const CaptureAnalysis* measured =
+            capture(run, next.values, step, "at the values solved for");
+        if (!measured)
+            return false;
         run.latest = run.captures.size() - 1;
-        if (ThdCaptures::distortion(measured)
+        if (ThdCaptures::distortion(*measured)
             < ThdCaptures::distortion(run.captures.at(run.best).analysis))
             run.best = run.latest;
     }
@@ -371,7 +371,7 @@ std::string ThdSolver::refine(Run& run)
         std::hypot(ThdCaptures::distortionSpread(last), ThdCaptures::distortionSpread(best));
     if (ThdCaptures::distortion(last) - ThdCaptures::distortion(best) <= 2 * spread)
         run.best = run.latest;
-    return std::string();
+    return true;
 }
 
 // What is left in quadrature to what the values move, at the capture kept;

@@ -32,6 +32,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The three pairs as thd_range0..2 hold them: [pair][0] the 2nd-harmonic
@@ -51,8 +52,11 @@ public:
     // Writes the values, waits for them to settle, captures and analyses,
     // `lengthFactor` times the usual length (1 but where a value's effect is
     // small against the capture's noise; never above Settings::longestFactor).
-    // Exceptions it throws pass through run() and map().
-    using Measure = std::function<CaptureAnalysis(const ThdValues&, double lengthFactor)>;
+    // Nothing when the run must end there (the DAC or the audio failed, or
+    // someone stopped it; the caller keeps why): run() and map() then make
+    // no other capture and return Stopped.
+    using Measure =
+        std::function<std::optional<CaptureAnalysis>(const ThdValues&, double lengthFactor)>;
 
     struct Settings {
         // The first probe step in register units. A value whose harmonic
@@ -85,9 +89,10 @@ public:
     };
 
     enum class Outcome {
-        Improved,     // the values found measure better than the start
-        NotImproved,  // nothing could be improved; `reason` says why; values = start
-        Failed,       // a capture had a problem; `reason` names it; values = start
+        Improved,    // the values found measure better than the start
+        NotImproved, // nothing could be improved; `reason` says why; values = start
+        Failed,      // a capture had a problem; `reason` names it; values = start
+        Stopped,     // the measure step ended the run; values = start
     };
 
     // What stepping one pair did.
@@ -145,10 +150,10 @@ public:
     };
     using Progress = std::function<void(const Step&)>;
 
-    explicit ThdSolver(Measure measure);
+    explicit ThdSolver(Measure measure) : ThdSolver(std::move(measure), Settings()) {}
     ThdSolver(Measure measure, Settings settings);
 
-    void setProgress(Progress progress);
+    void setProgress(Progress progress) { this->progress = std::move(progress); }
     // The interface's own distortion, once a capture has told at which
     // level the interface records (Settings::interfaceDistortionDbc).
     void setInterfaceDistortionDbc(std::optional<double> dbc)
@@ -160,9 +165,9 @@ public:
     // The start and the probes alone: which pair drives which output
     // (`pairs[i].drives`), and the notes, with nothing solved. The device is
     // left at the last probe's values, for the caller to put back; `values`
-    // is the start. Failed as run() fails; otherwise NotImproved, with an
-    // empty reason when some pair drives an output and, when none does,
-    // the reason run() would give.
+    // is the start. Failed or Stopped as run() is; otherwise NotImproved,
+    // with an empty reason when some pair drives an output and, when none
+    // does, the reason run() would give.
     Result map(const ThdValues& start);
     int captures() const { return captureCount; }
 
@@ -174,17 +179,22 @@ public:
 private:
     struct Run;
 
-    // Each stage returns what failed, "" when nothing did.
-    std::string startAndProbes(Run& run, const ThdValues& start);
-    std::string measureStart(Run& run);
-    std::string probePair(Run& run, int pair);
+    // Each stage that may end the run early returns whether it goes on;
+    // when it does not, the run holds the outcome and the reason.
+    bool startAndProbes(Run& run, const ThdValues& start);
+    bool measureStart(Run& run);
+    bool probePair(Run& run, int pair);
     void mapOutputs(Run& run) const;
-    std::string refine(Run& run);
+    bool refine(Run& run);
     void recordFloors(Run& run) const;
-    std::optional<Result> unmapped(Run& run);
+    bool mapped(Run& run);
     Result verdict(Run& run);
     Result finish(Run& run, Outcome outcome, const std::string& reason) const;
-    CaptureAnalysis capture(Run& run, const ThdValues& values, Step step);
+    // The analysis as the run keeps it, until the next capture; null when
+    // the measure step ended the run, or when the capture (`what` it was:
+    // "at the start values") had a problem or lost an output.
+    const CaptureAnalysis* capture(Run& run, const ThdValues& values, Step step,
+                                   const std::string& what);
 
     Measure measure;
     Settings settings;

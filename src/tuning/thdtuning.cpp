@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <exception>
+#include <new>
 
 namespace {
 
@@ -25,20 +25,7 @@ int16_t* pairIn(SettingsBlock& block, int pair)
     return pairs[pair];
 }
 
-const std::vector<uint8_t>& volumeWindow()
-{
-    static const std::vector<uint8_t> window{BlockLayout::windowOf(BlockLayout::volumeLeft)};
-    return window;
-}
-
 } // namespace
-
-// What ends the loop early, thrown through the solver.
-struct ThdTuning::Stop {
-    std::string cause;
-    bool device = false;
-    bool interrupted = false;
-};
 
 ThdTuning::ThdTuning(DacSession& session, MeasurementRig& rig) : ThdTuning(session, rig, Watch())
 {
@@ -135,6 +122,32 @@ Error ThdTuning::check(const ThdValues& values, ThdValues& kept)
                  "the THD values read back differ from what was sent: the DAC holds " + held);
 }
 
+std::nullopt_t ThdTuning::halt(Stop stop)
+{
+    if (!stopped)
+        stopped = std::move(stop);
+    return std::nullopt;
+}
+
+bool ThdTuning::stopAsked() const
+{
+    return watch.stop && watch.stop->load();
+}
+
+ThdTuning::Stop ThdTuning::interruption() const
+{
+    return Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
+}
+
+void ThdTuning::reportStop(Outcome& outcome) const
+{
+    if (!stopped)
+        return;
+    outcome.failure = stopped->cause;
+    outcome.deviceFailed = stopped->device;
+    outcome.interrupted = stopped->interrupted;
+}
+
 Error ThdTuning::setVolume(uint8_t left, uint8_t right)
 {
     if (device[BlockLayout::volumeLeft] == left && device[BlockLayout::volumeRight] == right)
@@ -148,19 +161,31 @@ Error ThdTuning::setVolume(uint8_t left, uint8_t right)
     return Error();
 }
 
+std::optional<uint8_t> ThdTuning::moveVolume(double volumeDb)
+{
+    const uint8_t max = heldAtStart[BlockLayout::volumeLeft + 2],
+                  min = heldAtStart[BlockLayout::volumeLeft + 3];
+    const std::optional<uint8_t> byte = volumeByte(volumeDb, max, min);
+    if (!byte)
+        return halt({"the DAC's block holds no volume of " + std::to_string(volumeDb) + " dB"});
+    if (const Error fault = setVolume(*byte, *byte))
+        return halt({fault.cause, true});
+    return byte;
+}
+
 // The path gain of each channel, fixed by the run's first capture that
 // has one; a later capture far from it is a moved knob or cable.
-void ThdTuning::checkLevel(CaptureAnalysis& analysis)
+bool ThdTuning::checkLevel(CaptureAnalysis& analysis)
 {
     if (!analysis.ok())
-        return;
+        return true;
     const std::vector<double> gains = rig.pathGains(analysis);
     if (pathGains.empty()) {
         pathGains = gains;
         // The first level known: the interface's floor at it.
         if (solver && watch.interfaceFloor)
             solver->setInterfaceDistortionDbc(watch.interfaceFloor(analysis));
-        return;
+        return true;
     }
     double worst = 0;
     for (std::size_t channel = 0; channel < std::min(gains.size(), pathGains.size()); ++channel) {
@@ -170,7 +195,7 @@ void ThdTuning::checkLevel(CaptureAnalysis& analysis)
         worst = std::max(worst, std::abs(moved));
     }
     if (worst <= levelToleranceDb)
-        return;
+        return true;
     char words[160];
     std::snprintf(
         words, sizeof words,
@@ -178,41 +203,49 @@ void ThdTuning::checkLevel(CaptureAnalysis& analysis)
         worst);
     if (watch.captured)
         watch.captured(analysis, {});
-    throw Stop{words, false, false};
+    halt({words});
+    return false;
 }
 
-CaptureAnalysis ThdTuning::capture(double lengthFactor, std::vector<std::vector<double>>& samples)
+std::optional<CaptureAnalysis> ThdTuning::capture(double lengthFactor,
+                                                  std::vector<std::vector<double>>& samples)
 {
-    auto stopped = [this] { return watch.stop && watch.stop->load(); };
-    auto stop = [this] {
-        return Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
-    };
-    if (stopped())
-        throw stop();
+    if (stopAsked())
+        return halt(interruption());
     CaptureAnalysis analysis;
-    const Error error = rig.measure(analysis, lengthFactor, watch.captured ? &samples : nullptr);
-    if (stopped())
-        throw stop();
+    Error error;
+    // The samples of a capture and their analysis take memory in proportion
+    // to its length, up to ten minutes of audio, and operator new tells that
+    // memory ran out only by throwing bad_alloc. Caught here, it ends the
+    // run as the audio failing does: the DAC is put back.
+    try {
+        error = rig.measure(analysis, lengthFactor, watch.captured ? &samples : nullptr);
+    } catch (const std::bad_alloc&) {
+        error = Error(Error::Kind::Audio, "the memory ran out for the capture");
+    }
+    if (stopAsked())
+        return halt(interruption());
     if (error)
-        throw Stop{error.cause, false, false};
+        return halt({error.cause});
     audioSeconds += analysis.seconds;
     return analysis;
 }
 
 ThdSolver::Measure ThdTuning::measurer()
 {
-    return [this](const ThdValues& values, double lengthFactor) {
-        if (watch.stop && watch.stop->load())
-            throw Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
+    return [this](const ThdValues& values, double lengthFactor) -> std::optional<CaptureAnalysis> {
+        if (stopAsked())
+            return halt(interruption());
         if (const Error fault = write(values, false))
-            throw Stop{fault.cause, true, false};
+            return halt({fault.cause, true});
         std::vector<std::vector<double>> samples;
-        CaptureAnalysis analysis = capture(lengthFactor, samples);
-        checkLevel(analysis);
+        std::optional<CaptureAnalysis> analysis = capture(lengthFactor, samples);
+        if (!analysis || !checkLevel(*analysis))
+            return std::nullopt;
         if (separation)
-            separation->removeInterface(analysis);
+            separation->removeInterface(*analysis);
         if (watch.captured)
-            watch.captured(analysis, samples);
+            watch.captured(*analysis, samples);
         return analysis;
     };
 }
@@ -220,42 +253,54 @@ ThdSolver::Measure ThdTuning::measurer()
 // Two captures of the values held, the interface's input gain changed
 // between them. The second fixes the run's path gain: the tuning goes on
 // at that gain.
-void ThdTuning::separateInterface(Outcome& outcome)
+bool ThdTuning::separateInterface(Outcome& outcome)
 {
-    auto told = [](const CaptureAnalysis& analysis, const char* which) {
+    // A capture with a problem tells neither share.
+    auto told = [this](const CaptureAnalysis& analysis, const char* which) {
         if (analysis.ok())
-            return;
+            return true;
         std::string problems;
         for (const std::string& problem : analysis.problems)
             problems += (problems.empty() ? "" : ", ") + problem;
-        throw Stop{std::string("the capture ") + which
-                       + " the change of gain does not tell the DAC's distortion: " + problems,
-                   false, false};
+        halt({std::string("the capture ") + which
+              + " the change of gain does not tell the DAC's distortion: " + problems});
+        return false;
     };
     std::vector<std::vector<double>> samples;
-    const CaptureAnalysis first = capture(1, samples);
+    const std::optional<CaptureAnalysis> first = capture(1, samples);
+    if (!first)
+        return false;
     if (watch.captured)
-        watch.captured(first, samples);
-    told(first, "before");
-    if (!watch.changeGain())
-        throw Stop{watch.stopCause ? watch.stopCause() : "cancelled", false, true};
-    CaptureAnalysis second = capture(1, samples);
-    checkLevel(second);
+        watch.captured(*first, samples);
+    if (!told(*first, "before"))
+        return false;
+    if (!watch.changeGain()) {
+        halt(interruption());
+        return false;
+    }
+    std::optional<CaptureAnalysis> second = capture(1, samples);
+    if (!second || !checkLevel(*second))
+        return false;
     if (watch.captured)
-        watch.captured(second, samples);
-    told(second, "after");
+        watch.captured(*second, samples);
+    if (!told(*second, "after"))
+        return false;
     std::vector<std::string> names;
-    for (std::size_t c = 0; c < first.channels.size(); ++c)
-        names.push_back(CaptureAnalysis::channelName(c, first.channels.size()));
-    outcome.separation = InterfaceSeparation::split(first, second, names);
-    if (!outcome.separation->ok())
-        throw Stop{outcome.separation->unsplit, false, false};
+    for (std::size_t c = 0; c < first->channels.size(); ++c)
+        names.push_back(CaptureAnalysis::channelName(c, first->channels.size()));
+    outcome.separation = InterfaceSeparation::split(*first, *second, names);
+    if (!outcome.separation->ok()) {
+        halt({outcome.separation->unsplit});
+        return false;
+    }
     separation = outcome.separation;
+    return true;
 }
 
 ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<double> volumeDb)
 {
     device = heldAtStart = held;
+    stopped.reset();
     const ThdValues start = valuesOf(held);
     Outcome outcome;
     outcome.volumeDb = volumeDb;
@@ -264,30 +309,15 @@ ThdTuning::Outcome ThdTuning::run(const DacSession::Block& held, std::optional<d
     ThdSolver solver(measurer(), settings);
     solver.setProgress(watch.progress);
     this->solver = &solver;
-    try {
-        if (volumeDb) {
-            const uint8_t max = held[BlockLayout::volumeLeft + 2],
-                          min = held[BlockLayout::volumeLeft + 3];
-            const std::optional<uint8_t> byte = volumeByte(*volumeDb, max, min);
-            if (!byte)
-                throw Stop{"the DAC's block holds no volume of " + std::to_string(*volumeDb)
-                               + " dB",
-                           false, false};
-            if (const Error fault = setVolume(*byte, *byte))
-                throw Stop{fault.cause, true, false};
-        }
-        separation.reset();
-        if (watch.changeGain)
-            separateInterface(outcome);
-        outcome.result = solver.run(start);
-        outcome.ran = true;
-    } catch (const Stop& stop) {
-        outcome.failure = stop.cause;
-        outcome.deviceFailed = stop.device;
-        outcome.interrupted = stop.interrupted;
-    } catch (const std::exception& error) {
-        outcome.failure = std::string("the tuning failed: ") + error.what();
+    separation.reset();
+    if ((!volumeDb || moveVolume(*volumeDb)) && (!watch.changeGain || separateInterface(outcome))) {
+        ThdSolver::Result result = solver.run(start);
+        // A run the measure step stopped reports what stopped it alone.
+        outcome.ran = !stopped;
+        if (outcome.ran)
+            outcome.result = std::move(result);
     }
+    reportStop(outcome);
     if (!outcome.ran) {
         outcome.result.start = outcome.result.values = start;
         outcome.result.captures = solver.captures();
@@ -325,21 +355,19 @@ void ThdTuning::finish(Outcome& outcome, const ThdValues& start, bool keepFound)
                     || volumeMoved;
 }
 
+// The volume held before, sent unless the DAC holds it already (the
+// command failed), and read back either way.
 void ThdTuning::restoreVolume(Outcome& outcome)
 {
     if (!volumeMoved) {
         outcome.volumeRestored = true;
         return;
     }
-    Error fault =
-        setVolume(heldAtStart[BlockLayout::volumeLeft], heldAtStart[BlockLayout::volumeRight]);
-    DacSession::Block read = device;
+    const uint8_t left = heldAtStart[BlockLayout::volumeLeft],
+                  right = heldAtStart[BlockLayout::volumeRight];
+    Error fault = setVolume(left, right);
     if (!fault)
-        fault = session.readWindows(volumeWindow(), read);
-    if (!fault
-        && (read[BlockLayout::volumeLeft] != heldAtStart[BlockLayout::volumeLeft]
-            || read[BlockLayout::volumeRight] != heldAtStart[BlockLayout::volumeRight]))
-        fault = Error(Error::Kind::Device, "the volume read back differs from what was sent");
+        fault = session.verifyVolume(left, right);
     outcome.volumeRestored = !fault;
     if (fault) {
         outcome.restored = false;
@@ -350,6 +378,7 @@ void ThdTuning::restoreVolume(Outcome& outcome)
 ThdTuning::Map ThdTuning::map(const DacSession::Block& held, const std::vector<double>& volumesDb)
 {
     device = heldAtStart = held;
+    stopped.reset();
     separation.reset();
     const ThdValues start = valuesOf(held);
     Map map;
@@ -357,35 +386,33 @@ ThdTuning::Map ThdTuning::map(const DacSession::Block& held, const std::vector<d
     ThdSolver solver(measurer());
     solver.setProgress(watch.progress);
     const uint8_t max = held[BlockLayout::volumeLeft + 2], min = held[BlockLayout::volumeLeft + 3];
-    try {
-        for (double volumeDb : volumesDb) {
-            const std::optional<uint8_t> byte = volumeByte(volumeDb, max, min);
-            if (!byte)
-                throw Stop{"the DAC's block holds no volume of " + std::to_string(volumeDb) + " dB",
-                           false, false};
-            if (const Error fault = setVolume(*byte, *byte))
-                throw Stop{fault.cause, true, false};
-            outcome.result = solver.map(start);
-            if (outcome.result.outcome == ThdSolver::Outcome::Failed)
-                throw Stop{outcome.result.reason, false, false};
-            Map::AtVolume at;
-            at.volumeDb = ES9038State::volumeDbOf(*byte, max, min);
-            for (int pair = 0; pair < ThdValues::pairCount; ++pair)
-                at.drives[size_t(pair)] = outcome.result.pairs[size_t(pair)].drives;
-            at.notes = outcome.result.notes;
-            map.outputs = outcome.result.before.channels.size();
-            map.volumes.push_back(at);
-            if (const Error fault = write(start, false))
-                throw Stop{fault.cause, true, false};
+    for (double volumeDb : volumesDb) {
+        const std::optional<uint8_t> byte = moveVolume(volumeDb);
+        if (!byte)
+            break;
+        ThdSolver::Result result = solver.map(start);
+        // A map the measure step stopped leaves the last volume's result.
+        if (stopped)
+            break;
+        outcome.result = std::move(result);
+        if (outcome.result.outcome == ThdSolver::Outcome::Failed) {
+            halt({outcome.result.reason});
+            break;
         }
-        outcome.ran = true;
-    } catch (const Stop& stop) {
-        outcome.failure = stop.cause;
-        outcome.deviceFailed = stop.device;
-        outcome.interrupted = stop.interrupted;
-    } catch (const std::exception& error) {
-        outcome.failure = std::string("the map failed: ") + error.what();
+        Map::AtVolume at;
+        at.volumeDb = ES9038State::volumeDbOf(*byte, max, min);
+        for (int pair = 0; pair < ThdValues::pairCount; ++pair)
+            at.drives[size_t(pair)] = outcome.result.pairs[size_t(pair)].drives;
+        at.notes = outcome.result.notes;
+        map.outputs = outcome.result.before.channels.size();
+        map.volumes.push_back(at);
+        if (const Error fault = write(start, false)) {
+            halt({fault.cause, true});
+            break;
+        }
     }
+    outcome.ran = !stopped;
+    reportStop(outcome);
     outcome.result.captures = solver.captures();
     finish(outcome, start, false);
     restoreVolume(outcome);

@@ -26,10 +26,10 @@ class MeasurementRig;
 // problem does.
 //
 // Whatever ends the loop early (the DAC or the audio failing, a capture with
-// a problem, the stop flag, an exception) and a result no better than the
-// start put the values held before back, and the volume when the run moved
-// it; what is kept is read back and checked. The block was kept in the
-// history by the caller before this runs.
+// a problem or too long for the memory, the stop flag) and a result no
+// better than the start put the values held before back, and the volume
+// when the run moved it; what is kept is read back and checked. The block
+// was kept in the history by the caller before this runs.
 class ThdTuning {
 public:
     // What a caller that watches the loop adds: a flag another thread or a
@@ -115,7 +115,20 @@ public:
     static double lowestVolumeDb(uint8_t max, uint8_t min);
 
 private:
-    struct Stop;
+    // What ended the loop early, kept until the run reports it.
+    struct Stop {
+        std::string cause;
+        bool device = false;      // the DAC failed
+        bool interrupted = false; // the stop flag
+    };
+    // Keeps the first stop of a run; nothing, for the solver's measure step.
+    std::nullopt_t halt(Stop stop);
+    bool stopAsked() const;
+    Stop interruption() const; // the stop flag's, in the watch's words
+    // What ended the run early, as the outcome tells it.
+    void reportStop(Outcome& outcome) const;
+    // Sets both outputs to `volumeDb`: the byte, or nothing when the run ends.
+    std::optional<uint8_t> moveVolume(double volumeDb);
     // Writes the pairs of `values` that differ from what the DAC holds
     // (`always`: every pair written in this run, too).
     Error write(const ThdValues& values, bool always);
@@ -124,10 +137,13 @@ private:
     Error setVolume(uint8_t left, uint8_t right);
     ThdSolver::Measure measurer();
     // Plays, records and analyses once at the values the DAC holds, the
-    // stop flag watched; the audio's failure thrown.
-    CaptureAnalysis capture(double lengthFactor, std::vector<std::vector<double>>& samples);
-    void separateInterface(Outcome& outcome);
-    void checkLevel(CaptureAnalysis& analysis);
+    // stop flag watched; nothing when the run ends (the audio failed, or the
+    // flag was set).
+    std::optional<CaptureAnalysis> capture(double lengthFactor,
+                                           std::vector<std::vector<double>>& samples);
+    // Each returns whether the run goes on.
+    bool separateInterface(Outcome& outcome);
+    bool checkLevel(CaptureAnalysis& analysis);
     void finish(Outcome& outcome, const ThdValues& start, bool keepFound);
     void restoreVolume(Outcome& outcome);
 
@@ -144,4 +160,5 @@ private:
     // Told before the tuning: the interface's share is taken out of every
     // capture the solver sees.
     std::optional<InterfaceSeparation> separation;
+    std::optional<Stop> stopped; // what ended this run early
 };

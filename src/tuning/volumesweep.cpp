@@ -12,19 +12,6 @@ VolumeSweep::VolumeSweep(DacSession& session, MeasurementRig& rig) : session(ses
 {
 }
 
-Error VolumeSweep::restoreVolume(const DacSession::Block& held)
-{
-    const uint8_t left = held[BlockLayout::volumeLeft], right = held[BlockLayout::volumeRight];
-    if (Error error = session.setVolume(left, right))
-        return error;
-    DacSession::Block read = held;
-    if (Error error = session.readWindows({BlockLayout::windowOf(BlockLayout::volumeLeft)}, read))
-        return error;
-    if (read[BlockLayout::volumeLeft] != left || read[BlockLayout::volumeRight] != right)
-        return Error(Error::Kind::Device, "the volume read back differs from what was sent");
-    return Error();
-}
-
 VolumeSweep::Result VolumeSweep::run(const DacSession::Block& held,
                                      const std::vector<double>& volumesDb,
                                      const std::atomic<bool>* stop,
@@ -60,8 +47,11 @@ VolumeSweep::Result VolumeSweep::run(const DacSession::Block& held,
         if (measured)
             measured(run.points.back());
     }
-    if (moved)
-        run.restoreError = restoreVolume(held).cause;
+    if (moved) {
+        run.restoreError =
+            session.setVolumeVerified(held[BlockLayout::volumeLeft], held[BlockLayout::volumeRight])
+                .cause;
+    }
     return run;
 }
 

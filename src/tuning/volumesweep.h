@@ -3,7 +3,6 @@
 
 #pragma once
 
-#include "base/error.h"
 #include "control/dacsession.h"
 #include "measure/analysis.h"
 #include "tuning/measurementsetup.h"
@@ -53,8 +52,6 @@ public:
                                         const DacSession::Block& block);
 
 private:
-    Error restoreVolume(const DacSession::Block& held);
-
     DacSession& session;
     MeasurementRig& rig;
 };
