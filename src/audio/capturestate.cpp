@@ -26,6 +26,11 @@ CaptureState::CaptureState(const Tone& tone) : tone_(tone)
 {
 }
 
+void CaptureState::reserve(std::size_t samples)
+{
+    kept_.reserve(samples);
+}
+
 void CaptureState::setRecording(const Recording& recording)
 {
     recording_ = recording;

@@ -38,7 +38,13 @@ public:
     CaptureState(const CaptureState&) = delete;
     CaptureState& operator=(const CaptureState&) = delete;
 
-    // Before the input starts (the output may be playing already).
+    // Room for `samples` kept samples (frames times channels kept), taken
+    // before any stream runs: memory that runs out (bad_alloc) must end a
+    // capture there, not in the middle of one whose callbacks use this
+    // state.
+    void reserve(std::size_t samples);
+    // Before the input starts (the output may be playing already); takes
+    // no memory beyond what reserve() took for the same recording.
     void setRecording(const Recording& recording);
 
     // The output's next `frames` frames, which the DAC plays from

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <new>
 #include <thread>
 
 namespace {
@@ -263,6 +264,19 @@ ToneCapture::Result ToneCapture::run(int outputDevice, int inputDevice, const Se
 
     const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(outputDevice);
     CaptureState state(toneOf(settings, outInfo));
+    // Ten minutes at 384 kHz take gigabytes: if they cannot be had, the
+    // capture ends before its streams start (recordWhilePlaying keeps as
+    // many frames on as many channels).
+    const std::size_t frames = std::size_t(std::llround(settings.seconds * settings.sampleRate));
+    try {
+        state.reserve(
+            frames
+            * pickedChannels(settings, Pa_GetDeviceInfo(inputDevice)->maxInputChannels).size());
+    } catch (const std::bad_alloc&) {
+        result.error = audioError(
+            QStringLiteral("the memory ran out for a capture of %1 s").arg(settings.seconds));
+        return result;
+    }
     const Opened out =
         openStream(outputDevice, false, std::min(2, outInfo->maxOutputChannels),
                    std::max(settings.outputLatencySeconds, outInfo->defaultHighOutputLatency),

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -66,8 +67,8 @@ Error MeasurementRig::prepare(const DacSession* dac, uint16_t vendorId, uint16_t
 Error MeasurementRig::prepareInput()
 {
     audio.emplace();
-    if (!audio->isReady())
-        return Error(Error::Kind::Audio, "the audio system cannot start: " + audio->error().toStdString());
+    if (const Error failure = audio->failure())
+        return failure;
     // Every host API's devices: a number from audio-devices --all-host-apis
     // names one of them (names are sought among the preferred ones).
     devices = audio->devices(AudioSystem::HostApis::All);
@@ -183,6 +184,20 @@ void MeasurementRig::setLongCaptureNotice(std::function<void(double seconds)> no
 
 Error MeasurementRig::measure(CaptureAnalysis& analysis, double lengthFactor,
                               std::vector<std::vector<double>>* samples) const
+{
+    // A capture's samples and their analysis take memory in proportion to
+    // its length, up to ten minutes of audio, and operator new tells that it
+    // ran out only by throwing. ToneCapture takes the buffer its streams
+    // fill before they start; what comes after they closed is caught here.
+    try {
+        return captureAndAnalyse(analysis, lengthFactor, samples);
+    } catch (const std::bad_alloc&) {
+        return Error(Error::Kind::Audio, "the memory ran out for the capture");
+    }
+}
+
+Error MeasurementRig::captureAndAnalyse(CaptureAnalysis& analysis, double lengthFactor,
+                                        std::vector<std::vector<double>>* samples) const
 {
     ToneCapture::Settings settings;
     settings.frequencyHz = options.frequencyHz;

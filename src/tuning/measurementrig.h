@@ -54,6 +54,8 @@ public:
     // capture's problems are in `analysis`. `lengthFactor` times --seconds.
     // `samples`, when given, receives what was recorded, one vector per
     // channel.
+    // Memory that runs out for the samples or their analysis is a
+    // Kind::Audio error too.
     Error measure(CaptureAnalysis& analysis, double lengthFactor = 1,
                   std::vector<std::vector<double>>* samples = nullptr) const;
 
@@ -126,6 +128,8 @@ public:
     static std::vector<double> volumesOf(const DacSession::Block& block);
 
 private:
+    Error captureAndAnalyse(CaptureAnalysis& analysis, double lengthFactor,
+                            std::vector<std::vector<double>>* samples) const;
     bool useSoundServer(const std::vector<AudioDevice>& devices, const DacAudioMatch::DacUsb& usb);
 
     const MeasurementOptions& options;

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <new>
 
 namespace {
 
@@ -213,16 +212,7 @@ std::optional<CaptureAnalysis> ThdTuning::capture(double lengthFactor,
     if (stopAsked())
         return halt(interruption());
     CaptureAnalysis analysis;
-    Error error;
-    // The samples of a capture and their analysis take memory in proportion
-    // to its length, up to ten minutes of audio, and operator new tells that
-    // memory ran out only by throwing bad_alloc. Caught here, it ends the
-    // run as the audio failing does: the DAC is put back.
-    try {
-        error = rig.measure(analysis, lengthFactor, watch.captured ? &samples : nullptr);
-    } catch (const std::bad_alloc&) {
-        error = Error(Error::Kind::Audio, "the memory ran out for the capture");
-    }
+    const Error error = rig.measure(analysis, lengthFactor, watch.captured ? &samples : nullptr);
     if (stopAsked())
         return halt(interruption());
     if (error)
