@@ -30,20 +30,6 @@ bool sameAnalysis(const CaptureAnalysis& a, const CaptureAnalysis& b)
     return true;
 }
 
-// The block with the THD ranges set to `values`.
-Block withValues(const Block& block, const ThdValues& values)
-{
-    SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
-    int16_t* pairs[] = {settings.thd_range0, settings.thd_range1, settings.thd_range2};
-    for (std::size_t pair = 0; pair < std::size_t(ThdValues::pairCount); ++pair) {
-        pairs[pair][0] = values.pairs[pair][0];
-        pairs[pair][1] = values.pairs[pair][1];
-    }
-    Block result;
-    settings.toDeviceBytes(result.data());
-    return result;
-}
-
 } // namespace
 
 ThdRun::ThdRun(Context context)
@@ -249,5 +235,5 @@ void ThdRun::showValues(ThdReport& report, const ThdTuning::Outcome& outcome, co
     report.valuesKnown = true;
     report.values = outcome.kept;
     report.blockKnown = true;
-    report.block = withValues(held, outcome.kept);
+    report.block = ThdTuning::withValues(held, outcome.kept);
 }

@@ -14,8 +14,8 @@ namespace {
 // A capture's noise estimate wanders by a few per cent: one made for a
 // precision that lands this close to it has told it.
 constexpr double noiseSpread = 1.1;
-constexpr int lowest = std::numeric_limits<int16_t>::min();
-constexpr int highest = std::numeric_limits<int16_t>::max();
+constexpr int lowest = SettingsBlock::thdValueLowest;
+constexpr int highest = SettingsBlock::thdValueHighest;
 
 double squared(double x)
 {

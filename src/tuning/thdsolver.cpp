@@ -16,7 +16,7 @@ namespace {
 
 using Complex = std::complex<double>;
 constexpr double notMeasured = std::numeric_limits<double>::quiet_NaN();
-constexpr int highest = std::numeric_limits<int16_t>::max();
+constexpr int highest = SettingsBlock::thdValueHighest;
 const char* const valueName[2] = {"2nd", "3rd"};
 const char* const harmonicName[2] = {"H2", "H3"};
 

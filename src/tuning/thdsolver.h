@@ -25,6 +25,7 @@
 // and analyses; it counts the captures and keeps none of the device.
 
 #include "measure/analysis.h"
+#include "settings/settingsblock.h"
 
 #include <array>
 #include <complex>
@@ -38,7 +39,7 @@
 // The three pairs as thd_range0..2 hold them: [pair][0] the 2nd-harmonic
 // value, [pair][1] the 3rd.
 struct ThdValues {
-    static constexpr int pairCount = 3;
+    static constexpr int pairCount = SettingsBlock::thdPairCount;
     // "thd_range0", as the block's field table names the pair.
     static std::string pairName(int pair) { return "thd_range" + std::to_string(pair); }
     std::array<std::array<int16_t, 2>, pairCount> pairs{};

@@ -18,12 +18,6 @@ namespace {
 // first capture's path gain and the volume predict.
 constexpr double levelToleranceDb = 0.5;
 
-int16_t* pairIn(SettingsBlock& block, int pair)
-{
-    int16_t* pairs[] = {block.thd_range0, block.thd_range1, block.thd_range2};
-    return pairs[pair];
-}
-
 } // namespace
 
 ThdTuning::ThdTuning(DacSession& session, MeasurementRig& rig) : ThdTuning(session, rig, Watch())
@@ -42,13 +36,25 @@ std::string ThdTuning::pairName(int pair)
 
 ThdValues ThdTuning::valuesOf(const DacSession::Block& block)
 {
-    SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
+    const SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
     ThdValues values;
     for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
-        values.pairs[size_t(pair)][0] = pairIn(settings, pair)[0];
-        values.pairs[size_t(pair)][1] = pairIn(settings, pair)[1];
+        values.pairs[size_t(pair)][0] = settings.thdPair(pair)[0];
+        values.pairs[size_t(pair)][1] = settings.thdPair(pair)[1];
     }
     return values;
+}
+
+DacSession::Block ThdTuning::withValues(const DacSession::Block& block, const ThdValues& values)
+{
+    SettingsBlock settings = SettingsBlock::fromDeviceBytes(block.data());
+    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
+        settings.thdPair(pair)[0] = values.pairs[size_t(pair)][0];
+        settings.thdPair(pair)[1] = values.pairs[size_t(pair)][1];
+    }
+    DacSession::Block result;
+    settings.toDeviceBytes(result.data());
+    return result;
 }
 
 std::optional<uint8_t> ThdTuning::volumeByte(double volumeDb, uint8_t max, uint8_t min)
@@ -77,13 +83,7 @@ double ThdTuning::lowestVolumeDb(uint8_t max, uint8_t min)
 Error ThdTuning::write(const ThdValues& values, bool always)
 {
     const ThdValues now = valuesOf(device);
-    SettingsBlock settings = SettingsBlock::fromDeviceBytes(device.data());
-    for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
-        pairIn(settings, pair)[0] = values.pairs[size_t(pair)][0];
-        pairIn(settings, pair)[1] = values.pairs[size_t(pair)][1];
-    }
-    DacSession::Block wanted;
-    settings.toDeviceBytes(wanted.data());
+    const DacSession::Block wanted = withValues(device, values);
     for (int pair = 0; pair < ThdValues::pairCount; ++pair) {
         if (now.pairs[size_t(pair)] == values.pairs[size_t(pair)] && !(always && touched[pair]))
             continue;

@@ -105,6 +105,8 @@ public:
     Map map(const DacSession::Block& held, const std::vector<double>& volumesDb);
 
     static ThdValues valuesOf(const DacSession::Block& block);
+    // The block with its THD pairs set to `values`, every other byte kept.
+    static DacSession::Block withValues(const DacSession::Block& block, const ThdValues& values);
     // "thd_range0"
     static std::string pairName(int pair);
     // The attenuation byte that gives `volumeDb` on a block with these
