@@ -38,11 +38,12 @@ bool AudioSystem::isReady() const
     return error_ == paNoError;
 }
 
-QString AudioSystem::error() const
+Error AudioSystem::failure() const
 {
     if (error_ == paNoError)
-        return {};
-    return QString::fromUtf8(Pa_GetErrorText(error_));
+        return Error();
+    return Error(Error::Kind::Audio,
+                 std::string("the audio system cannot start: ") + Pa_GetErrorText(error_));
 }
 
 std::vector<AudioDevice> AudioSystem::devices(HostApis which) const

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "audio/audiodevice.h"
+#include "base/error.h"
 
 #include <QString>
 
@@ -25,8 +26,9 @@ public:
     AudioSystem& operator=(const AudioSystem&) = delete;
 
     bool isReady() const;
-    // Why PortAudio could not start, in PortAudio's words; empty when ready.
-    QString error() const;
+    // Why PortAudio could not start, in PortAudio's words, as Kind::Audio
+    // ("the audio system cannot start: ..."); no error when ready.
+    Error failure() const;
 
     // The devices, in PortAudio's order (none marked as the DAC: see
     // DacAudioMatch::mark): those of the preferred host API (WASAPI's on

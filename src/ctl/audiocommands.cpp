@@ -182,8 +182,8 @@ int Commands::audioDevices(const CommandContext& context, const Arguments& argum
     int defaultOutput = -1, defaultInput = -1;
     {
         AudioSystem audio;
-        if (!audio.isReady()) {
-            context.fail("the audio system cannot start: " + audio.error().toStdString());
+        if (const Error failure = audio.failure()) {
+            context.fail(failure.cause);
             return CommandContext::AudioFailed;
         }
         // On Windows WASAPI's devices, which carry the DAC's full depth;

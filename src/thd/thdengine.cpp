@@ -159,8 +159,8 @@ void ThdEngine::listDevices()
     if (closing())
         return;
     AudioSystem audio;
-    if (!audio.isReady()) {
-        emit failed(QStringLiteral("The audio system cannot start: %1").arg(audio.error()));
+    if (const Error failure = audio.failure()) {
+        emit failed(ProblemText::capitalised(failure.cause));
         return;
     }
     std::vector<AudioDevice> devices = audio.devices();

@@ -47,7 +47,7 @@ inline ToneCapture::Result capture(const QByteArray& analog, const VirtualDac::B
     AudioSystem audio;
     if (!audio.isReady()) {
         ToneCapture::Result failed;
-        failed.error = Error(Error::Kind::Audio, audio.error().toStdString());
+        failed.error = audio.failure();
         return failed;
     }
     return ToneCapture::run(output < 0 ? audio.defaultOutput() : output, audio.defaultInput(),

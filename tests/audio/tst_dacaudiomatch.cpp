@@ -170,7 +170,7 @@ void TestDacAudioMatch::simulatedDac()
     QCOMPARE(link.location().address, 17);
 
     AudioSystem audio;
-    QVERIFY2(audio.isReady(), qPrintable(audio.error()));
+    QVERIFY2(audio.isReady(), audio.failure().cause.c_str());
     std::vector<AudioDevice> devices = audio.devices();
     DacAudioMatch::DacUsb dac;
     dac.vendorId = uint16_t(link.vendorId);

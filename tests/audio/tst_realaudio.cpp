@@ -64,7 +64,7 @@ void TestRealAudio::tone()
     QFETCH(double, rate);
 
     AudioSystem audio;
-    QVERIFY2(audio.isReady(), qPrintable(audio.error()));
+    QVERIFY2(audio.isReady(), audio.failure().cause.c_str());
     const std::vector<AudioDevice> devices = audio.devices();
     const DeviceChoice::Result output =
         DeviceChoice::choose(devices, QStringLiteral("default"), DeviceChoice::Direction::Output,

@@ -117,7 +117,7 @@ void TestSoundServer::route()
     QCOMPARE(before, QString("40% 62% Mute: %1 clock.force-rate 0").arg(muted ? "yes" : "no"));
 
     AudioSystem audio;
-    QVERIFY2(audio.isReady(), qPrintable(audio.error()));
+    QVERIFY2(audio.isReady(), audio.failure().cause.c_str());
     DacAudioMatch::DacUsb dac;
     dac.vendorId = 0x2fc6;
     dac.productId = 0x6013;

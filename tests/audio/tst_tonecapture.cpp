@@ -138,7 +138,7 @@ void TestToneCapture::inputChannels()
 
     startDac();
     AudioSystem audio;
-    QVERIFY2(audio.isReady(), qPrintable(audio.error()));
+    QVERIFY2(audio.isReady(), audio.failure().cause.c_str());
     ToneCapture::Settings settings;
     settings.seconds = 0.2;
     settings.inputChannels.assign(channels.begin(), channels.end());
@@ -178,7 +178,7 @@ void TestToneCapture::inputFails()
 
     startDac();
     AudioSystem audio;
-    QVERIFY2(audio.isReady(), qPrintable(audio.error()));
+    QVERIFY2(audio.isReady(), audio.failure().cause.c_str());
     Recorder recorder;
     QVERIFY(recorder.start());
     ToneCapture::Settings settings;
