@@ -106,6 +106,10 @@ Outcome setWord(const std::string& key, const std::string& value, AudioSim::Anal
         if (value != "connected" && value != "silent")
             return Outcome::BadValue;
         analog.silentInput = value == "silent";
+    } else if (key == "busy") {
+        if (value != "output" && value != "input")
+            return Outcome::BadValue;
+        (value == "output" ? analog.busyOutput : analog.busyInput) = true;
     } else if (key == "pace") {
         if (value != "fast" && value != "realtime")
             return Outcome::BadValue;

@@ -110,6 +110,10 @@
 //                         with input=silent
 //     input               connected (default) or silent: nothing reaches the
 //                         input but its noise (a cable come loose)
+//     busy                output or input: another program holds that device
+//                         alone (a WASAPI exclusive stream, a DAW): a stream
+//                         opened on it fails, paDeviceUnavailable (input:
+//                         the interface, either way)
 //     pace                fast (default): buffers come and go as fast as the
 //                         program takes them; realtime: at the rate of the
 //                         wall clock, as a real device's do
@@ -152,6 +156,8 @@ public:
         double gainDb = 0;
         double humDbfs = -std::numeric_limits<double>::infinity(); // none
         bool silentInput = false;
+        bool busyOutput = false; // busy=output
+        bool busyInput = false;  // busy=input
         bool realtime = false; // pace
         int inputs = 2;
         int route[2] = {1, 2}; // the inputs the left and right output reach, 1-based

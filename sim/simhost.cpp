@@ -258,6 +258,8 @@ PaError SimHost::checkParameters(const PaStreamParameters* p, bool input, double
         return paSampleFormatNotSupported;
     if (!(sampleRate >= 8000 && sampleRate <= 384000))
         return paInvalidSampleRate;
+    if (p->device == outputDevice ? analog_.busyOutput : analog_.busyInput)
+        return paDeviceUnavailable;
     return paNoError;
 }
 

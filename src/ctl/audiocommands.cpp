@@ -90,6 +90,15 @@ bool writeExports(const CommandContext& context, const AudioOptions& options,
 // --separate: once the first capture is made, the person changes the
 // interface's input gain; the second capture then tells each harmonic's
 // shares. Done, or the exit status with its message said.
+// A capture that did not come back: the audio failed (3), or Ctrl-C or a
+// signal stopped it (1, as a stopped sweep or tuning).
+int captureFailed(const CommandContext& context, const Error& error, const StopSignals* stops)
+{
+    context.fail(error.cause);
+    return stops && stops->stopped() ? int(CommandContext::NotImproved)
+                                     : int(CommandContext::AudioFailed);
+}
+
 int separate(const CommandContext& context, MeasurementRig& rig, const StopSignals& stops,
              const CaptureAnalysis& first, std::optional<InterfaceSeparation>& separation)
 {
@@ -103,7 +112,7 @@ int separate(const CommandContext& context, MeasurementRig& rig, const StopSigna
     }
     CaptureAnalysis second;
     if (const Error error = rig.measure(second))
-        return context.fail(error.cause);
+        return captureFailed(context, error, &stops);
     MeasurementRig::markWeakSignal(second);
     if (!second.ok()) {
         context.fail("the capture after the change of gain does not tell the DAC's distortion: "
@@ -134,7 +143,7 @@ int measureLive(const CommandContext& context, const AudioOptions& options,
                                std::vector<std::vector<double>> samples;
                                if (const Error error = rig.measure(analysis, 1, &samples)) {
                                    Commands::putBack(rig);
-                                   return context.fail(error.cause);
+                                   return captureFailed(context, error, stops ? &*stops : nullptr);
                                }
                                MeasurementRig::markWeakSignal(analysis);
                                int status = CommandContext::Done;

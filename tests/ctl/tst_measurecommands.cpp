@@ -459,21 +459,32 @@ void TestMeasureCommands::inputChannels_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("levels"); // per channel recorded, "-" for no tone
     QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("analog"); // added to the simulated path's
 
     QTest::newRow("inputs 3 and 4") << QStringList{"--input-channels", "3,4"} << 0
-                                    << QStringList{"-15.5", "-15.5"} << QString();
+                                    << QStringList{"-15.5", "-15.5"} << QString() << QString();
     QTest::newRow("the default, 1 and 2")
         << QStringList{} << 1 << QStringList{"-", "-"}
-        << "sonvalectl: the capture does not tell the DAC's distortion: no signal\n";
-    QTest::newRow("the right output alone")
-        << QStringList{"--input-channels", "4"} << 0 << QStringList{"-15.5"} << QString();
+        << "sonvalectl: the capture does not tell the DAC's distortion: no signal\n"
+        << QString();
+    QTest::newRow("the right output alone") << QStringList{"--input-channels", "4"} << 0
+                                            << QStringList{"-15.5"} << QString() << QString();
     QTest::newRow("an input it lacks")
         << QStringList{"--input-channels", "3,5"} << 2 << QStringList{}
         << "sonvalectl: --input-channels: 1 \"Sonvale loopback interface\" has 4 inputs, not 5 (sonvalectl --help "
-           "shows the usage)\n";
+           "shows the usage)\n"
+        << QString();
     QTest::newRow("an input device that is not there")
         << QStringList{"--input", "9"} << 3 << QStringList{}
-        << "sonvalectl: --input: there is no device 9 (see audio-devices)\n";
+        << "sonvalectl: --input: there is no device 9 (see audio-devices)\n"
+        << QString();
+    // The audio failed: 3, as the table of exit statuses says, not 1 (a
+    // capture's problem).
+    QTest::newRow("the interface held by another program")
+        << QStringList{} << 3 << QStringList{}
+        << "sonvalectl: cannot open \"Sonvale loopback interface\" for recording: Device "
+           "unavailable\n"
+        << ",busy=input";
 }
 
 void TestMeasureCommands::inputChannels()
@@ -482,9 +493,10 @@ void TestMeasureCommands::inputChannels()
     QFETCH(int, exitCode);
     QFETCH(QStringList, levels);
     QFETCH(QString, err);
+    QFETCH(QString, analog);
 
     const Run run = ctl(QStringList{"measure", "--json"} + arguments,
-                        {"SONVALE_SIM_ANALOG=inputs=4,route=3,4,noise=-140"});
+                        {"SONVALE_SIM_ANALOG=inputs=4,route=3,4,noise=-140" + analog});
     QCOMPARE(run.err, err);
     QCOMPARE(run.exitCode, exitCode);
     QStringList measured;
